@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Norvale need.
+# Does nothing when all of them are present already.
+set -euo pipefail
+
+packages=(
+  g++ make cmake pkg-config git
+  qt6-base-dev qt6-base-dev-tools
+  libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth openbox trayer x11-utils xdotool imagemagick
+  ppp socat sox lame
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+if ((EUID != 0)); then
+  if command -v sudo >/dev/null; then
+    exec sudo "$0" "$@"
+  fi
+  echo "setup: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"

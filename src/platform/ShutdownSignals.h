@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <memory>
+
+// Turns SIGTERM, SIGINT and SIGHUP into a signal on the user-interface thread, so that a logout
+// or a service stop runs the normal shut-down. Create it before any other thread starts.
+class ShutdownSignals final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ShutdownSignals(QObject* parent = nullptr);
+    ~ShutdownSignals() override;
+    Q_DISABLE_COPY_MOVE(ShutdownSignals)
+
+signals:
+    void received(int signalNumber);
+
+private:
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+namespace Subs {
+
+// The system's version word: major version in the low byte, minor version in the next.
+using VersionSource = std::function<quint32()>;
+// Kernel major and minor from uname().
+quint32 KernelVersionWord();
+
+// The version as major + minor / 100 with two decimals and the locale's decimal sign
+// (kernel 6.1 gives "6,01" under an Italian locale).
+QString WindowsVersionText(const VersionSource& source = KernelVersionWord, const QLocale& locale = QLocale());
+
+// Replaces every occurrence of searched, resuming the search where the replacement begins;
+// searched must be non-empty and must not occur inside the replacement.
+QString ReplaceText(const QString& source, const QString& searched, const QString& replacement);
+
+// The folder path ending in "/".
+QString WithTrailingSlash(const QString& path);
+
+} // namespace Subs
+
+namespace Global {
+// Effective user root, or a member of group sudo, wheel or admin.
+bool IsAdministrator();
+} // namespace Global

@@ -1,0 +1,75 @@
+#include "settings/FileLocks.h"
+
+#include "settings/Global.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Global {
+namespace {
+
+void lockInto(FileLock& handle, const QString& path) {
+    // A second lock of a held file would fail to open; the first one stays.
+    if (handle.isHeld())
+        return;
+    handle = state.Guard->lock(path);
+}
+
+void changeMode(const QString& path, mode_t clear, mode_t add) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const mode_t mode = info.st_mode & 07777;
+    const mode_t wanted = (mode & ~clear) | add;
+    if (wanted != mode)
+        ::chmod(name.constData(), wanted);
+}
+
+// Creates the file with the banner line; never touches a file that already exists.
+void createSettingsFile() {
+    const QByteArray name = QFile::encodeName(state.SettingsFile);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    const QByteArray banner = QByteArray(SettingsBanner) + "\r\n";
+    (void)!::write(fd, banner.constData(), size_t(banner.size()));
+    ::close(fd);
+}
+
+} // namespace
+
+void OpenLocked(const QString& path) { lockInto(state.PhonebookLockFile, path); }
+
+void LockPhonebook(const QString& path) {
+    if (path.isEmpty())
+        return;
+    changeMode(path, S_IWUSR | S_IWGRP | S_IWOTH, 0);
+    OpenLocked(path);
+}
+
+void UnlockPhonebook(const QString& path) {
+    if (path.isEmpty())
+        return;
+    state.PhonebookLockFile.release();
+    // Also clears a flag left behind by a run that was killed while holding the lock.
+    FileGuard::clearImmutable(path);
+    changeMode(path, 0, S_IWUSR);
+}
+
+void ClosePhonebookLock() { state.PhonebookLockFile.release(); }
+
+void LockSettingsFile() {
+    if (!FileExists(state.SettingsFile))
+        createSettingsFile();
+    lockInto(state.SettingsLockFile, state.SettingsFile);
+}
+
+void UnlockSettingsFile() { state.SettingsLockFile.release(); }
+
+bool FileExists(const QString& path) { return FileGuard::canRead(path); }
+
+} // namespace Global

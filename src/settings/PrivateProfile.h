@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Private-profile (INI) file access, with the behaviour of the Windows functions on the file:
+// names match in any letter case, comments and unknown lines are kept, values change in place,
+// lines are written with CR LF and read with CR LF or LF, texts are Windows-1252 in the file.
+namespace Subs {
+
+// The value of the first matching key of the first matching section, trimmed and unquoted,
+// at most 254 characters; the default (trailing blanks cut) when the file, section or key is missing.
+QString ReadIniValue(const QString& file, const QString& section, const QString& key,
+                     const QString& defaultText);
+
+// Creates the file, section and key as needed; True when the file holds the value afterwards.
+bool WriteIniValue(const QString& file, const QString& section, const QString& key, const QString& value);
+
+// Replaces the section's keys by lines[1] .. lines[count] (index 0 is not used, as in the
+// caller's array). With count 0 the section keeps its header and loses its keys.
+bool WriteIniSection(const QString& file, const QString& section, const QStringList& lines, qint16 count);
+
+} // namespace Subs
