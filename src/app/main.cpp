@@ -11,8 +11,9 @@
 // Until the main window exists, the program runs the settings and protection core: it reads the
 // settings, holds the settings file locked, and releases it on a shut-down signal.
 int main(int argc, char* argv[]) {
-    ShutdownSignals shutdown;
+    ShutdownSignals::BlockInAllThreads();
     QApplication app(argc, argv);
+    ShutdownSignals shutdown;
     QApplication::setApplicationName(QStringLiteral("Norvale"));
     QApplication::setApplicationVersion(QStringLiteral("4.3.0"));
 

@@ -13,10 +13,15 @@ static sigset_t shutdownSet() {
     return set;
 }
 
-ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
+void ShutdownSignals::BlockInAllThreads() {
     const sigset_t set = shutdownSet();
-    // Blocked signals are inherited by threads started later and read here instead.
+    // Threads started later inherit the mask; the signals are then read from the descriptor.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
+    BlockInAllThreads();
+    const sigset_t set = shutdownSet();
     m_fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (m_fd < 0)
         return;

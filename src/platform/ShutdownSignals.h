@@ -6,11 +6,16 @@
 #include <memory>
 
 // Turns SIGTERM, SIGINT and SIGHUP into a signal on the user-interface thread, so that a logout
-// or a service stop runs the normal shut-down. Create it before any other thread starts.
+// or a service stop runs the normal shut-down.
 class ShutdownSignals final : public QObject {
     Q_OBJECT
 
 public:
+    // Call before any other thread starts (before the application object), so that no thread
+    // takes these signals with their default action.
+    static void BlockInAllThreads();
+
+    // Needs the application object.
     explicit ShutdownSignals(QObject* parent = nullptr);
     ~ShutdownSignals() override;
     Q_DISABLE_COPY_MOVE(ShutdownSignals)

@@ -221,8 +221,7 @@ bool WriteIniSection(const QString& file, const QString& section, const QStringL
     return editFile(file, [&](Lines& fileLines) {
         const auto range = findSection(fileLines, trimmed(sectionName));
         if (!range) {
-            if (block.empty())
-                return false;
+            // Even an empty block leaves the section's header behind.
             block.insert(block.begin(), '[' + sectionName + ']');
             insertLines(fileLines, fileLines.size(), block);
             return true;

@@ -18,7 +18,7 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
 bool WriteIniValue(const QString& file, const QString& section, const QString& key, const QString& value);
 
 // Replaces the section's keys by lines[1] .. lines[count] (index 0 is not used, as in the
-// caller's array). With count 0 the section keeps its header and loses its keys.
+// caller's array). With count 0 the section keeps (or gets) its header and has no keys.
 bool WriteIniSection(const QString& file, const QString& section, const QStringList& lines, qint16 count);
 
 } // namespace Subs

@@ -1,0 +1,71 @@
+#include "platform/SystemHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Subs;
+
+namespace {
+quint32 word(unsigned major, unsigned minor) { return major | (minor << 8); }
+const QLocale Italian(QLocale::Italian, QLocale::Italy);
+const QLocale English(QLocale::English, QLocale::UnitedStates);
+} // namespace
+
+TEST(SystemHelpers, VersionTextCountsTheMinorVersionInHundredths) {
+    EXPECT_EQ(WindowsVersionText([] { return word(5, 1); }, Italian), "5,01");
+    EXPECT_EQ(WindowsVersionText([] { return word(5, 1); }, English), "5.01");
+    EXPECT_EQ(WindowsVersionText([] { return word(4, 10); }, Italian), "4,10");
+    EXPECT_EQ(WindowsVersionText([] { return word(6, 0); }, Italian), "6,00");
+    EXPECT_EQ(WindowsVersionText([] { return word(6, 18) | 0xABCD0000u; }, Italian), "6,18");
+    // Only the low 16 bits count; a major of 4 is what the start-up tests for.
+    EXPECT_TRUE(WindowsVersionText([] { return word(4, 0); }, Italian).startsWith(u'4'));
+}
+
+TEST(SystemHelpers, VersionWordComesFromTheKernel) {
+    utsname info{};
+    ASSERT_EQ(uname(&info), 0);
+    unsigned major = 0, minor = 0;
+    ASSERT_EQ(std::sscanf(info.release, "%u.%u", &major, &minor), 2);
+    EXPECT_EQ(KernelVersionWord(), word(major, minor));
+    EXPECT_EQ(WindowsVersionText(KernelVersionWord, English),
+              QString::asprintf("%u.%02u", major, minor));
+}
+
+TEST(SystemHelpers, ReplaceTextReplacesEveryOccurrence) {
+    EXPECT_EQ(ReplaceText("5,01", ",", "."), "5.01");
+    EXPECT_EQ(ReplaceText("a,b,c", ",", "."), "a.b.c");
+    EXPECT_EQ(ReplaceText("abc", ",", "."), "abc");
+    EXPECT_EQ(ReplaceText("aXbx", "X", "yy"), "ayybx"); // letter case significant
+    EXPECT_EQ(ReplaceText("a,,b", ",", ""), "ab");
+    // A replacement that holds the searched text would never end; it is replaced once.
+    EXPECT_EQ(ReplaceText("a,b", ",", ",,"), "a,,b");
+    EXPECT_EQ(ReplaceText("abc", "", "x"), "abc");
+}
+
+TEST(SystemHelpers, TrailingSlash) {
+    EXPECT_EQ(WithTrailingSlash("/opt/norvale"), "/opt/norvale/");
+    EXPECT_EQ(WithTrailingSlash("/"), "/");
+    EXPECT_EQ(WithTrailingSlash("/opt/norvale/"), "/opt/norvale/");
+    EXPECT_EQ(WithTrailingSlash(""), "/");
+}
+
+TEST(SystemHelpers, AdministratorIsRootOrAMemberOfAnAdministratorsGroup) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "checks the answer for root and for an unprivileged user: needs root";
+    EXPECT_TRUE(Global::IsAdministrator());
+    // A child that becomes nobody, without supplementary groups, is no administrator.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(!dropped ? 2 : Global::IsAdministrator() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}

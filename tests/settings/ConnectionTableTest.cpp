@@ -1,0 +1,187 @@
+#include "SettingsFixture.h"
+
+#include "platform/dialer/DialerControl.h"
+#include "settings/ConnectionTable.h"
+
+#include <QList>
+#include <QPair>
+
+using namespace Global;
+
+namespace {
+
+// A phonebook in memory that records the order of the calls made on it.
+class FakeDialer final : public DialerControl {
+public:
+    QList<QPair<QString, QString>> entries; // name, number
+    QStringList calls;
+    QString selected;
+
+    QString PhonebookFile() const override { return {}; }
+    QString EntryName() const override { return selected; }
+    QString EntryNumber() const override {
+        calls_().append("EntryNumber");
+        for (const auto& entry : entries) {
+            if (entry.first == selected)
+                return entry.second;
+        }
+        return {};
+    }
+    QString EntryUser() const override { return {}; }
+    bool IsOnline() const override { return false; }
+    qint16 EntryCount() const override {
+        calls_().append("EntryCount");
+        return qint16(entries.size());
+    }
+    QString EntryNameAt(qint16 index) const override {
+        calls_().append("EntryNameAt " + QString::number(index));
+        return entries.value(index).first;
+    }
+    QString IpAddress() const override { return {}; }
+    qint16 SelectEntry(const QString& name) override {
+        calls.append("SelectEntry " + name);
+        selected = name;
+        return 0;
+    }
+    qint32 BytesReceived() const override { return 0; }
+    qint32 BytesSent() const override { return 0; }
+    void Dial() override {}
+    void HangUp() override {}
+    void SetWatchOtherCalls(bool) override {}
+    void SetReportEveryStage(bool) override {}
+    void SetWatchInterval(qint16) override {}
+
+private:
+    QStringList& calls_() const { return const_cast<FakeDialer*>(this)->calls; }
+};
+
+class ListBox final : public EntryList {
+public:
+    QStringList lines{"stale line"};
+    void clear() override { lines.clear(); }
+    void addItem(const QString& name) override { lines.append(name); }
+};
+
+} // namespace
+
+class ConnectionTableTest : public SettingsFixture {
+protected:
+    void setRows(const QList<ConnectionRecord>& rows) {
+        for (int i = 0; i < rows.size(); ++i)
+            state.ConnectionTable[i] = rows[i];
+        state.ConnectionCount = qint16(rows.size());
+    }
+    FakeDialer dialer;
+    ListBox list;
+};
+
+TEST_F(ConnectionTableTest, LookupsUseTheFirstRowWithTheExactName) {
+    setRows({{"Casa", "011", true, false, 3, 24, 36}, {"casa", "022", false, true, 1, 5, 6},
+             {"Casa", "033", false, true, 4, 7, 8}});
+    state.ConnectionTable[3] = {"Beyond", "9", true, true, 6, 1, 2}; // above the count
+    EXPECT_TRUE(IsKnown("Casa"));
+    EXPECT_TRUE(IsAuthorised("Casa"));
+    EXPECT_FALSE(IsDefaultEntry("Casa"));
+    EXPECT_EQ(NumberOf("Casa"), "011");
+    EXPECT_EQ(SpeedTypeOf("casa"), 1);
+    EXPECT_EQ(SpeedOf("Casa", true), 24);
+    EXPECT_EQ(SpeedOf("Casa", false), 36);
+    EXPECT_FALSE(IsAuthorised("CASA"));
+    for (const QString& absent : {QString("Beyond"), QString("Nessuno")}) {
+        EXPECT_FALSE(IsKnown(absent));
+        EXPECT_FALSE(IsAuthorised(absent));
+        EXPECT_FALSE(IsDefaultEntry(absent));
+        EXPECT_EQ(NumberOf(absent), "");
+        EXPECT_EQ(SpeedTypeOf(absent), 0);
+        EXPECT_EQ(SpeedOf(absent, true), 12);
+        EXPECT_EQ(SpeedOf(absent, false), 12);
+    }
+    RevokeAuthorisation("Casa");
+    EXPECT_FALSE(state.ConnectionTable[0].Authorised);
+    RevokeAuthorisation("Beyond");
+    EXPECT_TRUE(state.ConnectionTable[3].Authorised);
+}
+
+TEST_F(ConnectionTableTest, SetFieldChangesEveryRowWithTheName) {
+    setRows({{"A", "1", false, true, 0, 0, 0}, {"B", "2", false, false, 0, 0, 0}, {"A", "3", false, false, 0, 0, 0}});
+    SetField("A", FieldAuthorised, true);
+    SetField("A", FieldNumber, "0190");
+    SetField("A", FieldSpeedType, 4);
+    SetField("A", FieldSpeedUp, "40000");
+    SetField("A", FieldSpeedDown, -7);
+    SetField("A", 1, true);  // not a field
+    SetField("A", 99, true); // not a field
+    for (int i : {0, 2}) {
+        EXPECT_TRUE(state.ConnectionTable[i].Authorised);
+        EXPECT_EQ(state.ConnectionTable[i].Number, "0190");
+        EXPECT_EQ(state.ConnectionTable[i].SpeedType, 4);
+        EXPECT_EQ(state.ConnectionTable[i].SpeedUp, 32767);
+        EXPECT_EQ(state.ConnectionTable[i].SpeedDown, -7);
+    }
+    EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "2", false, false, 0, 0, 0}));
+
+    SetField("B", FieldDefault, true);
+    EXPECT_FALSE(state.ConnectionTable[0].Default);
+    EXPECT_TRUE(state.ConnectionTable[1].Default);
+    SetField("A", FieldDefault, "True");
+    EXPECT_TRUE(state.ConnectionTable[0].Default);
+    EXPECT_FALSE(state.ConnectionTable[1].Default);
+    EXPECT_TRUE(state.ConnectionTable[2].Default);
+    // A name that no row holds still clears every mark.
+    SetField("Nessuno", FieldDefault, true);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(state.ConnectionTable[i].Default);
+    SetField("A", FieldAuthorised, "false");
+    EXPECT_FALSE(state.ConnectionTable[0].Authorised);
+}
+
+TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntries) {
+    setRows({{"Casa", "0212345678", true, true, 2, 24, 36}, {"Ufficio", "0298765", true, false, 0, 10, 14}});
+    state.ConnectionTable[2].SpeedUp = 77; // what the slot held keeps its speeds
+    dialer.entries = {{"Ufficio", "0899123456"}, {"Casa", "0212345678"}, {"Nuovo", "0190"}};
+    SyncPhonebook(list, dialer);
+    EXPECT_EQ(list.lines, QStringList({"Ufficio", "Casa", "Nuovo"}));
+    EXPECT_EQ(state.PhonebookList, list.lines);
+    EXPECT_EQ(state.PhonebookCount, 3);
+    EXPECT_TRUE(IsAuthorised("Casa"));
+    EXPECT_FALSE(IsAuthorised("Ufficio"));
+    EXPECT_EQ(NumberOf("Ufficio"), "0298765"); // the stored number stays
+    ASSERT_EQ(state.ConnectionCount, 3);
+    EXPECT_EQ(state.ConnectionTable[2], (ConnectionRecord{"Nuovo", "0190", false, false, 0, 77, 0}));
+    EXPECT_EQ(dialer.calls.mid(0, 4),
+              QStringList({"EntryCount", "EntryNameAt 0", "SelectEntry Ufficio", "EntryNumber"}));
+}
+
+TEST_F(ConnectionTableTest, SyncListsAtMost49Entries) {
+    for (int i = 0; i < 60; ++i)
+        dialer.entries.append({"E" + QString::number(i), QString::number(1000 + i)});
+    SyncPhonebook(list, dialer);
+    EXPECT_EQ(list.lines.size(), 49);
+    EXPECT_EQ(list.lines.last(), "E48");
+    EXPECT_EQ(state.PhonebookCount, 49);
+    EXPECT_EQ(state.ConnectionCount, 49);
+    EXPECT_FALSE(dialer.calls.contains("SelectEntry E49"));
+}
+
+TEST_F(ConnectionTableTest, SyncWithAFullTableComparesButDoesNotAppend) {
+    QList<ConnectionRecord> rows;
+    for (int i = 0; i < 49; ++i)
+        rows.append({"T" + QString::number(i), "1", true, false, 0, 10, 14});
+    setRows(rows);
+    dialer.entries = {{"Sconosciuto", "0190"}, {"T5", "2"}, {"T6", "1"}};
+    SyncPhonebook(list, dialer);
+    EXPECT_EQ(list.lines, QStringList({"Sconosciuto", "T5", "T6"}));
+    EXPECT_EQ(state.ConnectionCount, 49);
+    EXPECT_FALSE(IsKnown("Sconosciuto"));
+    EXPECT_FALSE(IsAuthorised("T5"));
+    EXPECT_TRUE(IsAuthorised("T6"));
+}
+
+TEST_F(ConnectionTableTest, SyncWithAnEmptyPhonebookClearsTheList) {
+    state.PhonebookCount = 5;
+    state.PhonebookList = {"old"};
+    SyncPhonebook(list, dialer);
+    EXPECT_TRUE(list.lines.isEmpty());
+    EXPECT_TRUE(state.PhonebookList.isEmpty());
+    EXPECT_EQ(state.PhonebookCount, 0);
+}

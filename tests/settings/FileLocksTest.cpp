@@ -1,0 +1,228 @@
+#include "SettingsFixture.h"
+
+#include "settings/FileLocks.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+using Global::state;
+
+namespace {
+
+// Exit status of a shell command run as a separate process (fork/exec); bounded in time so a
+// wrongly held open can never hang the test.
+int shell(const QString& command) {
+    const std::string line = "timeout 10 sh -c '" + command.toStdString() + "' 2>/dev/null";
+    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+unsigned modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0xFFFF;
+}
+
+// statx reads the flag without opening the file, which a held lock would deny.
+bool isImmutable(const QString& path) {
+    struct statx info {};
+    return statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_BASIC_STATS, &info) == 0 &&
+           (info.stx_attributes & STATX_ATTR_IMMUTABLE);
+}
+
+QString quoted(const QString& path) { return "\"" + path + "\""; }
+
+} // namespace
+
+class FileLocks : public SettingsFixture {
+protected:
+    void SetUp() override {
+        SettingsFixture::SetUp();
+        phonebook = path("wvdial.conf");
+        other = path("other.conf");
+        writeBytes(phonebook, "[Dialer Casa]\nPhone = 0212345678\nPassword = secret\n");
+        writeBytes(other, "[Dialer Casa]\nPhone = 0899000000\n");
+        ::chmod(QFile::encodeName(phonebook).constData(), 0640);
+    }
+
+    bool fullProtection() {
+        // A probe lock tells whether this machine grants the privileged protection.
+        FileLock probe = state.Guard->lock(other);
+        return state.Guard->fullProtection();
+    }
+
+    // What another program can do to the file: read, append, rename over, truncate, remove.
+    void expectOthersLockedOut(const QString& file) {
+        const QString f = quoted(file);
+        EXPECT_NE(shell("cat " + f + " >/dev/null"), 0);
+        EXPECT_NE(shell("echo x >> " + f), 0);
+        EXPECT_NE(shell("cp " + quoted(other) + " " + quoted(other + ".copy") + " && mv -f " +
+                        quoted(other + ".copy") + " " + f),
+                  0);
+        EXPECT_NE(shell("truncate -s 0 " + f), 0);
+        EXPECT_NE(shell("rm -f " + f), 0);
+        EXPECT_TRUE(QFileInfo::exists(file));
+    }
+
+    QString phonebook, other;
+};
+
+TEST_F(FileLocks, SettingsFileIsCreatedWithItsBannerAndLockedAgainstEveryone) {
+    if (!fullProtection())
+        GTEST_SKIP() << "needs root for the full protection";
+    Global::LockSettingsFile();
+    EXPECT_FALSE(Global::FileExists(settingsFile())); // even inside the program, at once
+    expectOthersLockedOut(settingsFile());
+    Global::UnlockSettingsFile();
+    EXPECT_TRUE(Global::FileExists(settingsFile()));
+    EXPECT_EQ(readBytes(settingsFile()), ";Norvale 4.2 - ini file\r\n");
+    EXPECT_EQ(shell("echo x >> " + quoted(settingsFile())), 0);
+    EXPECT_EQ(shell("cat " + quoted(settingsFile()) + " >/dev/null"), 0);
+    EXPECT_EQ(shell("rm " + quoted(settingsFile())), 0);
+}
+
+TEST_F(FileLocks, LockingAnExistingSettingsFileLeavesItsContent) {
+    const QByteArray content = "[General Setup]\nStartColor= 42\n";
+    writeBytes(settingsFile(), content);
+    Global::LockSettingsFile();
+    Global::LockSettingsFile(); // a second lock while held changes nothing
+    Global::UnlockSettingsFile();
+    EXPECT_EQ(readBytes(settingsFile()), content);
+    EXPECT_TRUE(Global::FileExists(settingsFile()));
+}
+
+TEST_F(FileLocks, PhonebookIsWriteProtectedWhileLockedAndGetsOnlyItsOwnerWriteBitBack) {
+    const bool full = fullProtection();
+    Global::LockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0440u);
+    EXPECT_FALSE(Global::FileExists(phonebook));
+    if (full) {
+        EXPECT_TRUE(isImmutable(phonebook));
+        expectOthersLockedOut(phonebook);
+    }
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0640u); // never wider than it was: it can hold passwords
+    EXPECT_FALSE(isImmutable(phonebook));
+    EXPECT_EQ(shell("cat " + quoted(phonebook) + " >/dev/null"), 0);
+    EXPECT_EQ(shell("echo x >> " + quoted(phonebook)), 0);
+    EXPECT_EQ(shell("mv -f " + quoted(other) + " " + quoted(phonebook)), 0);
+    EXPECT_EQ(readBytes(phonebook), "[Dialer Casa]\nPhone = 0899000000\n");
+}
+
+TEST_F(FileLocks, UnlockGivesTheOwnerWriteBitToAReadOnlyPhonebook) {
+    ::chmod(QFile::encodeName(phonebook).constData(), 0400);
+    Global::LockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0400u);
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0600u);
+}
+
+TEST_F(FileLocks, ClosingAndReopeningTheLockKeepsTheWriteBitsCleared) {
+    const bool full = fullProtection();
+    Global::LockPhonebook(phonebook);
+    Global::ClosePhonebookLock();
+    EXPECT_EQ(modeOf(phonebook), 0440u);
+    EXPECT_TRUE(Global::FileExists(phonebook)); // the dialler can read it now
+    Global::OpenLocked(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0440u);
+    EXPECT_FALSE(Global::FileExists(phonebook));
+    if (full) {
+        EXPECT_NE(shell("cat " + quoted(phonebook) + " >/dev/null"), 0);
+    }
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0640u);
+}
+
+TEST_F(FileLocks, AFailedLockLeavesTheNextOneWorking) {
+    Global::LockPhonebook(""); // no path: nothing at all
+    Global::UnlockPhonebook("");
+    const QString missing = path("missing.conf");
+    Global::LockPhonebook(missing);
+    EXPECT_FALSE(state.PhonebookLockFile.isHeld());
+    Global::UnlockPhonebook(missing);
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    Global::LockPhonebook(path(".")); // a folder is no phonebook
+    EXPECT_FALSE(state.PhonebookLockFile.isHeld());
+    Global::LockPhonebook(phonebook);
+    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_FALSE(state.PhonebookLockFile.isHeld());
+    EXPECT_TRUE(Global::FileExists(phonebook));
+}
+
+TEST_F(FileLocks, UnlockClearsAnImmutableFlagLeftByAKilledRun) {
+    const int fd = ::open(QFile::encodeName(phonebook).constData(), O_RDONLY);
+    const bool set = FileGuard::setImmutable(fd, true);
+    ::close(fd);
+    if (!set)
+        GTEST_SKIP() << "cannot make files immutable here";
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_FALSE(isImmutable(phonebook));
+    EXPECT_EQ(shell("echo x >> " + quoted(phonebook)), 0);
+}
+
+TEST_F(FileLocks, ReducedProtectionWriteProtectsAndFlocks) {
+    state.Guard = std::make_unique<FileGuard>(FileGuard::Protection::Reduced);
+    writeBytes(settingsFile(), "[S]\r\n");
+    ::chmod(QFile::encodeName(settingsFile()).constData(), 0664);
+    Global::LockSettingsFile();
+    EXPECT_FALSE(state.Guard->fullProtection());
+    EXPECT_EQ(modeOf(settingsFile()), 0444u);
+    EXPECT_FALSE(Global::FileExists(settingsFile()));
+    EXPECT_NE(shell("flock -n " + quoted(settingsFile()) + " true"), 0);
+    Global::UnlockSettingsFile();
+    EXPECT_EQ(modeOf(settingsFile()), 0664u);
+    EXPECT_EQ(shell("flock -n " + quoted(settingsFile()) + " true"), 0);
+    EXPECT_TRUE(Global::FileExists(settingsFile()));
+
+    Global::LockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0440u);
+    EXPECT_NE(shell("flock -n " + quoted(phonebook) + " true"), 0);
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_EQ(modeOf(phonebook), 0640u);
+    EXPECT_EQ(readBytes(settingsFile()), "[S]\r\n");
+}
+
+TEST_F(FileLocks, TheKernelReleasesTheLockWhenTheProgramDies) {
+    if (!fullProtection())
+        GTEST_SKIP() << "needs root for the full protection";
+    Global::Reset(); // no listener thread of ours while forking
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileGuard guard;
+        FileLock lock = guard.lock(phonebook);
+        const char byte = lock.isHeld() ? 'y' : 'n';
+        (void)!::write(ready[1], &byte, 1);
+        for (;;)
+            pause();
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(byte, 'y');
+    EXPECT_NE(shell("cat " + quoted(phonebook) + " >/dev/null"), 0);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(shell("cat " + quoted(phonebook) + " >/dev/null"), 0);
+    // The immutable flag outlives the process; the next unlock clears it.
+    EXPECT_TRUE(isImmutable(phonebook));
+    Global::UnlockPhonebook(phonebook);
+    EXPECT_FALSE(isImmutable(phonebook));
+}

@@ -1,0 +1,193 @@
+#include "SettingsFixture.h"
+
+#include "platform/FileGuard.h"
+#include "settings/PrivateProfile.h"
+
+#include <QDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Subs::ReadIniValue;
+using Subs::WriteIniSection;
+using Subs::WriteIniValue;
+
+class PrivateProfile : public SettingsFixture {
+protected:
+    QString ini() const { return path("test.ini"); }
+    QString read(const QString& section, const QString& key, const QString& def = "DEF") const {
+        return ReadIniValue(ini(), section, key, def);
+    }
+};
+
+TEST_F(PrivateProfile, ReadsTrimmedUnquotedValuesInAnyLetterCase) {
+    writeBytes(ini(), "; comment=not a key\r\n"
+                      "[ Spaced ]\r\n"
+                      "  key  =  value  \r\n"
+                      "dq=\"abc\"\n"
+                      "sq='abc'\r\n"
+                      "inner=  \" a b \"  \r\n"
+                      "open=\"abc\r\n"
+                      "a=b=c\r\n"
+                      "empty=\r\n"
+                      "blankval=   \r\n"
+                      "noequals\r\n"
+                      "dup=first\r\n"
+                      "DUP=second\r\n"
+                      "tab=\tx\t\r\n"
+                      "[spaced]\r\n"
+                      "other=second copy\r\n");
+    EXPECT_EQ(read("Spaced", "KEY"), "value");
+    EXPECT_EQ(read("SPACED", "dq"), "abc");
+    EXPECT_EQ(read("spaced", "sq"), "abc");
+    EXPECT_EQ(read("Spaced", "inner"), " a b ");
+    EXPECT_EQ(read("Spaced", "open"), "\"abc");
+    EXPECT_EQ(read("Spaced", "a"), "b=c");
+    EXPECT_EQ(read("Spaced", "empty"), "");
+    EXPECT_EQ(read("Spaced", "blankval"), "");
+    EXPECT_EQ(read("Spaced", "noequals"), "DEF");
+    EXPECT_EQ(read("Spaced", "dup"), "first");
+    EXPECT_EQ(read("Spaced", "tab"), "x");
+    // Only the first copy of a section is searched; comments are not keys.
+    EXPECT_EQ(read("Spaced", "other"), "DEF");
+    EXPECT_EQ(read("Spaced", "; comment"), "DEF");
+}
+
+TEST_F(PrivateProfile, MissingFileSectionOrKeyGivesTheDefaultWithoutTrailingBlanks) {
+    EXPECT_EQ(read("S", "K", "  DEF  "), "  DEF");
+    writeBytes(ini(), "[S]\r\nK=V\r\n");
+    EXPECT_EQ(read("T", "K"), "DEF");
+    EXPECT_EQ(read("S", "X"), "DEF");
+    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n"); // reading never changes the file
+}
+
+TEST_F(PrivateProfile, LongValuesComeBackCutTo254Characters) {
+    writeBytes(ini(), "[S]\r\nlong=" + QByteArray(300, 'x') + "\r\nexact=" + QByteArray(254, 'y') + "\r\n");
+    EXPECT_EQ(read("S", "long"), QString(254, u'x'));
+    EXPECT_EQ(read("S", "exact"), QString(254, u'y'));
+    EXPECT_EQ(read("S", "missing", QString(300, u'd')), QString(254, u'd'));
+}
+
+TEST_F(PrivateProfile, TextsAreWindows1252InTheFile) {
+    EXPECT_TRUE(WriteIniValue(ini(), "Sezione", "Città", "perché €"));
+    EXPECT_EQ(readBytes(ini()), "[Sezione]\r\nCitt\xE0=perch\xE9 \x80\r\n");
+    EXPECT_EQ(read("SEZIONE", "CITTÀ"), "perché €");
+}
+
+TEST_F(PrivateProfile, WritingCreatesFileSectionAndKey) {
+    EXPECT_TRUE(WriteIniValue(ini(), "S", "K", "V"));
+    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n");
+    EXPECT_TRUE(WriteIniValue(ini(), "T", "empty", ""));
+    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n[T]\r\nempty=\r\n");
+    EXPECT_FALSE(WriteIniValue(path("no/such/folder/x.ini"), "S", "K", "V"));
+}
+
+TEST_F(PrivateProfile, ReplacesInPlaceAndKeepsEveryOtherLineAsItWas) {
+    const QByteArray original = ";top comment\n"
+                                "[General]\r\n"
+                                "  Indented = old \r\n"
+                                "; a comment\r\n"
+                                "junk line\n"
+                                "Dup=1\r\n"
+                                "dup=2\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "x=1";
+    writeBytes(ini(), original);
+    EXPECT_TRUE(WriteIniValue(ini(), "general", "INDENTED", "new"));
+    EXPECT_TRUE(WriteIniValue(ini(), "GENERAL", "dup", "3"));
+    EXPECT_EQ(readBytes(ini()), ";top comment\n"
+                                "[General]\r\n"
+                                "Indented=new\r\n"
+                                "; a comment\r\n"
+                                "junk line\n"
+                                "Dup=3\r\n"
+                                "dup=2\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "x=1");
+    // A new key goes after the section's last line, before its trailing blank lines; a new
+    // section goes at the end with no blank line before it, after a line end for the last line.
+    EXPECT_TRUE(WriteIniValue(ini(), "General", "Added", "a"));
+    EXPECT_TRUE(WriteIniValue(ini(), "Other", "y", "2"));
+    EXPECT_TRUE(WriteIniValue(ini(), "New", "z", "3"));
+    EXPECT_EQ(readBytes(ini()), ";top comment\n"
+                                "[General]\r\n"
+                                "Indented=new\r\n"
+                                "; a comment\r\n"
+                                "junk line\n"
+                                "Dup=3\r\n"
+                                "dup=2\r\n"
+                                "Added=a\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "x=1\r\n"
+                                "y=2\r\n"
+                                "[New]\r\n"
+                                "z=3\r\n");
+}
+
+TEST_F(PrivateProfile, KeyOnlyInASecondCopyOfTheSectionIsCreatedInTheFirst) {
+    writeBytes(ini(), "[S]\r\na=1\r\n[T]\r\n[s]\r\nb=2\r\n");
+    EXPECT_TRUE(WriteIniValue(ini(), "S", "b", "9"));
+    EXPECT_EQ(readBytes(ini()), "[S]\r\na=1\r\nb=9\r\n[T]\r\n[s]\r\nb=2\r\n");
+}
+
+TEST_F(PrivateProfile, WritingTheSameValueLeavesTheFileUntouched) {
+    writeBytes(ini(), "[S]\nK= 255\n");
+    const QFileInfo before(ini());
+    const QDateTime modified = before.lastModified();
+    ::usleep(20000);
+    EXPECT_TRUE(WriteIniValue(ini(), "s", "k", " 255"));
+    EXPECT_EQ(readBytes(ini()), "[S]\nK= 255\n");
+    EXPECT_EQ(QFileInfo(ini()).lastModified(), modified);
+}
+
+TEST_F(PrivateProfile, EmptyingASectionKeepsItsHeader) {
+    writeBytes(ini(), "[A]\r\nk=1\r\n[Connections]\r\nConName0=1\r\n;note\r\nConName1=2\r\n\r\n[B]\r\nk=2\r\n");
+    EXPECT_TRUE(WriteIniSection(ini(), "connections", {}, 0));
+    EXPECT_EQ(readBytes(ini()), "[A]\r\nk=1\r\n[Connections]\r\n\r\n[B]\r\nk=2\r\n");
+    // A missing section gets its header; the block's lines 1..count replace the keys.
+    EXPECT_TRUE(WriteIniSection(ini(), "C", {}, 0));
+    EXPECT_TRUE(WriteIniSection(ini(), "A", {"unused", "x=1", "y=2", "not written"}, 2));
+    EXPECT_EQ(readBytes(ini()), "[A]\r\nx=1\r\ny=2\r\n[Connections]\r\n\r\n[B]\r\nk=2\r\n[C]\r\n");
+}
+
+TEST_F(PrivateProfile, UnreadableFileIsNeitherReadNorReplaced) {
+    writeBytes(ini(), "[S]\r\nK=V\r\n");
+    FileGuard guard;
+    FileLock lock = guard.lock(ini());
+    ASSERT_TRUE(lock.isHeld());
+    if (guard.fullProtection()) {
+        EXPECT_EQ(read("S", "K"), "DEF");
+        EXPECT_FALSE(WriteIniValue(ini(), "S", "K", "W"));
+    }
+    lock.release();
+    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n");
+    EXPECT_EQ(read("S", "K"), "V");
+}
+
+TEST_F(PrivateProfile, FailedReplacementLeavesTheOldFileWhole) {
+    const QByteArray original = "[S]\r\nK=V\r\n";
+    writeBytes(ini(), original);
+    ::chmod(QFile::encodeName(ini()).constData(), 0640);
+    // An immutable file cannot be renamed over: the write fails at the very last step.
+    const int fd = ::open(QFile::encodeName(ini()).constData(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    if (!FileGuard::setImmutable(fd, true)) {
+        ::close(fd);
+        GTEST_SKIP() << "this file system or user cannot make files immutable";
+    }
+    EXPECT_FALSE(WriteIniValue(ini(), "S", "K", "W"));
+    FileGuard::setImmutable(fd, false);
+    ::close(fd);
+    EXPECT_EQ(readBytes(ini()), original);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"test.ini"}); // no temporary left behind
+    // A successful replacement keeps the file's permissions.
+    EXPECT_TRUE(WriteIniValue(ini(), "S", "K", "W"));
+    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=W\r\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(ini()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}

@@ -1,0 +1,68 @@
+#include "settings/Cp1252.h"
+#include "settings/ValueEncoding.h"
+
+#include <gtest/gtest.h>
+
+using Global::DecodeValue;
+using Global::EncodeValue;
+
+TEST(ValueEncoding, ZeroPadFillsToWidthAndNeverCuts) {
+    EXPECT_EQ(Subs::ZeroPad("7", 3), "007");
+    EXPECT_EQ(Subs::ZeroPad("255", 3), "255");
+    EXPECT_EQ(Subs::ZeroPad("1234", 3), "1234");
+    EXPECT_EQ(Subs::ZeroPad("", 2), "00");
+}
+
+TEST(ValueEncoding, EncodesEachCharacterAsThreeDigitsAgainstTheKey) {
+    EXPECT_EQ(EncodeValue(""), "");
+    EXPECT_EQ(DecodeValue(""), "");
+    // K = 75: "K" XOR "K" is 0, "A" (65) XOR "K" is 10, then "T" (84) for the second character.
+    EXPECT_EQ(EncodeValue("K"), "000");
+    EXPECT_EQ(EncodeValue("AA"), "010021");
+    // The 13th character meets the first key character again, and so does the 25th.
+    const QString thirteen(13, u'K');
+    const QString encoded = EncodeValue(thirteen);
+    EXPECT_EQ(encoded.mid(36, 3), "000");
+    EXPECT_EQ(EncodeValue(QString(25, u'K')).mid(72, 3), "000");
+    const QString text = "Casa 0190-123456, è €";
+    const QString code = EncodeValue(text);
+    EXPECT_EQ(code.size(), 3 * text.size());
+    for (QChar c : code)
+        EXPECT_TRUE(c.isDigit());
+}
+
+TEST(ValueEncoding, UsesWindows1252Codes) {
+    // "è" is 232 and "€" is 128 in Windows-1252; XOR with "K" (75).
+    EXPECT_EQ(EncodeValue(QStringLiteral("è")), QString::number(232 ^ 75));
+    EXPECT_EQ(EncodeValue(QStringLiteral("€")), QString::number(128 ^ 75));
+    // A character Windows-1252 cannot hold becomes "?" (63).
+    EXPECT_EQ(EncodeValue(QStringLiteral("ж")), EncodeValue("?"));
+    EXPECT_EQ(DecodeValue(EncodeValue(QStringLiteral("aжb"))), "a?b");
+    EXPECT_EQ(DecodeValue(EncodeValue(QString::fromUcs4(U"\U0001F600"))), "?");
+}
+
+TEST(ValueEncoding, RoundTripsEveryWindows1252Character) {
+    QString all;
+    for (int code = 0; code < 256; ++code)
+        all += Cp1252::CharOf(static_cast<unsigned char>(code));
+    EXPECT_EQ(Cp1252::FromUnicode(all).size(), 256);
+    for (int code = 0; code < 256; ++code)
+        EXPECT_EQ(static_cast<unsigned char>(Cp1252::FromUnicode(all)[code]), code);
+    EXPECT_EQ(DecodeValue(EncodeValue(all)), all);
+    EXPECT_EQ(all[128], QChar(0x20AC));
+    EXPECT_EQ(all[0x81], QChar(0x81));
+    const QString name = QStringLiteral("Tiscali Città – “56k” ½ ÿ");
+    EXPECT_EQ(DecodeValue(EncodeValue(name)), name);
+}
+
+TEST(ValueEncoding, DecodesShortAndHandEditedGroups) {
+    // A short last group is read as a number: 12 XOR "K".
+    EXPECT_EQ(DecodeValue("12"), QString(QChar(12 ^ 75)));
+    // A group without a number counts as 0, so the end mark decodes to one character.
+    EXPECT_EQ(DecodeValue("*?*"), "K");
+    // A group that names no character becomes "?" and the rest of the text is kept.
+    const QString text = "999" + EncodeValue("xyz").mid(3);
+    EXPECT_EQ(DecodeValue(text), "?yz");
+    EXPECT_EQ(DecodeValue(" -1"), "?");
+    EXPECT_EQ(DecodeValue("010" "abc" "021"), "AT" + QString(QChar(21 ^ 'R')));
+}
