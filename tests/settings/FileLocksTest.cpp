@@ -3,6 +3,7 @@
 #include "settings/FileLocks.h"
 
 #include <csignal>
+#include <grp.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -225,4 +226,53 @@ TEST_F(FileLocks, TheKernelReleasesTheLockWhenTheProgramDies) {
     EXPECT_TRUE(isImmutable(phonebook));
     Global::UnlockPhonebook(phonebook);
     EXPECT_FALSE(isImmutable(phonebook));
+}
+
+TEST_F(FileLocks, WithoutPrivilegesProtectionIsReducedAndSaidOnce) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "drops from root to an unprivileged user: needs root";
+    Global::Reset(); // no listener thread of ours while forking
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    const QString mine = path("nobody.conf");
+    writeBytes(mine, "[Dialer X]\n");
+    ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), 65534, 65534), 0);
+    ::chmod(QFile::encodeName(mine).constData(), 0600);
+    int err[2], go[2];
+    ASSERT_EQ(pipe(err), 0);
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(err[1], 2);
+        ::close(err[0]);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        FileGuard guard;
+        FileLock first = guard.lock(mine);
+        const bool ok = first.isHeld() && !guard.fullProtection();
+        ::close(err[1]);
+        ::close(2); // the parent reads what was said until the pipe closes
+        char byte = 0;
+        (void)!::read(go[0], &byte, 1); // hold the lock until the parent has looked
+        first.release();
+        _exit(ok ? 0 : 1);
+    }
+    ::close(err[1]);
+    QByteArray said;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(err[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, n);
+    ::close(err[0]);
+    EXPECT_EQ(modeOf(mine), 0400u);
+    EXPECT_NE(shell("flock -n " + quoted(mine) + " true"), 0);
+    (void)!::write(go[1], "x", 1);
+    ::close(go[1]);
+    ::close(go[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(said.count('\n'), 1) << said.constData();
+    EXPECT_TRUE(said.contains("protection reduced")) << said.constData();
+    EXPECT_EQ(modeOf(mine), 0600u); // given back on release
 }
