@@ -26,7 +26,7 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 
-// Registered before main runs; gtest owns it.
+// gtest owns it from here on.
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new Environment);
 
