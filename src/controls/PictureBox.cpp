@@ -58,11 +58,6 @@ void PictureBox::Refresh() {
     update();
 }
 
-const QImage& PictureBox::Picture() {
-    fitPicture();
-    return picture_;
-}
-
 // A coordinate maps to a pixel as (c - origin) x pixels / scale extent, rounded half to even like
 // every other conversion to a whole number here; a box covers the pixels of both of its corners.
 // With 17 rows for values 64 down to 1 this puts a cell of 7 on two or three rows, the upper one

@@ -36,8 +36,6 @@ public:
     double Width() const;
     double Height() const;
 
-    const QImage& Picture();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

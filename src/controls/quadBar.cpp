@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 quadBar::quadBar(QWidget* parent) : QWidget(parent) {
