@@ -1,0 +1,260 @@
+#include "QtTestApplication.h"
+
+#include "controls/PictureBox.h"
+#include "controls/PropertyBag.h"
+#include "controls/quadBar.h"
+#include "controls/vfdDisplay.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using QtTestApplication::ColourAt;
+using QtTestApplication::Shot;
+
+namespace {
+
+constexpr qint32 Red = vfdDisplay::Red, Yellow = vfdDisplay::Yellow, Green = vfdDisplay::Green;
+
+// The main window's instances: 20 bars of 10 cells, filled, black, minimum 1 (Max stays 100).
+PropertyBag mainWindowBag() {
+    PropertyBag bag;
+    bag.WriteProperty(QStringLiteral("MaxBars"), qint16(20), qint16(10));
+    bag.WriteProperty(QStringLiteral("BackGround"), qint32(0), qint32(0x8000000Fu));
+    bag.WriteProperty(QStringLiteral("FilledPixel"), true, false);
+    bag.WriteProperty(QStringLiteral("PixelsPerBar"), qint16(10), qint16(8));
+    return bag;
+}
+
+class VfdDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.resize(120, 40);
+        vfd->setGeometry(0, 0, 81, 17);
+        host.show();
+        vfd->ReadProperties(mainWindowBag());
+    }
+
+    // One pixel column from the top row down: R red, Y yellow, G green, . black, ? anything else.
+    std::string column(int x) {
+        const QImage image = Shot(*vfd);
+        std::string cells;
+        for (int y = 0; y < image.height(); ++y) {
+            const qint32 c = ColourAt(image, x, y);
+            cells += c == Red ? 'R' : c == Yellow ? 'Y' : c == Green ? 'G' : c == 0 ? '.' : '?';
+        }
+        return cells;
+    }
+
+    QWidget host;
+    vfdDisplay* vfd = new vfdDisplay(&host);
+};
+
+// At 81 pixels bar 19 covers columns 77-80 and bar 18 columns 73-76.
+constexpr int Newest = 79;
+constexpr int Previous = 75;
+const std::string Empty = "................G"; // half a cell on the bottom row
+const std::string Blank = ".................";
+const std::string Lit64 = "RRRYYYYGGGGGGGGGG"; // cell 8 red, 7 and 6 yellow, 5 to 0 green
+
+TEST_F(VfdDisplayTest, WorkedExampleOfTheMainWindow) {
+    EXPECT_EQ(vfd->CellHeight(), 10);
+    EXPECT_EQ(vfd->BarWidth(), 10);
+    vfd->setMax(64);
+    EXPECT_EQ(vfd->CellHeight(), 7);
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), Lit64);
+    EXPECT_EQ(column(Previous), Empty);
+    EXPECT_EQ(column(1), Empty);
+    vfd->AddValue(3);
+    EXPECT_EQ(column(Newest), Empty);
+    EXPECT_EQ(column(Previous), Lit64);
+    vfd->AddValue(4);
+    EXPECT_EQ(column(Newest), "...............GG");
+
+    // A resize drops the extra cell of the Max write and keeps the picture until the next value.
+    const QImage before = Shot(*vfd);
+    vfd->resize(81, 18);
+    EXPECT_EQ(vfd->CellHeight(), 6);
+    EXPECT_EQ(Shot(*vfd).copy(0, 0, 81, 17), before);
+    EXPECT_EQ(column(Newest), "...............GG.");
+    // 64 / 6 rounds to 11 cells; 9 and 10 reach past the top edge.
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), "RRRRRRYYYGGGGGGGGG");
+}
+
+TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxAndMayBeNegative) {
+    vfd->AddValue(25); // 2 cells, not 3
+    EXPECT_EQ(column(Newest), "..............GGG");
+    vfd->AddValue(35); // 4 cells, not 3
+    EXPECT_EQ(column(Newest), "..........GGGGGGG");
+    vfd->AddValue(-15); // -2 cells: nothing at all
+    EXPECT_EQ(column(Newest), Blank);
+    vfd->AddValue(-5); // rounds to 0 cells: an empty bar
+    EXPECT_EQ(column(Newest), Empty);
+    vfd->setMax(64);
+    vfd->AddValue(1000);
+    EXPECT_EQ(column(Newest), Lit64);
+    EXPECT_EQ(vfd->History().mid(16), QList<qint32>({35, -15, -5, 64}));
+}
+
+TEST_F(VfdDisplayTest, BarsWriteClearsTheHistoryAndKeepsTheOldScale) {
+    vfd->setMax(64);
+    for (int i = 0; i < 5; ++i)
+        vfd->AddValue(64);
+    vfd->setBars(20);
+    EXPECT_EQ(vfd->History(), QList<qint32>(20, 0));
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), Lit64);
+    for (int x : {Previous, 71, 1})
+        EXPECT_EQ(column(x), Empty) << x;
+
+    // Thirty bars on the old scale of twenty: 7 units each, the newest one past the right edge.
+    vfd->setBars(30);
+    EXPECT_EQ(vfd->BarWidth(), 7);
+    vfd->AddValue(64);
+    EXPECT_EQ(column(80), Empty);
+    vfd->ResetDisplay();
+    EXPECT_EQ(vfd->BarWidth(), 10);
+    EXPECT_EQ(vfd->CellHeight(), 6);
+    vfd->AddValue(64);
+    EXPECT_EQ(column(80), "RRRRRYYYYGGGGGGGG");
+}
+
+TEST_F(VfdDisplayTest, ThreePixelsPerBarStartYellowAndTurnRed) {
+    vfd->setMax(64);
+    vfd->setPixelsPerBar(3);
+    EXPECT_EQ(vfd->CellHeight(), 21);
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), "RRRRRRRRRRRRRYYYY");
+}
+
+TEST_F(VfdDisplayTest, OnlyTheBackgroundShowsBeforeTheNextValue) {
+    vfd->AddValue(100);
+    const QImage drawn = Shot(*vfd);
+    vfd->setMax(64);
+    vfd->setPixelsPerBar(5);
+    vfd->setFilledPixel(false);
+    EXPECT_EQ(Shot(*vfd), drawn);
+    vfd->setBackColor(0xFFFFFF);
+    EXPECT_EQ(column(Newest), "?????????????????");
+}
+
+TEST(VfdDisplayOutline, UnfilledCellsStayHollow) {
+    QWidget host;
+    auto* vfd = new vfdDisplay(&host);
+    vfd->setGeometry(0, 0, 200, 100);
+    host.show();
+    // As created: 10 bars of 8 cells from 100 down to 1. The newest bar's cell 2 spans
+    // columns 180-199 and rows 65-77.
+    vfd->AddValue(100);
+    QImage image = Shot(*vfd);
+    EXPECT_EQ(ColourAt(image, 180, 71), Green);
+    EXPECT_EQ(ColourAt(image, 190, 77), Green);
+    EXPECT_EQ(ColourAt(image, 190, 71), 0);
+    vfd->setFilledPixel(true);
+    vfd->AddValue(100);
+    EXPECT_EQ(ColourAt(Shot(*vfd), 190, 71), Green);
+}
+
+TEST_F(VfdDisplayTest, LimitsLeaveTheBackgroundAndTheControlUsable) {
+    vfd->setMax(64);
+    vfd->setBars(0); // no bars
+    vfd->AddValue(10);
+    EXPECT_EQ(column(Newest), Blank);
+    vfd->setBars(5000); // bars x 10 beyond 16 bits
+    vfd->ResetDisplay();
+    vfd->AddValue(64);
+    EXPECT_EQ(vfd->History().back(), 64);
+    vfd->setBars(20);
+    vfd->ResetDisplay();
+    vfd->setPixelsPerBar(0); // cell height 0
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), Blank);
+    vfd->setPixelsPerBar(-3); // negative cells: counts turn round
+    vfd->AddValue(INT_MIN);
+    EXPECT_EQ(column(Newest), Blank);
+    vfd->setPixelsPerBar(10);
+    vfd->setMax(1); // max = min
+    vfd->AddValue(1);
+    EXPECT_EQ(column(Newest), Blank);
+    vfd->setMax(5);
+    vfd->setMin(1); // rounded(4 / 10) = 0
+    vfd->AddValue(5);
+    EXPECT_EQ(column(Newest), Blank);
+    vfd->setMax(64);
+    vfd->AddValue(INT_MIN); // a count beyond 16 bits
+    EXPECT_EQ(column(Newest), Blank);
+
+    vfd->setMax(64);
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), Lit64);
+}
+
+// A press on a control must not reach the window under it, which would start dragging.
+TEST_F(VfdDisplayTest, MousePressesStayInTheControls) {
+    struct Counter final : QObject {
+        int presses = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            presses += event->type() == QEvent::MouseButtonPress;
+            return false;
+        }
+    } counter;
+    host.installEventFilter(&counter);
+    auto* bar = new quadBar(&host);
+    for (QWidget* target : {static_cast<QWidget*>(vfd->picDisplay), static_cast<QWidget*>(bar)}) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &press);
+    }
+    EXPECT_EQ(counter.presses, 0);
+}
+
+TEST(VfdDisplayProperties, SavedInOrderWithoutDefaultsAndReadBack) {
+    vfdDisplay created;
+    PropertyBag fresh;
+    created.WriteProperties(fresh);
+    EXPECT_EQ(fresh.Names(), QStringList({"BackGround"})); // created black, stored default button face
+
+    vfdDisplay source;
+    source.ReadProperties(mainWindowBag());
+    source.setMin(0);
+    source.setMax(64);
+    PropertyBag saved;
+    source.WriteProperties(saved);
+    EXPECT_EQ(saved.Names(),
+              QStringList({"MaxBars", "BackGround", "Max", "Min", "FilledPixel", "PixelsPerBar"}));
+    EXPECT_EQ(saved.ReadInt32(u"min", 1), 0);
+
+    vfdDisplay copy;
+    copy.ReadProperties(saved);
+    EXPECT_EQ(copy.Min(), 0);
+    EXPECT_EQ(copy.History(), QList<qint32>(20, 0));
+    EXPECT_EQ(copy.CellHeight(), 6);
+    PropertyBag again;
+    copy.WriteProperties(again);
+    EXPECT_EQ(again, saved);
+}
+
+TEST(PropertyBag, NamesIgnoreCaseAndTextsReadAsNumbers) {
+    PropertyBag bag;
+    EXPECT_EQ(bag.ReadInt32(u"Max", 100), 100);
+    bag.WriteProperty(QStringLiteral("Max"), 64, 100);
+    bag.WriteProperty(QStringLiteral("max"), 70, 100);
+    EXPECT_EQ(bag.Names(), QStringList({"Max"}));
+    EXPECT_EQ(bag.ReadInt32(u"MAX", 100), 70);
+    bag.WriteProperty(QStringLiteral("MAX"), 100, 100);
+    EXPECT_FALSE(bag.Contains(u"max"));
+
+    bag.WriteProperty(QStringLiteral("FilledPixel"), QStringLiteral("True"), false);
+    bag.WriteProperty(QStringLiteral("PixelsPerBar"), QStringLiteral(" 12.5"), qint16(8));
+    bag.WriteProperty(QStringLiteral("BackGround"), 0x8000000Fu, qint32(0));
+    EXPECT_TRUE(bag.ReadBoolean(u"filledpixel", false));
+    EXPECT_EQ(bag.ReadInt16(u"PixelsPerBar", 8), 12);
+    EXPECT_EQ(bag.ReadInt32(u"BackGround", 0), qint32(0x8000000Fu));
+}
+
+} // namespace
