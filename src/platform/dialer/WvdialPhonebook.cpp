@@ -136,8 +136,8 @@ std::optional<PhonebookEntry> WvdialPhonebook::entry(const QString& name) const 
     entry.name = own->name.mid(DialerPrefix.size());
     // wvdial puts a pause (",") after a non-empty dial prefix.
     const QString prefix = text(QStringLiteral("Dial Prefix"));
-    entry.number = prefix + (prefix.isEmpty() ? QString() : QStringLiteral(",")) + text(QStringLiteral("Area Code")) +
-                   text(QStringLiteral("Phone"));
+    entry.number = prefix + (prefix.isEmpty() ? QString() : QStringLiteral(",")) +
+                   text(QStringLiteral("Area Code")) + text(QStringLiteral("Phone"));
     entry.user = text(QStringLiteral("Username"));
     entry.password = text(QStringLiteral("Password"));
     entry.modem = text(QStringLiteral("Modem"), QStringLiteral("/dev/modem"));

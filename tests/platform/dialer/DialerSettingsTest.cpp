@@ -31,8 +31,8 @@ TEST(DialerSettings, MissingFileGivesSimulatedLineWithTheSamplePhonebook) {
     EXPECT_EQ(settings.upBps, 1200);
     ASSERT_EQ(settings.phonebook, folder + QStringLiteral("phonebook.conf"));
     // The sample is copied byte for byte from the one shipped next to the program.
-    const QByteArray sample =
-        readAll(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() + QStringLiteral("/phonebook.sample.conf"));
+    const QByteArray sample = readAll(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() +
+                                      QStringLiteral("/phonebook.sample.conf"));
     ASSERT_FALSE(sample.isEmpty());
     EXPECT_EQ(readAll(settings.phonebook), sample);
 
@@ -46,19 +46,19 @@ TEST(DialerSettings, MalformedFileKeepsWhatIsValid) {
     QTemporaryDir dir;
     const QString folder = dir.path() + u'/';
     writeAll(folder + QStringLiteral("phonebook.conf"), "[Dialer X]\n");
-    writeAll(folder + QStringLiteral("dialer.conf"),
-             QByteArray(1, '\0') + "\x01\xff garbage without equals\r\n"
-             "# stage_ms=5\r\n"
-             "stage_ms = 40\r\n"
-             "STAGE_MS=oops\r\n"
-             "down_bps=-5\r\n"
-             "up_bps= 99999999999\r\n"
-             "backend=modem\r\n"
-             "=7\r\n"
-             "colour=blue\r\n"
-             "chat = /opt/chat\r\n"
-             "pppd=\r\n" +
-                 QByteArray(200000, 'z') + "\nstage_ms=3\n");
+    writeAll(folder + QStringLiteral("dialer.conf"), QByteArray(1, '\0') +
+                                                         "\x01\xff garbage without equals\r\n"
+                                                         "# stage_ms=5\r\n"
+                                                         "stage_ms = 40\r\n"
+                                                         "STAGE_MS=oops\r\n"
+                                                         "down_bps=-5\r\n"
+                                                         "up_bps= 99999999999\r\n"
+                                                         "backend=modem\r\n"
+                                                         "=7\r\n"
+                                                         "colour=blue\r\n"
+                                                         "chat = /opt/chat\r\n"
+                                                         "pppd=\r\n" +
+                                                         QByteArray(200000, 'z') + "\nstage_ms=3\n");
     const DialerSettings settings = DialerSettings::read(folder);
     EXPECT_EQ(settings.backend, DialerSettings::Backend::Simulated);
     // The over-long line is left out and the lines after it still count.

@@ -46,9 +46,8 @@ TEST(WvdialPhonebook, ResolvesInheritsDefaultsAndBuiltInDefaults) {
                                         "[dialer base]\n"
                                         "Phone = 333\n");
     const WvdialPhonebook book = WvdialPhonebook::read(path);
-    EXPECT_EQ(book.entryNames(),
-              (QStringList{QStringLiteral("Defaults"), QStringLiteral("Base"), QStringLiteral("Never"),
-                           QStringLiteral("Child")}));
+    EXPECT_EQ(book.entryNames(), (QStringList{QStringLiteral("Defaults"), QStringLiteral("Base"),
+                                              QStringLiteral("Never"), QStringLiteral("Child")}));
 
     // A repeated section merges into the first and its later line wins; the prefix gets a pause.
     const auto base = book.entry(QStringLiteral("BASE"));
