@@ -6,3 +6,7 @@ target_sources(norvale_core PRIVATE
 # place when the program's folder has none.
 configure_file(${CMAKE_SOURCE_DIR}/assets/phonebook.conf
   ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/phonebook.sample.conf COPYONLY)
+target_sources(norvale_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatedDialer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatedDialer.h
+)
