@@ -407,6 +407,26 @@ TEST_F(SimulatedLine, SocketIsOwnerOnlyAndNeverTakenFromALiveLine) {
     EXPECT_EQ(line({QStringLiteral("status")}).code, 0);
 }
 
+TEST(SimulatedLineSocket, NorvaleLineFindsTheSocketInItsOwnFolder) {
+    // The program's folder is the one norvale-line is built into.
+    QTemporaryDir dir;
+    DialerSettings settings;
+    settings.phonebook = dir.filePath(QStringLiteral("phonebook.conf"));
+    writeFile(settings.phonebook, Book);
+    const QString programFolder = QFileInfo(QStringLiteral(NORVALE_LINE)).absolutePath() + u'/';
+    auto dialer = std::make_unique<SimulatedDialer>(settings, programFolder);
+    ASSERT_EQ(dialer->socketPath(), programFolder + QStringLiteral("line.sock"));
+    ASSERT_EQ(dialer->SelectEntry(QStringLiteral("Backup")), 0);
+    LineRun run = runLine({QStringLiteral("status")});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(run.out).object().value(QStringLiteral("entry")).toString(),
+              QStringLiteral("Backup"));
+    dialer.reset();
+    EXPECT_FALSE(QFileInfo::exists(programFolder + QStringLiteral("line.sock")));
+    run = runLine({QStringLiteral("status")});
+    EXPECT_EQ(run.code, 1);
+}
+
 TEST_F(SimulatedLine, RewriteChangesTheFileAndSaysWhenItCannot) {
     const QString book = m_folder + QStringLiteral("phonebook.conf");
     writeFile(book,
