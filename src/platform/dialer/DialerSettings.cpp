@@ -55,7 +55,8 @@ bool createFromSample(const QString& target, const QString& appFolder) {
 
 } // namespace
 
-DialerSettings DialerSettings::read(const QString& appFolder) {
+DialerSettings DialerSettings::read(const QString& folder) {
+    const QString appFolder = folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
     DialerSettings settings;
     QString phonebook;
     bool phonebookSet = false;

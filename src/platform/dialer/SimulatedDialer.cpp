@@ -22,6 +22,7 @@ constexpr std::array<int, 7> Stages{DialerControl::OpenPort,      DialerControl:
 constexpr int TrafficTickMs = 100;
 // A request is one short line; anything longer is not a request.
 constexpr qint64 MaxRequestBytes = 64 * 1024;
+constexpr int RequestTimeoutMs = 10000;
 // sockaddr_un holds 108 bytes with the terminating zero.
 constexpr qsizetype MaxSocketPathBytes = 107;
 
@@ -44,7 +45,8 @@ qint32 wrap32(double bytes) {
 } // namespace
 
 SimulatedDialer::SimulatedDialer(const DialerSettings& settings, const QString& appFolder, QObject* parent)
-    : DialerControl(parent), m_settings(settings), m_appFolder(appFolder),
+    : DialerControl(parent), m_settings(settings),
+      m_appFolder(appFolder.isEmpty() || appFolder.endsWith(u'/') ? appFolder : appFolder + u'/'),
       m_random(QRandomGenerator::global()->generate()) {
     m_stageTimer.setSingleShot(true);
     connect(&m_stageTimer, &QTimer::timeout, this, &SimulatedDialer::advanceStage);
@@ -388,6 +390,8 @@ void SimulatedDialer::acceptClients() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { serve(socket); });
+        // A client that never finishes its request does not keep its connection.
+        QTimer::singleShot(RequestTimeoutMs, socket, [socket] { socket->abort(); });
     }
 }
 

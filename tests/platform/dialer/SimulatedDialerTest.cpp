@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -402,8 +403,31 @@ TEST_F(SimulatedLine, SocketIsOwnerOnlyAndNeverTakenFromALiveLine) {
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     EXPECT_EQ(info.permissions() & others, QFile::Permissions());
 
-    SimulatedDialer second(DialerSettings::read(m_folder), m_folder);
+    SimulatedDialer second(DialerSettings::read(m_folder), m_dir.path());
     EXPECT_EQ(second.socketPath(), QString());
+    EXPECT_EQ(line({QStringLiteral("status")}).code, 0);
+
+    // A client that leaves before its answer, one that sends junk and one that never ends its
+    // request do no harm.
+    QLocalSocket leaver;
+    leaver.connectToServer(m_dialer->socketPath());
+    ASSERT_TRUE(leaver.waitForConnected(WaitMs));
+    leaver.write("{\"command\":\"status\"}\n");
+    leaver.waitForBytesWritten(WaitMs);
+    leaver.abort();
+    QLocalSocket junk;
+    junk.connectToServer(m_dialer->socketPath());
+    ASSERT_TRUE(junk.waitForConnected(WaitMs));
+    junk.write("\x01\x02 not json\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return junk.canReadLine(); }, WaitMs));
+    const QJsonObject reply = QJsonDocument::fromJson(junk.readLine()).object();
+    EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool());
+    EXPECT_TRUE(reply.value(QStringLiteral("bad_request")).toBool());
+    QLocalSocket flood;
+    flood.connectToServer(m_dialer->socketPath());
+    ASSERT_TRUE(flood.waitForConnected(WaitMs));
+    flood.write(QByteArray(200 * 1024, 'x'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return flood.state() == QLocalSocket::UnconnectedState; }, WaitMs));
     EXPECT_EQ(line({QStringLiteral("status")}).code, 0);
 }
 
