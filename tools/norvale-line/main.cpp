@@ -99,7 +99,8 @@ int main(int argc, char* argv[]) {
                 return bad(word + QStringLiteral(" needs a value"));
             const QString value = words.at(++i);
             if (word == u"--socket") {
-                socketPath = value;
+                // QLocalSocket takes a name without a leading slash as one in the temporary folder.
+                socketPath = QFileInfo(value).absoluteFilePath();
             } else if (word == u"--number") {
                 number = value;
                 numberGiven = true;

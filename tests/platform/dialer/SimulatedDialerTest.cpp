@@ -63,8 +63,9 @@ struct LineRun {
 };
 
 // Runs the real norvale-line while this event loop keeps serving the socket.
-LineRun runLine(const QStringList& args) {
+LineRun runLine(const QStringList& args, const QString& workingFolder = QString()) {
     QProcess process;
+    process.setWorkingDirectory(workingFolder);
     process.start(QStringLiteral(NORVALE_LINE), args);
     const bool ended = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, WaitMs);
     EXPECT_TRUE(ended) << "norvale-line did not end: " << args.join(u' ').toStdString();
@@ -402,6 +403,12 @@ TEST_F(SimulatedLine, SocketIsOwnerOnlyAndNeverTakenFromALiveLine) {
     const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     EXPECT_EQ(info.permissions() & others, QFile::Permissions());
+
+    // A relative socket path is taken from the working folder.
+    EXPECT_EQ(
+        runLine({QStringLiteral("--socket"), QStringLiteral("line.sock"), QStringLiteral("status")}, m_folder)
+            .code,
+        0);
 
     SimulatedDialer second(DialerSettings::read(m_folder), m_dir.path());
     EXPECT_EQ(second.socketPath(), QString());
