@@ -23,7 +23,7 @@ struct DiallingProcess {
     static std::optional<DiallingProcess> inspect(pid_t pid);
     // Every dialling process on the machine.
     static QList<DiallingProcess> scanAll();
-    // Every process below the given ones, children first met first.
+    // Every process below the given ones.
     static QList<pid_t> descendantsOf(const QSet<pid_t>& roots);
     // "pppd", "chat", "wvdial" for those programs' paths or names; empty otherwise.
     static QString programKind(const QString& pathOrName);

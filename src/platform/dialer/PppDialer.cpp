@@ -251,22 +251,31 @@ void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events)
 
 void PppDialer::HangUp()
 {
-    QSet<pid_t> roots;
+    // The processes already known get their signal before the slower search for the rest.
+    QList<pid_t> known;
     if (m_pppd) {
         m_hangingUp = true;
         if (m_pppd->processId() > 0)
-            roots.insert(static_cast<pid_t>(m_pppd->processId()));
+            known << static_cast<pid_t>(m_pppd->processId());
     }
-    for (const DiallingProcess& p : DiallingProcess::scanAll())
-        roots.insert(p.pid);
     for (auto it = m_others.cbegin(); it != m_others.cend(); ++it)
-        roots.insert(it.key());
-    if (roots.isEmpty())
-        return;
-    // Children first would let a parent start a new one; all of them get the signal at once.
-    QList<pid_t> targets(roots.cbegin(), roots.cend());
-    targets += DiallingProcess::descendantsOf(roots);
-    m_killer->terminate(targets);
+        known << it.key();
+    m_killer->terminate(known);
+
+    // The search for the others reads all of /proc: done right after, so that HangUp returns
+    // at once.
+    QTimer::singleShot(0, this, [this, known] {
+        QSet<pid_t> roots(known.cbegin(), known.cend());
+        QList<pid_t> rest;
+        for (const DiallingProcess& p : DiallingProcess::scanAll())
+            if (!roots.contains(p.pid)) {
+                roots.insert(p.pid);
+                rest << p.pid;
+            }
+        // Killing wvdial alone would leave its pppd; whatever a dialling process started goes too.
+        rest += DiallingProcess::descendantsOf(roots);
+        m_killer->terminate(rest);
+    });
 }
 
 void PppDialer::SetWatchOtherCalls(bool on)
