@@ -260,7 +260,8 @@ void PppDialer::HangUp()
     }
     for (auto it = m_others.cbegin(); it != m_others.cend(); ++it)
         known << it.key();
-    m_killer->terminate(known);
+    // What they started must be found before they die: orphans lose their parent link.
+    m_killer->terminate(known + DiallingProcess::descendantsOf(QSet<pid_t>(known.cbegin(), known.cend())));
 
     // The search for the others reads all of /proc: done right after, so that HangUp returns
     // at once.

@@ -15,7 +15,12 @@ ModemLine::ModemLine(const QStringList& emulatorArguments)
                    QStringLiteral("EXEC:\"%1\"").arg(emulator.join(QLatin1Char(' ')))});
     if (!m_socat.waitForStarted(5000))
         return;
-    m_ready = waitUntil([this] { return QFileInfo::exists(device()); }, 10000);
+    // The emulator creates its record file when it starts: only then does the line answer.
+    m_ready = waitUntil(
+        [this] {
+            return QFileInfo::exists(device()) && QFileInfo::exists(m_dir.filePath(QStringLiteral("record")));
+        },
+        10000);
 }
 
 ModemLine::~ModemLine()
