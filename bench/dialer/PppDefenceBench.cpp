@@ -6,12 +6,13 @@
 //   bench_dialer_ppp [CALLS]      (default 50)
 
 #include "ModemLine.h"
+#include "TestApp.h"
 
 #include "platform/dialer/Pidfd.h"
 #include "platform/dialer/PppDialer.h"
 
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -39,8 +40,7 @@ struct Call {
 };
 
 // Starts chat with the modem on stdin and stdout, as a dialer would.
-pid_t startChat(const QString& device, const QString& script)
-{
+pid_t startChat(const QString& device, const QString& script) {
     const QByteArray path = QFile::encodeName(device);
     const int in = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     const int out = ::open(path.constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
@@ -49,12 +49,13 @@ pid_t startChat(const QString& device, const QString& script)
     posix_spawn_file_actions_adddup2(&actions, in, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     const QByteArray scriptPath = QFile::encodeName(script);
-    char chat[] = "chat";
+    const QByteArray chat = QFile::encodeName(chatProgram());
     char v[] = "-v";
     char f[] = "-f";
-    char* argv[] = {chat, v, f, const_cast<char*>(scriptPath.constData()), nullptr};
+    char* argv[] = {const_cast<char*>(chat.constData()), v, f, const_cast<char*>(scriptPath.constData()),
+                    nullptr};
     pid_t pid = -1;
-    if (posix_spawnp(&pid, "chat", &actions, nullptr, argv, environ) != 0)
+    if (posix_spawn(&pid, chat.constData(), &actions, nullptr, argv, environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(in);
@@ -62,8 +63,7 @@ pid_t startChat(const QString& device, const QString& script)
     return pid;
 }
 
-Call placeCall(const QString& script)
-{
+Call placeCall(const QString& script) {
     // The far end answers slowly: a call that is not stopped connects after three seconds.
     ModemLine line({QStringLiteral("--delay"), QStringLiteral("3000")});
     Call call;
@@ -100,8 +100,7 @@ Call placeCall(const QString& script)
     return call;
 }
 
-void run(const char* label, bool useConnector, int calls, const QString& script)
-{
+void run(const char* label, bool useConnector, int calls, const QString& script) {
     DialerSettings settings;
     settings.backend = DialerSettings::Backend::Ppp;
     PppDialer dialer(settings);
@@ -137,15 +136,15 @@ void run(const char* label, bool useConnector, int calls, const QString& script)
     std::sort(times.begin(), times.end());
     const double median = times.empty() ? 0 : times[times.size() / 2];
     const double worst = times.empty() ? 0 : times.back();
-    std::printf("%-24s calls %d  median %7.2f ms  worst %7.2f ms  modem got ATZ in %d, ATD in %d  not stopped %d\n",
-                label, calls, median, worst, reachedInit, reachedDial, missed);
+    std::printf(
+        "%-24s calls %d  median %7.2f ms  worst %7.2f ms  modem got ATZ in %d, ATD in %d  not stopped %d\n",
+        label, calls, median, worst, reachedInit, reachedDial, missed);
     std::fflush(stdout);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     TestApp app;
     const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     QTemporaryDir dir;
@@ -156,7 +155,8 @@ int main(int argc, char** argv)
     f.write("ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
     f.close();
 
-    std::printf("Another program's chat on an unauthorised entry, hung up on state 2 (watch interval 100 ms)\n");
+    std::printf(
+        "Another program's chat on an unauthorised entry, hung up on state 2 (watch interval 100 ms)\n");
     run("process-event connector", true, calls, script);
     run("/proc scan", false, calls, script);
     return 0;

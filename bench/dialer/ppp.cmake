@@ -3,6 +3,7 @@ add_executable(bench_dialer_ppp
   ${CMAKE_CURRENT_LIST_DIR}/PppDefenceBench.cpp
   ${CMAKE_SOURCE_DIR}/tests/platform/dialer/ModemLine.cpp
   ${CMAKE_SOURCE_DIR}/tests/platform/dialer/ModemLine.h
+  ${CMAKE_SOURCE_DIR}/tests/platform/dialer/TestApp.h
 )
 target_include_directories(bench_dialer_ppp PRIVATE ${CMAKE_SOURCE_DIR}/tests/platform/dialer)
 target_link_libraries(bench_dialer_ppp PRIVATE norvale_core)

@@ -23,8 +23,7 @@ struct Options {
     bool echo = true;
 };
 
-bool replyFor(std::string_view word, std::string& reply)
-{
+bool replyFor(std::string_view word, std::string& reply) {
     if (word == "connect") {
         reply = "CONNECT 56000";
     } else if (word == "busy") {
@@ -47,16 +46,14 @@ bool replyFor(std::string_view word, std::string& reply)
     return true;
 }
 
-[[noreturn]] void usage()
-{
+[[noreturn]] void usage() {
     std::fputs("usage: modem-emulator [--dial connect|busy|no-carrier|no-dialtone|no-answer|error|silent]\n"
                "                      [--init ok|error|silent] [--delay MS] [--no-echo] [--record FILE]\n",
                stderr);
     std::exit(2);
 }
 
-Options parse(int argc, char** argv)
-{
+Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
@@ -80,8 +77,7 @@ Options parse(int argc, char** argv)
     return o;
 }
 
-void writeAll(std::string_view text)
-{
+void writeAll(std::string_view text) {
     while (!text.empty()) {
         const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
         if (n < 0 && errno == EINTR)
@@ -92,14 +88,12 @@ void writeAll(std::string_view text)
     }
 }
 
-void answer(const std::string& reply)
-{
+void answer(const std::string& reply) {
     if (!reply.empty())
         writeAll("\r\n" + reply + "\r\n");
 }
 
-std::string upper(std::string s)
-{
+std::string upper(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
@@ -108,8 +102,7 @@ std::string upper(std::string s)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Options o = parse(argc, argv);
     int record = -1;
     if (!o.recordPath.empty()) {

@@ -13,8 +13,7 @@ namespace {
 
 // Plain system calls: a scan reads a few files of every process on the machine, and it runs
 // in the middle of a hang-up.
-QByteArray readSmallFile(const char* path)
-{
+QByteArray readSmallFile(const char* path) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
@@ -32,23 +31,20 @@ QByteArray readSmallFile(const char* path)
     return out;
 }
 
-QByteArray procPath(pid_t pid, const char* leaf)
-{
+QByteArray procPath(pid_t pid, const char* leaf) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/%s", static_cast<int>(pid), leaf);
     return QByteArray(path);
 }
 
-QString linkTarget(const QByteArray& path)
-{
+QString linkTarget(const QByteArray& path) {
     char target[4096];
     const ssize_t n = ::readlink(path.constData(), target, sizeof target);
     return n > 0 ? QString::fromLocal8Bit(target, n) : QString();
 }
 
 // The parent from /proc/PID/stat; the command name there may hold blanks and parentheses.
-pid_t parentOf(pid_t pid)
-{
+pid_t parentOf(pid_t pid) {
     const QByteArray stat = readSmallFile(procPath(pid, "stat").constData());
     const qsizetype close = stat.lastIndexOf(')');
     if (close < 0)
@@ -58,8 +54,7 @@ pid_t parentOf(pid_t pid)
 }
 
 // Every process on the machine (thread-group leaders).
-QList<pid_t> allProcesses()
-{
+QList<pid_t> allProcesses() {
     QList<pid_t> pids;
     DIR* proc = ::opendir("/proc");
     if (!proc)
@@ -75,8 +70,7 @@ QList<pid_t> allProcesses()
 }
 
 // The children of every thread of a process.
-QList<pid_t> childrenOf(pid_t pid)
-{
+QList<pid_t> childrenOf(pid_t pid) {
     QList<pid_t> out;
     DIR* tasks = ::opendir(procPath(pid, "task").constData());
     if (!tasks)
@@ -96,15 +90,13 @@ QList<pid_t> childrenOf(pid_t pid)
     return out;
 }
 
-bool isTty(const QString& path)
-{
+bool isTty(const QString& path) {
     return path.startsWith(QLatin1String("/dev/")) && path != QLatin1String("/dev/null");
 }
 
 } // namespace
 
-QString DiallingProcess::programKind(const QString& pathOrName)
-{
+QString DiallingProcess::programKind(const QString& pathOrName) {
     QString name = QFileInfo(pathOrName).fileName();
     if (name.endsWith(QLatin1String(" (deleted)")))
         name.chop(10);
@@ -113,8 +105,8 @@ QString DiallingProcess::programKind(const QString& pathOrName)
     return {};
 }
 
-QString DiallingProcess::entryNameFor(const QString& program, const QStringList& arguments, const QString& device)
-{
+QString DiallingProcess::entryNameFor(const QString& program, const QStringList& arguments,
+                                      const QString& device) {
     if (program == QLatin1String("wvdial")) {
         // wvdial [--config FILE] [--chat] [--remotename NAME] [--no-syslog] [SECTION...]
         for (int i = 1; i < arguments.size(); ++i) {
@@ -140,8 +132,7 @@ QString DiallingProcess::entryNameFor(const QString& program, const QStringList&
     return device.isEmpty() ? program : program + QLatin1Char(' ') + device;
 }
 
-std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid)
-{
+std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid) {
     QString program = programKind(linkTarget(procPath(pid, "exe")));
     const QByteArray cmdline = readSmallFile(procPath(pid, "cmdline").constData());
     if (program.isEmpty())
@@ -177,8 +168,7 @@ std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid)
     return p;
 }
 
-QList<DiallingProcess> DiallingProcess::scanAll()
-{
+QList<DiallingProcess> DiallingProcess::scanAll() {
     QList<DiallingProcess> found;
     for (pid_t pid : allProcesses())
         if (auto p = inspect(pid))
@@ -186,8 +176,7 @@ QList<DiallingProcess> DiallingProcess::scanAll()
     return found;
 }
 
-QList<pid_t> DiallingProcess::descendantsOf(const QSet<pid_t>& roots)
-{
+QList<pid_t> DiallingProcess::descendantsOf(const QSet<pid_t>& roots) {
     QList<pid_t> out;
     QList<pid_t> queue(roots.cbegin(), roots.cend());
     QSet<pid_t> seen = roots;

@@ -13,8 +13,7 @@ namespace {
 constexpr int InitTimeout = 5;
 constexpr int DialTimeout = 60;
 
-bool writePrivateFile(const QString& path, const QByteArray& bytes)
-{
+bool writePrivateFile(const QString& path, const QByteArray& bytes) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
@@ -34,8 +33,7 @@ bool writePrivateFile(const QString& path, const QByteArray& bytes)
 
 // A pppd options-file word: double quotes, backslash escapes for the quote, the backslash and
 // the control characters that would otherwise end or bend the word.
-QString optionsQuoted(const QString& text)
-{
+QString optionsQuoted(const QString& text) {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
         switch (c.unicode()) {
@@ -66,31 +64,26 @@ QString optionsQuoted(const QString& text)
 
 PppCallFiles::PppCallFiles(const PhonebookEntry& entry, const QString& chatProgram)
     : m_entry(entry), m_chat(chatProgram),
-      m_dir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/norvale-ppp-XXXXXX")))
-{
+      m_dir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/norvale-ppp-XXXXXX"))) {
     m_valid = m_dir->isValid() && writePrivateFile(scriptPath(), chatScript(entry).toUtf8()) &&
               writePrivateFile(optionsPath(), optionsText(entry).toUtf8());
 }
 
 PppCallFiles::~PppCallFiles() = default;
 
-QString PppCallFiles::scriptPath() const
-{
+QString PppCallFiles::scriptPath() const {
     return m_dir->filePath(QStringLiteral("chat"));
 }
 
-QString PppCallFiles::optionsPath() const
-{
+QString PppCallFiles::optionsPath() const {
     return m_dir->filePath(QStringLiteral("options"));
 }
 
-void PppCallFiles::remove()
-{
+void PppCallFiles::remove() {
     m_dir->remove();
 }
 
-QString PppCallFiles::chatQuoted(const QString& text)
-{
+QString PppCallFiles::chatQuoted(const QString& text) {
     QString out = QStringLiteral("'");
     for (const QChar c : text) {
         if (c == QLatin1Char('\'') || c == QLatin1Char('\\') || c == QLatin1Char('^'))
@@ -101,15 +94,13 @@ QString PppCallFiles::chatQuoted(const QString& text)
     return out;
 }
 
-QString PppCallFiles::shellQuoted(const QString& text)
-{
+QString PppCallFiles::shellQuoted(const QString& text) {
     QString out = text;
     out.replace(QLatin1String("'"), QLatin1String("'\\''"));
     return QLatin1Char('\'') + out + QLatin1Char('\'');
 }
 
-QString PppCallFiles::chatScript(const PhonebookEntry& entry)
-{
+QString PppCallFiles::chatScript(const PhonebookEntry& entry) {
     QString s;
     s += QStringLiteral("TIMEOUT %1\n").arg(InitTimeout);
     for (const char* abort : {"BUSY", "NO CARRIER", "NO DIALTONE", "NO DIAL TONE", "NO ANSWER", "ERROR"})
@@ -126,20 +117,17 @@ QString PppCallFiles::chatScript(const PhonebookEntry& entry)
     return s;
 }
 
-QString PppCallFiles::optionsText(const PhonebookEntry& entry)
-{
+QString PppCallFiles::optionsText(const PhonebookEntry& entry) {
     if (entry.password.isEmpty())
         return {};
     return QStringLiteral("password ") + optionsQuoted(entry.password) + QLatin1Char('\n');
 }
 
-QString PppCallFiles::connectCommand() const
-{
+QString PppCallFiles::connectCommand() const {
     return shellQuoted(m_chat) + QStringLiteral(" -s -v -f ") + shellQuoted(scriptPath());
 }
 
-QStringList PppCallFiles::pppdArguments() const
-{
+QStringList PppCallFiles::pppdArguments() const {
     // A device name that is not a path would be read as one of pppd's options.
     QString modem = m_entry.modem.isEmpty() ? QStringLiteral("/dev/modem") : m_entry.modem;
     if (!modem.startsWith(QLatin1Char('/')))

@@ -17,8 +17,7 @@ constexpr int DefaultIntervalMs = 100;
 constexpr int ShortestIntervalMs = 10;
 
 // pppd and chat live in /usr/sbin, which is not on an ordinary user's PATH.
-QString resolveProgram(const QString& name)
-{
+QString resolveProgram(const QString& name) {
     if (name.contains(QLatin1Char('/')))
         return name;
     QString found = QStandardPaths::findExecutable(name);
@@ -32,8 +31,7 @@ QString resolveProgram(const QString& name)
 PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
     : DialerControl(parent), m_settings(settings), m_events(new ProcessEventWatch(this)),
       m_exits(new ProcessExitWatch(this)), m_killer(new ProcessKiller(this)), m_scanTimer(new QTimer(this)),
-      m_linkTimer(new QTimer(this))
-{
+      m_linkTimer(new QTimer(this)) {
     connect(m_events, &ProcessEventWatch::diallingStarted, this, &PppDialer::onDiallingSeen,
             Qt::QueuedConnection);
     connect(m_events, &ProcessEventWatch::eventsLost, this, &PppDialer::scanForOthers, Qt::QueuedConnection);
@@ -45,8 +43,7 @@ PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
     m_linkTimer->setInterval(DefaultIntervalMs);
 }
 
-PppDialer::~PppDialer()
-{
+PppDialer::~PppDialer() {
     stopWatch();
     if (m_pppd) {
         m_pppd->disconnect(this);
@@ -59,18 +56,15 @@ PppDialer::~PppDialer()
         m_files->remove();
 }
 
-WvdialPhonebook PppDialer::phonebook() const
-{
+WvdialPhonebook PppDialer::phonebook() const {
     return WvdialPhonebook::read(m_settings.phonebook);
 }
 
-QString PppDialer::PhonebookFile() const
-{
+QString PppDialer::PhonebookFile() const {
     return m_settings.phonebook;
 }
 
-QString PppDialer::EntryName() const
-{
+QString PppDialer::EntryName() const {
     if (!m_others.isEmpty())
         return m_otherEntry;
     if (ownCallActive() || m_parser.connected())
@@ -78,39 +72,33 @@ QString PppDialer::EntryName() const
     return m_selected;
 }
 
-QString PppDialer::EntryNumber() const
-{
+QString PppDialer::EntryNumber() const {
     const auto entry = phonebook().entry(m_selected);
     return entry ? entry->number : QString();
 }
 
-QString PppDialer::EntryUser() const
-{
+QString PppDialer::EntryUser() const {
     const auto entry = phonebook().entry(m_selected);
     return entry ? entry->user : QString();
 }
 
-qint16 PppDialer::EntryCount() const
-{
+qint16 PppDialer::EntryCount() const {
     const qsizetype n = phonebook().entryNames().size();
     return static_cast<qint16>(qMin<qsizetype>(n, std::numeric_limits<qint16>::max()));
 }
 
-QString PppDialer::EntryNameAt(qint16 index) const
-{
+QString PppDialer::EntryNameAt(qint16 index) const {
     return phonebook().entryNames().value(index);
 }
 
-qint16 PppDialer::SelectEntry(const QString& name)
-{
+qint16 PppDialer::SelectEntry(const QString& name) {
     if (!phonebook().entry(name))
         return EntryNotFound;
     m_selected = name;
     return Done;
 }
 
-QString PppDialer::activeInterface() const
-{
+QString PppDialer::activeInterface() const {
     if (m_otherConnected)
         return m_otherInterface;
     if (m_parser.connected())
@@ -118,42 +106,35 @@ QString PppDialer::activeInterface() const
     return {};
 }
 
-bool PppDialer::IsOnline() const
-{
+bool PppDialer::IsOnline() const {
     return m_otherConnected || m_parser.connected();
 }
 
-QString PppDialer::IpAddress() const
-{
+QString PppDialer::IpAddress() const {
     const QString address = m_link.address(activeInterface());
     if (!address.isEmpty() || m_otherConnected)
         return address;
     return m_parser.connected() ? m_parser.localAddress() : QString();
 }
 
-qint32 PppDialer::BytesReceived() const
-{
+qint32 PppDialer::BytesReceived() const {
     return m_link.bytesReceived(activeInterface());
 }
 
-qint32 PppDialer::BytesSent() const
-{
+qint32 PppDialer::BytesSent() const {
     return m_link.bytesSent(activeInterface());
 }
 
-void PppDialer::reportStatus(int state)
-{
+void PppDialer::reportStatus(int state) {
     if (m_reportEveryStage || state == Connected || state == Disconnected)
         emit Status(state);
 }
 
-void PppDialer::raiseError(int code)
-{
+void PppDialer::raiseError(int code) {
     emit LastError(code, PppLineParser::errorText(code), 0);
 }
 
-void PppDialer::deliver(const QList<PppLineParser::Event>& events)
-{
+void PppDialer::deliver(const QList<PppLineParser::Event>& events) {
     for (const PppLineParser::Event& e : events) {
         switch (e.kind) {
         case PppLineParser::Event::Kind::State:
@@ -172,8 +153,7 @@ void PppDialer::deliver(const QList<PppLineParser::Event>& events)
     }
 }
 
-void PppDialer::Dial()
-{
+void PppDialer::Dial() {
     if (ownCallActive())
         return;
     const auto entry = phonebook().entry(m_selected);
@@ -207,16 +187,14 @@ void PppDialer::Dial()
     m_pppd->start(resolveProgram(m_settings.pppd), m_files->pppdArguments());
 }
 
-void PppDialer::onPppdOutput()
-{
+void PppDialer::onPppdOutput() {
     if (!m_pppd)
         return;
     while (m_pppd && m_pppd->canReadLine())
         deliver(m_parser.feed(QString::fromLocal8Bit(m_pppd->readLine())));
 }
 
-void PppDialer::onPppdFinished(int exitCode, QProcess::ExitStatus status)
-{
+void PppDialer::onPppdFinished(int exitCode, QProcess::ExitStatus status) {
     if (!m_pppd)
         return;
     onPppdOutput();
@@ -226,16 +204,15 @@ void PppDialer::onPppdFinished(int exitCode, QProcess::ExitStatus status)
     endOwnCall(events);
 }
 
-void PppDialer::onPppdError(QProcess::ProcessError error)
-{
+void PppDialer::onPppdError(QProcess::ProcessError error) {
     if (error != QProcess::FailedToStart || !m_pppd)
         return;
     m_parser.finished(0, false, true);
-    endOwnCall({{PppLineParser::Event::Kind::Error, DeviceUnavailable, PppLineParser::errorText(DeviceUnavailable)}});
+    endOwnCall({{PppLineParser::Event::Kind::Error, DeviceUnavailable,
+                 PppLineParser::errorText(DeviceUnavailable)}});
 }
 
-void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events)
-{
+void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events) {
     if (m_pppd) {
         m_pppd->disconnect(this);
         m_pppd->deleteLater();
@@ -249,8 +226,7 @@ void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events)
     deliver(events);
 }
 
-void PppDialer::HangUp()
-{
+void PppDialer::HangUp() {
     // The processes already known get their signal before the slower search for the rest.
     QList<pid_t> known;
     if (m_pppd) {
@@ -279,8 +255,7 @@ void PppDialer::HangUp()
     });
 }
 
-void PppDialer::SetWatchOtherCalls(bool on)
-{
+void PppDialer::SetWatchOtherCalls(bool on) {
     m_watchOthers = on;
     if (on)
         startWatch();
@@ -288,20 +263,17 @@ void PppDialer::SetWatchOtherCalls(bool on)
         stopWatch();
 }
 
-void PppDialer::SetReportEveryStage(bool on)
-{
+void PppDialer::SetReportEveryStage(bool on) {
     m_reportEveryStage = on;
 }
 
-void PppDialer::SetWatchInterval(qint16 milliseconds)
-{
+void PppDialer::SetWatchInterval(qint16 milliseconds) {
     m_intervalMs = milliseconds > 0 ? qMax<int>(milliseconds, ShortestIntervalMs) : DefaultIntervalMs;
     m_scanTimer->setInterval(m_intervalMs);
     m_linkTimer->setInterval(m_intervalMs);
 }
 
-void PppDialer::SetUseProcessEvents(bool on)
-{
+void PppDialer::SetUseProcessEvents(bool on) {
     m_useProcessEvents = on;
     if (m_watchOthers) {
         stopWatch();
@@ -309,21 +281,18 @@ void PppDialer::SetUseProcessEvents(bool on)
     }
 }
 
-bool PppDialer::UsesProcessEvents() const
-{
+bool PppDialer::UsesProcessEvents() const {
     return m_events->isRunning();
 }
 
-void PppDialer::startWatch()
-{
+void PppDialer::startWatch() {
     if (!(m_useProcessEvents && m_events->start()))
         m_scanTimer->start();
     // Whatever runs already was never announced.
     scanForOthers();
 }
 
-void PppDialer::stopWatch()
-{
+void PppDialer::stopWatch() {
     m_events->stop();
     m_scanTimer->stop();
     m_linkTimer->stop();
@@ -334,24 +303,21 @@ void PppDialer::stopWatch()
     m_otherInterface.clear();
 }
 
-void PppDialer::scanForOthers()
-{
+void PppDialer::scanForOthers() {
     if (!m_watchOthers)
         return;
     for (const DiallingProcess& p : DiallingProcess::scanAll())
         onDiallingSeen(p);
 }
 
-bool PppDialer::isOwn(const DiallingProcess& process) const
-{
+bool PppDialer::isOwn(const DiallingProcess& process) const {
     if (!m_pppd)
         return false;
     const auto own = static_cast<pid_t>(m_pppd->processId());
     return own > 0 && (process.pid == own || process.ancestors.contains(own));
 }
 
-void PppDialer::onDiallingSeen(const DiallingProcess& process)
-{
+void PppDialer::onDiallingSeen(const DiallingProcess& process) {
     if (!m_watchOthers || isOwn(process))
         return;
     if (m_others.contains(process.pid)) {
@@ -370,8 +336,7 @@ void PppDialer::onDiallingSeen(const DiallingProcess& process)
     reportStatus(ConnectDevice);
 }
 
-void PppDialer::onProcessExited(pid_t pid)
-{
+void PppDialer::onProcessExited(pid_t pid) {
     if (!m_others.remove(pid) || !m_others.isEmpty())
         return;
     m_linkTimer->stop();
@@ -384,8 +349,7 @@ void PppDialer::onProcessExited(pid_t pid)
     }
 }
 
-void PppDialer::checkOtherLink()
-{
+void PppDialer::checkOtherLink() {
     if (m_others.isEmpty() || m_otherConnected)
         return;
     QString interface;

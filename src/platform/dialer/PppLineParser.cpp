@@ -2,7 +2,6 @@
 
 #include "platform/dialer/DialerControl.h"
 
-
 namespace {
 
 // pppd's exit codes (pppd(8), "EXIT STATUS").
@@ -27,12 +26,9 @@ enum PppdExit {
 } // namespace
 
 PppLineParser::PppLineParser(const QString& dialCommand)
-    : m_dialCommand(dialCommand.trimmed().isEmpty() ? QStringLiteral("ATD") : dialCommand.trimmed())
-{
-}
+    : m_dialCommand(dialCommand.trimmed().isEmpty() ? QStringLiteral("ATD") : dialCommand.trimmed()) {}
 
-QString PppLineParser::errorText(int code)
-{
+QString PppLineParser::errorText(int code) {
     switch (code) {
     case DialerControl::EntryNotFound:
         return QStringLiteral("The system could not find the phone book entry for this connection.");
@@ -57,8 +53,7 @@ QString PppLineParser::errorText(int code)
     }
 }
 
-int PppLineParser::errorForAbort(const QString& abortString)
-{
+int PppLineParser::errorForAbort(const QString& abortString) {
     const QString s = abortString.toUpper();
     if (s.contains(QLatin1String("BUSY")))
         return DialerControl::LineBusy;
@@ -71,26 +66,22 @@ int PppLineParser::errorForAbort(const QString& abortString)
     return DialerControl::ModemHardwareFailure;
 }
 
-PppLineParser::Event PppLineParser::error(int code) const
-{
+PppLineParser::Event PppLineParser::error(int code) const {
     return {Event::Kind::Error, code, errorText(code)};
 }
 
-QList<PppLineParser::Event> PppLineParser::advance(int state)
-{
+QList<PppLineParser::Event> PppLineParser::advance(int state) {
     if (state <= m_state)
         return {};
     m_state = state;
     return {{Event::Kind::State, state, {}}};
 }
 
-QList<PppLineParser::Event> PppLineParser::started()
-{
+QList<PppLineParser::Event> PppLineParser::started() {
     return advance(DialerControl::OpenPort);
 }
 
-QList<PppLineParser::Event> PppLineParser::feed(const QString& rawLine)
-{
+QList<PppLineParser::Event> PppLineParser::feed(const QString& rawLine) {
     const QString line = rawLine.trimmed();
     if (line.isEmpty())
         return {};
@@ -163,8 +154,7 @@ QList<PppLineParser::Event> PppLineParser::feed(const QString& rawLine)
     return {};
 }
 
-QList<PppLineParser::Event> PppLineParser::finished(int exitCode, bool crashed, bool hungUp)
-{
+QList<PppLineParser::Event> PppLineParser::finished(int exitCode, bool crashed, bool hungUp) {
     if (m_connected) {
         m_connected = false;
         m_state = DialerControl::Disconnected;

@@ -9,8 +9,7 @@
 
 namespace {
 
-QList<QByteArray> fileLines(const QString& path)
-{
+QList<QByteArray> fileLines(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -20,33 +19,27 @@ QList<QByteArray> fileLines(const QString& path)
 } // namespace
 
 PppLink::PppLink(const QString& sysfsNetRoot, const QStringList& pidFileRoots)
-    : m_sysfs(sysfsNetRoot), m_pidRoots(pidFileRoots)
-{
-}
+    : m_sysfs(sysfsNetRoot), m_pidRoots(pidFileRoots) {}
 
-qint32 PppLink::counter(const QString& interface, const char* name) const
-{
+qint32 PppLink::counter(const QString& interface, const char* name) const {
     if (interface.isEmpty() || interface.contains(QLatin1Char('/')))
         return 0;
-    const QList<QByteArray> lines =
-        fileLines(m_sysfs + QLatin1Char('/') + interface + QStringLiteral("/statistics/") + QLatin1String(name));
+    const QList<QByteArray> lines = fileLines(m_sysfs + QLatin1Char('/') + interface +
+                                              QStringLiteral("/statistics/") + QLatin1String(name));
     bool ok = false;
     const quint64 value = lines.value(0).trimmed().toULongLong(&ok);
     return ok ? toRegister(value) : 0;
 }
 
-qint32 PppLink::bytesReceived(const QString& interface) const
-{
+qint32 PppLink::bytesReceived(const QString& interface) const {
     return counter(interface, "rx_bytes");
 }
 
-qint32 PppLink::bytesSent(const QString& interface) const
-{
+qint32 PppLink::bytesSent(const QString& interface) const {
     return counter(interface, "tx_bytes");
 }
 
-QString PppLink::address(const QString& interface) const
-{
+QString PppLink::address(const QString& interface) const {
     if (interface.isEmpty())
         return {};
     ifaddrs* list = nullptr;
@@ -66,14 +59,12 @@ QString PppLink::address(const QString& interface) const
     return found;
 }
 
-QStringList PppLink::interfaces() const
-{
-    return QDir(m_sysfs).entryList({QStringLiteral("ppp*")}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
-                                   QDir::Name);
+QStringList PppLink::interfaces() const {
+    return QDir(m_sysfs).entryList({QStringLiteral("ppp*")},
+                                   QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
 }
 
-QString PppLink::interfaceOf(pid_t pppdPid) const
-{
+QString PppLink::interfaceOf(pid_t pppdPid) const {
     // pppN.pid holds the pid; ppp-LINKNAME.pid holds the pid and, usually, the interface.
     for (const QString& root : m_pidRoots) {
         const QStringList files = QDir(root).entryList({QStringLiteral("ppp*.pid")}, QDir::Files);

@@ -10,7 +10,8 @@
 class PppLink final {
 public:
     explicit PppLink(const QString& sysfsNetRoot = QStringLiteral("/sys/class/net"),
-                     const QStringList& pidFileRoots = {QStringLiteral("/var/run"), QStringLiteral("/var/run/pppd")});
+                     const QStringList& pidFileRoots = {QStringLiteral("/var/run"),
+                                                        QStringLiteral("/var/run/pppd")});
 
     // Counters as the 32-bit registers the callers expect: they wrap past 2^31 into negatives.
     qint32 bytesReceived(const QString& interface) const;

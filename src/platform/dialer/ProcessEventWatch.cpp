@@ -12,8 +12,7 @@
 
 namespace {
 
-bool sendControl(int socket, proc_cn_mcast_op op)
-{
+bool sendControl(int socket, proc_cn_mcast_op op) {
     char buffer[NLMSG_SPACE(sizeof(cn_msg) + sizeof op)] = {};
     auto* header = reinterpret_cast<nlmsghdr*>(buffer);
     header->nlmsg_len = NLMSG_LENGTH(sizeof(cn_msg) + sizeof op);
@@ -28,18 +27,15 @@ bool sendControl(int socket, proc_cn_mcast_op op)
 
 } // namespace
 
-ProcessEventWatch::ProcessEventWatch(QObject* parent) : QObject(parent)
-{
+ProcessEventWatch::ProcessEventWatch(QObject* parent) : QObject(parent) {
     qRegisterMetaType<DiallingProcess>();
 }
 
-ProcessEventWatch::~ProcessEventWatch()
-{
+ProcessEventWatch::~ProcessEventWatch() {
     stop();
 }
 
-bool ProcessEventWatch::start()
-{
+bool ProcessEventWatch::start() {
     if (m_socket >= 0)
         return true;
     const int s = ::socket(PF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_CONNECTOR);
@@ -68,8 +64,7 @@ bool ProcessEventWatch::start()
     return true;
 }
 
-void ProcessEventWatch::stop()
-{
+void ProcessEventWatch::stop() {
     if (m_socket < 0)
         return;
     const uint64_t one = 1;
@@ -83,8 +78,7 @@ void ProcessEventWatch::stop()
     m_wake = -1;
 }
 
-void ProcessEventWatch::run()
-{
+void ProcessEventWatch::run() {
     alignas(nlmsghdr) char buffer[8192];
     pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake, POLLIN, 0}};
     for (;;) {

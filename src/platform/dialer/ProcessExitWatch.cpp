@@ -7,13 +7,13 @@ ProcessExitWatch::ProcessExitWatch(QObject* parent) : QObject(parent) {}
 
 ProcessExitWatch::~ProcessExitWatch() = default;
 
-void ProcessExitWatch::watch(pid_t pid)
-{
+void ProcessExitWatch::watch(pid_t pid) {
     if (isWatching(pid))
         return;
     Watched w{Pidfd(pid), nullptr};
     if (!w.pidfd.isValid()) {
-        QMetaObject::invokeMethod(this, [this, pid] { emit exited(pid); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, pid] { emit exited(pid); }, Qt::QueuedConnection);
         return;
     }
     w.notifier = std::make_unique<QSocketNotifier>(w.pidfd.fd(), QSocketNotifier::Read);
@@ -21,13 +21,11 @@ void ProcessExitWatch::watch(pid_t pid)
     m_watched.emplace(pid, std::move(w));
 }
 
-void ProcessExitWatch::clear()
-{
+void ProcessExitWatch::clear() {
     m_watched.clear();
 }
 
-void ProcessExitWatch::onReadable(pid_t pid)
-{
+void ProcessExitWatch::onReadable(pid_t pid) {
     const auto it = m_watched.find(pid);
     if (it == m_watched.end())
         return;

@@ -11,15 +11,13 @@ constexpr int GraceMs = 1000;
 
 ProcessKiller::ProcessKiller(QObject* parent) : QObject(parent) {}
 
-ProcessKiller::~ProcessKiller()
-{
+ProcessKiller::~ProcessKiller() {
     // Whatever is still alive when the program goes does not get its second chance.
     for (const auto& batch : m_batches)
         killSurvivors(*batch);
 }
 
-void ProcessKiller::terminate(const QList<pid_t>& pids)
-{
+void ProcessKiller::terminate(const QList<pid_t>& pids) {
     auto batch = std::make_shared<Batch>();
     for (pid_t pid : pids) {
         Pidfd p(pid);
@@ -35,8 +33,7 @@ void ProcessKiller::terminate(const QList<pid_t>& pids)
     });
 }
 
-void ProcessKiller::killSurvivors(const Batch& batch)
-{
+void ProcessKiller::killSurvivors(const Batch& batch) {
     for (const Pidfd& p : batch)
         if (!p.hasExited())
             p.sendSignal(SIGKILL);

@@ -3,10 +3,10 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QThread>
 
-ModemLine::ModemLine(const QStringList& emulatorArguments)
-{
+ModemLine::ModemLine(const QStringList& emulatorArguments) {
     QStringList emulator{QStringLiteral(NORVALE_MODEM_EMULATOR)};
     emulator << emulatorArguments << QStringLiteral("--record") << m_dir.filePath(QStringLiteral("record"));
     m_socat.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -23,13 +23,11 @@ ModemLine::ModemLine(const QStringList& emulatorArguments)
         10000);
 }
 
-ModemLine::~ModemLine()
-{
+ModemLine::~ModemLine() {
     stop();
 }
 
-void ModemLine::stop()
-{
+void ModemLine::stop() {
     if (m_socat.state() == QProcess::NotRunning)
         return;
     m_socat.terminate();
@@ -39,21 +37,18 @@ void ModemLine::stop()
     }
 }
 
-QString ModemLine::ptyPath() const
-{
+QString ModemLine::ptyPath() const {
     return QFileInfo(device()).canonicalFilePath();
 }
 
-QStringList ModemLine::received() const
-{
+QStringList ModemLine::received() const {
     QFile f(m_dir.filePath(QStringLiteral("record")));
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {
         if (deadline.hasExpired())
@@ -64,6 +59,10 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-TestApp::TestApp() : m_app(std::make_unique<QCoreApplication>(m_argc, m_argv)) {}
-
-TestApp::~TestApp() = default;
+QString chatProgram() {
+    QString found = QStandardPaths::findExecutable(QStringLiteral("chat"));
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(QStringLiteral("chat"),
+                                               {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    return found.isEmpty() ? QStringLiteral("chat") : found;
+}

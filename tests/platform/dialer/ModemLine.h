@@ -35,16 +35,5 @@ private:
 // Runs the event loop until the condition holds or the time is up; returns the condition.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 15000);
 
-// The application object the tests' event loops need, one per test.
-class TestApp final {
-public:
-    TestApp();
-    ~TestApp();
-    Q_DISABLE_COPY_MOVE(TestApp)
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "dialer_ppp";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QCoreApplication> m_app;
-};
+// chat's full path: it lives in /usr/sbin, which an ordinary user's PATH may lack.
+QString chatProgram();

@@ -1,6 +1,7 @@
 // The real line against the modem emulator: the real chat and pppd, and other programs' calls.
 
 #include "ModemLine.h"
+#include "TestApp.h"
 
 #include "platform/dialer/DiallingProcess.h"
 #include "platform/dialer/Pidfd.h"
@@ -23,8 +24,7 @@ struct ChatRun {
     int exitCode = -1;
 };
 
-PhonebookEntry entryOn(const ModemLine& line)
-{
+PhonebookEntry entryOn(const ModemLine& line) {
     PhonebookEntry e;
     e.name = QStringLiteral("Casa");
     e.number = QStringLiteral("0190123456");
@@ -36,9 +36,8 @@ PhonebookEntry entryOn(const ModemLine& line)
 
 // Runs the connect command exactly as pppd runs it: through /bin/sh, the modem on stdin and
 // stdout, chat's report read line by line as it comes. pppd ends with 8 when it fails.
-ChatRun runConnectScript(const ModemLine& line, const PhonebookEntry& entry)
-{
-    PppCallFiles files(entry, QStringLiteral("chat"));
+ChatRun runConnectScript(const ModemLine& line, const PhonebookEntry& entry) {
+    PppCallFiles files(entry, chatProgram());
     EXPECT_TRUE(files.isValid());
     PppLineParser parser(entry.dialCommand);
     ChatRun run;
@@ -77,24 +76,22 @@ protected:
 
 } // namespace
 
-TEST_F(PppRealLine, ChatScriptReachesConnectAndDialsTheEntrysNumber)
-{
+TEST_F(PppRealLine, ChatScriptReachesConnectAndDialsTheEntrysNumber) {
     ModemLine line;
     ASSERT_TRUE(line.isReady());
     const ChatRun run = runConnectScript(line, entryOn(line));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.states, (QList<int>{0, 1, 2, 3}));
     EXPECT_TRUE(run.errors.isEmpty());
-    EXPECT_EQ(line.received(),
-              (QStringList{"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2", "ATDT0190123456"}));
+    EXPECT_EQ(line.received(), (QStringList{"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2", "ATDT0190123456"}));
 }
 
-TEST_F(PppRealLine, ModemRefusalsBecomeTheirErrorCodes)
-{
+TEST_F(PppRealLine, ModemRefusalsBecomeTheirErrorCodes) {
     const struct {
         const char* reply;
         int error;
-    } cases[] = {{"busy", 676}, {"no-carrier", 679}, {"no-dialtone", 680}, {"no-answer", 678}, {"error", 692}};
+    } cases[] = {
+        {"busy", 676}, {"no-carrier", 679}, {"no-dialtone", 680}, {"no-answer", 678}, {"error", 692}};
     for (const auto& c : cases) {
         ModemLine line({QStringLiteral("--dial"), QString::fromLatin1(c.reply)});
         ASSERT_TRUE(line.isReady());
@@ -106,8 +103,7 @@ TEST_F(PppRealLine, ModemRefusalsBecomeTheirErrorCodes)
     }
 }
 
-TEST_F(PppRealLine, SilentModemIsAHardwareFailure)
-{
+TEST_F(PppRealLine, SilentModemIsAHardwareFailure) {
     ModemLine line({QStringLiteral("--init"), QStringLiteral("silent")});
     ASSERT_TRUE(line.isReady());
     const ChatRun run = runConnectScript(line, entryOn(line));
@@ -117,8 +113,7 @@ TEST_F(PppRealLine, SilentModemIsAHardwareFailure)
     EXPECT_EQ(line.received(), QStringList{"ATZ"});
 }
 
-TEST_F(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp)
-{
+TEST_F(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     if (QFileInfo::exists(QStringLiteral("/dev/ppp")))
         GTEST_SKIP() << "this machine has /dev/ppp: pppd would go on to negotiate with the emulator";
     ModemLine line;
@@ -128,8 +123,9 @@ TEST_F(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp)
     {
         QFile f(phonebook);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Dialer Defaults]\nModem = " + line.device().toUtf8() +
-                "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\nPassword = segreto\n");
+        f.write(
+            "[Dialer Defaults]\nModem = " + line.device().toUtf8() +
+            "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\nPassword = segreto\n");
     }
     DialerSettings settings;
     settings.backend = DialerSettings::Backend::Ppp;
@@ -138,8 +134,9 @@ TEST_F(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp)
     QList<int> states;
     QList<std::pair<int, QString>> errors;
     QObject::connect(&dialer, &DialerControl::Status, [&](int s) { states << s; });
-    QObject::connect(&dialer, &DialerControl::LastError,
-                     [&](int code, const QString& text, int) { errors.append({code, text}); });
+    QObject::connect(&dialer, &DialerControl::LastError, [&](int code, const QString& text, int) {
+        errors.append({code, text});
+    });
 
     dialer.Dial();
     EXPECT_EQ(errors.value(0).first, 623) << "nothing selected yet";
@@ -156,7 +153,8 @@ TEST_F(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp)
     EXPECT_EQ(states, QList<int>{0});
     EXPECT_EQ(errors.value(0).first, 633);
     EXPECT_EQ(errors.value(0).second,
-              QStringLiteral("The modem (or other connecting device) is already in use or is not configured properly."));
+              QStringLiteral(
+                  "The modem (or other connecting device) is already in use or is not configured properly."));
     EXPECT_FALSE(dialer.IsOnline());
     EXPECT_EQ(dialer.IpAddress(), QString());
     EXPECT_EQ(QDir::temp().entryList({QStringLiteral("norvale-ppp-*")}, QDir::Dirs), before);
@@ -167,8 +165,7 @@ protected:
     TestApp app;
 };
 
-TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
-{
+TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted) {
     const bool useConnector = GetParam();
     // The far end takes its time to answer: the call must be gone before CONNECT.
     ModemLine line({QStringLiteral("--delay"), QStringLiteral("5000")});
@@ -215,7 +212,8 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     other.setStandardInputFile(line.device());
     other.setStandardOutputFile(line.device(), QIODevice::Append);
     other.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"), QStringLiteral("sleep 60 & exec chat -s -v -f '%1'").arg(script)});
+                {QStringLiteral("-c"),
+                 QStringLiteral("sleep 60 & exec '%1' -s -v -f '%2'").arg(chatProgram(), script)});
     ASSERT_TRUE(other.waitForStarted(5000));
     const auto chatPid = static_cast<pid_t>(other.processId());
 
@@ -238,8 +236,7 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     EXPECT_TRUE(Pidfd(chatPid).hasExited());
 }
 
-TEST_P(OtherProgramsCall, IsIgnoredWhenNotWatched)
-{
+TEST_P(OtherProgramsCall, IsIgnoredWhenNotWatched) {
     ModemLine line({QStringLiteral("--init"), QStringLiteral("silent")});
     ASSERT_TRUE(line.isReady());
     DialerSettings settings;
@@ -253,11 +250,35 @@ TEST_P(OtherProgramsCall, IsIgnoredWhenNotWatched)
     QProcess other;
     other.setStandardInputFile(line.device());
     other.setStandardOutputFile(line.device(), QIODevice::Append);
-    other.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec chat -t 1 '' ATZ OK")});
+    other.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("exec '%1' -t 1 '' ATZ OK").arg(chatProgram())});
     ASSERT_TRUE(other.waitForStarted(5000));
     ASSERT_TRUE(waitUntil([&] { return line.received() == QStringList{"ATZ"}; }));
     ASSERT_TRUE(waitUntil([&] { return other.state() == QProcess::NotRunning; }));
     EXPECT_EQ(other.exitCode(), 3) << "chat timed out on its own";
+    EXPECT_TRUE(states.isEmpty());
+}
+
+TEST_P(OtherProgramsCall, IsSeenButNotReportedWhenStagesAreNot) {
+    ModemLine line({QStringLiteral("--init"), QStringLiteral("silent")});
+    ASSERT_TRUE(line.isReady());
+    DialerSettings settings;
+    PppDialer dialer(settings);
+    dialer.SetUseProcessEvents(GetParam());
+    dialer.SetReportEveryStage(false);
+    dialer.SetWatchOtherCalls(true);
+    QList<int> states;
+    QObject::connect(&dialer, &DialerControl::Status, [&](int s) { states << s; });
+
+    QProcess other;
+    other.setStandardInputFile(line.device());
+    other.setStandardOutputFile(line.device(), QIODevice::Append);
+    other.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("exec '%1' -t 2 '' ATZ OK").arg(chatProgram())});
+    ASSERT_TRUE(other.waitForStarted(5000));
+    EXPECT_TRUE(waitUntil([&] { return dialer.EntryName() == QStringLiteral("chat ") + line.ptyPath(); }));
+    ASSERT_TRUE(waitUntil([&] { return other.state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(waitUntil([&] { return dialer.EntryName().isEmpty(); }));
     EXPECT_TRUE(states.isEmpty());
 }
 

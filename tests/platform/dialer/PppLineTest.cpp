@@ -19,21 +19,18 @@ namespace {
 using Event = PppLineParser::Event;
 using Kind = PppLineParser::Event::Kind;
 
-Event state(int s)
-{
+Event state(int s) {
     return {Kind::State, s, {}};
 }
 
-Event failure(int code)
-{
+Event failure(int code) {
     return {Kind::Error, code, PppLineParser::errorText(code)};
 }
 
 const Event connectEvent{Kind::Connect, 0, {}};
 const Event disconnectEvent{Kind::Disconnect, 0, {}};
 
-std::string describe(const QList<Event>& events)
-{
+std::string describe(const QList<Event>& events) {
     std::string out;
     for (const Event& e : events) {
         switch (e.kind) {
@@ -55,8 +52,7 @@ std::string describe(const QList<Event>& events)
 }
 
 // Plays a recorded pppd transcript (chat's lines among pppd's, as pppd's log shows them).
-QList<Event> play(PppLineParser& parser, const QString& file, int exitCode, bool hungUp = false)
-{
+QList<Event> play(PppLineParser& parser, const QString& file, int exitCode, bool hungUp = false) {
     QFile f(QStringLiteral(NORVALE_PPP_TRANSCRIPTS "/") + file);
     EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
     QList<Event> events = parser.started();
@@ -66,16 +62,14 @@ QList<Event> play(PppLineParser& parser, const QString& file, int exitCode, bool
     return events;
 }
 
-unsigned modeOf(const QString& path)
-{
+unsigned modeOf(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return 0;
     return st.st_mode & 07777;
 }
 
-PhonebookEntry sampleEntry()
-{
+PhonebookEntry sampleEntry() {
     PhonebookEntry e;
     e.name = QStringLiteral("Casa");
     e.number = QStringLiteral("0190,123*#");
@@ -90,20 +84,18 @@ PhonebookEntry sampleEntry()
 
 } // namespace
 
-TEST(PppTranscripts, ConnectedCallGoesThroughEveryStageAndEndsWithDisconnect)
-{
+TEST(PppTranscripts, ConnectedCallGoesThroughEveryStageAndEndsWithDisconnect) {
     PppLineParser parser(QStringLiteral("ATDT"));
     const QList<Event> events = play(parser, QStringLiteral("connected-pap.log"), 16);
-    const QList<Event> expected{state(0),    state(1),     state(2),     state(3),        state(5),
-                                state(14),   state(8192),  connectEvent, state(8193), disconnectEvent};
+    const QList<Event> expected{state(0),  state(1),    state(2),     state(3),    state(5),
+                                state(14), state(8192), connectEvent, state(8193), disconnectEvent};
     EXPECT_EQ(events, expected) << describe(events);
     EXPECT_EQ(parser.interfaceName(), QStringLiteral("ppp0"));
     EXPECT_EQ(parser.localAddress(), QStringLiteral("10.64.64.64"));
     EXPECT_FALSE(parser.connected());
 }
 
-TEST(PppTranscripts, EndingsBeforeConnectBecomeTheErrorsAUserKnows)
-{
+TEST(PppTranscripts, EndingsBeforeConnectBecomeTheErrorsAUserKnows) {
     struct Case {
         const char* file;
         int exitCode;
@@ -126,8 +118,7 @@ TEST(PppTranscripts, EndingsBeforeConnectBecomeTheErrorsAUserKnows)
     }
 }
 
-TEST(PppTranscripts, OwnHangUpRaisesNoErrorButAConnectedCallStillDisconnects)
-{
+TEST(PppTranscripts, OwnHangUpRaisesNoErrorButAConnectedCallStillDisconnects) {
     PppLineParser dialling(QStringLiteral("ATDT"));
     EXPECT_EQ(play(dialling, QStringLiteral("busy.log"), 5, true),
               (QList<Event>{state(0), state(1), state(2)}));
@@ -138,8 +129,7 @@ TEST(PppTranscripts, OwnHangUpRaisesNoErrorButAConnectedCallStillDisconnects)
     EXPECT_EQ(events.mid(events.size() - 2), (QList<Event>{state(8193), disconnectEvent}));
 }
 
-TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling)
-{
+TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling) {
     // Init2 "AT&D2" and the like must not count as dialling: only the entry's dial command does.
     PppLineParser parser(QStringLiteral("ATDT"));
     parser.started();
@@ -149,28 +139,26 @@ TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling)
     EXPECT_EQ(parser.state(), 2);
 }
 
-TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte)
-{
-    EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()),
-              QStringLiteral("TIMEOUT 5\n"
-                             "ABORT 'BUSY'\n"
-                             "ABORT 'NO CARRIER'\n"
-                             "ABORT 'NO DIALTONE'\n"
-                             "ABORT 'NO DIAL TONE'\n"
-                             "ABORT 'NO ANSWER'\n"
-                             "ABORT 'ERROR'\n"
-                             "'' 'ATZ'\n"
-                             "OK 'AT&F \\^X \\'q\\''\n"
-                             "TIMEOUT 60\n"
-                             "OK 'ATDP0190,123*#'\n"
-                             "CONNECT ''\n"));
+TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte) {
+    EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()), QStringLiteral("TIMEOUT 5\n"
+                                                                      "ABORT 'BUSY'\n"
+                                                                      "ABORT 'NO CARRIER'\n"
+                                                                      "ABORT 'NO DIALTONE'\n"
+                                                                      "ABORT 'NO DIAL TONE'\n"
+                                                                      "ABORT 'NO ANSWER'\n"
+                                                                      "ABORT 'ERROR'\n"
+                                                                      "'' 'ATZ'\n"
+                                                                      "OK 'AT&F \\^X \\'q\\''\n"
+                                                                      "TIMEOUT 60\n"
+                                                                      "OK 'ATDP0190,123*#'\n"
+                                                                      "CONNECT ''\n"));
     PhonebookEntry bare;
     bare.number = QStringLiteral("555");
-    EXPECT_TRUE(PppCallFiles::chatScript(bare).endsWith(QStringLiteral("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n")));
+    EXPECT_TRUE(
+        PppCallFiles::chatScript(bare).endsWith(QStringLiteral("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n")));
 }
 
-TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall)
-{
+TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
     PppCallFiles files(sampleEntry(), QStringLiteral("/usr/sbin/chat"));
     ASSERT_TRUE(files.isValid());
     QFile options(files.optionsPath());
@@ -184,7 +172,7 @@ TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall)
     for (const QString& a : args)
         EXPECT_FALSE(a.contains(QStringLiteral("cr\\et"))) << a.toStdString();
     EXPECT_EQ(args.mid(0, 10), (QStringList{"/dev/ttyS0", "115200", "nodetach", "lock", "noipdefault",
-                                             "defaultroute", "usepeerdns", "noauth", "user", "mario"}));
+                                            "defaultroute", "usepeerdns", "noauth", "user", "mario"}));
     EXPECT_EQ(args.mid(10), (QStringList{"file", files.optionsPath(), "connect",
                                          "'/usr/sbin/chat' -s -v -f '" + files.scriptPath() + "'"}));
 
@@ -193,8 +181,7 @@ TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall)
     EXPECT_FALSE(QFileInfo::exists(folder));
 }
 
-TEST(PppCallFiles, ModemNameThatIsNoPathCannotBecomeAPppdOption)
-{
+TEST(PppCallFiles, ModemNameThatIsNoPathCannotBecomeAPppdOption) {
     PhonebookEntry e = sampleEntry();
     e.modem = QStringLiteral("call");
     e.baud = 0;
@@ -206,8 +193,7 @@ TEST(PppCallFiles, ModemNameThatIsNoPathCannotBecomeAPppdOption)
     EXPECT_EQ(PppCallFiles::shellQuoted(QStringLiteral("it's")), QStringLiteral("'it'\\''s'"));
 }
 
-TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface)
-{
+TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString stats = dir.filePath(QStringLiteral("net/ppp0/statistics"));
@@ -235,8 +221,7 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface)
     EXPECT_EQ(link.address(QStringLiteral("ppp0")), QString());
 }
 
-TEST(DiallingProcess, EntryNameComesFromTheCommandLine)
-{
+TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {
     EXPECT_EQ(DiallingProcess::entryNameFor("wvdial", {"wvdial", "--config", "/tmp/x.conf", "premium"}, {}),
               QStringLiteral("premium"));
     EXPECT_EQ(DiallingProcess::entryNameFor("wvdial", {"/usr/bin/wvdial", "--no-syslog"}, {}),
