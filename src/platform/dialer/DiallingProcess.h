@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <sys/types.h>
+
+// A running process that dials: pppd, chat or wvdial, recognised by its executable or its
+// argv[0], with the entry name its command line gives away.
+struct DiallingProcess {
+    pid_t pid = 0;
+    QString program;       // "pppd", "chat" or "wvdial"
+    QStringList arguments; // argv, argv[0] included
+    QString device;        // the modem it works on, when it can be told
+    QString entryName;
+    QList<pid_t> ancestors; // parent first, up to (not including) pid 1
+
+    // Reads /proc/PID; nothing when the process is gone or is not a dialling program.
+    static std::optional<DiallingProcess> inspect(pid_t pid);
+    // Every dialling process on the machine.
+    static QList<DiallingProcess> scanAll();
+    // Every process below the given ones.
+    static QList<pid_t> descendantsOf(const QSet<pid_t>& roots);
+    // "pppd", "chat", "wvdial" for those programs' paths or names; empty otherwise.
+    static QString programKind(const QString& pathOrName);
+    // wvdial's section, pppd's "call" or "linkname", otherwise the program and its device.
+    static QString entryNameFor(const QString& program, const QStringList& arguments, const QString& device);
+};
+
+Q_DECLARE_METATYPE(DiallingProcess)
