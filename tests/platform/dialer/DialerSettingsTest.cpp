@@ -1,4 +1,7 @@
+#include "platform/dialer/CreateDialer.h"
 #include "platform/dialer/DialerSettings.h"
+#include "platform/dialer/PppDialer.h"
+#include "platform/dialer/SimulatedDialer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -89,4 +92,15 @@ TEST(DialerSettings, ConfiguredPhonebookMustExist) {
     writeAll(folder + QStringLiteral("dialer.conf"), "backend=ppp\n");
     const QString system = QStringLiteral("/etc/wvdial.conf");
     EXPECT_EQ(DialerSettings::read(folder).phonebook, QFileInfo(system).isFile() ? system : QString());
+}
+
+TEST(DialerSettings, TheBackendComesFromTheSettings) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + u'/';
+    EXPECT_NE(dynamic_cast<SimulatedDialer*>(CreateDialer(folder).get()), nullptr);
+    writeAll(folder + QStringLiteral("dialer.conf"), "# the real modem\nbackend=ppp\nphonebook=" +
+                                                         QFile::encodeName(folder) + "phonebook.conf\n");
+    const auto real = CreateDialer(folder);
+    EXPECT_NE(dynamic_cast<PppDialer*>(real.get()), nullptr);
+    EXPECT_EQ(real->PhonebookFile(), folder + QStringLiteral("phonebook.conf"));
 }
