@@ -36,9 +36,9 @@ note() {
 cue() {
     local name=$1 total=$2
     shift 2
-    local parts=() i=0 spec freq start len
-    for spec in "$@"; do
-        IFS=: read -r freq start len <<<"$spec"
+    local parts=() i=0 tone freq start len
+    for tone in "$@"; do
+        IFS=: read -r freq start len <<<"$tone"
         note "$work/n$i.wav" "$freq" "$len"
         sx "$work/n$i.wav" "$work/d$i.wav" pad "$start" 0
         parts+=("$work/d$i.wav")
