@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, StoredPositionAndColoursAreUsed) {
     writeSettings("[General Setup]\r\nStartColor= 16711680\r\nEndColor= 16711680\r\nTopWin= 1500\r\nLeftWin= 3000\r\n");
     load();
     EXPECT_EQ(window->pos(), QPoint(200, 100));
-    EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 300, 20), 0xFF0000);
+    EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
 }
 
 TEST_F(MainWindowTest, AStoredNumberTheDialerChangedLosesItsAuthorisation) {
