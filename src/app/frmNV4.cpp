@@ -68,8 +68,12 @@ int buttonsOf(Qt::MouseButtons buttons) {
            (buttons.testFlag(Qt::MiddleButton) ? 4 : 0);
 }
 
-float xTwips(const QMouseEvent& event) { return float(event.position().x() * Twips::PerPixelX()); }
-float yTwips(const QMouseEvent& event) { return float(event.position().y() * Twips::PerPixelY()); }
+float xTwips(const QMouseEvent& event) {
+    return float(event.position().x() * Twips::PerPixelX());
+}
+float yTwips(const QMouseEvent& event) {
+    return float(event.position().y() * Twips::PerPixelY());
+}
 
 // Thousands always grouped, with the grouping mark and decimal sign of the user's locale.
 QString grouped(double value, int decimals) {
@@ -117,27 +121,30 @@ void revokeChangedNumbers(DialerControl& dialer) {
 } // namespace
 
 frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), barUp(new quadBar(this)),
-      barDw(new quadBar(this)), vfdUp(new vfdDisplay(this)), vfdDw(new vfdDisplay(this)),
-      cmdSetup(makeButton(QStringLiteral("cmdSetup"), QStringLiteral("S"), QStringLiteral("Setup di Norvale"), 6720)),
-      cmdMin(makeButton(QStringLiteral("cmdMin"), QStringLiteral("_"), QStringLiteral("Minimizza nella traybar"),
-                        7020)),
-      cmdExit(makeButton(QStringLiteral("cmdExit"), QStringLiteral("X"), QStringLiteral("Chiudi Norvale ed esci"),
-                         7320)),
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      barUp(new quadBar(this)), barDw(new quadBar(this)), vfdUp(new vfdDisplay(this)),
+      vfdDw(new vfdDisplay(this)), cmdSetup(makeButton(QStringLiteral("cmdSetup"), QStringLiteral("S"),
+                                                       QStringLiteral("Setup di Norvale"), 6720)),
+      cmdMin(makeButton(QStringLiteral("cmdMin"), QStringLiteral("_"),
+                        QStringLiteral("Minimizza nella traybar"), 7020)),
+      cmdExit(makeButton(QStringLiteral("cmdExit"), QStringLiteral("X"),
+                         QStringLiteral("Chiudi Norvale ed esci"), 7320)),
       lblUp(makeLabel(QStringLiteral("lblUp"), QStringLiteral("UP"), 1380, 300, 1275, 135, 6)),
       lblDown(makeLabel(QStringLiteral("lblDown"), QStringLiteral("DOWN"), 2820, 300, 1275, 135, 6)),
       lblTotUp(makeLabel(QStringLiteral("lblTotUp"), QStringLiteral("UP"), 4200, 300, 1215, 135, 6)),
       lblTotDw(makeLabel(QStringLiteral("lblTotDw"), QStringLiteral("DOWN"), 5460, 300, 1215, 135, 6)),
-      lblStatus(makeLabel(QStringLiteral("lblStatus"), QStringLiteral("Informazioni"), 0, 525, 7335, 195, 6.75)),
+      lblStatus(
+          makeLabel(QStringLiteral("lblStatus"), QStringLiteral("Informazioni"), 0, 525, 7335, 195, 6.75)),
       tryDialer(new TrayArea(this, std::move(options.notificationArea))), tmrInfo(new QTimer(this)),
-      tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)), rasDial_(std::move(dialer)),
-      options_(std::move(options)) {
+      tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)),
+      rasDial_(std::move(dialer)), options_(std::move(options)) {
     setObjectName(QStringLiteral("frmNV4"));
     setWindowTitle(QStringLiteral(" - Norvale 4.0 - www.example.org"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(Twips::ToPixelsX(7680), Twips::ToPixelsY(765));
 
-    lblInfo[0] = makeLabel(QStringLiteral("lblInfo"), QStringLiteral("Norvale 4.3"), 60, 120, 1275, 255, 8.25);
+    lblInfo[0] =
+        makeLabel(QStringLiteral("lblInfo"), QStringLiteral("Norvale 4.3"), 60, 120, 1275, 255, 8.25);
 
     PropertyBag level;
     level.WriteProperty(QStringLiteral("Percent"), qint16(10), qint16(0));
@@ -187,7 +194,9 @@ frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* 
     connect(rasDial_.get(), &DialerControl::Disconnect, this, &frmNV4::rasDial_Disconnect);
     connect(rasDial_.get(), &DialerControl::LastError, this, &frmNV4::rasDial_LastError);
 
-    Global::state.RepaintHook = [this] { Global::PaintGradient(*this, Global::state.StartColor, Global::state.EndColor); };
+    Global::state.RepaintHook = [this] {
+        Global::PaintGradient(*this, Global::state.StartColor, Global::state.EndColor);
+    };
     tmrCycle->start();
 }
 
@@ -196,8 +205,8 @@ frmNV4::~frmNV4() {
     delete setup_.data();
 }
 
-QLabel* frmNV4::makeLabel(const QString& name, const QString& caption, int left, int top, int width, int height,
-                          double pointSize) {
+QLabel* frmNV4::makeLabel(const QString& name, const QString& caption, int left, int top, int width,
+                          int height, double pointSize) {
     auto* label = new QLabel(caption, this);
     label->setObjectName(name);
     label->setFont(interfaceFont(pointSize));
@@ -207,7 +216,8 @@ QLabel* frmNV4::makeLabel(const QString& name, const QString& caption, int left,
     return label;
 }
 
-QPushButton* frmNV4::makeButton(const QString& name, const QString& caption, const QString& toolTip, int left) {
+QPushButton* frmNV4::makeButton(const QString& name, const QString& caption, const QString& toolTip,
+                                int left) {
     auto* button = new QPushButton(caption, this);
     button->setObjectName(name);
     button->setToolTip(toolTip);
@@ -339,16 +349,17 @@ void frmNV4::tmrUrl_Timer() {
 
 void frmNV4::cmdExit_Click() {
     if (options_.isAdministrator()) {
-        const MessageBox::Button answer =
-            MessageBox::Show(QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
-                             MessageBox::Icon::Question, MessageBox::Button::No, QStringLiteral(" Uscire"), this);
+        const MessageBox::Button answer = MessageBox::Show(
+            QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
+            MessageBox::Icon::Question, MessageBox::Button::No, QStringLiteral(" Uscire"), this);
         if (answer != MessageBox::Button::No)
             close();
     } else {
-        MessageBox::Show(QStringLiteral("Non puoi chiudere Norvale.\rQuesta azione è permessa solo ad un utente "
-                                        "amministratore."),
-                         MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
-                         QStringLiteral("Norvale"), this);
+        MessageBox::Show(
+            QStringLiteral("Non puoi chiudere Norvale.\rQuesta azione è permessa solo ad un utente "
+                           "amministratore."),
+            MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
+            QStringLiteral("Norvale"), this);
     }
 }
 
@@ -393,7 +404,9 @@ void frmNV4::bringBack() {
     tryDialer->setVisible(false);
 }
 
-void frmNV4::tryDialer_DblClick() { bringBack(); }
+void frmNV4::tryDialer_DblClick() {
+    bringBack();
+}
 
 void frmNV4::tryDialer_MouseDown(int button, int, float x, float y) {
     if (button == 2 && hooks_.PopupTrayMenu)
@@ -402,8 +415,12 @@ void frmNV4::tryDialer_MouseDown(int button, int, float x, float y) {
 
 // ---- dragging and the status area ---------------------------------------------------------
 
-double frmNV4::LeftTwips() const { return Twips::FromPixelsX(x()); }
-double frmNV4::TopTwips() const { return Twips::FromPixelsY(y()); }
+double frmNV4::LeftTwips() const {
+    return Twips::FromPixelsX(x());
+}
+double frmNV4::TopTwips() const {
+    return Twips::FromPixelsY(y());
+}
 
 void frmNV4::Form_MouseDown(int, int, float x, float y) {
     dragX_ = x;
@@ -484,7 +501,8 @@ void frmNV4::Form_DblClick() {
 
 void frmNV4::tmrInfo_Timer() {
     tmrInfo->stop();
-    tryDialer->setToolTip(QStringLiteral("Norvale %1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision));
+    tryDialer->setToolTip(
+        QStringLiteral("Norvale %1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision));
     resize(width(), Twips::ToPixelsY(CorniceHeight));
 }
 
@@ -495,8 +513,12 @@ void frmNV4::RepaintMain() {
 
 // ---- the window as a gradient target ------------------------------------------------------
 
-double frmNV4::Height() const { return Twips::FromPixelsY(height()); }
-double frmNV4::Width() const { return Twips::FromPixelsX(width()); }
+double frmNV4::Height() const {
+    return Twips::FromPixelsY(height());
+}
+double frmNV4::Width() const {
+    return Twips::FromPixelsX(width());
+}
 
 void frmNV4::Line(double x1, double y1, double x2, double y2, qint32 colour) {
     if (picture_.size() != size()) {
@@ -554,7 +576,9 @@ void frmNV4::showText(const QString& text, bool hangUpUnauthorised) {
     setStatusCaption(text);
 }
 
-void frmNV4::ShowStatus(const QString& text) { showText(text, false); }
+void frmNV4::ShowStatus(const QString& text) {
+    showText(text, false);
+}
 
 void frmNV4::rasDial_Status(int state) {
     if (height() != Twips::ToPixelsY(BottomLineY))
@@ -612,7 +636,8 @@ void frmNV4::rasDial_Connect() {
 
 void frmNV4::StateConnected() {
     RepaintMain();
-    ShowStatus(QStringLiteral("Connesso con ") + rasDial_->EntryName() + QStringLiteral(" IP:") + rasDial_->IpAddress());
+    ShowStatus(QStringLiteral("Connesso con ") + rasDial_->EntryName() + QStringLiteral(" IP:") +
+               rasDial_->IpAddress());
     vfdDw->setMax(Global::state.LineSpeedDown);
     vfdUp->setMax(Global::state.LineSpeedUp);
 }
@@ -630,7 +655,8 @@ void frmNV4::rasDial_LastError(int errorCode, const QString& errorString, int) {
         errorCode -= 25000;
     playSound(QStringLiteral("error.mp3"));
     RepaintMain();
-    ShowStatus(QStringLiteral("Codice errore: ") + Convert::NumberText(errorCode) + QStringLiteral(" - ") + errorString);
+    ShowStatus(QStringLiteral("Codice errore: ") + Convert::NumberText(errorCode) + QStringLiteral(" - ") +
+               errorString);
     if (Global::state.CycleStarted)
         showInfo(Global::state.StatusText, 8);
 }

@@ -2,6 +2,7 @@
 
 #include "dialogs/EntryListBox.h"
 #include "platform/Twips.h"
+#include "platform/WindowHelpers.h"
 #include "platform/dialer/DialerControl.h"
 #include "settings/ConnectionTable.h"
 #include "settings/FileLocks.h"
@@ -24,5 +25,7 @@ void frmSetup::Form_Load() {
     Global::SyncPhonebook(*lstDialEntry, rasDial_);
     if (!state.StartingUp)
         Global::LockPhonebook(state.PhonebookPath);
+    // Left through its own buttons only.
+    Subs::RemoveCloseItem(*this);
     state.SetupReady = true;
 }

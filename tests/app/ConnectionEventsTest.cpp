@@ -90,7 +90,8 @@ TEST_F(ConnectionEventsTest, StateTwoHangsUpEveryEntryThatIsNotAuthorised) {
 }
 
 TEST_F(ConnectionEventsTest, ConnectOnAnUnauthorisedEntryPlaysTheSoundThenHangsUp) {
-    for (const QString& entry : {QStringLiteral("Office"), QStringLiteral("Stranger"), QStringLiteral("Tampered")}) {
+    for (const QString& entry :
+         {QStringLiteral("Office"), QStringLiteral("Stranger"), QStringLiteral("Tampered")}) {
         log.clear();
         line->callEntry = entry;
         window->rasDial_Connect();
@@ -143,7 +144,8 @@ TEST_F(ConnectionEventsTest, ErrorsShowTheirCodeAndOpenThePopUpOnlyOnceTheCycleR
     EXPECT_EQ(Global::state.StatusText, QStringLiteral("Codice errore:  24999 - x"));
     window->rasDial_LastError(-3, QStringLiteral("y"), 0);
     EXPECT_EQ(Global::state.StatusText, QStringLiteral("Codice errore: -3 - y"));
-    EXPECT_EQ(infos, (QStringList{QStringLiteral("Codice errore:  24999 - x|8"), QStringLiteral("Codice errore: -3 - y|8")}));
+    EXPECT_EQ(infos, (QStringList{QStringLiteral("Codice errore:  24999 - x|8"),
+                                  QStringLiteral("Codice errore: -3 - y|8")}));
     EXPECT_FALSE(Global::state.Connected);
 }
 

@@ -105,9 +105,10 @@ protected:
                                  int up = 10, int down = 14) {
         const QByteArray n = QByteArray::number(row);
         return "ConName" + n + "=" + Global::EncodeValue(name).toLatin1() + "\r\nConNumber" + n + "=" +
-               Global::EncodeValue(number).toLatin1() + "\r\nConAuth" + n + "=" + (authorised ? "true" : "false") +
-               "\r\nConPred" + n + "=false\r\nSpeedType" + n + "=6\r\nSpeedUp" + n + "=" + QByteArray::number(up) +
-               "\r\nSpeedDown" + n + "=" + QByteArray::number(down) + "\r\n";
+               Global::EncodeValue(number).toLatin1() + "\r\nConAuth" + n + "=" +
+               (authorised ? "true" : "false") + "\r\nConPred" + n + "=false\r\nSpeedType" + n +
+               "=6\r\nSpeedUp" + n + "=" + QByteArray::number(up) + "\r\nSpeedDown" + n + "=" +
+               QByteArray::number(down) + "\r\n";
     }
 
     QTemporaryDir folder;

@@ -26,8 +26,8 @@ TEST_F(MainWindowTest, StartUpRunsInTheWrittenOrder) {
 
     const QStringList expected{
         // the setup dialog's loading: the phonebook against the (still empty) table
-        QStringLiteral("EntryCount starting=1"), QStringLiteral("SelectEntry Provider"), QStringLiteral("EntryNumber"),
-        QStringLiteral("SelectEntry Office"), QStringLiteral("EntryNumber"),
+        QStringLiteral("EntryCount starting=1"), QStringLiteral("SelectEntry Provider"),
+        QStringLiteral("EntryNumber"), QStringLiteral("SelectEntry Office"), QStringLiteral("EntryNumber"),
         // the stored authorised row checked against the phonebook
         QStringLiteral("SelectEntry Provider"), QStringLiteral("EntryNumber"),
         // the start sound once the settings are read and locked
@@ -39,7 +39,8 @@ TEST_F(MainWindowTest, StartUpRunsInTheWrittenOrder) {
     EXPECT_FALSE(Global::state.StartingUp);
     EXPECT_TRUE(Global::IsAuthorised(QStringLiteral("Provider")));
     EXPECT_EQ(Global::state.PhonebookPath, line->phonebookPath);
-    EXPECT_EQ(Global::state.PhonebookList, (QStringList{QStringLiteral("Provider"), QStringLiteral("Office")}));
+    EXPECT_EQ(Global::state.PhonebookList,
+              (QStringList{QStringLiteral("Provider"), QStringLiteral("Office")}));
     EXPECT_EQ(sounds, QStringList{path(QStringLiteral("start.mp3"))});
     EXPECT_TRUE(MessageBox::Record().isEmpty());
     EXPECT_EQ(Global::state.DigitKeys, QStringLiteral("0123456789\r\b"));
@@ -77,7 +78,8 @@ TEST_F(MainWindowTest, FirstRunShowsTheCollapsedStripAtItsDefaultPlace) {
 }
 
 TEST_F(MainWindowTest, StoredPositionAndColoursAreUsed) {
-    writeSettings("[General Setup]\r\nStartColor= 16711680\r\nEndColor= 16711680\r\nTopWin= 1500\r\nLeftWin= 3000\r\n");
+    writeSettings(
+        "[General Setup]\r\nStartColor= 16711680\r\nEndColor= 16711680\r\nTopWin= 1500\r\nLeftWin= 3000\r\n");
     load();
     EXPECT_EQ(window->pos(), QPoint(200, 100));
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
@@ -104,9 +106,10 @@ TEST_F(MainWindowTest, AnUnreadablePhonebookPathIsReportedAndStartUpGoesOn) {
     window->Form_Load();
     const QList<MessageBox::Shown> shown = MessageBox::Record();
     ASSERT_EQ(shown.size(), 1);
-    const MessageBox::Request expected{QStringLiteral("Attenzione: c'è un errore nella lettura del file rasphone.pbk"),
-                                       MessageBox::Buttons::Ok, MessageBox::Icon::Critical, MessageBox::Button::Ok,
-                                       QStringLiteral(" Errore")};
+    const MessageBox::Request expected{
+        QStringLiteral("Attenzione: c'è un errore nella lettura del file rasphone.pbk"),
+        MessageBox::Buttons::Ok, MessageBox::Icon::Critical, MessageBox::Button::Ok,
+        QStringLiteral(" Errore")};
     EXPECT_EQ(shown[0].request, expected);
     EXPECT_TRUE(Global::state.PhonebookPath.isEmpty());
     EXPECT_FALSE(Global::state.StartingUp);
@@ -141,8 +144,9 @@ TEST_F(MainWindowTest, NonAdministratorsCannotCloseOrOpenTheSetup) {
     const QList<MessageBox::Shown> shown = MessageBox::Record();
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[0].request,
-              (MessageBox::Request{QStringLiteral("Non puoi chiudere Norvale.") + NotAdminTail, MessageBox::Buttons::Ok,
-                                   MessageBox::Icon::None, MessageBox::Button::Ok, QStringLiteral("Norvale")}));
+              (MessageBox::Request{QStringLiteral("Non puoi chiudere Norvale.") + NotAdminTail,
+                                   MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
+                                   QStringLiteral("Norvale")}));
     EXPECT_EQ(shown[1].request,
               (MessageBox::Request{QStringLiteral("Non puoi Accedere ai settaggi.") + NotAdminTail,
                                    MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
@@ -158,9 +162,9 @@ TEST_F(MainWindowTest, ExitAsksFirstAndNoKeepsEverythingRunning) {
     window->cmdExit_Click();
     const QList<MessageBox::Shown> shown = MessageBox::Record();
     ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(shown[0].request,
-              (MessageBox::Request{QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
-                                   MessageBox::Icon::Question, MessageBox::Button::No, QStringLiteral(" Uscire")}));
+    EXPECT_EQ(shown[0].request, (MessageBox::Request{QStringLiteral("Desideri chiudere Norvale?"),
+                                                     MessageBox::Buttons::YesNo, MessageBox::Icon::Question,
+                                                     MessageBox::Button::No, QStringLiteral(" Uscire")}));
     EXPECT_EQ(ended, 0);
     EXPECT_TRUE(Global::state.SettingsLockFile.isHeld());
 }
@@ -187,7 +191,8 @@ TEST_F(MainWindowTest, ShutDownReleasesThePhonebookSavesAndReleasesTheSettings) 
     EXPECT_TRUE(QFileInfo(book).permissions() & QFile::WriteOwner);
     EXPECT_FALSE(window->tmrCycle->isActive());
     const QByteArray saved = settingsBytes();
-    EXPECT_TRUE(saved.startsWith(";Norvale 4.2 - ini file\r\n[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n"))
+    EXPECT_TRUE(saved.startsWith(
+        ";Norvale 4.2 - ini file\r\n[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n"))
         << saved.constData();
     EXPECT_TRUE(saved.contains("[Connections]\r\nConName0=")) << saved.constData();
     // Once only, whatever asks again.
@@ -209,7 +214,8 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) 
     EXPECT_FALSE(window->Dragging());
     window->Form_MouseMove(1, 0, 900, 900);
     EXPECT_EQ(window->pos(), QPoint(110, 70));
-    EXPECT_EQ(settingsBytes(), QByteArray(";Norvale 4.2 - ini file\r\n[General Setup]\r\nTopWin= 1050\r\nLeftWin= 1650\r\n"));
+    EXPECT_EQ(settingsBytes(),
+              QByteArray(";Norvale 4.2 - ini file\r\n[General Setup]\r\nTopWin= 1050\r\nLeftWin= 1650\r\n"));
     EXPECT_TRUE(Global::state.SettingsLockFile.isHeld());
 
     // A click without movement on the red title copy writes the position too; a status-line click
@@ -217,8 +223,8 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) 
     window->move(0, 0);
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window->lblStatus, &press);
     EXPECT_FALSE(window->Dragging());
     QCoreApplication::sendEvent(window->lblInfo[1], &press);

@@ -52,7 +52,8 @@ protected:
     }
 
     QJsonObject lastCall() {
-        const QJsonArray calls = static_cast<SimulatedDialer&>(window->rasDial()).lineStatus()[u"calls"].toArray();
+        const QJsonArray calls =
+            static_cast<SimulatedDialer&>(window->rasDial()).lineStatus()[u"calls"].toArray();
         return calls.isEmpty() ? QJsonObject() : calls.last().toObject();
     }
 
@@ -81,10 +82,14 @@ TEST_F(SimulatedLineTest, AnAuthorisedCallConnectsAndItsTrafficShows) {
         << Global::state.StatusText.toStdString();
     EXPECT_EQ(Global::state.LineSpeedDown, 80);
     // The cycle runs on its own timer: wait for two samples.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->lblTotDw->text().endsWith(QStringLiteral(" KB")); }, 20000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->lblTotDw->text() != QStringLiteral("0.000 KB") &&
-                                             window->lblTotDw->text() != QStringLiteral("0,000 KB"); },
-                                20000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->lblTotDw->text().endsWith(QStringLiteral(" KB")); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return window->lblTotDw->text() != QStringLiteral("0.000 KB") &&
+                   window->lblTotDw->text() != QStringLiteral("0,000 KB");
+        },
+        20000));
     EXPECT_TRUE(window->lblDown->text().endsWith(QStringLiteral(" KB")));
 
     window->rasDial().HangUp();

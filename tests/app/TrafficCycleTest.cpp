@@ -29,7 +29,8 @@ protected:
     }
 
     QStringList captions() const {
-        return {window->lblTotUp->text(), window->lblTotDw->text(), window->lblUp->text(), window->lblDown->text()};
+        return {window->lblTotUp->text(), window->lblTotDw->text(), window->lblUp->text(),
+                window->lblDown->text()};
     }
 };
 
