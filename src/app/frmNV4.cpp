@@ -68,6 +68,12 @@ int buttonsOf(Qt::MouseButtons buttons) {
            (buttons.testFlag(Qt::MiddleButton) ? 4 : 0);
 }
 
+// Enabling a timer that already runs leaves its count as it is.
+void enable(QTimer* timer) {
+    if (!timer->isActive())
+        timer->start();
+}
+
 float xTwips(const QMouseEvent& event) {
     return float(event.position().x() * Twips::PerPixelX());
 }
@@ -260,7 +266,7 @@ void frmNV4::Form_Load() {
     lblInfo[0]->setToolTip(QStringLiteral("Versione Windows:") +
                            Subs::ReplaceText(ver, QStringLiteral(","), QStringLiteral(".")));
     if (!state.IsWindows4)
-        tmrLock->start();
+        enable(tmrLock);
     Subs::SetTopMost(*this, true);
 
     state.StartingUp = true;
@@ -496,7 +502,7 @@ bool frmNV4::eventFilter(QObject* watched, QEvent* event) {
 
 void frmNV4::Form_DblClick() {
     RepaintMain();
-    tmrInfo->start();
+    enable(tmrInfo);
 }
 
 void frmNV4::tmrInfo_Timer() {
@@ -563,8 +569,7 @@ void frmNV4::paintEvent(QPaintEvent*) {
 void frmNV4::setStatusCaption(const QString& text) {
     lblStatus->setText(text);
     // lblStatus_Change
-    if (!tmrInfo->isActive())
-        tmrInfo->start();
+    enable(tmrInfo);
 }
 
 void frmNV4::showText(const QString& text, bool hangUpUnauthorised) {
