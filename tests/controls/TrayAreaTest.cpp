@@ -350,7 +350,8 @@ TEST(TrayAreaOnX11, ClicksInARealTrayRaiseTheEvents) {
         return 0ull;
     };
     unsigned long long icon = 0;
-    ASSERT_TRUE(WaitFor([&] { return (icon = iconWindow()) != 0; }));
+    // The tray itself may still be on its way to the screen.
+    ASSERT_TRUE(WaitFor([&] { return (icon = iconWindow()) != 0; }, 15000));
     const QStringList place = desktop.Geometry(icon).split(u' ');
     ASSERT_EQ(place.size(), 4);
     EXPECT_EQ(place.mid(2), (QStringList{"22", "22"}));
