@@ -1,4 +1,5 @@
 #include "QtTestApplication.h"
+#include "RealDesktop.h"
 
 #include "controls/PropertyBag.h"
 #include "controls/TrayArea.h"
@@ -320,4 +321,83 @@ TEST(TrayAreaIcon, ShippedIconIsWhatItsMakerDraws) {
     EXPECT_EQ(shipped.pixelColor(7, 14), QColor(255, 255, 0));
     EXPECT_EQ(shipped.pixelColor(7, 5), QColor(255, 255, 255));
     EXPECT_EQ(shipped.pixelColor(1, 1), QColor(96, 0, 0));
+}
+
+TEST(TrayAreaOnX11, ClicksInARealTrayRaiseTheEvents) {
+    if (const QString missing = RealDesktop::Missing(true); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString() << " is not installed: no real tray to check against";
+    RealDesktop desktop(QStringLiteral(":72"));
+    const QString failure = desktop.Start(true);
+    ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
+
+    QProcess probe;
+    desktop.Launch(probe, QStringLiteral(TRAY_AREA_PROBE),
+                   {QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName)});
+    // Starting a program on a busy machine can take a while.
+    const QStringList ready = NextLine(probe, 20000);
+    ASSERT_EQ(ready, (QStringList{"ready", "1"})) << probe.readAllStandardError().toStdString();
+
+    // The icon's window, embedded in the tray, or 0 while there is none.
+    const auto iconWindow = [&] {
+        QString found;
+        desktop.Run(QStringLiteral("xdotool"),
+                    {QStringLiteral("search"), QStringLiteral("--class"), QStringLiteral("tray_area_probe")},
+                    &found);
+        for (const QString& id : found.split(u'\n', Qt::SkipEmptyParts)) {
+            if (!desktop.Geometry(id.toULongLong()).isEmpty())
+                return id.toULongLong();
+        }
+        return 0ull;
+    };
+    unsigned long long icon = 0;
+    // The tray itself may still be on its way to the screen.
+    ASSERT_TRUE(WaitFor([&] { return (icon = iconWindow()) != 0; }, 15000));
+    const QStringList place = desktop.Geometry(icon).split(u' ');
+    ASSERT_EQ(place.size(), 4);
+    EXPECT_EQ(place.mid(2), (QStringList{"22", "22"}));
+    const int left = place[0].toInt(), top = place[1].toInt();
+
+    const auto click = [&](int x, int y, const char* button, int times) {
+        EXPECT_TRUE(desktop.Run(QStringLiteral("xdotool"),
+                                {QStringLiteral("mousemove"), QStringLiteral("--window"),
+                                 QString::number(icon), QString::number(x), QString::number(y),
+                                 QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(times),
+                                 QStringLiteral("--delay"), QStringLiteral("80"), QLatin1String(button)}));
+    };
+    const auto lines = [&](int count) {
+        QStringList read;
+        for (int i = 0; i < count; ++i)
+            read.append(NextLine(probe).join(u' '));
+        return read;
+    };
+    const auto twips = [](int pixels) { return QString::number(pixels * 15); };
+
+    click(3, 3, "1", 1);
+    EXPECT_EQ(lines(2), (QStringList{"down 1 0 " + twips(left + 3) + ' ' + twips(top + 3), "up 1"}));
+    // Far enough from the first click not to make a double click with it.
+    click(17, 17, "1", 2);
+    EXPECT_EQ(lines(4), (QStringList{"down 1 0 " + twips(left + 17) + ' ' + twips(top + 17), "up 1",
+                                     "dblclick", "up 1"}));
+    click(3, 17, "3", 1);
+    EXPECT_EQ(lines(2), (QStringList{"down 2 0 " + twips(left + 3) + ' ' + twips(768), "up 2"}));
+    // The middle button raises nothing: the next line is the left click after it.
+    click(17, 3, "2", 1);
+    click(3, 10, "1", 1);
+    EXPECT_EQ(lines(2), (QStringList{"down 1 0 " + twips(left + 3) + ' ' + twips(top + 10), "up 1"}));
+
+    const auto command = [&](const char* name) {
+        probe.write(name);
+        probe.write("\n");
+        return NextLine(probe).join(u' ');
+    };
+    EXPECT_EQ(command("hide"), "done hide");
+    EXPECT_TRUE(WaitFor([&] { return iconWindow() == 0; })) << "hidden, the icon stayed in the tray";
+    EXPECT_EQ(command("show"), "done show");
+    EXPECT_TRUE(WaitFor([&] { return iconWindow() != 0; })) << "shown again, no icon came";
+    EXPECT_EQ(command("end"), "done end");
+    EXPECT_TRUE(WaitFor([&] { return iconWindow() == 0; })) << "the control ended, the icon stayed";
+
+    probe.write("quit\n");
+    EXPECT_TRUE(probe.waitForFinished(5000));
+    EXPECT_EQ(probe.exitCode(), 0);
 }

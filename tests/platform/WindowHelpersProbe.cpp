@@ -7,11 +7,13 @@
 #include "platform/WindowHelpers.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -45,12 +47,33 @@ int main(int argc, char** argv) {
     dialog.show();
     ordinary.show();
 
+    // openbox can lose a map request that arrives while it is still starting: a window that is
+    // not exposed after a while is mapped again.
+    const QDeadlineTimer deadline(15000);
+    QDeadlineTimer remap(2000);
     QTimer exposed;
     QObject::connect(&exposed, &QTimer::timeout, [&] {
-        for (const QWidget* window : {&strip, static_cast<QWidget*>(&dialog), &ordinary}) {
-            if (!window->windowHandle()->isExposed())
-                return;
+        const QList<QWidget*> windows{&strip, &dialog, &ordinary};
+        const bool all = std::all_of(windows.begin(), windows.end(), [](const QWidget* window) {
+            return window->windowHandle()->isExposed();
+        });
+        if (!all && deadline.hasExpired()) {
+            exposed.stop();
+            std::printf("not exposed\n");
+            std::fflush(stdout);
+            return;
         }
+        if (!all && remap.hasExpired()) {
+            for (QWidget* window : windows) {
+                if (!window->windowHandle()->isExposed()) {
+                    window->hide();
+                    window->show();
+                }
+            }
+            remap.setRemainingTime(2000);
+        }
+        if (!all)
+            return;
         exposed.stop();
         std::printf("ready %llu %llu %llu\n", nativeId(strip), nativeId(dialog), nativeId(ordinary));
         std::fflush(stdout);
