@@ -1,34 +1,26 @@
+#include "app/frmNV4.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
-#include "settings/FileLocks.h"
-#include "settings/Global.h"
-#include "settings/SettingsFile.h"
+#include "platform/dialer/CreateDialer.h"
 
 #include <QApplication>
 
-#include <cstdio>
-
-// Until the main window exists, the program runs the settings and protection core: it reads the
-// settings, holds the settings file locked, and releases it on a shut-down signal.
 int main(int argc, char* argv[]) {
     ShutdownSignals::BlockInAllThreads();
     QApplication app(argc, argv);
-    ShutdownSignals shutdown;
     QApplication::setApplicationName(QStringLiteral("Norvale"));
     QApplication::setApplicationVersion(QStringLiteral("4.3.0"));
+    // The strip lives on hidden in the notification area; closing a pop-up must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    ShutdownSignals shutdown;
 
-    Global::state.AppFolder = Subs::WithTrailingSlash(QApplication::applicationDirPath());
-    Global::state.SettingsFile = Global::state.AppFolder + QStringLiteral("nv4.ini");
-    Global::LoadConnections();
-    Global::LockSettingsFile();
-    std::printf("Norvale %s: %d stored connections, settings file %s locked. Stop with Ctrl+C.\n",
-                qPrintable(QApplication::applicationVersion()), int(Global::state.ConnectionCount),
-                qPrintable(Global::state.SettingsFile));
-    std::fflush(stdout);
+    const QString appFolder = Subs::WithTrailingSlash(QApplication::applicationDirPath());
+    frmNV4::Options options;
+    options.programFolder = appFolder;
+    frmNV4 window(CreateDialer(appFolder), std::move(options));
+    QObject::connect(&shutdown, &ShutdownSignals::received, &window, &frmNV4::Form_Unload);
 
-    QObject::connect(&shutdown, &ShutdownSignals::received, &app, [] {
-        Global::UnlockSettingsFile();
-        QApplication::quit();
-    });
+    window.Form_Load();
+    window.show();
     return QApplication::exec();
 }

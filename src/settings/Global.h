@@ -32,6 +32,23 @@ struct State {
     qint16 PhonebookCount = 0;
     QString DefaultEntryName;
 
+    // The monitor: status line, connection, start-up flags and the news hand-over.
+    QString StatusText;
+    bool Connected = false;
+    qint16 LineSpeedUp = 0;
+    qint16 LineSpeedDown = 0;
+    bool CycleStarted = false;
+    bool StartingUp = false;
+    bool SetupReady = false;
+    bool IsWindows4 = false;
+    QString DigitKeys;
+    // Line-speed presets of the setup dialog: column 0 upload, column 1 download.
+    std::array<std::array<qint16, 2>, 7> SpeedPresets{};
+    QString NewsUrl;
+    bool NewsPending = false;
+    qint32 NewsDownloadResult = -10;
+    QString NewsFilePath; // AppFolder + "data.tmp"
+
     // Repaints the main window with the current colours; set by the window that shows them.
     std::function<void()> RepaintHook;
 
