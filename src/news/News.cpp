@@ -15,7 +15,7 @@ QUrl NewsAddress() {
 bool StartDownload() {
     if (!state.Download) {
         state.Download = new NewsDownload(QCoreApplication::instance());
-        QObject::connect(state.Download, &NewsDownload::Finished,
+        QObject::connect(state.Download, &NewsDownload::Finished, state.Download,
                          [](qint32 result) { state.NewsDownloadResult = result; });
     }
     return state.Download->Start(NewsAddress(), state.NewsFilePath);

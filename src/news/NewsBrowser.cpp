@@ -54,7 +54,9 @@ void NewsBrowser::Navigate(const QString& address) {
     connect(reply_, &QNetworkReply::finished, this, &NewsBrowser::onFinished);
 }
 
-QVariant NewsBrowser::loadResource(int, const QUrl&) { return {}; }
+QVariant NewsBrowser::loadResource(int, const QUrl&) {
+    return {};
+}
 
 void NewsBrowser::onFinished() {
     QNetworkReply* reply = reply_;

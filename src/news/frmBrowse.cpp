@@ -37,7 +37,9 @@ frmBrowse::frmBrowse(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Framele
 
 frmBrowse::~frmBrowse() = default;
 
-void frmBrowse::Navigate(const QString& address) { Browser->Navigate(address); }
+void frmBrowse::Navigate(const QString& address) {
+    Browser->Navigate(address);
+}
 
 void frmBrowse::Browser_NavigateComplete2(const QUrl&) {
     const QRect screen = screenRect();

@@ -54,7 +54,7 @@ private:
 
     QTimer slideTimer_;
     bool slidingUp_ = false;
-    int step_ = 0;      // the next i of the slide: 1, 6, 11, ...
-    double left_ = 0;   // twips, from the screen's left edge
-    double top_ = 0;    // twips, from the screen's top edge
+    int step_ = 0;    // the next i of the slide: 1, 6, 11, ...
+    double left_ = 0; // twips, from the screen's left edge
+    double top_ = 0;  // twips, from the screen's top edge
 };

@@ -11,7 +11,9 @@ void LocalHttpServer::Serve(const QByteArray& path, const QByteArray& contentTyp
     pages_.insert(path, {contentType, body});
 }
 
-QString LocalHttpServer::Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(Port()); }
+QString LocalHttpServer::Base() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(Port());
+}
 
 void LocalHttpServer::onConnection() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {

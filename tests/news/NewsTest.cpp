@@ -13,11 +13,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QEventLoop>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -42,19 +42,22 @@ void tick() {
     News::CycleReadFile();
 }
 
-// Runs the event loop as the program does until done() holds, for at most WaitMs; QTest::qWaitFor
-// would sleep between rounds and stretch the slides.
+// Runs the application's own event loop until done() holds, for at most WaitMs: as in the program,
+// a window closing can end the loop. QTest::qWaitFor would sleep between rounds and stretch the
+// slides.
 bool waitFor(const std::function<bool()>& done) {
-    QEventLoop loop;
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&poll, &QTimer::timeout, qApp, [&] {
         if (done())
-            loop.quit();
+            QCoreApplication::quit();
     });
     poll.start(1);
-    QTimer::singleShot(WaitMs, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, qApp, &QCoreApplication::quit);
+    limit.start(WaitMs);
     if (!done())
-        loop.exec();
+        QCoreApplication::exec();
     return done();
 }
 
@@ -104,6 +107,22 @@ protected:
     LocalHttpServer server;
 };
 
+TEST(NewsDefaults, ProgramStartsWithTheDesignedAddressAndTimings) {
+    News::Reset();
+    EXPECT_EQ(News::NewsAddress(), QUrl(QStringLiteral("http://www.norvale.example/browse/news.txt")));
+    EXPECT_EQ(News::state.NewsDownloadResult, News::NothingYet);
+
+    frmBrowse browse;
+    EXPECT_EQ(browse.windowTitle(), QStringLiteral("Browser"));
+    EXPECT_TRUE(browse.windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(browse.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(browse.isVisible());
+    EXPECT_EQ(browse.tmrSleep.interval(), 1000);
+    EXPECT_EQ(browse.tmrDown.interval(), 20000);
+    EXPECT_FALSE(browse.tmrSleep.isActive());
+    EXPECT_FALSE(browse.tmrDown.isActive());
+}
+
 TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
     QByteArray page = "<html><body bgcolor=\"#00c000\"><p>Norvale 4.3 is out</p>";
     for (int line = 0; line < 40; ++line)
@@ -143,6 +162,7 @@ TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
     QRect arrived, slidUp;
     bool shownOnArrival = false, clickThrough = false, onTopWhenUp = false, onTopAtUnload = true;
     bool scrollBarShown = true;
+    QString pageText;
     QImage shot;
     std::vector<int>::size_type movesWhenUp = 0;
     QObject::connect(browse.Browser, &NewsBrowser::NavigateComplete2, &browse, [&] {
@@ -155,6 +175,7 @@ TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
         clickThrough = browse.windowHandle()->flags().testFlag(Qt::WindowTransparentForInput);
         onTopWhenUp = onTop(browse);
         scrollBarShown = browse.Browser->verticalScrollBar()->isVisible();
+        pageText = browse.Browser->toPlainText();
         shot = QtTestApplication::Shot(browse);
     });
     QObject::connect(&browse, &frmBrowse::Unloaded, [&] { onTopAtUnload = onTop(browse); });
@@ -178,6 +199,7 @@ TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
     EXPECT_TRUE(clickThrough);
     EXPECT_TRUE(onTopWhenUp);
     EXPECT_FALSE(scrollBarShown);
+    EXPECT_TRUE(pageText.startsWith(QStringLiteral("Norvale 4.3 is out"))) << pageText.toStdString();
     EXPECT_EQ(QtTestApplication::ColourAt(shot, shot.width() / 2, 1), 192 * 256); // the page's green
     EXPECT_FALSE(onTopAtUnload);
     EXPECT_FALSE(lastWindowClosed);
@@ -284,9 +306,9 @@ TEST_F(NewsTest, FirstLineIsReadWhateverTheLineEnds) {
 TEST_F(NewsTest, PageThatNeverArrivesLeavesTheWindowHidden) {
     write(dir.filePath(QStringLiteral("local.html")), "<html><body>local</body></html>");
     const QStringList addresses = {
-        server.Base() + "/browse/missing.html",                            // 404
+        server.Base() + "/browse/missing.html",                                     // 404
         QUrl::fromLocalFile(dir.filePath(QStringLiteral("local.html"))).toString(), // not the web
-        QString(),                                                         // empty first line
+        QString(),                                                                  // empty first line
     };
     for (const QString& address : addresses) {
         News::state.NewsUrl = address;
