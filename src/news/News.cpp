@@ -21,12 +21,16 @@ bool StartDownload() {
     return state.Download->Start(NewsAddress(), state.NewsFilePath);
 }
 
+void OpenPage(const QString& address) {
+    if (!state.Browse)
+        state.Browse = new frmBrowse;
+    state.Browse->Navigate(address);
+}
+
 void CycleOpenPage() {
     if (!state.NewsPending)
         return;
-    if (!state.Browse)
-        state.Browse = new frmBrowse;
-    state.Browse->Navigate(state.NewsUrl);
+    OpenPage(state.NewsUrl);
     state.NewsPending = false;
 }
 
