@@ -1,0 +1,25 @@
+#pragma once
+
+#include <Qt>
+
+class QWidget;
+
+// Window helpers shared by every window of the program.
+namespace Subs {
+
+// Sets and clears flags of a top-level window without hiding, re-creating, moving or resizing it.
+// A window that exists on the screen is changed in place (QWidget itself would hide and re-create
+// it); QWidget::windowFlags() is kept in step. False, and nothing changed, for a child widget.
+bool ChangeWindowFlags(QWidget& window, Qt::WindowFlags set, Qt::WindowFlags clear);
+
+// Keeps the window above others, or lets it go back among them; true when the window took it.
+bool SetTopMost(QWidget& window, bool on);
+
+// Places the window's outer frame in the middle of its whole screen (not the work area), halves
+// computed in twips.
+void CentreWindow(QWidget& window);
+
+// Takes the close button off the window's frame: the window is left through its own buttons.
+void RemoveCloseItem(QWidget& window);
+
+} // namespace Subs
