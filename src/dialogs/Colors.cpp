@@ -1,0 +1,9 @@
+#include "dialogs/Colors.h"
+
+namespace Colors {
+
+void Reset() {
+    state = State{};
+}
+
+} // namespace Colors
