@@ -41,10 +41,13 @@ bool ChangeWindowFlags(QWidget& window, Qt::WindowFlags set, Qt::WindowFlags cle
         window.overrideWindowFlags(flags);
         return true;
     }
-    // Not on the screen yet: nothing to re-create, but keep the position the window was given.
+    // Not on the screen yet: nothing to re-create, but keep the position the window was given
+    // (one never placed stays for the window manager to place).
     const QPoint position = window.pos();
+    const bool placed = window.testAttribute(Qt::WA_Moved);
     window.setWindowFlags(flags);
-    window.move(position);
+    if (placed)
+        window.move(position);
     return true;
 }
 

@@ -326,7 +326,7 @@ TEST(TrayAreaIcon, ShippedIconIsWhatItsMakerDraws) {
 TEST(TrayAreaOnX11, ClicksInARealTrayRaiseTheEvents) {
     if (const QString missing = RealDesktop::Missing(true); !missing.isEmpty())
         GTEST_SKIP() << missing.toStdString() << " is not installed: no real tray to check against";
-    RealDesktop desktop(QStringLiteral(":72"));
+    RealDesktop desktop;
     const QString failure = desktop.Start(true);
     ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
 

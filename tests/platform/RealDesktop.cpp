@@ -1,9 +1,10 @@
 #include "RealDesktop.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <algorithm>
 
 bool WaitFor(const std::function<bool()>& done, int timeout) {
     const QDeadlineTimer deadline(timeout);
@@ -48,41 +49,74 @@ QString RealDesktop::Missing(bool withTray) {
 }
 
 QString RealDesktop::Start(bool withTray) {
-    server_.start(QStringLiteral("Xvfb"),
-                  {display_, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                   QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    if (!server_.waitForStarted(5000))
-        return QStringLiteral("Xvfb did not start");
-    // Ours once the display's lock names it: another server may hold the display already.
-    const auto ours = [this] {
-        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(display_.mid(1)));
-        return lock.open(QIODevice::ReadOnly) && lock.readAll().trimmed().toLongLong() == server_.processId();
-    };
-    if (!WaitFor([&] { return server_.state() != QProcess::Running || (ours() && !root({}).isEmpty()); }) ||
-        server_.state() != QProcess::Running)
-        return QStringLiteral("Xvfb on %1 did not come up (display in use?): %2")
-            .arg(display_, QString::fromLocal8Bit(server_.readAllStandardError()));
-
+    // The server picks a free display itself: copies of these tests may run at the same time in
+    // other checkouts on the same machine, so no number is safe to fix. Without -noreset it would
+    // start over each time its last client leaves, refusing the next one for a moment.
+    QString failure = launch(server_, QStringLiteral("Xvfb"),
+                             {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                              QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                              QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+                             [this] {
+                                 if (display_.isEmpty() && server_.canReadLine())
+                                     display_ = u':' + QString::fromLatin1(server_.readLine()).trimmed();
+                                 return !display_.isEmpty() && !root({}).isEmpty();
+                             });
+    if (!failure.isEmpty())
+        return failure;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), display_);
+    if (withTray) {
+        // Before the window manager: openbox may announce itself a moment before it maps windows,
+        // and a tray already on the screen is simply taken over.
+        tray_.setProcessEnvironment(environment);
+        failure = launch(
+            tray_, QStringLiteral("trayer"),
+            {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+             QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+             QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--height"),
+             QStringLiteral("24")},
+            [this] {
+                QString found;
+                Run(QStringLiteral("xdotool"),
+                    {QStringLiteral("search"), QStringLiteral("--class"), QStringLiteral("trayer")}, &found);
+                const QStringList windows = found.split(u'\n', Qt::SkipEmptyParts);
+                return std::any_of(windows.begin(), windows.end(), [this](const QString& window) {
+                    return !Geometry(window.toULongLong()).isEmpty();
+                });
+            });
+        if (!failure.isEmpty())
+            return failure;
+    }
     windowManager_.setProcessEnvironment(environment);
-    windowManager_.start(QStringLiteral("openbox"), {});
-    // A busy machine can keep openbox starting for a few seconds.
-    if (!WaitFor([this] { return root({QStringLiteral("_NET_SUPPORTING_WM_CHECK")}).contains("window id"); },
-                 15000))
-        return QStringLiteral("openbox did not come up: %1")
-            .arg(QString::fromLocal8Bit(windowManager_.readAllStandardError()));
-    if (!withTray)
-        return {};
-    tray_.setProcessEnvironment(environment);
-    tray_.start(QStringLiteral("trayer"),
-                {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-                 QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                 QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--height"),
-                 QStringLiteral("24")});
-    if (!tray_.waitForStarted(5000))
-        return QStringLiteral("trayer did not start");
-    return {};
+    return launch(windowManager_, QStringLiteral("openbox"), {}, [this] {
+        return root({QStringLiteral("_NET_SUPPORTING_WM_CHECK")}).contains("window id");
+    });
+}
+
+QString RealDesktop::launch(QProcess& process, const QString& program, const QStringList& arguments,
+                            const std::function<bool()>& ready, int patience, int attempts) {
+    QString why;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        process.start(program, arguments);
+        if (!process.waitForStarted(5000))
+            return program + QStringLiteral(" did not start");
+        bool ended = false;
+        const bool up = WaitFor(
+            [&] {
+                process.waitForReadyRead(0);
+                return (ended = process.waitForFinished(0)) || ready();
+            },
+            patience);
+        if (up && !ended)
+            return {};
+        if (!ended) {
+            process.kill();
+            process.waitForFinished(1000);
+        }
+        why = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        QThread::msleep(200);
+    }
+    return program + QStringLiteral(" did not come up: ") + why;
 }
 
 bool RealDesktop::Run(const QString& program, const QStringList& arguments, QString* output) const {

@@ -6,19 +6,20 @@
 
 #include <functional>
 
-// An X server (Xvfb) on a fixed display with openbox managing it and, when asked, a tray (trayer),
-// started for one test and ended with it; and the tools to look at it from outside.
+// An X server (Xvfb) on a display of its choosing with openbox managing it and, when asked, a tray
+// (trayer), started for one test and ended with it; and the tools to look at it from outside.
 class RealDesktop final {
     Q_DISABLE_COPY_MOVE(RealDesktop)
 
 public:
-    explicit RealDesktop(QString display) : display_(std::move(display)) {}
+    RealDesktop() = default;
     ~RealDesktop();
 
     // The programs a desktop with (or without) a tray needs, or which one is missing.
     static QString Missing(bool withTray);
     // Empty once everything runs, else why not.
     QString Start(bool withTray);
+    // ":n" once started.
     const QString& Display() const { return display_; }
 
     // Runs a command on the display to its end (at most 5 s); true when it succeeded.
@@ -31,6 +32,10 @@ public:
 
 private:
     QString root(const QStringList& properties) const;
+    // Starts a helper program and waits until it is ready, starting it again when it ends or is not
+    // ready in time (ms); empty when it is ready, else why not.
+    QString launch(QProcess& process, const QString& program, const QStringList& arguments,
+                   const std::function<bool()>& ready, int patience = 15000, int attempts = 3);
 
     QString display_;
     QProcess server_;

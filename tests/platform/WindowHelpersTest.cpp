@@ -107,7 +107,7 @@ TEST(WindowHelpers, WithoutCloseItemOnlyTheProgramClosesTheWindow) {
 TEST(WindowHelpersOnX11, TopMostKeepsThePlaceAndSwitchesTheAboveState) {
     if (const QString missing = RealDesktop::Missing(false); !missing.isEmpty())
         GTEST_SKIP() << missing.toStdString() << " is not installed: no real desktop to check against";
-    RealDesktop desktop(QStringLiteral(":71"));
+    RealDesktop desktop;
     const QString failure = desktop.Start(false);
     ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
 
