@@ -5,7 +5,7 @@
 #include <functional>
 
 // Where the main window hands work to parts of the program that live elsewhere: sound, the info
-// strip, the tray menu and the news window. An empty hook does nothing.
+// strip and the tray menu. An empty hook does nothing.
 struct MonitorHooks {
     // Stops any sound and plays the file.
     std::function<void(const QString& path)> PlaySound;
@@ -15,6 +15,4 @@ struct MonitorHooks {
     std::function<void(const QString& text, float size)> ShowInfo;
     // Opens the tray menu centred on x at y (twips).
     std::function<void(float x, float y)> PopupTrayMenu;
-    // Loads the news page into the news window, which stays hidden until it slides in.
-    std::function<void(const QString& url)> NavigateNews;
 };

@@ -1,5 +1,8 @@
 #include "app/frmNV4.h"
 
+#include "news/News.h"
+#include "news/NewsState.h"
+
 #include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
@@ -259,8 +262,8 @@ void frmNV4::Form_Load() {
     state.SpeedPresets = {{{10, 14}, {14, 18}, {24, 36}, {18, 80}, {32, 230}, {32, 450}, {0, 0}}};
     state.AppFolder = Subs::WithTrailingSlash(options_.programFolder);
     state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
-    state.NewsFilePath = state.AppFolder + QStringLiteral("data.tmp");
-    state.NewsUrl.clear();
+    News::state.NewsFilePath = state.AppFolder + QString::fromLatin1(News::NewsFileName);
+    News::state.NewsUrl.clear();
     const QString ver = Subs::WindowsVersionText(options_.version);
     state.IsWindows4 = ver.startsWith(u'4');
     lblInfo[0]->setToolTip(QStringLiteral("Versione Windows:") +
@@ -285,7 +288,7 @@ void frmNV4::Form_Load() {
     const double left = readNumber(QStringLiteral("LeftWin"), "100");
     move(Twips::ToPixelsX(left), Twips::ToPixelsY(top));
     Global::PaintGradient(*this, state.StartColor, state.EndColor);
-    state.NewsDownloadResult = -10;
+    News::state.NewsDownloadResult = News::NothingYet;
 
     do {
         QCoreApplication::processEvents();
@@ -334,8 +337,11 @@ void frmNV4::Form_Unload() {
 }
 
 void frmNV4::closeEvent(QCloseEvent* event) {
-    Form_Unload();
-    event->accept();
+    // A close asked by the window manager (Alt+F4) goes through the exit button's test and
+    // question: only an administrator may end the guard.
+    event->ignore();
+    if (!unloaded_)
+        cmdExit_Click();
 }
 
 void frmNV4::tmrLock_Timer() {
@@ -347,8 +353,8 @@ void frmNV4::tmrLock_Timer() {
 }
 
 void frmNV4::tmrUrl_Timer() {
-    // Never enabled: the news download is not part of this build.
     tmrUrl->stop();
+    News::StartDownload();
 }
 
 // ---- buttons ------------------------------------------------------------------------------
@@ -359,7 +365,7 @@ void frmNV4::cmdExit_Click() {
             QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
             MessageBox::Icon::Question, MessageBox::Button::No, QStringLiteral(" Uscire"), this);
         if (answer != MessageBox::Button::No)
-            close();
+            Form_Unload();
     } else {
         MessageBox::Show(
             QStringLiteral("Non puoi chiudere Norvale.\rQuesta azione è permessa solo ad un utente "
@@ -678,20 +684,6 @@ void frmNV4::showInfo(const QString& text, float size) {
 
 // ---- traffic cycle ------------------------------------------------------------------------
 
-void frmNV4::readNewsFile() {
-    Global::State& state = Global::state;
-    QFile file(state.NewsFilePath);
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream stream(&file);
-        QString line;
-        if (stream.readLineInto(&line)) {
-            state.NewsUrl = line;
-            state.NewsPending = true;
-        }
-    }
-    state.NewsDownloadResult = -100;
-}
-
 void frmNV4::tmrCycle_Timer() {
     Global::State& state = Global::state;
     state.CycleStarted = true;
@@ -708,15 +700,10 @@ void frmNV4::tmrCycle_Timer() {
         }
     }
 
-    if (state.NewsPending) {
-        if (hooks_.NavigateNews)
-            hooks_.NavigateNews(state.NewsUrl);
-        state.NewsPending = false;
-    }
+    News::CycleOpenPage();
     if (hooks_.CheckSoundEnd)
         hooks_.CheckSoundEnd();
-    if (state.NewsDownloadResult == 0)
-        readNewsFile();
+    News::CycleReadFile();
 
     if (!rasDial_->IsOnline() || !state.Connected)
         return;

@@ -133,7 +133,6 @@ private:
     void keepReachable(const char* why);
     void playSound(const QString& fileName);
     void showInfo(const QString& text, float size);
-    void readNewsFile();
     void bringBack();
 
     std::unique_ptr<DialerControl> rasDial_;

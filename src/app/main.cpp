@@ -2,6 +2,7 @@
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
 #include "platform/dialer/CreateDialer.h"
+#include "sound/Media.h"
 
 #include <QApplication>
 
@@ -18,6 +19,10 @@ int main(int argc, char* argv[]) {
     frmNV4::Options options;
     options.programFolder = appFolder;
     frmNV4 window(CreateDialer(appFolder), std::move(options));
+    window.Hooks().PlaySound = Media::PlaySound;
+    window.Hooks().CheckSoundEnd = Media::CheckSoundEnd;
+    // Desktop tests capture the cues (a gst-launch description such as "fakesink sync=true").
+    Media::state.AudioSink = qEnvironmentVariable("NORVALE_AUDIO_SINK");
     QObject::connect(&shutdown, &ShutdownSignals::received, &window, &frmNV4::Form_Unload);
 
     window.Form_Load();

@@ -44,10 +44,6 @@ struct State {
     QString DigitKeys;
     // Line-speed presets of the setup dialog: column 0 upload, column 1 download.
     std::array<std::array<qint16, 2>, 7> SpeedPresets{};
-    QString NewsUrl;
-    bool NewsPending = false;
-    qint32 NewsDownloadResult = -10;
-    QString NewsFilePath; // AppFolder + "data.tmp"
 
     // Repaints the main window with the current colours; set by the window that shows them.
     std::function<void()> RepaintHook;

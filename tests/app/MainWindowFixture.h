@@ -1,5 +1,6 @@
 #pragma once
 
+#include "news/NewsState.h"
 #include "FakeDialer.h"
 #include "app/frmNV4.h"
 #include "controls/TrayArea.h"
@@ -36,6 +37,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
         Global::Reset();
+        News::Reset();
         MessageBox::Script();
         savedLocale = QLocale();
     }
@@ -43,6 +45,7 @@ protected:
     void TearDown() override {
         window.reset();
         Global::Reset();
+        News::Reset();
         MessageBox::Reset();
         QLocale::setDefault(savedLocale);
     }

@@ -257,3 +257,23 @@ TEST_F(MainWindowTest, MinimiseHidesIntoTheTrayOnlyWhereThereIsOne) {
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, AWindowManagerCloseIsTheExitButton) {
+    administrator = false;
+    load();
+    window->show();
+    window->close(); // Alt+F4
+    EXPECT_EQ(ended, 0);
+    EXPECT_TRUE(window->isVisible());
+    administrator = true;
+    MessageBox::Script({MessageBox::Button::No, MessageBox::Button::Yes});
+    window->close();
+    EXPECT_EQ(ended, 0);
+    window->close();
+    EXPECT_EQ(ended, 1);
+    const QList<MessageBox::Shown> shown = MessageBox::Record();
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[0].request.title, QStringLiteral("Norvale"));
+    EXPECT_EQ(shown[1].request.title, QStringLiteral(" Uscire"));
+    EXPECT_FALSE(Global::state.SettingsLockFile.isHeld());
+}

@@ -1,5 +1,6 @@
 // The 500 ms cycle: hiding on the fifth tick, the news hand-over, totals, rates, level bars and
 // graphs.
+#include "news/NewsState.h"
 #include "MainWindowFixture.h"
 
 #include "controls/quadBar.h"
@@ -125,27 +126,29 @@ TEST_F(TrafficCycleTest, TheFifthTickHidesTheWindowOnceAndOnlyIntoATray) {
 
 TEST_F(TrafficCycleTest, ADownloadedNewsFileIsReadOnceAndOpenedOnTheNextTick) {
     load();
-    QStringList opened;
-    window->Hooks().NavigateNews = [&](const QString& url) { opened << url; };
     int soundChecks = 0;
     window->Hooks().CheckSoundEnd = [&] { ++soundChecks; };
     window->tmrCycle_Timer();
-    EXPECT_EQ(Global::state.NewsDownloadResult, -10);
+    EXPECT_EQ(News::state.NewsDownloadResult, News::NothingYet);
+    EXPECT_EQ(News::state.NewsFilePath, path(QStringLiteral("data.tmp")));
 
     QFile file(path(QStringLiteral("data.tmp")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("http://news.example.org/page.html\r\nsecond line\r\n");
+    // Nobody listens there: the page never arrives and the news window stays hidden.
+    file.write("http://127.0.0.1:9/page.html\r\nsecond line\r\n");
     file.close();
-    Global::state.NewsDownloadResult = 0;
+    News::state.NewsDownloadResult = News::Downloaded;
     window->tmrCycle_Timer();
-    EXPECT_EQ(Global::state.NewsUrl, QStringLiteral("http://news.example.org/page.html"));
-    EXPECT_TRUE(Global::state.NewsPending);
-    EXPECT_EQ(Global::state.NewsDownloadResult, -100);
-    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(News::state.NewsUrl, QStringLiteral("http://127.0.0.1:9/page.html"));
+    EXPECT_TRUE(News::state.NewsPending);
+    EXPECT_EQ(News::state.NewsDownloadResult, News::AlreadyRead);
+    EXPECT_TRUE(News::state.Browse.isNull());
     window->tmrCycle_Timer();
-    EXPECT_EQ(opened, QStringList{QStringLiteral("http://news.example.org/page.html")});
-    EXPECT_FALSE(Global::state.NewsPending);
+    EXPECT_FALSE(News::state.NewsPending);
+    ASSERT_FALSE(News::state.Browse.isNull());
+    EXPECT_FALSE(News::state.Browse->isVisible());
     EXPECT_EQ(soundChecks, 3);
+    EXPECT_FALSE(window->tmrUrl->isActive());
 }
 
 } // namespace
