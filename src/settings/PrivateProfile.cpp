@@ -9,6 +9,14 @@
 #include <vector>
 
 namespace Subs {
+
+struct IniBatchFile {
+    QString path;
+    bool unreadable = false;
+    std::optional<QByteArray> original; // nothing when the file did not exist
+    std::optional<QByteArray> current;  // what the file will hold
+};
+
 namespace {
 
 constexpr qsizetype MaxValueLength = 254;
@@ -21,7 +29,9 @@ struct Line {
 
 using Lines = std::vector<Line>;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 QByteArray trimmed(const QByteArray& text) {
     qsizetype begin = 0, end = text.size();
@@ -148,10 +158,27 @@ bool writeFile(const QString& path, const QByteArray& data) {
     return file.commit();
 }
 
+// The file that a batch is collecting writes for, while one is open.
+IniBatchFile* pending = nullptr;
+
+bool isPending(const QString& path) {
+    return pending && pending->path == path;
+}
+
+// The file's content as readers see it: the batch's copy while one is open.
+std::optional<QByteArray> contentOf(const QString& path, bool* unreadable = nullptr) {
+    if (isPending(path)) {
+        if (unreadable)
+            *unreadable = pending->unreadable;
+        return pending->current;
+    }
+    return readFile(path, unreadable);
+}
+
 // Applies an edit to the file's lines and writes them back only when they changed.
 template <typename Edit> bool editFile(const QString& path, Edit edit) {
     bool unreadable = false;
-    const std::optional<QByteArray> old = readFile(path, &unreadable);
+    const std::optional<QByteArray> old = contentOf(path, &unreadable);
     if (unreadable)
         return false; // never replace a file that could not be read
     Lines lines = old ? split(*old) : Lines{};
@@ -160,6 +187,10 @@ template <typename Edit> bool editFile(const QString& path, Edit edit) {
     const QByteArray data = join(lines);
     if (old && data == *old)
         return true;
+    if (isPending(path)) {
+        pending->current = data;
+        return true;
+    }
     return writeFile(path, data);
 }
 
@@ -169,7 +200,7 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
                      const QString& defaultText) {
     QByteArray value;
     bool found = false;
-    if (const auto data = readFile(file)) {
+    if (const auto data = contentOf(file)) {
         const Lines lines = split(*data);
         const QByteArray sectionName = trimmed(Cp1252::FromUnicode(section));
         const QByteArray keyName = trimmed(Cp1252::FromUnicode(key));
@@ -232,6 +263,26 @@ bool WriteIniSection(const QString& file, const QString& section, const QStringL
         insertLines(fileLines, first, block);
         return true;
     });
+}
+
+IniBatch::IniBatch(const QString& file) : m_file(new IniBatchFile{file, false, std::nullopt, std::nullopt}) {
+    m_file->original = readFile(file, &m_file->unreadable);
+    m_file->current = m_file->original;
+    if (!pending)
+        pending = m_file.get();
+}
+
+IniBatch::~IniBatch() {
+    commit();
+}
+
+bool IniBatch::commit() {
+    if (pending != m_file.get())
+        return false;
+    pending = nullptr;
+    if (m_file->unreadable || m_file->current == m_file->original)
+        return !m_file->unreadable;
+    return writeFile(m_file->path, *m_file->current);
 }
 
 } // namespace Subs

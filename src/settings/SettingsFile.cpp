@@ -25,7 +25,9 @@ void writeConnection(const QString& stem, int row, const QString& value) {
     Subs::WriteIniValue(state.SettingsFile, Connections, stem + QString::number(row), value);
 }
 
-QString booleanText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+QString booleanText(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
 
 } // namespace
 
@@ -53,22 +55,26 @@ void SaveSettings() {
     UnlockSettingsFile();
     if (state.RepaintHook)
         state.RepaintHook();
-    Subs::WriteIniValue(state.SettingsFile, GeneralSetup, QStringLiteral("StartColor"),
-                        Convert::NumberText(state.StartColor));
-    Subs::WriteIniValue(state.SettingsFile, GeneralSetup, QStringLiteral("EndColor"),
-                        Convert::NumberText(state.EndColor));
-    Subs::WriteIniSection(state.SettingsFile, Connections, {}, 0);
-    for (int i = 0; i < state.PhonebookCount && i < TableSlots; ++i) {
-        const ConnectionRecord& row = state.ConnectionTable[i];
-        writeConnection(QStringLiteral("ConName"), i, EncodeValue(row.Name));
-        writeConnection(QStringLiteral("ConNumber"), i, EncodeValue(row.Number));
-        writeConnection(QStringLiteral("ConAuth"), i, booleanText(row.Authorised));
-        writeConnection(QStringLiteral("ConPred"), i, booleanText(row.Default));
-        writeConnection(QStringLiteral("SpeedType"), i, QString::number(row.SpeedType));
-        writeConnection(QStringLiteral("SpeedUp"), i, QString::number(row.SpeedUp));
-        writeConnection(QStringLiteral("SpeedDown"), i, QString::number(row.SpeedDown));
-        if (row.Default)
-            state.DefaultEntryName = row.Name.trimmed();
+    {
+        // Up to 49 rows of seven keys: one replacement of the file instead of one per key.
+        Subs::IniBatch batch(state.SettingsFile);
+        Subs::WriteIniValue(state.SettingsFile, GeneralSetup, QStringLiteral("StartColor"),
+                            Convert::NumberText(state.StartColor));
+        Subs::WriteIniValue(state.SettingsFile, GeneralSetup, QStringLiteral("EndColor"),
+                            Convert::NumberText(state.EndColor));
+        Subs::WriteIniSection(state.SettingsFile, Connections, {}, 0);
+        for (int i = 0; i < state.PhonebookCount && i < TableSlots; ++i) {
+            const ConnectionRecord& row = state.ConnectionTable[i];
+            writeConnection(QStringLiteral("ConName"), i, EncodeValue(row.Name));
+            writeConnection(QStringLiteral("ConNumber"), i, EncodeValue(row.Number));
+            writeConnection(QStringLiteral("ConAuth"), i, booleanText(row.Authorised));
+            writeConnection(QStringLiteral("ConPred"), i, booleanText(row.Default));
+            writeConnection(QStringLiteral("SpeedType"), i, QString::number(row.SpeedType));
+            writeConnection(QStringLiteral("SpeedUp"), i, QString::number(row.SpeedUp));
+            writeConnection(QStringLiteral("SpeedDown"), i, QString::number(row.SpeedDown));
+            if (row.Default)
+                state.DefaultEntryName = row.Name.trimmed();
+        }
     }
     LockSettingsFile();
 }

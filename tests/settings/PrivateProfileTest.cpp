@@ -191,3 +191,27 @@ TEST_F(PrivateProfile, FailedReplacementLeavesTheOldFileWhole) {
     ASSERT_EQ(::stat(QFile::encodeName(ini()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
+
+TEST_F(PrivateProfile, ABatchReplacesTheFileOnceWithWhatSingleWritesLeave) {
+    const QByteArray original = ";banner\r\n[Connections]\r\nold=1\r\n";
+    writeBytes(ini(), original);
+    writeBytes(path("single.ini"), original);
+    const auto writeAll = [](const QString& file) {
+        EXPECT_TRUE(WriteIniValue(file, "General Setup", "StartColor", " 255"));
+        EXPECT_TRUE(WriteIniSection(file, "Connections", {}, 0));
+        EXPECT_TRUE(WriteIniValue(file, "Connections", "ConName0", "000"));
+        EXPECT_TRUE(WriteIniValue(file, "general setup", "EndColor", " 65535"));
+    };
+    {
+        Subs::IniBatch batch(ini());
+        writeAll(ini());
+        EXPECT_EQ(readBytes(ini()), original); // nothing written yet
+        EXPECT_EQ(read("General Setup", "EndColor"), "65535"); // but read back as written
+        Subs::IniBatch second(path("single.ini")); // one batch at a time: this one collects nothing
+        writeAll(path("single.ini"));
+        EXPECT_FALSE(second.commit());
+    }
+    EXPECT_EQ(readBytes(ini()), readBytes(path("single.ini")));
+    EXPECT_EQ(readBytes(ini()), ";banner\r\n[Connections]\r\nConName0=000\r\n"
+                                "[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n");
+}
