@@ -148,7 +148,7 @@ frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* 
       tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)),
       rasDial_(std::move(dialer)), options_(std::move(options)) {
     setObjectName(QStringLiteral("frmNV4"));
-    setWindowTitle(QStringLiteral(" - Norvale 4.0 - www.example.org"));
+    setWindowTitle(QStringLiteral(" - Norvale 4.0 - www.norvale.example"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(Twips::ToPixelsX(7680), Twips::ToPixelsY(765));
 
