@@ -111,6 +111,7 @@ QProcessEnvironment DesktopSession::environment() const {
     env.insert(QStringLiteral("DISPLAY"), m_display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
     return env;
 }
 

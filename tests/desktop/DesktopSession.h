@@ -46,6 +46,8 @@ private:
 
     QString m_display;
     QString m_problem;
+    // Owner-only, as Qt wants it.
+    QTemporaryDir m_runtime;
     QProcess m_server;
     std::vector<std::unique_ptr<QProcess>> m_helpers;
 };

@@ -105,6 +105,10 @@ protected:
         return code == 0;
     }
 
+    bool immutable(const QString& name) const {
+        return session->run(QStringLiteral("lsattr"), {folder.path(name)}).section(u' ', 0, 0).contains(u'i');
+    }
+
     QString line(const QStringList& arguments, int* code = nullptr) const {
         return session->run(folder.path("norvale-line"), arguments, code);
     }
@@ -277,9 +281,8 @@ TEST_F(Program, AuthorisedCallConnectsTheStripShowsMovingTrafficAndTerminationSa
 
     // The phonebook is the user's own file again, as it was (a copy of the sample on a first run).
     EXPECT_EQ(folder.read("phonebook.conf"), folder.read("phonebook.sample.conf"));
-    EXPECT_FALSE(session->run(QStringLiteral("lsattr"), {folder.path("phonebook.conf")})
-                     .section(u' ', 0, 0)
-                     .contains(u'i'));
+    EXPECT_FALSE(immutable("phonebook.conf"));
+    EXPECT_FALSE(immutable("nv4.ini"));
     QFile writable(folder.path("phonebook.conf"));
     EXPECT_TRUE(writable.open(QIODevice::Append)) << writable.errorString().toStdString();
 }
