@@ -286,7 +286,7 @@ void frmNV4::Form_Load() {
     state.EndColor = Convert::ToInt32(readNumber(QStringLiteral("EndColor"), "65535"));
     const double top = readNumber(QStringLiteral("TopWin"), "10");
     const double left = readNumber(QStringLiteral("LeftWin"), "100");
-    move(Twips::ToPixelsX(left), Twips::ToPixelsY(top));
+    placeAt({Twips::ToPixelsX(left), Twips::ToPixelsY(top)});
     Global::PaintGradient(*this, state.StartColor, state.EndColor);
     News::state.NewsDownloadResult = News::NothingYet;
 
@@ -397,8 +397,7 @@ void frmNV4::cmdMin_Click() {
         keepReachable("minimise");
         return;
     }
-    hide();
-    tryDialer->setVisible(true);
+    hideToTray();
 }
 
 // Hidden without a notification area the window could never come back.
@@ -410,8 +409,22 @@ void frmNV4::keepReachable(const char* why) {
     std::fflush(stderr);
 }
 
+void frmNV4::hideToTray() {
+    hide();
+    tryDialer->setVisible(true);
+}
+
 void frmNV4::bringBack() {
-    show();
+    if (!isVisible()) {
+        move(place_);
+        show();
+        // The window manager may place a window that changed size while hidden at the screen's
+        // corner: once it has placed it, put it back where it stood.
+        QTimer::singleShot(100, this, [this] {
+            if (isVisible() && pos() != place_)
+                move(place_);
+        });
+    }
     Subs::SetTopMost(*this, true);
     tryDialer->setVisible(false);
 }
@@ -427,11 +440,19 @@ void frmNV4::tryDialer_MouseDown(int button, int, float x, float y) {
 
 // ---- dragging and the status area ---------------------------------------------------------
 
+// The window's place is the one the program gave it. Qt's own idea of a frameless window's
+// position can be the frame-relative (0, 0) under a reparenting window manager, so it is not read
+// back.
+void frmNV4::placeAt(QPoint place) {
+    place_ = place;
+    move(place);
+}
+
 double frmNV4::LeftTwips() const {
-    return Twips::FromPixelsX(x());
+    return Twips::FromPixelsX(place_.x());
 }
 double frmNV4::TopTwips() const {
-    return Twips::FromPixelsY(y());
+    return Twips::FromPixelsY(place_.y());
 }
 
 void frmNV4::Form_MouseDown(int, int, float x, float y) {
@@ -443,7 +464,7 @@ void frmNV4::Form_MouseDown(int, int, float x, float y) {
 void frmNV4::Form_MouseMove(int button, int, float x, float y) {
     if (button != 1 || !dragging_)
         return;
-    move(Twips::ToPixelsX(LeftTwips() + (x - dragX_)), Twips::ToPixelsY(TopTwips() + (y - dragY_)));
+    placeAt({Twips::ToPixelsX(LeftTwips() + (x - dragX_)), Twips::ToPixelsY(TopTwips() + (y - dragY_))});
 }
 
 void frmNV4::Form_MouseUp(int, int, float, float) {
@@ -692,8 +713,7 @@ void frmNV4::tmrCycle_Timer() {
         ++startTicks_;
         if (startTicks_ == 5) {
             if (tryDialer->TrayAvailable()) {
-                hide();
-                tryDialer->setVisible(true);
+                hideToTray();
             } else {
                 keepReachable("start-up");
             }

@@ -65,6 +65,8 @@ public:
     double Width() const;
     void Line(double x1, double y1, double x2, double y2, qint32 colour);
 
+    // Moves the window; its place is what the program last gave it, never read back from Qt.
+    void placeAt(QPoint place);
     // The window's position in twips.
     double LeftTwips() const;
     double TopTwips() const;
@@ -131,6 +133,7 @@ private:
     void setStatusCaption(const QString& text);
     void showText(const QString& text, bool hangUpUnauthorised);
     void keepReachable(const char* why);
+    void hideToTray();
     void playSound(const QString& fileName);
     void showInfo(const QString& text, float size);
     void bringBack();
@@ -145,6 +148,7 @@ private:
     float dragY_ = 0;
     bool dragging_ = false;
     qint16 startTicks_ = 0;
+    QPoint place_;
     bool unloaded_ = false;
     bool toldUnreachable_ = false;
 

@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, ShutDownReleasesThePhonebookSavesAndReleasesTheSettings) 
 
 TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) {
     load();
-    window->move(100, 50);
+    window->placeAt({100, 50});
     window->Form_MouseDown(1, 0, 300, 90);
     window->Form_MouseMove(1, 0, 450, 390); // 10 px right, 20 px down
     EXPECT_EQ(window->pos(), QPoint(110, 70));
@@ -206,7 +206,7 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) 
 
     // A click without movement on the red title copy writes the position too; a status-line click
     // neither drags nor writes.
-    window->move(0, 0);
+    window->placeAt({0, 0});
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton,
