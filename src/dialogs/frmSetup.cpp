@@ -34,9 +34,9 @@ constexpr qint32 TitleCopyColour = 255;
 constexpr double RateLimit = std::numeric_limits<qint16>::max();
 
 // "MS Sans Serif" and "Small Fonts" have no counterpart on Linux; a sans-serif stands in, as in the
-// main window.
+// main window, in its narrow cut so that the captions fit the widths the layout gives them.
 QFont interfaceFont(double pointSize) {
-    QFont font(QStringLiteral("DejaVu Sans"));
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
     font.setPointSizeF(pointSize);
     return font;
 }
@@ -141,7 +141,9 @@ frmSetup::frmSetup(DialerControl& rasDial, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     auto* title = new QLabel(QStringLiteral("Norvale 4.3"), picDemo);
-    title->setFont(interfaceFont(TitlePoints));
+    QFont titleFont(QStringLiteral("DejaVu Sans"));
+    titleFont.setPointSizeF(TitlePoints);
+    title->setFont(titleFont);
     title->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblInfo[0] = place(title, "lblInfo", 120, 60, 1155, 255);
 
@@ -208,6 +210,7 @@ void frmSetup::Form_Load() {
         Global::UnlockPhonebook(state.PhonebookPath);
     createInfoCopy();
     Global::PaintGradient(*picDemo, state.StartColor, state.EndColor);
+    picDemo->Refresh();
     picStart->SetBackColor(state.StartColor);
     picEnd->SetBackColor(state.EndColor);
     savedStartColor_ = state.StartColor;
@@ -288,6 +291,8 @@ void frmSetup::paintEvent(QPaintEvent*) {
 void frmSetup::repaintColours() {
     const Global::State& state = Global::state;
     Global::PaintGradient(*picDemo, state.StartColor, state.EndColor);
+    // The box keeps its picture off the screen until told to show it.
+    picDemo->Refresh();
     Global::PaintGradient(*this, state.StartColor, state.EndColor);
 }
 

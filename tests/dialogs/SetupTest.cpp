@@ -431,6 +431,11 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     EXPECT_EQ(stored(1).SpeedUp, 105);
     key(d.txtUp, Qt::Key_Backspace, QString(QChar(8)));
     EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
+    // Enter passes the filter but presses no button: the dialog stays open.
+    d.show();
+    key(d.txtUp, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
     // A rate beyond the 16-bit field shows and stores the largest it can hold.
     d.txtDW->setText(QStringLiteral("99999"));
     EXPECT_EQ(d.txtDW->text(), QStringLiteral("32767"));
