@@ -48,8 +48,7 @@ QRect twipsRect(int left, int top, int width, int height) {
     return {Twips::ToPixelsX(left), Twips::ToPixelsY(top), Twips::ToPixelsX(width), Twips::ToPixelsY(height)};
 }
 
-template <typename W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
+template <typename W> W* place(W* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(twipsRect(left, top, width, height));
     return widget;
@@ -98,11 +97,17 @@ PressCheckBox* makeCheck(QWidget* parent, const char* name, int top) {
 }
 
 const std::array<const char*, 7> SpeedCaptions{
-    "Connessione 56k", "ISDN singola linea", "ISDN doppia linea", "ADSL 640k",
-    "ADSL 2M",         "ADSL 4M",            "Definita dall'utente",
+    "Connessione 56k", "ISDN singola linea",   "ISDN doppia linea", "ADSL 640k", "ADSL 2M",
+    "ADSL 4M",         "Definita dall'utente",
 };
 const std::array<std::array<int, 2>, 7> SpeedPlaces{{
-    {240, 3600}, {240, 3900}, {240, 4200}, {2160, 3600}, {2160, 3900}, {2160, 4200}, {240, 4500},
+    {240, 3600},
+    {240, 3900},
+    {240, 4200},
+    {2160, 3600},
+    {2160, 3900},
+    {2160, 4200},
+    {240, 4500},
 }};
 
 } // namespace
@@ -169,13 +174,14 @@ frmSetup::frmSetup(DialerControl& rasDial, QWidget* parent)
     Shape3->lower();
     Shape2->lower();
     Shape1->lower();
+    // No default button: Enter typed in a rate box presses nothing.
     cmdAnnulla->setAutoDefault(false);
     cmdConnetti->setAutoDefault(false);
     cmdOk->setAutoDefault(false);
 
-    QWidget* order[] = {lstDialEntry, txtNumero, txtLogin, chkAutorizza, chkPredefinita,
-                        optSpeed[0], optSpeed[1], optSpeed[2], optSpeed[6], optSpeed[3],
-                        optSpeed[4], optSpeed[5], txtUp, txtDW, cmdOk, cmdConnetti, cmdAnnulla};
+    QWidget* order[] = {lstDialEntry, txtNumero,   txtLogin,    chkAutorizza, chkPredefinita, optSpeed[0],
+                        optSpeed[1],  optSpeed[2], optSpeed[6], optSpeed[3],  optSpeed[4],    optSpeed[5],
+                        txtUp,        txtDW,       cmdOk,       cmdConnetti,  cmdAnnulla};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 

@@ -93,8 +93,8 @@ void mouseClick(QWidget* widget) {
     QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &release);
 }
 
@@ -165,9 +165,11 @@ protected:
                         {QStringLiteral("Nuovo"), QStringLiteral("899123456")}};
         // Casa authorised with its number; Ufficio's stored number is out of date; Strano has a
         // hand-edited speed type; Nuovo is unknown and gets appended by the loading.
-        state.ConnectionTable[0] = row(QStringLiteral("Casa"), QStringLiteral("0245871200"), true, 4, 32, 230);
+        state.ConnectionTable[0] =
+            row(QStringLiteral("Casa"), QStringLiteral("0245871200"), true, 4, 32, 230);
         state.ConnectionTable[1] = row(QStringLiteral("Ufficio"), QStringLiteral("0655"), false, 6, 20, 30);
-        state.ConnectionTable[2] = row(QStringLiteral("Vecchio"), QStringLiteral("0331000"), false, 0, 10, 14);
+        state.ConnectionTable[2] =
+            row(QStringLiteral("Vecchio"), QStringLiteral("0331000"), false, 0, 10, 14);
         state.ConnectionTable[3] = row(QStringLiteral("Strano"), QStringLiteral("0332000"), false, 9, 44, 55);
         state.ConnectionCount = 4;
         state.StartColor = 0x0000FF;
