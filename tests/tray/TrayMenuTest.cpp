@@ -12,7 +12,10 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -332,19 +335,50 @@ TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_TRUE(MessageBox::Record().isEmpty());
 
-    // The document shipped next to the program: an Italian HTML page, and the type note that
-    // makes the desktop take this one .hlp file for HTML.
-    const QDir program(QCoreApplication::applicationDirPath());
-    QFile help(program.filePath(QStringLiteral("norvale.hlp")));
+    // The document shipped next to the program: an Italian HTML page.
+    QFile help(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("norvale.hlp")));
     ASSERT_TRUE(help.open(QIODevice::ReadOnly));
     const QByteArray page = help.readAll();
     EXPECT_TRUE(page.startsWith("<!DOCTYPE html>"));
     EXPECT_TRUE(page.contains("<html lang=\"it\">"));
     EXPECT_TRUE(page.contains("Connetti a predefinita"));
-    QFile type(program.filePath(QStringLiteral("norvale-help.xml")));
-    ASSERT_TRUE(type.open(QIODevice::ReadOnly));
-    const QByteArray note = type.readAll();
-    EXPECT_TRUE(note.contains("<mime-type type=\"text/html\">\n    <glob pattern=\"norvale.hlp\"/>"));
+}
+
+// With the shipped type note registered, the desktop's type database takes the help file for
+// HTML (and so opens it in the browser), while any other .hlp file stays a Windows help file.
+TEST(HelpFileType, TheDesktopTakesTheShippedHelpForHtml) {
+    const QString update = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (update.isEmpty() || gio.isEmpty())
+        GTEST_SKIP() << "shared-mime-info or gio missing";
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QDir program(QCoreApplication::applicationDirPath());
+    const QDir data(home.path());
+    ASSERT_TRUE(data.mkpath(QStringLiteral("mime/packages")));
+    ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale-help.xml")),
+                            data.filePath(QStringLiteral("mime/packages/norvale-help.xml"))));
+    for (const QString& name : {QStringLiteral("norvale.hlp"), QStringLiteral("other.hlp")})
+        ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale.hlp")), data.filePath(name)));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    const auto run = [&](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+    run(update, {data.filePath(QStringLiteral("mime"))});
+    const auto typeOf = [&](const QString& name) {
+        return run(gio, {QStringLiteral("info"), QStringLiteral("-a"),
+                         QStringLiteral("standard::content-type"), data.filePath(name)});
+    };
+    EXPECT_TRUE(typeOf(QStringLiteral("norvale.hlp")).contains(QStringLiteral("content-type: text/html")));
+    EXPECT_TRUE(
+        typeOf(QStringLiteral("other.hlp")).contains(QStringLiteral("content-type: application/winhlp")));
 }
 
 } // namespace
