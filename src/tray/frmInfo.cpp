@@ -59,6 +59,8 @@ frmInfo::frmInfo(QWidget* parent)
 
     tmrInfo->setObjectName(QStringLiteral("tmrInfo"));
     tmrInfo->setSingleShot(true);
+    // Three seconds, not three give or take the 5 % a coarse timer may shift.
+    tmrInfo->setTimerType(Qt::PreciseTimer);
     tmrInfo->setInterval(Tray::state.InfoLifeMs);
     connect(tmrInfo, &QTimer::timeout, this, &frmInfo::tmrInfo_Timer);
 }
