@@ -3,6 +3,9 @@
 #include "platform/SystemHelpers.h"
 #include "platform/dialer/CreateDialer.h"
 #include "sound/Media.h"
+#include "tray/ShowInfo.h"
+#include "tray/TrayState.h"
+#include "tray/frmMenu.h"
 
 #include <QApplication>
 
@@ -21,11 +24,21 @@ int main(int argc, char* argv[]) {
     frmNV4 window(CreateDialer(appFolder), std::move(options));
     window.Hooks().PlaySound = Media::PlaySound;
     window.Hooks().CheckSoundEnd = Media::CheckSoundEnd;
+    window.Hooks().ShowInfo = Global::ShowInfo;
+    // The menu carrier is made on the first right press and kept until the program ends.
+    std::unique_ptr<frmMenu> menu;
+    window.Hooks().PopupTrayMenu = [&window, &menu](float x, float y) {
+        if (!menu)
+            menu = std::make_unique<frmMenu>(window);
+        menu->PopupTrayMenu(x, y);
+    };
     // Desktop tests capture the cues (a gst-launch description such as "fakesink sync=true").
     Media::state.AudioSink = qEnvironmentVariable("NORVALE_AUDIO_SINK");
     QObject::connect(&shutdown, &ShutdownSignals::received, &window, &frmNV4::Form_Unload);
 
     window.Form_Load();
     window.show();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    Tray::Reset();
+    return result;
 }
