@@ -99,9 +99,11 @@ protected:
     void xdotool(const QStringList& arguments) const { session->run(QStringLiteral("xdotool"), arguments); }
 
     void click(QPoint at, int button = 1, int count = 1) const {
-        QStringList arguments{"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click"};
+        QStringList arguments{"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()),
+                              "click"};
         if (count > 1)
-            arguments << "--repeat" << QString::number(count) << "--delay" << "80";
+            arguments << "--repeat" << QString::number(count) << "--delay"
+                      << "80";
         arguments << QString::number(button);
         xdotool(arguments);
     }
@@ -197,7 +199,8 @@ TEST_F(SetupDesktop, EntryAuthorisedAndMadeDefaultWithTheMouseIsSavedAndDialledF
     ASSERT_TRUE(waitUntil([&] { return !mapped(*strip); }));
     std::optional<QRect> icon = trayIcon();
     ASSERT_TRUE(icon);
-    ASSERT_TRUE(clickUntil(icon->center(), [&] { return mapped(*strip); }, 2));
+    ASSERT_TRUE(clickUntil(
+        icon->center(), [&] { return mapped(*strip); }, 2));
     std::optional<QRect> stripPlace = session->geometry(*strip);
     ASSERT_TRUE(stripPlace);
 
@@ -206,11 +209,17 @@ TEST_F(SetupDesktop, EntryAuthorisedAndMadeDefaultWithTheMouseIsSavedAndDialledF
         setup = session->findWindow(SetupTitle);
         return setup && mapped(*setup);
     }));
-    std::optional<QRect> dialog;
-    // The window manager may still move it into place.
-    QThread::msleep(300);
-    dialog = session->geometry(*setup);
-    ASSERT_TRUE(dialog);
+    // The window manager may still move it into place: its place counts once two readings agree.
+    std::optional<QRect> dialog = session->geometry(*setup);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QThread::msleep(150);
+            const std::optional<QRect> now = session->geometry(*setup);
+            const bool settled = now && now == dialog;
+            dialog = now;
+            return settled;
+        },
+        5000));
     EXPECT_EQ(dialog->size(), QSize(277, 371));
     const QPoint origin = dialog->topLeft();
     auto listBand = [&] {
