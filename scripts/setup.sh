@@ -9,7 +9,7 @@ packages=(
   libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox trayer x11-utils xdotool imagemagick xdg-utils libxcb1-dev
-  ppp socat sox lame
+  ppp socat sox lame desktop-file-utils
   fonts-dejavu-core
 )
 

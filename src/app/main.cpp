@@ -11,6 +11,9 @@
 
 int main(int argc, char* argv[]) {
     ShutdownSignals::BlockInAllThreads();
+    // Staying on top, placing its own windows and dragging need X11; under Wayland that is XWayland.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvale"));
     QApplication::setApplicationVersion(QStringLiteral("4.3.0"));
