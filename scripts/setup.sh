@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   libgstreamer1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   xvfb xauth openbox trayer x11-utils xdotool imagemagick xdg-utils libxcb1-dev
   ppp socat sox lame desktop-file-utils
   fonts-dejavu-core
