@@ -554,31 +554,7 @@ double frmNV4::Width() const {
 }
 
 void frmNV4::Line(double x1, double y1, double x2, double y2, qint32 colour) {
-    if (picture_.size() != size()) {
-        QImage next(size(), QImage::Format_RGB32);
-        next.fill(Qt::black);
-        QPainter copy(&next);
-        copy.drawImage(0, 0, picture_);
-        picture_ = next;
-    }
-    if (picture_.isNull())
-        return;
-    // Rounded to the nearest pixel like every other twips conversion; the end point is not drawn.
-    const int ax = Twips::ToPixelsX(x1), ay = Twips::ToPixelsY(y1);
-    const int bx = Twips::ToPixelsX(x2), by = Twips::ToPixelsY(y2);
-    const QColor shown = Global::ToQColor(colour);
-    if (ay == by) {
-        if (ay < 0 || ay >= picture_.height() || ax == bx)
-            return;
-        const int from = std::clamp(std::min(ax, bx), 0, picture_.width());
-        const int to = std::clamp(std::max(ax, bx), 0, picture_.width());
-        auto* line = reinterpret_cast<QRgb*>(picture_.scanLine(ay));
-        std::fill(line + from, line + to, shown.rgb());
-    } else {
-        QPainter painter(&picture_);
-        painter.setPen(shown);
-        painter.drawLine(ax, ay, bx, by);
-    }
+    Global::DrawLineInTwips(picture_, size(), Qt::black, x1, y1, x2, y2, colour);
     update();
 }
 

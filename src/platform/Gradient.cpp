@@ -1,7 +1,12 @@
 #include "platform/Gradient.h"
 
+#include "platform/Twips.h"
+
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPalette>
+
+#include <algorithm>
 
 namespace Global {
 
@@ -66,6 +71,36 @@ QColor ToQColor(qint32 colour) {
     if ((value & 0xFF000000u) == 0x80000000u)
         return systemColour(int(value & 0xFFu));
     return QColor(int(value & 0xFFu), int((value >> 8) & 0xFFu), int((value >> 16) & 0xFFu));
+}
+
+void DrawLineInTwips(QImage& picture, QSize size, const QColor& background, double x1, double y1, double x2,
+                     double y2, qint32 colour) {
+    if (picture.size() != size) {
+        QImage next(size, QImage::Format_RGB32);
+        next.fill(background);
+        QPainter copy(&next);
+        copy.drawImage(0, 0, picture);
+        copy.end();
+        picture = next;
+    }
+    if (picture.isNull())
+        return;
+    // Rounded to the nearest pixel like every other twips conversion; the end point is not drawn.
+    const int ax = Twips::ToPixelsX(x1), ay = Twips::ToPixelsY(y1);
+    const int bx = Twips::ToPixelsX(x2), by = Twips::ToPixelsY(y2);
+    const QColor shown = ToQColor(colour);
+    if (ay == by) {
+        if (ay < 0 || ay >= picture.height() || ax == bx)
+            return;
+        const int from = std::clamp(std::min(ax, bx), 0, picture.width());
+        const int to = std::clamp(std::max(ax, bx), 0, picture.width());
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(ay));
+        std::fill(line + from, line + to, shown.rgb());
+    } else {
+        QPainter painter(&picture);
+        painter.setPen(shown);
+        painter.drawLine(ax, ay, bx, by);
+    }
 }
 
 } // namespace Global

@@ -3,6 +3,8 @@
 #include "platform/Convert.h"
 
 #include <QColor>
+#include <QImage>
+#include <QSize>
 #include <QtGlobal>
 
 #include <cmath>
@@ -20,6 +22,12 @@ qint32 BlueOf(qint32 colour);
 // The colour a value shows on screen: plain red-green-blue, or a system colour taken from the
 // application palette (0x8000000F button face, 0x80000005 window background, ...).
 QColor ToQColor(qint32 colour);
+
+// A window's line drawing into its off-screen picture: the line is given in twips and rounded to
+// pixels, its end point not drawn; the picture first follows the window's size, new parts in the
+// background colour.
+void DrawLineInTwips(QImage& picture, QSize size, const QColor& background, double x1, double y1, double x2,
+                     double y2, qint32 colour);
 
 // Anything the gradient can be painted on: its outer height and width in twips, and a line in its
 // own coordinates (twips unless it was given another scale).
