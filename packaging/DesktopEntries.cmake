@@ -11,11 +11,15 @@ endif()
 if(program MATCHES "[ \t'<>~|&;*?#()]")
   set(program "\"${program}\"")
 endif()
-# X11 even under Wayland: the program places its own windows, stays on top and is dragged.
-set(NORVALE_EXEC "env QT_QPA_PLATFORM=xcb ${program}")
+# Started as root through pkexec (its policy names the program's path), which clears the
+# environment: the program then picks X11 itself, even under Wayland.
+set(NORVALE_PROGRAM "${CMAKE_INSTALL_PREFIX}/norvale")
+set(NORVALE_EXEC "pkexec ${program}")
 set(NORVALE_ICON "${CMAKE_INSTALL_PREFIX}/norvale-tray.png")
 
 foreach(entry norvale norvale-autostart)
   configure_file("${NORVALE_PACKAGING_SOURCE}/${entry}.desktop.in"
                  "${NORVALE_PACKAGING_BINARY}/${entry}.desktop" @ONLY)
 endforeach()
+configure_file("${NORVALE_PACKAGING_SOURCE}/norvale.policy.in"
+               "${NORVALE_PACKAGING_BINARY}/org.norvale.guard.policy" @ONLY)

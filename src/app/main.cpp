@@ -8,12 +8,21 @@
 #include "tray/frmMenu.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 int main(int argc, char* argv[]) {
     ShutdownSignals::BlockInAllThreads();
     // Staying on top, placing its own windows and dragging need X11; under Wayland that is XWayland.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    if (Global::StartedForDesktopUser()) {
+        // Root on the user's behalf: no command-line option of Qt's (a plug-in path, say) from the user.
+        argc = 1;
+        // The cues go to the user's sound server, which root's session-less environment does not name.
+        const QByteArray pulse = "/run/user/" + QByteArray::number(Global::DesktopUser()) + "/pulse/native";
+        if (!qEnvironmentVariableIsSet("PULSE_SERVER") && QFileInfo::exists(QString::fromLatin1(pulse)))
+            qputenv("PULSE_SERVER", "unix:" + pulse);
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvale"));
     QApplication::setApplicationVersion(QStringLiteral("4.3.0"));

@@ -1,6 +1,7 @@
 #include "platform/SystemHelpers.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -51,15 +52,45 @@ QString WithTrailingSlash(const QString& path) {
 
 namespace Global {
 
+uid_t DesktopUser() {
+    if (geteuid() == 0) {
+        bool ok = false;
+        // Set by pkexec itself; nobody but root can start a root process with it.
+        const uint uid = qEnvironmentVariable("PKEXEC_UID").toUInt(&ok);
+        if (ok)
+            return uid_t(uid);
+    }
+    return getuid();
+}
+
+bool StartedForDesktopUser() {
+    return geteuid() == 0 && DesktopUser() != 0;
+}
+
 bool IsAdministrator() {
-    if (geteuid() == 0)
-        return true;
-    std::vector<gid_t> groups(size_t(getgroups(0, nullptr)) + 1);
-    const int count = getgroups(int(groups.size()) - 1, groups.data());
-    if (count < 0)
-        return false;
-    groups.resize(size_t(count));
-    groups.push_back(getegid());
+    std::vector<gid_t> groups;
+    if (StartedForDesktopUser()) {
+        const passwd* user = getpwuid(DesktopUser());
+        if (!user)
+            return false;
+        int count = 64;
+        groups.resize(size_t(count));
+        if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+            groups.resize(size_t(count));
+            if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0)
+                return false;
+        }
+        groups.resize(size_t(count));
+    } else {
+        if (geteuid() == 0)
+            return true;
+        groups.resize(size_t(getgroups(0, nullptr)) + 1);
+        const int count = getgroups(int(groups.size()) - 1, groups.data());
+        if (count < 0)
+            return false;
+        groups.resize(size_t(count));
+        groups.push_back(getegid());
+    }
     for (const char* name : {"sudo", "wheel", "admin"}) {
         if (const group* entry = getgrnam(name)) {
             for (gid_t gid : groups) {

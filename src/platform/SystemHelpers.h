@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include <sys/types.h>
+
 namespace Subs {
 
 // The system's version word: major version in the low byte, minor version in the next.
@@ -27,6 +29,10 @@ QString WithTrailingSlash(const QString& path);
 } // namespace Subs
 
 namespace Global {
-// Effective user root, or a member of group sudo, wheel or admin.
+// The user at the desktop: the one pkexec started the program for, else the real user.
+uid_t DesktopUser();
+// Root started by pkexec for another user, who keeps that user's rights in the program's own tests.
+bool StartedForDesktopUser();
+// The desktop user is root or a member of group sudo, wheel or admin.
 bool IsAdministrator();
 } // namespace Global

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR
+# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR
 # Stages cmake --install in a temporary folder (DESTDIR), so nothing is written outside it.
 set -uo pipefail
-build=$1 source=$2 applications=$3 autostart=$4
+build=$1 source=$2 applications=$3 autostart=$4 polkit=$5
 prefix=/opt/norvale
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-install.XXXXXX") || exit 1
@@ -32,10 +32,11 @@ fi
 dir=$tmp/root$prefix
 launcher=$(staged "$applications")/norvale.desktop
 autostarter=$(staged "$autostart")/norvale.desktop
+policy=$(staged "$polkit")/org.norvale.guard.policy
 
 # Exactly the program's companions, flat in its folder, and the two desktop entries: no test or
 # benchmark programs.
-expected=$(printf '%s\n' "$dir"/{connected.mp3,disconnected.mp3,error.mp3,norvale,norvale-help.xml,norvale-line,norvale-tray.png,norvale.hlp,palette.png,phonebook.sample.conf,start.mp3} "$launcher" "$autostarter" | sort)
+expected=$(printf '%s\n' "$dir"/{connected.mp3,disconnected.mp3,error.mp3,norvale,norvale-help.xml,norvale-line,norvale-tray.png,norvale.hlp,palette.png,phonebook.sample.conf,start.mp3} "$launcher" "$autostarter" "$policy" | sort)
 actual=$(find "$tmp/root" -type f | sort)
 [[ $actual == "$expected" ]] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
@@ -57,7 +58,7 @@ for entry in "$launcher" "$autostarter"; do
         report=$(desktop-file-validate "$entry" 2>&1)
         [[ $? == 0 && -z $report ]] || fail "desktop-file-validate: $report"
     fi
-    for line in "Type=Application" "Name=Norvale" "Exec=env QT_QPA_PLATFORM=xcb $prefix/norvale" \
+    for line in "Type=Application" "Name=Norvale" "Exec=pkexec $prefix/norvale" \
         "Icon=$prefix/norvale-tray.png" "Comment=Protegge la connessione telefonica dai dialer e ne mostra il traffico" \
         "Categories=Network;Dialup;Monitor;"; do
         grep -qxF "$line" "$entry" || fail "$entry lacks the line $line"
@@ -66,6 +67,13 @@ done
 for line in X-GNOME-Autostart-Delay=5 X-KDE-autostart-after=panel X-LXQt-Need-Tray=true X-MATE-Autostart-Delay=5; do
     grep -qxF "$line" "$autostarter" || fail "the autostart entry lacks the line $line"
 done
+# pkexec runs exactly the installed program, on the user's display, for the user at the desktop.
+for line in "<annotate key=\"org.freedesktop.policykit.exec.path\">$prefix/norvale</annotate>" \
+    '<annotate key="org.freedesktop.policykit.exec.allow_gui">true</annotate>' '<allow_active>yes</allow_active>' \
+    '<allow_any>no</allow_any>' '<action id="org.norvale.guard">'; do
+    grep -qF "$line" "$policy" || fail "the pkexec policy lacks $line"
+done
+xmllint --noout "$policy" 2>/dev/null || fail "the pkexec policy is not well-formed XML"
 
 # The installed program starts from its own folder: its settings file and the phonebook of the
 # built-in line appear there, and SIGTERM ends it cleanly.

@@ -98,7 +98,11 @@ void ProcessEventWatch::run() {
             continue;
         }
         int length = static_cast<int>(n);
+        // NLMSG_OK compares the signed length with the header's unsigned one; clang warns inside it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-compare"
         for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, length); h = NLMSG_NEXT(h, length)) {
+#pragma GCC diagnostic pop
             if (h->nlmsg_type == NLMSG_ERROR || h->nlmsg_type == NLMSG_NOOP)
                 continue;
             const auto* message = static_cast<const cn_msg*>(NLMSG_DATA(h));
