@@ -2,6 +2,7 @@
 // time while connected on the built-in line (in the tray and with the strip shown), resident memory.
 // Usage: bench_app [seconds per connected phase, default 60] [start-up runs, default 7]
 
+#include "BenchTable.h"
 #include "DesktopSession.h"
 
 #include "settings/ValueEncoding.h"
@@ -189,8 +190,15 @@ int connectedRun(const DesktopSession& session, int seconds) {
     std::printf("CPU over %d s connected, strip shown:   %.3f %% of one core (target < 0.5 %%)\n", seconds,
                 shownPercent);
     std::printf("call at the end: %s\n", qPrintable(outcome));
-    std::printf("memory: VmRSS %s, VmHWM %s (target < 60 MB)\n", statusField(pid, "VmRSS:").constData(),
+    const QByteArray rss = statusField(pid, "VmRSS:");
+    std::printf("memory: VmRSS %s, VmHWM %s (target < 60 MB)\n", rss.constData(),
                 statusField(pid, "VmHWM:").constData());
+    char measure[120];
+    std::snprintf(measure, sizeof measure, "CPU connected, in the tray / strip shown (%d s each)", seconds);
+    TableRow(measure, "< 0.5 % of one core", trayPercent < 0.5 && shownPercent < 0.5, "%.3f / %.3f %%",
+             trayPercent, shownPercent);
+    const double rssMb = rss.trimmed().split(' ').front().toDouble() / 1024;
+    TableRow("resident memory (VmRSS, connected)", "< 60 MB", rssMb > 0 && rssMb < 60, "%.1f MB", rssMb);
     stop(program);
     return outcome == QLatin1String("connected") ? 0 : 1;
 }
@@ -222,6 +230,7 @@ int main(int argc, char** argv) {
     std::printf(
         "start-up to the strip mapped, %d runs: median %.1f ms, min %.1f, max %.1f (target < 300 ms)\n", runs,
         times.at(times.size() / 2), times.front(), times.back());
-    std::fflush(stdout);
+    TableRow("start-up to the strip shown (median / worst)", "< 300 ms", times.back() < 300, "%.1f / %.1f ms",
+             times.at(times.size() / 2), times.back());
     return connectedRun(session, seconds);
 }

@@ -1,3 +1,5 @@
+#include "BenchTable.h"
+
 #include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
@@ -66,5 +68,8 @@ int main(int argc, char** argv) {
                 addValue, Samples);
     std::printf("quadBar Percent write, 15 segments: median %.1f us (target < 50 us, %d samples)\n", percent,
                 Samples);
+    TableRow("vfdDisplay AddValue, 20 bars x 10 cells lit (median)", "< 200 us", addValue < 200.0, "%.1f us",
+             addValue);
+    TableRow("quadBar Percent write (median)", "< 50 us", percent < 50.0, "%.1f us", percent);
     return addValue < 200.0 && percent < 50.0 ? 0 : 1;
 }
