@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <vector>
 
 extern char** environ;
 

@@ -1,6 +1,5 @@
 // What the real line makes of chat's and pppd's output, and the files it hands them.
 
-#include "platform/dialer/DialerControl.h"
 #include "platform/dialer/DiallingProcess.h"
 #include "platform/dialer/PppCallFiles.h"
 #include "platform/dialer/PppLineParser.h"
