@@ -6,15 +6,12 @@
 
 using namespace Convert;
 
-TEST(Convert, RoundsHalvesToTheEvenNeighbour) {
-    EXPECT_EQ(RoundHalfEven(2.5), 2.0);
-    EXPECT_EQ(RoundHalfEven(3.5), 4.0);
-    EXPECT_EQ(RoundHalfEven(-2.5), -2.0);
-    EXPECT_EQ(RoundHalfEven(-3.5), -4.0);
-    EXPECT_EQ(RoundHalfEven(0.49999), 0.0);
-    EXPECT_EQ(RoundHalfEven(-0.6), -1.0);
+TEST(Convert, RoundsHalvesToTheEvenNeighbourAndLimitsInsteadOfWrapping) {
+    for (const auto& [value, rounded] :
+         {std::pair{2.5, 2.0}, {3.5, 4.0}, {-2.5, -2.0}, {-3.5, -4.0}, {0.49999, 0.0}, {-0.6, -1.0}})
+        EXPECT_EQ(RoundHalfEven(value), rounded) << value;
     EXPECT_EQ(ToInt16(32767.4), 32767);
-    EXPECT_EQ(ToInt16(32767.5), 32767); // limited, not wrapped
+    EXPECT_EQ(ToInt16(32767.5), 32767);
     EXPECT_EQ(ToInt16(-40000), -32768);
     EXPECT_EQ(ToInt16(std::nan("")), 0);
     EXPECT_EQ(ToInt32(1e12), 2147483647);
@@ -23,41 +20,29 @@ TEST(Convert, RoundsHalvesToTheEvenNeighbour) {
 }
 
 TEST(Convert, LeadingNumberReadsTheLongestDecimalPrefix) {
-    EXPECT_EQ(LeadingNumber(u"12abc"), 12.0);
-    EXPECT_EQ(LeadingNumber(u"  -7.5x"), -7.5);
-    EXPECT_EQ(LeadingNumber(u"\t+3"), 3.0);
-    EXPECT_EQ(LeadingNumber(u".5"), 0.5);
-    EXPECT_EQ(LeadingNumber(u"1e3"), 1000.0);
-    EXPECT_EQ(LeadingNumber(u"1e"), 1.0);
-    EXPECT_EQ(LeadingNumber(u"1e+"), 1.0);
-    EXPECT_EQ(LeadingNumber(u""), 0.0);
-    EXPECT_EQ(LeadingNumber(u"*?*"), 0.0);
-    EXPECT_EQ(LeadingNumber(u"-"), 0.0);
-    EXPECT_EQ(LeadingNumber(u"abc12"), 0.0);
-    EXPECT_EQ(LeadingNumber(u" 255"), 255.0);
+    const std::pair<const char16_t*, double> rows[] = {
+        {u"12abc", 12.0}, {u"  -7.5x", -7.5}, {u"\t+3", 3.0},  {u".5", 0.5},
+        {u"1e3", 1000.0}, {u"1e", 1.0},       {u"1e+", 1.0},   {u"", 0.0},
+        {u"*?*", 0.0},    {u"-", 0.0},        {u"abc12", 0.0}, {u" 255", 255.0}};
+    for (const auto& [text, number] : rows)
+        EXPECT_EQ(LeadingNumber(text), number) << QString::fromUtf16(text).toStdString();
     EXPECT_TRUE(std::isfinite(LeadingNumber(u"1e999")));
     EXPECT_GT(LeadingNumber(u"1e999"), 1e300);
 }
 
 TEST(Convert, TextToBooleanAcceptsWordsInAnyCaseAndNumbers) {
-    EXPECT_TRUE(TextToBoolean(u"TRUE"));
-    EXPECT_TRUE(TextToBoolean(u"True"));
-    EXPECT_TRUE(TextToBoolean(u"1"));
-    EXPECT_TRUE(TextToBoolean(u"-1"));
-    EXPECT_TRUE(TextToBoolean(u" 2.5 "));
-    EXPECT_FALSE(TextToBoolean(u"false"));
-    EXPECT_FALSE(TextToBoolean(u"FALSE"));
-    EXPECT_FALSE(TextToBoolean(u"0"));
-    EXPECT_FALSE(TextToBoolean(u"yes"));
-    EXPECT_FALSE(TextToBoolean(u"1abc"));
-    EXPECT_FALSE(TextToBoolean(u""));
+    for (const char16_t* text : {u"TRUE", u"True", u"1", u"-1", u" 2.5 "})
+        EXPECT_TRUE(TextToBoolean(text)) << QString::fromUtf16(text).toStdString();
+    for (const char16_t* text : {u"false", u"FALSE", u"0", u"yes", u"1abc", u""})
+        EXPECT_FALSE(TextToBoolean(text)) << QString::fromUtf16(text).toStdString();
 }
 
 TEST(Convert, NumberTextPutsABlankBeforeNumbersThatAreNotNegative) {
-    EXPECT_EQ(NumberText(1500), " 1500");
-    EXPECT_EQ(NumberText(0), " 0");
-    EXPECT_EQ(NumberText(-15), "-15");
-    EXPECT_EQ(NumberText(65535), " 65535");
-    EXPECT_EQ(NumberText(1440.5), " 1440.5");
-    EXPECT_EQ(NumberText(-2147483648.0), "-2147483648");
+    for (const auto& [value, text] : {std::pair{1500.0, " 1500"},
+                                      {0.0, " 0"},
+                                      {-15.0, "-15"},
+                                      {65535.0, " 65535"},
+                                      {1440.5, " 1440.5"},
+                                      {-2147483648.0, "-2147483648"}})
+        EXPECT_EQ(NumberText(value), text);
 }

@@ -21,9 +21,7 @@ using Icon = MessageBox::Icon;
 // A desktop speaking another language: every text Qt translates comes out as "Ja?".
 class EveryTextTranslated final : public QTranslator {
 public:
-    QString translate(const char*, const char*, const char*, int) const override {
-        return QStringLiteral("Ja?");
-    }
+    QString translate(const char*, const char*, const char*, int) const override { return "Ja?"; }
     bool isEmpty() const override { return false; }
 };
 
@@ -35,8 +33,8 @@ QStringList captions(const QMessageBox& box) {
     return texts;
 }
 
-const MessageBox::Request ExitQuestion{QStringLiteral("Desideri chiudere Norvale?"), Buttons::YesNo,
-                                       Icon::Question, Button::No, QStringLiteral(" Uscire")};
+const MessageBox::Request ExitQuestion{"Desideri chiudere Norvale?", Buttons::YesNo, Icon::Question,
+                                       Button::No, " Uscire"};
 
 class MessageBoxTest : public ::testing::Test {
 protected:
@@ -44,9 +42,7 @@ protected:
 
     // Shows the box for real and acts on it from inside its own event loop.
     Button showAndThen(const MessageBox::Request& request, const std::function<void(QMessageBox&)>& act) {
-        QTimer poke;
-        poke.setSingleShot(true);
-        QObject::connect(&poke, &QTimer::timeout, [&] {
+        QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
             act(*box);
@@ -60,7 +56,6 @@ protected:
                 box->done(0);
             }
         });
-        poke.start(0);
         watchdog.start(5000);
         return MessageBox::Show(request);
     }
@@ -72,9 +67,8 @@ TEST_F(MessageBoxTest, BoxesSpeakItalianWhateverTheDesktopLanguage) {
     EveryTextTranslated translator;
     QCoreApplication::installTranslator(&translator);
     const auto question = MessageBox::Build(ExitQuestion);
-    const auto error =
-        MessageBox::Build({QStringLiteral("Attenzione: c'è un errore nella lettura del file rasphone.pbk"),
-                           Buttons::Ok, Icon::Critical, Button::Ok, QStringLiteral(" Errore")});
+    const auto error = MessageBox::Build({"Attenzione: c'è un errore nella lettura del file rasphone.pbk",
+                                          Buttons::Ok, Icon::Critical, Button::Ok, " Errore"});
     const auto all =
         MessageBox::Build({QString(), Buttons::YesNoCancel, Icon::Exclamation, Button::Cancel, QString()});
     QCoreApplication::removeTranslator(&translator);
@@ -96,14 +90,13 @@ TEST_F(MessageBoxTest, BoxesSpeakItalianWhateverTheDesktopLanguage) {
 }
 
 TEST_F(MessageBoxTest, TextsShowAsPlainLinesAndAStrangeDefaultFallsBackToTheFirstButton) {
-    const auto box =
-        MessageBox::Build({QStringLiteral("Non puoi chiudere Norvale.\rSolo <b>amministratore</b>."),
-                           Buttons::Ok, Icon::None, Button::No, QStringLiteral("Norvale")});
+    const auto box = MessageBox::Build({"Non puoi chiudere Norvale.\rSolo <b>amministratore</b>.",
+                                        Buttons::Ok, Icon::None, Button::No, "Norvale"});
     EXPECT_EQ(box->textFormat(), Qt::PlainText);
     EXPECT_EQ(box->text(), "Non puoi chiudere Norvale.\nSolo <b>amministratore</b>.");
     EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
     EXPECT_EQ(box->defaultButton()->text(), "OK");
-    const auto label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const auto label = box->findChild<QLabel*>("qt_msgbox_label");
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->textFormat(), Qt::PlainText);
 }
@@ -115,9 +108,7 @@ TEST_F(MessageBoxTest, ScriptedAnswersAreHandedOutInOrderAndRecorded) {
     EXPECT_EQ(MessageBox::Show(ExitQuestion), Button::No);
     // Run out: the default button, as Enter would give.
     EXPECT_EQ(MessageBox::Show(ExitQuestion), Button::No);
-    EXPECT_EQ(MessageBox::Show(QStringLiteral("x"), Buttons::OkCancel, Icon::Information, Button::Yes,
-                               QStringLiteral("t")),
-              Button::Ok);
+    EXPECT_EQ(MessageBox::Show("x", Buttons::OkCancel, Icon::Information, Button::Yes, "t"), Button::Ok);
     EXPECT_EQ(MessageBox::AnswersLeft(), 0);
     const QList<MessageBox::Shown> record = MessageBox::Record();
     ASSERT_EQ(record.size(), 4);
@@ -134,28 +125,23 @@ TEST_F(MessageBoxTest, ScriptedAnswersAreHandedOutInOrderAndRecorded) {
 }
 
 TEST_F(MessageBoxTest, ShownBoxReturnsTheButtonPressed) {
-    EXPECT_EQ(showAndThen(ExitQuestion,
-                          [](QMessageBox& box) {
-                              for (QAbstractButton* button : box.buttons()) {
-                                  if (button->text() == "Sì")
-                                      button->click();
-                              }
-                          }),
-              Button::Yes);
+    const auto press = [](Qt::Key key) {
+        return [key](QMessageBox& box) {
+            QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+            QCoreApplication::sendEvent(&box, &event);
+        };
+    };
+    const auto yes = [](QMessageBox& box) {
+        for (QAbstractButton* button : box.buttons()) {
+            if (button->text() == "Sì")
+                button->click();
+        }
+    };
+    EXPECT_EQ(showAndThen(ExitQuestion, yes), Button::Yes);
     // Enter presses the default button; Escape and the window's own close answer No.
-    EXPECT_EQ(showAndThen(ExitQuestion,
-                          [](QMessageBox& box) {
-                              QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-                              QCoreApplication::sendEvent(&box, &enter);
-                          }),
-              Button::No);
-    EXPECT_EQ(showAndThen(ExitQuestion,
-                          [](QMessageBox& box) {
-                              QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                              QCoreApplication::sendEvent(&box, &escape);
-                          }),
-              Button::No);
-    EXPECT_EQ(showAndThen({QStringLiteral("?"), Buttons::YesNoCancel, Icon::Question, Button::Yes, QString()},
+    EXPECT_EQ(showAndThen(ExitQuestion, press(Qt::Key_Return)), Button::No);
+    EXPECT_EQ(showAndThen(ExitQuestion, press(Qt::Key_Escape)), Button::No);
+    EXPECT_EQ(showAndThen({"?", Buttons::YesNoCancel, Icon::Question, Button::Yes, QString()},
                           [](QMessageBox& box) { box.close(); }),
               Button::Cancel);
 }

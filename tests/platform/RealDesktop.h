@@ -15,12 +15,10 @@ public:
     RealDesktop() = default;
     ~RealDesktop();
 
-    // The programs a desktop with (or without) a tray needs, or which one is missing.
+    // The program a desktop with (or without) a tray needs that is missing, or empty.
     static QString Missing(bool withTray);
     // Empty once everything runs, else why not.
     QString Start(bool withTray);
-    // ":n" once started.
-    const QString& Display() const { return display_; }
 
     // Runs a command on the display to its end (at most 5 s); true when it succeeded.
     bool Run(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
@@ -31,11 +29,11 @@ public:
     void Launch(QProcess& program, const QString& path, const QStringList& arguments = {}) const;
 
 private:
-    QString root(const QStringList& properties) const;
+    QProcessEnvironment environment() const;
     // Starts a helper program and waits until it is ready, starting it again when it ends or is not
-    // ready in time (ms); empty when it is ready, else why not.
+    // ready in time; empty when it is ready, else why not.
     QString launch(QProcess& process, const QString& program, const QStringList& arguments,
-                   const std::function<bool()>& ready, int patience = 15000, int attempts = 3);
+                   const std::function<bool()>& ready);
 
     QString display_;
     QProcess server_;

@@ -10,7 +10,9 @@
 using namespace Subs;
 
 namespace {
-quint32 word(unsigned major, unsigned minor) { return major | (minor << 8); }
+quint32 word(unsigned major, unsigned minor) {
+    return major | (minor << 8);
+}
 const QLocale Italian(QLocale::Italian, QLocale::Italy);
 const QLocale English(QLocale::English, QLocale::UnitedStates);
 } // namespace
@@ -31,26 +33,22 @@ TEST(SystemHelpers, VersionWordComesFromTheKernel) {
     unsigned major = 0, minor = 0;
     ASSERT_EQ(std::sscanf(info.release, "%u.%u", &major, &minor), 2);
     EXPECT_EQ(KernelVersionWord(), word(major, minor));
-    EXPECT_EQ(WindowsVersionText(KernelVersionWord, English),
-              QString::asprintf("%u.%02u", major, minor));
+    EXPECT_EQ(WindowsVersionText(KernelVersionWord, English), QString::asprintf("%u.%02u", major, minor));
 }
 
-TEST(SystemHelpers, ReplaceTextReplacesEveryOccurrence) {
-    EXPECT_EQ(ReplaceText("5,01", ",", "."), "5.01");
-    EXPECT_EQ(ReplaceText("a,b,c", ",", "."), "a.b.c");
-    EXPECT_EQ(ReplaceText("abc", ",", "."), "abc");
-    EXPECT_EQ(ReplaceText("aXbx", "X", "yy"), "ayybx"); // letter case significant
-    EXPECT_EQ(ReplaceText("a,,b", ",", ""), "ab");
-    // A replacement that holds the searched text would never end; it is replaced once.
-    EXPECT_EQ(ReplaceText("a,b", ",", ",,"), "a,,b");
-    EXPECT_EQ(ReplaceText("abc", "", "x"), "abc");
-}
-
-TEST(SystemHelpers, TrailingSlash) {
-    EXPECT_EQ(WithTrailingSlash("/opt/norvale"), "/opt/norvale/");
-    EXPECT_EQ(WithTrailingSlash("/"), "/");
-    EXPECT_EQ(WithTrailingSlash("/opt/norvale/"), "/opt/norvale/");
-    EXPECT_EQ(WithTrailingSlash(""), "/");
+TEST(SystemHelpers, ReplaceTextReplacesEveryOccurrenceAndTrailingSlashIsAddedOnce) {
+    // Letter case counts; a replacement that holds the searched text would never end: it is replaced once.
+    const char* const rows[][4] = {{"5,01", ",", ".", "5.01"}, {"a,b,c", ",", ".", "a.b.c"},
+                                   {"abc", ",", ".", "abc"},   {"aXbx", "X", "yy", "ayybx"},
+                                   {"a,,b", ",", "", "ab"},    {"a,b", ",", ",,", "a,,b"},
+                                   {"abc", "", "x", "abc"}};
+    for (const auto& [text, find, replacement, result] : rows)
+        EXPECT_EQ(ReplaceText(text, find, replacement), result) << text << " " << find;
+    for (const auto& [path, slashed] : {std::pair{"/opt/norvale", "/opt/norvale/"},
+                                        {"/", "/"},
+                                        {"/opt/norvale/", "/opt/norvale/"},
+                                        {"", "/"}})
+        EXPECT_EQ(WithTrailingSlash(path), slashed);
 }
 
 TEST(SystemHelpers, AdministratorIsRootOrAMemberOfAnAdministratorsGroup) {

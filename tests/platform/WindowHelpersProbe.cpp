@@ -18,22 +18,6 @@
 #include <iostream>
 #include <string>
 
-namespace {
-
-unsigned long long nativeId(const QWidget& window) {
-    return window.windowHandle() ? window.windowHandle()->winId() : 0;
-}
-
-void report(const QWidget& strip, bool result) {
-    const QRect frame = strip.frameGeometry();
-    std::printf("%d %llu %d %d %d %d %d\n", result ? 1 : 0, nativeId(strip),
-                strip.windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? 1 : 0, frame.x(), frame.y(),
-                frame.width(), frame.height());
-    std::fflush(stdout);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QWidget strip(nullptr, Qt::FramelessWindowHint);
@@ -43,9 +27,13 @@ int main(int argc, char** argv) {
     Subs::RemoveCloseItem(dialog);
     QWidget ordinary;
     ordinary.setGeometry(600, 300, 200, 120);
-    strip.show();
-    dialog.show();
-    ordinary.show();
+    const QList<QWidget*> windows{&strip, &dialog, &ordinary};
+    for (QWidget* window : windows)
+        window->show();
+    const auto say = [](const QString& line) {
+        std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
+    };
 
     // openbox can lose a map request that arrives while it is still starting: a window that is
     // not exposed after a while is mapped again.
@@ -53,17 +41,14 @@ int main(int argc, char** argv) {
     QDeadlineTimer remap(2000);
     QTimer exposed;
     QObject::connect(&exposed, &QTimer::timeout, [&] {
-        const QList<QWidget*> windows{&strip, &dialog, &ordinary};
         const bool all = std::all_of(windows.begin(), windows.end(), [](const QWidget* window) {
             return window->windowHandle()->isExposed();
         });
-        if (!all && deadline.hasExpired()) {
+        if (all || deadline.hasExpired()) {
             exposed.stop();
-            std::printf("not exposed\n");
-            std::fflush(stdout);
-            return;
-        }
-        if (!all && remap.hasExpired()) {
+            say(all ? QString("ready %1 %2 %3").arg(strip.winId()).arg(dialog.winId()).arg(ordinary.winId())
+                    : "not exposed");
+        } else if (remap.hasExpired()) {
             for (QWidget* window : windows) {
                 if (!window->windowHandle()->isExposed()) {
                     window->hide();
@@ -72,11 +57,6 @@ int main(int argc, char** argv) {
             }
             remap.setRemainingTime(2000);
         }
-        if (!all)
-            return;
-        exposed.stop();
-        std::printf("ready %llu %llu %llu\n", nativeId(strip), nativeId(dialog), nativeId(ordinary));
-        std::fflush(stdout);
     });
     exposed.start(20);
 
@@ -90,7 +70,10 @@ int main(int argc, char** argv) {
         }
         const bool result = Subs::SetTopMost(strip, line == "on");
         QCoreApplication::processEvents();
-        report(strip, result);
+        const QRect frame = strip.frameGeometry();
+        say(QString::asprintf("%d %llu %d %d %d %d %d", result ? 1 : 0, qulonglong(strip.winId()),
+                              strip.windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? 1 : 0, frame.x(),
+                              frame.y(), frame.width(), frame.height()));
     });
     return app.exec();
 }

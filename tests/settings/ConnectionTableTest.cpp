@@ -4,43 +4,33 @@
 #include "settings/ConnectionTable.h"
 
 #include <QList>
-#include <QPair>
+
+#include <algorithm>
 
 using namespace Global;
 
 namespace {
 
-// A phonebook in memory that records the order of the calls made on it.
+// A phonebook in memory: each entry's number is what EntryNumber gives once the entry is selected.
 class FakeDialer final : public DialerControl {
 public:
-    QList<QPair<QString, QString>> entries; // name, number
-    QStringList calls;
-    QString selected;
+    QList<std::pair<QString, QString>> entries; // name, number
+    QStringList selected;
 
     QString PhonebookFile() const override { return {}; }
-    QString EntryName() const override { return selected; }
+    QString EntryName() const override { return selected.value(selected.size() - 1); }
     QString EntryNumber() const override {
-        calls_().append("EntryNumber");
-        for (const auto& entry : entries) {
-            if (entry.first == selected)
-                return entry.second;
-        }
-        return {};
+        const auto found = std::find_if(entries.begin(), entries.end(),
+                                        [&](const auto& e) { return e.first == EntryName(); });
+        return found == entries.end() ? QString() : found->second;
     }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return false; }
-    qint16 EntryCount() const override {
-        calls_().append("EntryCount");
-        return qint16(entries.size());
-    }
-    QString EntryNameAt(qint16 index) const override {
-        calls_().append("EntryNameAt " + QString::number(index));
-        return entries.value(index).first;
-    }
+    qint16 EntryCount() const override { return qint16(entries.size()); }
+    QString EntryNameAt(qint16 index) const override { return entries.value(index).first; }
     QString IpAddress() const override { return {}; }
     qint16 SelectEntry(const QString& name) override {
-        calls.append("SelectEntry " + name);
-        selected = name;
+        selected << name;
         return 0;
     }
     qint32 BytesReceived() const override { return 0; }
@@ -50,9 +40,6 @@ public:
     void SetWatchOtherCalls(bool) override {}
     void SetReportEveryStage(bool) override {}
     void SetWatchInterval(qint16) override {}
-
-private:
-    QStringList& calls_() const { return const_cast<FakeDialer*>(this)->calls; }
 };
 
 class ListBox final : public EntryList {
@@ -67,8 +54,7 @@ public:
 class ConnectionTableTest : public SettingsFixture {
 protected:
     void setRows(const QList<ConnectionRecord>& rows) {
-        for (int i = 0; i < rows.size(); ++i)
-            state.ConnectionTable[i] = rows[i];
+        std::copy(rows.begin(), rows.end(), state.ConnectionTable.begin());
         state.ConnectionCount = qint16(rows.size());
     }
     FakeDialer dialer;
@@ -76,7 +62,8 @@ protected:
 };
 
 TEST_F(ConnectionTableTest, LookupsUseTheFirstRowWithTheExactName) {
-    setRows({{"Casa", "011", true, false, 3, 24, 36}, {"casa", "022", false, true, 1, 5, 6},
+    setRows({{"Casa", "011", true, false, 3, 24, 36},
+             {"casa", "022", false, true, 1, 5, 6},
              {"Casa", "033", false, true, 4, 7, 8}});
     state.ConnectionTable[3] = {"Beyond", "9", true, true, 6, 1, 2}; // above the count
     EXPECT_TRUE(IsKnown("Casa"));
@@ -103,7 +90,9 @@ TEST_F(ConnectionTableTest, LookupsUseTheFirstRowWithTheExactName) {
 }
 
 TEST_F(ConnectionTableTest, SetFieldChangesEveryRowWithTheName) {
-    setRows({{"A", "1", false, true, 0, 0, 0}, {"B", "2", false, false, 0, 0, 0}, {"A", "3", false, false, 0, 0, 0}});
+    setRows({{"A", "1", false, true, 0, 0, 0},
+             {"B", "2", false, false, 0, 0, 0},
+             {"A", "3", false, false, 0, 0, 0}});
     SetField("A", FieldAuthorised, true);
     SetField("A", FieldNumber, "0190");
     SetField("A", FieldSpeedType, 4);
@@ -111,26 +100,23 @@ TEST_F(ConnectionTableTest, SetFieldChangesEveryRowWithTheName) {
     SetField("A", FieldSpeedDown, -7);
     SetField("A", 1, true);  // not a field
     SetField("A", 99, true); // not a field
-    for (int i : {0, 2}) {
-        EXPECT_TRUE(state.ConnectionTable[i].Authorised);
-        EXPECT_EQ(state.ConnectionTable[i].Number, "0190");
-        EXPECT_EQ(state.ConnectionTable[i].SpeedType, 4);
-        EXPECT_EQ(state.ConnectionTable[i].SpeedUp, 32767);
-        EXPECT_EQ(state.ConnectionTable[i].SpeedDown, -7);
-    }
+    EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{"A", "0190", true, true, 4, 32767, -7}));
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "2", false, false, 0, 0, 0}));
+    EXPECT_EQ(state.ConnectionTable[2], (ConnectionRecord{"A", "0190", true, false, 4, 32767, -7}));
 
+    const auto defaults = [] {
+        return QString("%1%2%3")
+            .arg(int(state.ConnectionTable[0].Default))
+            .arg(int(state.ConnectionTable[1].Default))
+            .arg(int(state.ConnectionTable[2].Default));
+    };
     SetField("B", FieldDefault, true);
-    EXPECT_FALSE(state.ConnectionTable[0].Default);
-    EXPECT_TRUE(state.ConnectionTable[1].Default);
+    EXPECT_EQ(defaults(), "010");
     SetField("A", FieldDefault, "True");
-    EXPECT_TRUE(state.ConnectionTable[0].Default);
-    EXPECT_FALSE(state.ConnectionTable[1].Default);
-    EXPECT_TRUE(state.ConnectionTable[2].Default);
+    EXPECT_EQ(defaults(), "101");
     // A name that no row holds still clears every mark.
     SetField("Nessuno", FieldDefault, true);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_FALSE(state.ConnectionTable[i].Default);
+    EXPECT_EQ(defaults(), "000");
     SetField("A", FieldAuthorised, "false");
     EXPECT_FALSE(state.ConnectionTable[0].Authorised);
 }
@@ -148,8 +134,7 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntries) {
     EXPECT_EQ(NumberOf("Ufficio"), "0298765"); // the stored number stays
     ASSERT_EQ(state.ConnectionCount, 3);
     EXPECT_EQ(state.ConnectionTable[2], (ConnectionRecord{"Nuovo", "0190", false, false, 0, 77, 0}));
-    EXPECT_EQ(dialer.calls.mid(0, 4),
-              QStringList({"EntryCount", "EntryNameAt 0", "SelectEntry Ufficio", "EntryNumber"}));
+    EXPECT_EQ(dialer.selected, list.lines);
 }
 
 TEST_F(ConnectionTableTest, SyncListsAtMost49Entries) {
@@ -160,7 +145,7 @@ TEST_F(ConnectionTableTest, SyncListsAtMost49Entries) {
     EXPECT_EQ(list.lines.last(), "E48");
     EXPECT_EQ(state.PhonebookCount, 49);
     EXPECT_EQ(state.ConnectionCount, 49);
-    EXPECT_FALSE(dialer.calls.contains("SelectEntry E49"));
+    EXPECT_EQ(dialer.selected, list.lines);
 }
 
 TEST_F(ConnectionTableTest, SyncWithAFullTableComparesButDoesNotAppend) {

@@ -22,36 +22,18 @@ protected:
 };
 
 TEST_F(PrivateProfile, ReadsTrimmedUnquotedValuesInAnyLetterCase) {
-    writeBytes(ini(), "; comment=not a key\r\n"
-                      "[ Spaced ]\r\n"
-                      "  key  =  value  \r\n"
-                      "dq=\"abc\"\n"
-                      "sq='abc'\r\n"
-                      "inner=  \" a b \"  \r\n"
-                      "open=\"abc\r\n"
-                      "a=b=c\r\n"
-                      "empty=\r\n"
-                      "blankval=   \r\n"
-                      "noequals\r\n"
-                      "dup=first\r\n"
-                      "DUP=second\r\n"
-                      "tab=\tx\t\r\n"
-                      "[spaced]\r\n"
-                      "other=second copy\r\n");
-    EXPECT_EQ(read("Spaced", "KEY"), "value");
-    EXPECT_EQ(read("SPACED", "dq"), "abc");
-    EXPECT_EQ(read("spaced", "sq"), "abc");
-    EXPECT_EQ(read("Spaced", "inner"), " a b ");
-    EXPECT_EQ(read("Spaced", "open"), "\"abc");
-    EXPECT_EQ(read("Spaced", "a"), "b=c");
-    EXPECT_EQ(read("Spaced", "empty"), "");
-    EXPECT_EQ(read("Spaced", "blankval"), "");
-    EXPECT_EQ(read("Spaced", "noequals"), "DEF");
-    EXPECT_EQ(read("Spaced", "dup"), "first");
-    EXPECT_EQ(read("Spaced", "tab"), "x");
+    writeBytes(ini(), "; comment=not a key\r\n[ Spaced ]\r\n  key  =  value  \r\ndq=\"abc\"\nsq='abc'\r\n"
+                      "inner=  \" a b \"  \r\nopen=\"abc\r\na=b=c\r\nempty=\r\nblankval=   \r\nnoequals\r\n"
+                      "dup=first\r\nDUP=second\r\ntab=\tx\t\r\n[spaced]\r\nother=second copy\r\n");
     // Only the first copy of a section is searched; comments are not keys.
-    EXPECT_EQ(read("Spaced", "other"), "DEF");
-    EXPECT_EQ(read("Spaced", "; comment"), "DEF");
+    const char* const rows[][3] = {
+        {"Spaced", "KEY", "value"},    {"SPACED", "dq", "abc"},     {"spaced", "sq", "abc"},
+        {"Spaced", "inner", " a b "},  {"Spaced", "open", "\"abc"}, {"Spaced", "a", "b=c"},
+        {"Spaced", "empty", ""},       {"Spaced", "blankval", ""},  {"Spaced", "noequals", "DEF"},
+        {"Spaced", "dup", "first"},    {"Spaced", "tab", "x"},      {"Spaced", "other", "DEF"},
+        {"Spaced", "; comment", "DEF"}};
+    for (const auto& [section, key, value] : rows)
+        EXPECT_EQ(read(section, key), value) << key;
 }
 
 TEST_F(PrivateProfile, MissingFileSectionOrKeyGivesTheDefaultWithoutTrailingBlanks) {
@@ -60,72 +42,39 @@ TEST_F(PrivateProfile, MissingFileSectionOrKeyGivesTheDefaultWithoutTrailingBlan
     EXPECT_EQ(read("T", "K"), "DEF");
     EXPECT_EQ(read("S", "X"), "DEF");
     EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n"); // reading never changes the file
-}
-
-TEST_F(PrivateProfile, LongValuesComeBackCutTo254Characters) {
+    // Long values come back cut to 254 characters.
     writeBytes(ini(), "[S]\r\nlong=" + QByteArray(300, 'x') + "\r\nexact=" + QByteArray(254, 'y') + "\r\n");
     EXPECT_EQ(read("S", "long"), QString(254, u'x'));
     EXPECT_EQ(read("S", "exact"), QString(254, u'y'));
     EXPECT_EQ(read("S", "missing", QString(300, u'd')), QString(254, u'd'));
 }
 
-TEST_F(PrivateProfile, TextsAreWindows1252InTheFile) {
+TEST_F(PrivateProfile, WritingCreatesFileSectionAndKeyInWindows1252) {
     EXPECT_TRUE(WriteIniValue(ini(), "Sezione", "Città", "perché €"));
     EXPECT_EQ(readBytes(ini()), "[Sezione]\r\nCitt\xE0=perch\xE9 \x80\r\n");
     EXPECT_EQ(read("SEZIONE", "CITTÀ"), "perché €");
-}
-
-TEST_F(PrivateProfile, WritingCreatesFileSectionAndKey) {
-    EXPECT_TRUE(WriteIniValue(ini(), "S", "K", "V"));
-    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n");
     EXPECT_TRUE(WriteIniValue(ini(), "T", "empty", ""));
-    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n[T]\r\nempty=\r\n");
+    EXPECT_EQ(readBytes(ini()), "[Sezione]\r\nCitt\xE0=perch\xE9 \x80\r\n[T]\r\nempty=\r\n");
     EXPECT_FALSE(WriteIniValue(path("no/such/folder/x.ini"), "S", "K", "V"));
 }
 
 TEST_F(PrivateProfile, ReplacesInPlaceAndKeepsEveryOtherLineAsItWas) {
-    const QByteArray original = ";top comment\n"
-                                "[General]\r\n"
-                                "  Indented = old \r\n"
-                                "; a comment\r\n"
-                                "junk line\n"
-                                "Dup=1\r\n"
-                                "dup=2\r\n"
-                                "\r\n"
-                                "[Other]\r\n"
-                                "x=1";
-    writeBytes(ini(), original);
+    writeBytes(ini(),
+               ";top comment\n[General]\r\n  Indented = old \r\n; a comment\r\njunk line\nDup=1\r\ndup=2\r\n"
+               "\r\n[Other]\r\nx=1");
     EXPECT_TRUE(WriteIniValue(ini(), "general", "INDENTED", "new"));
     EXPECT_TRUE(WriteIniValue(ini(), "GENERAL", "dup", "3"));
-    EXPECT_EQ(readBytes(ini()), ";top comment\n"
-                                "[General]\r\n"
-                                "Indented=new\r\n"
-                                "; a comment\r\n"
-                                "junk line\n"
-                                "Dup=3\r\n"
-                                "dup=2\r\n"
-                                "\r\n"
-                                "[Other]\r\n"
-                                "x=1");
+    EXPECT_EQ(readBytes(ini()),
+              ";top comment\n[General]\r\nIndented=new\r\n; a comment\r\njunk line\nDup=3\r\n"
+              "dup=2\r\n\r\n[Other]\r\nx=1");
     // A new key goes after the section's last line, before its trailing blank lines; a new
     // section goes at the end with no blank line before it, after a line end for the last line.
     EXPECT_TRUE(WriteIniValue(ini(), "General", "Added", "a"));
     EXPECT_TRUE(WriteIniValue(ini(), "Other", "y", "2"));
     EXPECT_TRUE(WriteIniValue(ini(), "New", "z", "3"));
-    EXPECT_EQ(readBytes(ini()), ";top comment\n"
-                                "[General]\r\n"
-                                "Indented=new\r\n"
-                                "; a comment\r\n"
-                                "junk line\n"
-                                "Dup=3\r\n"
-                                "dup=2\r\n"
-                                "Added=a\r\n"
-                                "\r\n"
-                                "[Other]\r\n"
-                                "x=1\r\n"
-                                "y=2\r\n"
-                                "[New]\r\n"
-                                "z=3\r\n");
+    EXPECT_EQ(readBytes(ini()),
+              ";top comment\n[General]\r\nIndented=new\r\n; a comment\r\njunk line\nDup=3\r\n"
+              "dup=2\r\nAdded=a\r\n\r\n[Other]\r\nx=1\r\ny=2\r\n[New]\r\nz=3\r\n");
 }
 
 TEST_F(PrivateProfile, KeyOnlyInASecondCopyOfTheSectionIsCreatedInTheFirst) {
@@ -145,7 +94,8 @@ TEST_F(PrivateProfile, WritingTheSameValueLeavesTheFileUntouched) {
 }
 
 TEST_F(PrivateProfile, EmptyingASectionKeepsItsHeader) {
-    writeBytes(ini(), "[A]\r\nk=1\r\n[Connections]\r\nConName0=1\r\n;note\r\nConName1=2\r\n\r\n[B]\r\nk=2\r\n");
+    writeBytes(ini(),
+               "[A]\r\nk=1\r\n[Connections]\r\nConName0=1\r\n;note\r\nConName1=2\r\n\r\n[B]\r\nk=2\r\n");
     EXPECT_TRUE(WriteIniSection(ini(), "connections", {}, 0));
     EXPECT_EQ(readBytes(ini()), "[A]\r\nk=1\r\n[Connections]\r\n\r\n[B]\r\nk=2\r\n");
     // A missing section gets its header; the block's lines 1..count replace the keys.
@@ -205,7 +155,7 @@ TEST_F(PrivateProfile, ABatchReplacesTheFileOnceWithWhatSingleWritesLeave) {
     {
         Subs::IniBatch batch(ini());
         writeAll(ini());
-        EXPECT_EQ(readBytes(ini()), original); // nothing written yet
+        EXPECT_EQ(readBytes(ini()), original);                 // nothing written yet
         EXPECT_EQ(read("General Setup", "EndColor"), "65535"); // but read back as written
         Subs::IniBatch second(path("single.ini")); // one batch at a time: this one collects nothing
         writeAll(path("single.ini"));

@@ -7,46 +7,44 @@
 
 using Global::state;
 
-class SettingsFile : public SettingsFixture {
-protected:
-    void addRow(int i, const QString& name, const QString& number, bool authorised, bool isDefault,
-                qint16 type = 0, qint16 up = 10, qint16 down = 14) {
-        state.ConnectionTable[i] = {name, number, authorised, isDefault, type, up, down};
-    }
-    QByteArray row(int i, const QString& name, const QString& number, const char* auth, const char* pred,
-                   const char* type, const char* up, const char* down) {
-        const QByteArray n = QByteArray::number(i);
-        return "ConName" + n + "=" + Global::EncodeValue(name).toLatin1() + "\r\nConNumber" + n + "=" +
-               Global::EncodeValue(number).toLatin1() + "\r\nConAuth" + n + "=" + auth + "\r\nConPred" + n +
-               "=" + pred + "\r\nSpeedType" + n + "=" + type + "\r\nSpeedUp" + n + "=" + up +
-               "\r\nSpeedDown" + n + "=" + down + "\r\n";
-    }
-};
+namespace {
+
+const QByteArray Banner = ";Norvale 4.2 - ini file\r\n";
+
+// The seven lines a connection row takes in the file.
+QByteArray row(int i, const QString& name, const QString& number, const QByteArray& rest) {
+    const QByteArray n = QByteArray::number(i);
+    const QList<QByteArray> values = rest.split(' ');
+    return "ConName" + n + "=" + Global::EncodeValue(name).toLatin1() + "\r\nConNumber" + n + "=" +
+           Global::EncodeValue(number).toLatin1() + "\r\nConAuth" + n + "=" + values[0] + "\r\nConPred" + n +
+           "=" + values[1] + "\r\nSpeedType" + n + "=" + values[2] + "\r\nSpeedUp" + n + "=" + values[3] +
+           "\r\nSpeedDown" + n + "=" + values[4] + "\r\n";
+}
+
+} // namespace
+
+using SettingsFile = SettingsFixture;
 
 TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     Global::LockSettingsFile();
     Global::UnlockSettingsFile();
-    EXPECT_EQ(readBytes(settingsFile()), ";Norvale 4.2 - ini file\r\n");
+    EXPECT_EQ(readBytes(settingsFile()), Banner);
 
     int repaints = 0;
     state.RepaintHook = [&] { ++repaints; };
-    addRow(0, "Casa", "0212345678", true, true, 2, 24, 36);
-    addRow(1, "Città €", "0190 555", false, false, -3, 32767, -32768);
-    addRow(2, "not in the phonebook", "1", true, false);
+    state.ConnectionTable[0] = {"Casa", "0212345678", true, true, 2, 24, 36};
+    state.ConnectionTable[1] = {"Città €", "0190 555", false, false, -3, 32767, -32768};
+    state.ConnectionTable[2] = {"not in the phonebook", "1", true, false, 0, 10, 14};
     state.ConnectionCount = 3;
     state.PhonebookCount = 2;
     Global::SaveSettings();
     EXPECT_EQ(repaints, 1);
     Global::UnlockSettingsFile();
-
-    const QByteArray expected = ";Norvale 4.2 - ini file\r\n"
-                                "[General Setup]\r\n"
-                                "StartColor= 255\r\n"
-                                "EndColor= 65535\r\n"
-                                "[Connections]\r\n" +
-                                row(0, "Casa", "0212345678", "true", "true", "2", "24", "36") +
-                                row(1, "Città €", "0190 555", "false", "false", "-3", "32767", "-32768");
-    EXPECT_EQ(readBytes(settingsFile()), expected);
+    EXPECT_EQ(readBytes(settingsFile()), Banner +
+                                             "[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n"
+                                             "[Connections]\r\n" +
+                                             row(0, "Casa", "0212345678", "true true 2 24 36") +
+                                             row(1, "Città €", "0190 555", "false false -3 32767 -32768"));
     EXPECT_EQ(state.DefaultEntryName, "Casa");
 
     // The window position lands at the end of its section, before [Connections].
@@ -58,31 +56,27 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     state.ConnectionTable[0].Default = false;
     Global::SaveSettings();
     Global::UnlockSettingsFile();
-    EXPECT_EQ(readBytes(settingsFile()), ";Norvale 4.2 - ini file\r\n"
-                                         "[General Setup]\r\n"
-                                         "StartColor=-16777216\r\n"
-                                         "EndColor= 65535\r\n"
-                                         "TopWin= 1440\r\n"
-                                         "LeftWin= 2880\r\n"
-                                         "[Connections]\r\n" +
-                                             row(0, "Casa", "0212345678", "true", "false", "2", "24", "36"));
+    EXPECT_EQ(readBytes(settingsFile()), Banner +
+                                             "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
+                                             "TopWin= 1440\r\nLeftWin= 2880\r\n[Connections]\r\n" +
+                                             row(0, "Casa", "0212345678", "true false 2 24 36"));
     // DefaultEntryName is only ever assigned.
     EXPECT_EQ(state.DefaultEntryName, "Casa");
 }
 
 TEST_F(SettingsFile, SavingWithAnEmptyPhonebookLeavesAnEmptyConnectionsSection) {
-    writeBytes(settingsFile(), ";Norvale 4.2 - ini file\r\n[Connections]\r\nConName0=000\r\nConAuth0=true\r\n");
-    addRow(0, "K", "1", true, true);
+    writeBytes(settingsFile(), Banner + "[Connections]\r\nConName0=000\r\nConAuth0=true\r\n");
+    state.ConnectionTable[0] = {"K", "1", true, true, 0, 10, 14};
     state.ConnectionCount = 1;
     state.PhonebookCount = 0;
     Global::SaveSettings();
     Global::UnlockSettingsFile();
-    EXPECT_EQ(readBytes(settingsFile()), ";Norvale 4.2 - ini file\r\n[Connections]\r\n"
-                                         "[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n");
+    EXPECT_EQ(readBytes(settingsFile()),
+              Banner + "[Connections]\r\n[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n");
 }
 
 TEST_F(SettingsFile, DefaultNameIsTrimmedOnSaveButNotOnLoad) {
-    addRow(0, "  Spazi  ", "1", false, true);
+    state.ConnectionTable[0] = {"  Spazi  ", "1", false, true, 0, 10, 14};
     state.ConnectionCount = state.PhonebookCount = 1;
     Global::SaveSettings();
     Global::UnlockSettingsFile();
@@ -95,13 +89,15 @@ TEST_F(SettingsFile, DefaultNameIsTrimmedOnSaveButNotOnLoad) {
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
-    const QByteArray a = Global::EncodeValue("A").toLatin1(), b = Global::EncodeValue("B").toLatin1();
-    writeBytes(settingsFile(), "[Connections]\n"
-                               "ConName0=" + a + "\nConNumber0=" + Global::EncodeValue("0190").toLatin1() +
-                               "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
-                               "ConName1=" + b + "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\n"
-                               "SpeedUp1=99999\nSpeedDown1=-1e9\n"
-                               "ConName3=" + a + "\n");
+    const QByteArray a = Global::EncodeValue("A").toLatin1();
+    writeBytes(settingsFile(),
+               "[Connections]\nConName0=" + a + "\nConNumber0=" + Global::EncodeValue("0190").toLatin1() +
+                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
+                   "ConName1=" +
+                   Global::EncodeValue("B").toLatin1() +
+                   "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n"
+                   "ConName3=" +
+                   a + "\n");
     state.ConnectionTable[2].Name = "left over";
     state.ConnectionCount = 7;
     Global::LoadConnections();
@@ -118,25 +114,20 @@ TEST_F(SettingsFile, LoadReadsAtMostFiftyRowsAndTheLastDefaultWins) {
     QByteArray data = "[Connections]\r\n";
     for (int i = 0; i <= 50; ++i) {
         const QByteArray n = QByteArray::number(i);
-        data += "ConName" + n + "=" + Global::EncodeValue("E" + QString::number(i)).toLatin1() + "\r\n";
+        data += "ConName" + n + "=" + Global::EncodeValue("E" + n).toLatin1() + "\r\n";
         if (i == 10 || i == 20 || i == 50)
             data += "ConPred" + n + "=true\r\n";
     }
     writeBytes(settingsFile(), data);
-    state.DefaultEntryName = "kept when no row is default";
     Global::LoadConnections();
     EXPECT_EQ(state.ConnectionCount, 50);
-    EXPECT_EQ(state.ConnectionTable[49].Name, "E49");
-    EXPECT_EQ(state.ConnectionTable[49].SpeedUp, 10);
-    EXPECT_EQ(state.ConnectionTable[49].SpeedDown, 14);
+    EXPECT_EQ(state.ConnectionTable[49], (ConnectionRecord{"E49", "K", false, false, 0, 10, 14}));
     EXPECT_EQ(state.DefaultEntryName, "E20");
-}
 
-TEST_F(SettingsFile, MissingFileLoadsNoRows) {
-    state.ConnectionCount = 4;
-    state.DefaultEntryName = "X";
+    // A missing file loads no rows and leaves the default name as it was.
+    QFile::remove(settingsFile());
     Global::LoadConnections();
     EXPECT_EQ(state.ConnectionCount, 0);
-    EXPECT_EQ(state.DefaultEntryName, "X");
+    EXPECT_EQ(state.DefaultEntryName, "E20");
     EXPECT_FALSE(QFile::exists(settingsFile()));
 }

@@ -1,6 +1,5 @@
 // What the real line makes of chat's and pppd's output, and the files it hands them.
 
-#include "platform/dialer/DialerControl.h"
 #include "platform/dialer/DiallingProcess.h"
 #include "platform/dialer/PppCallFiles.h"
 #include "platform/dialer/PppLineParser.h"
@@ -14,227 +13,168 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-namespace {
-
 using Event = PppLineParser::Event;
-using Kind = PppLineParser::Event::Kind;
+using Kind = Event::Kind;
+
+void PrintTo(const Event& e, std::ostream* out) {
+    *out << "{kind " << int(e.kind) << ", " << e.value << ", " << e.text.toStdString() << '}';
+}
+
+namespace {
 
 Event state(int s) {
     return {Kind::State, s, {}};
 }
-
 Event failure(int code) {
     return {Kind::Error, code, PppLineParser::errorText(code)};
 }
-
-const Event connectEvent{Kind::Connect, 0, {}};
-const Event disconnectEvent{Kind::Disconnect, 0, {}};
-
-std::string describe(const QList<Event>& events) {
-    std::string out;
-    for (const Event& e : events) {
-        switch (e.kind) {
-        case Kind::State:
-            out += "Status(" + std::to_string(e.value) + ") ";
-            break;
-        case Kind::Connect:
-            out += "Connect ";
-            break;
-        case Kind::Disconnect:
-            out += "Disconnect ";
-            break;
-        case Kind::Error:
-            out += "LastError(" + std::to_string(e.value) + ") ";
-            break;
-        }
-    }
-    return out;
-}
-
-// Plays a recorded pppd transcript (chat's lines among pppd's, as pppd's log shows them).
-QList<Event> play(PppLineParser& parser, const QString& file, int exitCode, bool hungUp = false) {
-    QFile f(QStringLiteral(NORVALE_PPP_TRANSCRIPTS "/") + file);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
-    QList<Event> events = parser.started();
-    for (const QByteArray& line : f.readAll().split('\n'))
-        events += parser.feed(QString::fromLatin1(line));
-    events += parser.finished(exitCode, false, hungUp);
-    return events;
-}
+const Event connected{Kind::Connect, 0, {}};
+const Event disconnected{Kind::Disconnect, 0, {}};
 
 unsigned modeOf(const QString& path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return 0;
-    return st.st_mode & 07777;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 PhonebookEntry sampleEntry() {
-    PhonebookEntry e;
-    e.name = QStringLiteral("Casa");
-    e.number = QStringLiteral("0190,123*#");
-    e.user = QStringLiteral("mario");
-    e.password = QStringLiteral("se\"cr\\et 'x'");
-    e.modem = QStringLiteral("/dev/ttyS0");
-    e.baud = 115200;
-    e.inits = {QStringLiteral("ATZ"), QStringLiteral("AT&F ^X 'q'")};
-    e.dialCommand = QStringLiteral("ATDP");
-    return e;
+    return {.name = "Casa",
+            .number = "0190,123*#",
+            .user = "mario",
+            .password = "se\"cr\\et 'x'",
+            .modem = "/dev/ttyS0",
+            .baud = 115200,
+            .inits = {"ATZ", "AT&F ^X 'q'"},
+            .dialCommand = "ATDP"};
 }
 
 } // namespace
 
-TEST(PppTranscripts, ConnectedCallGoesThroughEveryStageAndEndsWithDisconnect) {
-    PppLineParser parser(QStringLiteral("ATDT"));
-    const QList<Event> events = play(parser, QStringLiteral("connected-pap.log"), 16);
-    const QList<Event> expected{state(0),  state(1),    state(2),     state(3),    state(5),
-                                state(14), state(8192), connectEvent, state(8193), disconnectEvent};
-    EXPECT_EQ(events, expected) << describe(events);
-    EXPECT_EQ(parser.interfaceName(), QStringLiteral("ppp0"));
-    EXPECT_EQ(parser.localAddress(), QStringLiteral("10.64.64.64"));
-    EXPECT_FALSE(parser.connected());
-}
-
-TEST(PppTranscripts, EndingsBeforeConnectBecomeTheErrorsAUserKnows) {
-    struct Case {
+// Recorded pppd transcripts (chat's lines among pppd's, as pppd's log shows them) played through
+// the parser, with pppd's exit code and whether the hang-up was our own.
+TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
+    const QList<Event> all{state(0),  state(1),    state(2),  state(3),    state(5),
+                           state(14), state(8192), connected, state(8193), disconnected};
+    const struct {
         const char* file;
         int exitCode;
+        bool hungUp;
         QList<Event> expected;
+    } rows[] = {
+        {"connected-pap.log", 16, false, all},
+        // Our own hang-up raises no error, but a connected call still disconnects.
+        {"connected-pap.log", 5, true, all},
+        {"busy.log", 5, true, {state(0), state(1), state(2)}},
+        {"busy.log", 8, false, {state(0), state(1), state(2), failure(676)}},
+        {"no-carrier.log", 8, false, {state(0), state(1), state(2), failure(679)}},
+        {"no-dialtone.log", 8, false, {state(0), state(1), state(2), failure(680)}},
+        {"no-answer.log", 8, false, {state(0), state(1), state(2), failure(678)}},
+        {"silent-modem.log", 8, false, {state(0), failure(692)}},
+        {"chap-failed.log", 19, false, {state(0), state(1), state(2), state(3), state(5), failure(691)}},
+        {"locked.log", 6, false, {state(0), failure(633)}},
+        {"no-kernel-support.log", 4, false, {state(0), failure(633)}},
     };
-    const Case cases[] = {
-        {"busy.log", 8, {state(0), state(1), state(2), failure(676)}},
-        {"no-carrier.log", 8, {state(0), state(1), state(2), failure(679)}},
-        {"no-dialtone.log", 8, {state(0), state(1), state(2), failure(680)}},
-        {"no-answer.log", 8, {state(0), state(1), state(2), failure(678)}},
-        {"silent-modem.log", 8, {state(0), failure(692)}},
-        {"chap-failed.log", 19, {state(0), state(1), state(2), state(3), state(5), failure(691)}},
-        {"locked.log", 6, {state(0), failure(633)}},
-        {"no-kernel-support.log", 4, {state(0), failure(633)}},
-    };
-    for (const Case& c : cases) {
-        PppLineParser parser(QStringLiteral("ATDT"));
-        const QList<Event> events = play(parser, QString::fromLatin1(c.file), c.exitCode);
-        EXPECT_EQ(events, c.expected) << c.file << ": " << describe(events);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        QFile file(NORVALE_PPP_TRANSCRIPTS "/" + QString::fromLatin1(row.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        PppLineParser parser("ATDT");
+        QList<Event> events = parser.started();
+        for (const QByteArray& line : file.readAll().split('\n'))
+            events += parser.feed(QString::fromLatin1(line));
+        if (row.file == std::string("connected-pap.log")) {
+            EXPECT_EQ(parser.interfaceName(), "ppp0");
+            EXPECT_EQ(parser.localAddress(), "10.64.64.64");
+        }
+        events += parser.finished(row.exitCode, false, row.hungUp);
+        EXPECT_EQ(events, row.expected);
+        EXPECT_FALSE(parser.connected());
     }
 }
 
-TEST(PppTranscripts, OwnHangUpRaisesNoErrorButAConnectedCallStillDisconnects) {
-    PppLineParser dialling(QStringLiteral("ATDT"));
-    EXPECT_EQ(play(dialling, QStringLiteral("busy.log"), 5, true),
-              (QList<Event>{state(0), state(1), state(2)}));
-
-    PppLineParser connected(QStringLiteral("ATDT"));
-    const QList<Event> events = play(connected, QStringLiteral("connected-pap.log"), 5, true);
-    ASSERT_GE(events.size(), 2);
-    EXPECT_EQ(events.mid(events.size() - 2), (QList<Event>{state(8193), disconnectEvent}));
-}
-
 TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling) {
-    // Init2 "AT&D2" and the like must not count as dialling: only the entry's dial command does.
-    PppLineParser parser(QStringLiteral("ATDT"));
+    PppLineParser parser("ATDT");
     parser.started();
-    parser.feed(QStringLiteral("send (AT&D2^M)"));
+    parser.feed("send (AT&D2^M)");
     EXPECT_EQ(parser.state(), 0);
-    parser.feed(QStringLiteral("send (atdt555^M)"));
+    parser.feed("send (atdt555^M)");
     EXPECT_EQ(parser.state(), 2);
 }
 
 TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte) {
-    EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()), QStringLiteral("TIMEOUT 5\n"
-                                                                      "ABORT 'BUSY'\n"
-                                                                      "ABORT 'NO CARRIER'\n"
-                                                                      "ABORT 'NO DIALTONE'\n"
-                                                                      "ABORT 'NO DIAL TONE'\n"
-                                                                      "ABORT 'NO ANSWER'\n"
-                                                                      "ABORT 'ERROR'\n"
-                                                                      "'' 'ATZ'\n"
-                                                                      "OK 'AT&F \\^X \\'q\\''\n"
-                                                                      "TIMEOUT 60\n"
-                                                                      "OK 'ATDP0190,123*#'\n"
-                                                                      "CONNECT ''\n"));
+    EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()),
+              "TIMEOUT 5\nABORT 'BUSY'\nABORT 'NO CARRIER'\nABORT 'NO DIALTONE'\nABORT 'NO DIAL TONE'\n"
+              "ABORT 'NO ANSWER'\nABORT 'ERROR'\n'' 'ATZ'\nOK 'AT&F \\^X \\'q\\''\nTIMEOUT 60\n"
+              "OK 'ATDP0190,123*#'\nCONNECT ''\n");
     PhonebookEntry bare;
-    bare.number = QStringLiteral("555");
-    EXPECT_TRUE(
-        PppCallFiles::chatScript(bare).endsWith(QStringLiteral("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n")));
+    bare.number = "555";
+    EXPECT_TRUE(PppCallFiles::chatScript(bare).endsWith("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n"));
 }
 
 TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
-    PppCallFiles files(sampleEntry(), QStringLiteral("/usr/sbin/chat"));
+    PppCallFiles files(sampleEntry(), "/usr/sbin/chat");
     ASSERT_TRUE(files.isValid());
     QFile options(files.optionsPath());
     ASSERT_TRUE(options.open(QIODevice::ReadOnly));
-    EXPECT_EQ(options.readAll(), QByteArray("password \"se\\\"cr\\\\et 'x'\"\n"));
+    EXPECT_EQ(options.readAll(), "password \"se\\\"cr\\\\et 'x'\"\n");
+    const QString folder = QFileInfo(files.optionsPath()).path();
     EXPECT_EQ(modeOf(files.optionsPath()), 0600u);
     EXPECT_EQ(modeOf(files.scriptPath()), 0600u);
-    EXPECT_EQ(modeOf(QFileInfo(files.optionsPath()).path()), 0700u);
-
-    const QStringList args = files.pppdArguments();
-    for (const QString& a : args)
-        EXPECT_FALSE(a.contains(QStringLiteral("cr\\et"))) << a.toStdString();
-    EXPECT_EQ(args.mid(0, 10), (QStringList{"/dev/ttyS0", "115200", "nodetach", "lock", "noipdefault",
-                                            "defaultroute", "usepeerdns", "noauth", "user", "mario"}));
-    EXPECT_EQ(args.mid(10), (QStringList{"file", files.optionsPath(), "connect",
-                                         "'/usr/sbin/chat' -s -v -f '" + files.scriptPath() + "'"}));
-
-    const QString folder = QFileInfo(files.optionsPath()).path();
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(files.pppdArguments(),
+              (QStringList{"/dev/ttyS0", "115200", "nodetach", "lock", "noipdefault", "defaultroute",
+                           "usepeerdns", "noauth", "user", "mario", "file", files.optionsPath(), "connect",
+                           "'/usr/sbin/chat' -s -v -f '" + files.scriptPath() + "'"}));
     files.remove();
     EXPECT_FALSE(QFileInfo::exists(folder));
-}
 
-TEST(PppCallFiles, ModemNameThatIsNoPathCannotBecomeAPppdOption) {
+    // A modem name that is no path cannot become a pppd option.
     PhonebookEntry e = sampleEntry();
-    e.modem = QStringLiteral("call");
+    e.modem = "call";
     e.baud = 0;
-    PppCallFiles files(e, QStringLiteral("chat"));
-    const QStringList args = files.pppdArguments();
-    ASSERT_FALSE(args.isEmpty());
-    EXPECT_EQ(args.at(0), QStringLiteral("/dev/call"));
-    EXPECT_EQ(args.at(1), QStringLiteral("nodetach"));
-    EXPECT_EQ(PppCallFiles::shellQuoted(QStringLiteral("it's")), QStringLiteral("'it'\\''s'"));
+    EXPECT_EQ(PppCallFiles(e, "chat").pppdArguments().mid(0, 2), (QStringList{"/dev/call", "nodetach"}));
+    EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
 }
 
 TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString stats = dir.filePath(QStringLiteral("net/ppp0/statistics"));
-    ASSERT_TRUE(QDir().mkpath(stats));
-    const auto write = [](const QString& path, const QByteArray& text) {
-        QFile f(path);
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")) && QDir().mkpath(dir.filePath("run")));
+    for (const auto& [name, text] : {std::pair{"net/ppp0/statistics/rx_bytes", "2147483648\n"}, // 2^31
+                                     {"net/ppp0/statistics/tx_bytes", "4294967297\n"},          // 2^32 + 1
+                                     {"run/ppp-casa.pid", "4242\nppp3\n"},
+                                     {"run/ppp0.pid", "777\n"}}) {
+        QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);
-    };
-    write(stats + QStringLiteral("/rx_bytes"), "2147483648\n"); // 2^31
-    write(stats + QStringLiteral("/tx_bytes"), "4294967297\n"); // 2^32 + 1
-    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("run"))));
-    write(dir.filePath(QStringLiteral("run/ppp-casa.pid")), "4242\nppp3\n");
-    write(dir.filePath(QStringLiteral("run/ppp0.pid")), "777\n");
-
-    const PppLink link(dir.filePath(QStringLiteral("net")), {dir.filePath(QStringLiteral("run"))});
-    EXPECT_EQ(link.bytesReceived(QStringLiteral("ppp0")), -2147483647 - 1);
-    EXPECT_EQ(link.bytesSent(QStringLiteral("ppp0")), 1);
-    EXPECT_EQ(link.bytesReceived(QStringLiteral("ppp9")), 0);
-    EXPECT_EQ(link.bytesReceived(QStringLiteral("../ppp0")), 0);
-    EXPECT_EQ(link.interfaces(), QStringList{QStringLiteral("ppp0")});
-    EXPECT_EQ(link.interfaceOf(4242), QStringLiteral("ppp3"));
-    EXPECT_EQ(link.interfaceOf(777), QStringLiteral("ppp0"));
-    EXPECT_EQ(link.interfaceOf(1), QString());
-    EXPECT_EQ(link.address(QStringLiteral("ppp0")), QString());
+    }
+    const PppLink link(dir.filePath("net"), {dir.filePath("run")});
+    EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
+    EXPECT_EQ(link.bytesSent("ppp0"), 1);
+    EXPECT_EQ(link.bytesReceived("ppp9"), 0);
+    EXPECT_EQ(link.bytesReceived("../ppp0"), 0);
+    EXPECT_EQ(link.interfaces(), QStringList{"ppp0"});
+    EXPECT_EQ(link.interfaceOf(4242), "ppp3");
+    EXPECT_EQ(link.interfaceOf(777), "ppp0");
+    EXPECT_EQ(link.interfaceOf(1), "");
+    EXPECT_EQ(link.address("ppp0"), "");
 }
 
 TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {
-    EXPECT_EQ(DiallingProcess::entryNameFor("wvdial", {"wvdial", "--config", "/tmp/x.conf", "premium"}, {}),
-              QStringLiteral("premium"));
-    EXPECT_EQ(DiallingProcess::entryNameFor("wvdial", {"/usr/bin/wvdial", "--no-syslog"}, {}),
-              QStringLiteral("Defaults"));
-    EXPECT_EQ(DiallingProcess::entryNameFor("pppd", {"pppd", "/dev/ttyS0", "call", "isp"}, "/dev/ttyS0"),
-              QStringLiteral("isp"));
-    EXPECT_EQ(DiallingProcess::entryNameFor("pppd", {"pppd", "linkname", "casa", "nodetach"}, {}),
-              QStringLiteral("casa"));
-    EXPECT_EQ(DiallingProcess::entryNameFor("pppd", {"pppd", "/dev/ttyS1", "call"}, "/dev/ttyS1"),
-              QStringLiteral("pppd /dev/ttyS1"));
-    EXPECT_EQ(DiallingProcess::entryNameFor("chat", {"chat", "-f", "s"}, "/dev/pts/4"),
-              QStringLiteral("chat /dev/pts/4"));
-    EXPECT_EQ(DiallingProcess::entryNameFor("chat", {"chat"}, {}), QStringLiteral("chat"));
-    EXPECT_EQ(DiallingProcess::programKind("/usr/sbin/pppd (deleted)"), QStringLiteral("pppd"));
-    EXPECT_EQ(DiallingProcess::programKind("/usr/bin/chatty"), QString());
+    const struct {
+        const char* program;
+        QStringList arguments;
+        const char* device;
+        const char* name;
+    } rows[] = {
+        {"wvdial", {"wvdial", "--config", "/tmp/x.conf", "premium"}, "", "premium"},
+        {"wvdial", {"/usr/bin/wvdial", "--no-syslog"}, "", "Defaults"},
+        {"pppd", {"pppd", "/dev/ttyS0", "call", "isp"}, "/dev/ttyS0", "isp"},
+        {"pppd", {"pppd", "linkname", "casa", "nodetach"}, "", "casa"},
+        {"pppd", {"pppd", "/dev/ttyS1", "call"}, "/dev/ttyS1", "pppd /dev/ttyS1"},
+        {"chat", {"chat", "-f", "s"}, "/dev/pts/4", "chat /dev/pts/4"},
+        {"chat", {"chat"}, "", "chat"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DiallingProcess::entryNameFor(row.program, row.arguments, row.device), row.name);
+    EXPECT_EQ(DiallingProcess::programKind("/usr/sbin/pppd (deleted)"), "pppd");
+    EXPECT_EQ(DiallingProcess::programKind("/usr/bin/chatty"), "");
 }

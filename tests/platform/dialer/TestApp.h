@@ -2,18 +2,21 @@
 
 #include <QCoreApplication>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
-// The application object the tests' event loops need, one per test.
-class TestApp final {
+// The application object the tests' event loops need, for the whole test program.
+class TestApp final : public ::testing::Environment {
 public:
-    TestApp() : m_app(std::make_unique<QCoreApplication>(m_argc, m_argv)) {}
-    ~TestApp() = default;
-    Q_DISABLE_COPY_MOVE(TestApp)
+    void SetUp() override { m_app = std::make_unique<QCoreApplication>(m_argc, m_argv); }
+    void TearDown() override { m_app.reset(); }
 
 private:
     int m_argc = 1;
-    char m_name[16] = "dialer_ppp";
+    char m_name[16] = "dialer_tests";
     char* m_argv[2] = {m_name, nullptr};
     std::unique_ptr<QCoreApplication> m_app;
 };
+
+inline const auto* const testApp = ::testing::AddGlobalTestEnvironment(new TestApp);
