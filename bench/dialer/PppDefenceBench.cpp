@@ -6,13 +6,11 @@
 //   bench_dialer_ppp [CALLS]      (default 50)
 
 #include "BenchTable.h"
-
 #include "ModemLine.h"
-#include "TestApp.h"
-
 #include "platform/dialer/Pidfd.h"
 #include "platform/dialer/PppDialer.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -135,7 +133,7 @@ void run(const char* label, bool useConnector, int calls, const QString& script)
         reachedDial += c.reachedDial ? 1 : 0;
         reachedInit += c.reachedInit ? 1 : 0;
         // Let the second SIGKILL chance and the exit reports of this call pass.
-        waitUntil([] { return false; }, 20);
+        QTest::qWait(20);
     }
     std::sort(times.begin(), times.end());
     const double median = times.empty() ? 0 : times[times.size() / 2];
@@ -156,7 +154,7 @@ void run(const char* label, bool useConnector, int calls, const QString& script)
 } // namespace
 
 int main(int argc, char** argv) {
-    TestApp app;
+    QCoreApplication app(argc, argv);
     const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     QTemporaryDir dir;
     const QString script = dir.filePath(QStringLiteral("script"));
