@@ -5,7 +5,6 @@
 #include "controls/TrayArea.h"
 
 #include <QGuiApplication>
-#include <QImage>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -15,7 +14,6 @@
 namespace {
 
 using Operation = TrayArea::Operation;
-using Event = TrayArea::Event;
 
 const QString IconPath =
     QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName);
@@ -90,35 +88,23 @@ protected:
 } // namespace
 
 TEST(TrayAreaDecode, EachMouseMessageRaisesItsEvent) {
-    using D = TrayArea::Decoded;
-    const float x = 7680, y = 9000, bottom = 12000;
     // The right press reports the bottom of the screen, where the menu opens upwards from. Right
     // double click, middle button and anything else: nothing.
-    const std::vector<std::pair<int, D>> table = {{512, {Event::MouseMove, 0, 0, 0}},
-                                                  {513, {Event::MouseDown, 1, x, y}},
-                                                  {514, {Event::MouseUp, 1, 0, 0}},
-                                                  {515, {Event::DblClick, 0, 0, 0}},
-                                                  {516, {Event::MouseDown, 2, x, bottom}},
-                                                  {517, {Event::MouseUp, 2, 0, 0}},
-                                                  {0, {}},
-                                                  {511, {}},
-                                                  {518, {}},
-                                                  {519, {}},
-                                                  {520, {}},
-                                                  {521, {}},
-                                                  {-513, {}},
-                                                  {513 * 15, {}}};
-    for (const auto& [message, decoded] : table)
-        EXPECT_EQ(TrayArea::Decode(message, x, y, bottom), decoded) << message;
-
-    const std::vector<std::pair<QSystemTrayIcon::ActivationReason, QList<int>>> clicks = {
-        {QSystemTrayIcon::Trigger, {513, 514}},
-        {QSystemTrayIcon::DoubleClick, {515, 514}},
-        {QSystemTrayIcon::Context, {516, 517}},
-        {QSystemTrayIcon::MiddleClick, {519, 520}},
-        {QSystemTrayIcon::Unknown, {}}};
-    for (const auto& [reason, messages] : clicks)
-        EXPECT_EQ(TrayArea::MessagesFor(reason), messages) << reason;
+    const char* const names[] = {"none", "move", "down", "up", "dblclick"}; // in the order of TrayArea::Event
+    QStringList decoded;
+    for (const int message : {512, 513, 514, 515, 516, 517, 0, 511, 518, 519, 520, 521, -513, 513 * 15}) {
+        const TrayArea::Decoded d = TrayArea::Decode(message, 7680, 9000, 12000);
+        decoded << QStringLiteral("%1 %2 %3 %4").arg(names[int(d.event)]).arg(d.button).arg(d.x).arg(d.y);
+    }
+    EXPECT_EQ(decoded, (QStringList{"move 0 0 0", "down 1 7680 9000", "up 1 0 0", "dblclick 0 0 0",
+                                    "down 2 7680 12000", "up 2 0 0"} +
+                        QStringList(8, "none 0 0 0")));
+    QList<QList<int>> messages;
+    for (const auto reason :
+         {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
+          QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
+        messages << TrayArea::MessagesFor(reason);
+    EXPECT_EQ(messages, (QList<QList<int>>{{513, 514}, {515, 514}, {516, 517}, {519, 520}, {}}));
     EXPECT_EQ((QList<int>{TrayArea::ShiftState(Qt::NoModifier),
                           TrayArea::ShiftState(Qt::ShiftModifier | Qt::AltModifier),
                           TrayArea::ShiftState(Qt::ControlModifier | Qt::MetaModifier)}),
@@ -160,7 +146,7 @@ TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndEachAddHasAFreshIdentifier) {
         // A new control holds an empty picture.
         EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok"}));
     }
-    EXPECT_EQ(events.first(), "changed Visible");
+    EXPECT_EQ(events, QStringList(6, "changed Visible"));
     ASSERT_EQ(ids.size(), 2);
     EXPECT_GE(std::min(ids[0], ids[1]), 1);
 }
@@ -205,7 +191,7 @@ TEST_F(TrayAreaTest, SavedPropertiesRoundTripAndReadingShowsNothing) {
     auto control = makeControl();
     control->ReadProperties(saved);
     ASSERT_TRUE(control->Icon().has_value());
-    EXPECT_EQ(control->Icon()->pixmap(16, 16).toImage().pixelColor(8, 2), QColor(255, 0, 0));
+    EXPECT_EQ(control->Icon()->pixmap(16, 16).toImage().pixel(8, 2), qRgb(255, 0, 0));
     EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
     EXPECT_FALSE(control->Visible());
     control->WriteProperties(rewritten);

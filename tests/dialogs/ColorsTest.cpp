@@ -191,7 +191,7 @@ TEST_F(ColourPicker, ClickPicksWherePressedBlackIncluded) {
     EXPECT_EQ(look(d), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
 }
 
-TEST_F(ColourPicker, FixedModalFrameAndTabOrder) {
+TEST_F(ColourPicker, LayoutFrameAndTabOrder) {
     frmColors d;
     EXPECT_EQ(d.windowTitle(), QStringLiteral(" Selezione colore"));
     EXPECT_EQ(d.minimumSize(), QSize(184, 316));
@@ -199,6 +199,22 @@ TEST_F(ColourPicker, FixedModalFrameAndTabOrder) {
     EXPECT_TRUE(d.isModal());
     EXPECT_FALSE(d.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint));
+    QList<QRect> places;
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{d.picTest, d.scrLight, d.shpTest, d.Shape1, d.Shape2, d.Shape3,
+                                         d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla})
+        places << widget->geometry();
+    EXPECT_EQ(places, (QList<QRect>{{4, 4, 177, 189},
+                                    {4, 196, 13, 81},
+                                    {168, 196, 13, 81},
+                                    {20, 196, 145, 25},
+                                    {20, 224, 145, 25},
+                                    {20, 252, 145, 25},
+                                    {24, 200, 137, 17},
+                                    {24, 228, 137, 17},
+                                    {24, 256, 137, 17},
+                                    {4, 280, 85, 33},
+                                    {96, 280, 85, 33}}));
     EXPECT_EQ(d.scrLight->orientation(), Qt::Vertical);
     EXPECT_EQ(d.picTest->Picture().size(), QSize(175, 187));
 

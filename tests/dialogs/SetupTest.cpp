@@ -321,6 +321,7 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     // Enter passes the filter but presses no button: the dialog stays open.
     d.show();
     d.txtUp->clear();
+    EXPECT_EQ(shown(), "065551234 00 6 10/230 11");
     EXPECT_EQ(stored(1), "Ufficio 0655 00 6 10/230");
     d.txtUp->setCursorPosition(2);
     const std::vector<std::tuple<int, QString, QString>> keys = {{Qt::Key_A, "a", "10"},
