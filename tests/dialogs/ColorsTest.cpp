@@ -8,11 +8,9 @@
 #include "platform/Twips.h"
 #include "settings/Global.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -256,28 +254,6 @@ TEST_F(ColourPicker, WithoutItsPictureThePaletteSaysSoAndShowsItsBackground) {
     EXPECT_EQ(ColourAt(Shot(d), 6, 6), rgb(10, 20, 30));
     QtTestApplication::Click(*d.picTest, at(1, 1));
     EXPECT_EQ(look(d).left(8), "10,20,30");
-}
-
-TEST_F(ColourPicker, ShowModalFollowsTheCallingProtocol) {
-    const auto shownPicker = []() -> frmColors* {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* picker = qobject_cast<frmColors*>(widget); picker && picker->isVisible())
-                return picker;
-        return nullptr;
-    };
-    Colors::state.ChosenColour = rgb(1, 2, 3);
-    bool seen = false;
-    QTimer::singleShot(0, [&] {
-        if (frmColors* picker = shownPicker()) {
-            seen = true;
-            picker->scrRed->setValue(77);
-            picker->cmdOk->click();
-        }
-    });
-    frmColors::ShowModal(nullptr);
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(Colors::state.ChosenColour, rgb(77, 2, 3));
-    EXPECT_EQ(shownPicker(), nullptr);
 }
 
 } // namespace
