@@ -3,6 +3,8 @@
 #include "platform/Gradient.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +48,25 @@ qint32 ColourAt(const QImage& image, int x, int y) {
 qint32 Shown(qint32 colour) {
     const QColor shown = Global::ToQColor(colour);
     return shown.red() + 256 * shown.green() + 65536 * shown.blue();
+}
+
+void Mouse(QWidget& widget, QEvent::Type type, std::optional<QPointF> at, Qt::MouseButtons held) {
+    const QPointF local = at.value_or(QPointF(widget.width() / 2.0, widget.height() / 2.0));
+    QMouseEvent event(type, local, widget.mapToGlobal(local),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+void Click(QWidget& widget, std::optional<QPointF> at) {
+    Mouse(widget, QEvent::MouseButtonPress, at);
+    Mouse(widget, QEvent::MouseButtonRelease, at, Qt::NoButton);
+}
+
+void Key(QWidget& widget, int code, const QString& text) {
+    for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent event(type, code, Qt::NoModifier, text);
+        QCoreApplication::sendEvent(&widget, &event);
+    }
 }
 
 } // namespace QtTestApplication

@@ -4,9 +4,7 @@
 #include "controls/PropertyBag.h"
 #include "controls/TrayArea.h"
 
-#include <QDir>
 #include <QGuiApplication>
-#include <QImage>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -16,19 +14,18 @@
 namespace {
 
 using Operation = TrayArea::Operation;
-using Event = TrayArea::Event;
 
-struct Call {
-    Operation operation;
-    TrayArea::Record record;
-    bool accepted;
-};
+const QString IconPath =
+    QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName);
 
 // Stands in for the desktop: accepts an add of a new identifier and a change or removal of an
-// icon it holds, refuses the rest, and writes down every call.
+// icon it holds, refuses the rest, and writes down every call as "Add #1 M512 I T'tip' ok": the
+// identifiers numbered in order of appearance, then what an add or change carries: M the callback
+// message, I an empty icon or P a picture, T the tip.
 class RecordingArea final : public TrayArea::NotificationArea {
 public:
-    RecordingArea(QList<Call>& calls, bool available) : calls_(calls), available_(available) {}
+    RecordingArea(QStringList& calls, QList<quint16>& ids, bool available)
+        : calls_(calls), ids_(ids), available_(available) {}
 
     bool Notify(Operation operation, const TrayArea::Record& record) override {
         const bool held = shown_.contains(record.id);
@@ -37,13 +34,29 @@ public:
             shown_.append(record.id);
         if (accepted && operation == Operation::Delete)
             shown_.removeOne(record.id);
-        calls_.append({operation, record, accepted});
+        if (!ids_.contains(record.id))
+            ids_.append(record.id);
+        QString call = QStringList{"Add", "Modify", "Delete"}[int(operation)] +
+                       QStringLiteral(" #%1 ").arg(ids_.indexOf(record.id) + 1);
+        const TrayArea::RecordFlags flags =
+            operation == Operation::Delete ? TrayArea::RecordFlags() : record.flags;
+        if (flags & TrayArea::MessageFlag)
+            call += QStringLiteral("M%1 ").arg(record.callbackMessage);
+        if (flags & TrayArea::IconFlag)
+            call += record.icon.isNull() ? QStringLiteral("I ") : QStringLiteral("P ");
+        if (flags & TrayArea::TipFlag)
+            call += QStringLiteral("T'%1' ").arg(record.tip);
+        calls_.append(call + (accepted ? "ok" : "refused"));
+        last = record;
         return accepted;
     }
     bool Available() const override { return available_; }
 
+    static inline TrayArea::Record last;
+
 private:
-    QList<Call>& calls_;
+    QStringList& calls_;
+    QList<quint16>& ids_;
     QList<quint16> shown_;
     bool available_;
 };
@@ -53,204 +66,140 @@ protected:
     void SetUp() override { TrayArea::ResetIdentifiers(); }
 
     std::unique_ptr<TrayArea> makeControl(bool available = true) {
-        auto control = std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, available));
-        QObject::connect(control.get(), &TrayArea::PropertyChanged,
-                         [this](const QString& key) { events.append("changed " + key.toStdString()); });
-        QObject::connect(control.get(), &TrayArea::MouseMove, [this] { events.append("move"); });
-        QObject::connect(control.get(), &TrayArea::MouseDown,
-                         [this](int button, int shift, float x, float y) {
-                             events.append("down " + std::to_string(button) + " " + std::to_string(shift) +
-                                           " " + std::to_string(int(x)) + " " + std::to_string(int(y)));
-                         });
-        QObject::connect(control.get(), &TrayArea::MouseUp,
-                         [this](int button) { events.append("up " + std::to_string(button)); });
-        QObject::connect(control.get(), &TrayArea::DblClick, [this] { events.append("dblclick"); });
+        auto control =
+            std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, ids, available));
+        TrayArea* c = control.get();
+        QObject::connect(c, &TrayArea::PropertyChanged,
+                         [this](const QString& key) { events << "changed " + key; });
+        QObject::connect(c, &TrayArea::MouseMove, [this] { events << "move"; });
+        QObject::connect(c, &TrayArea::MouseDown, [this](int button, int shift, float x, float y) {
+            events << QStringLiteral("down %1 %2 %3 %4").arg(button).arg(shift).arg(x).arg(y);
+        });
+        QObject::connect(c, &TrayArea::MouseUp,
+                         [this](int button) { events << QStringLiteral("up %1").arg(button); });
+        QObject::connect(c, &TrayArea::DblClick, [this] { events << "dblclick"; });
         return control;
     }
 
-    QList<Call> calls;
-    QList<std::string> events;
+    QStringList calls, events;
+    QList<quint16> ids;
 };
-
-QIcon shippedIcon() {
-    return QIcon(QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName));
-}
 
 } // namespace
 
 TEST(TrayAreaDecode, EachMouseMessageRaisesItsEvent) {
-    using D = TrayArea::Decoded;
-    const float x = 7680, y = 9000, bottom = 12000;
-    EXPECT_EQ(TrayArea::Decode(512, x, y, bottom), (D{Event::MouseMove, 0, 0, 0}));
-    EXPECT_EQ(TrayArea::Decode(513, x, y, bottom), (D{Event::MouseDown, 1, x, y}));
-    EXPECT_EQ(TrayArea::Decode(514, x, y, bottom), (D{Event::MouseUp, 1, 0, 0}));
-    EXPECT_EQ(TrayArea::Decode(515, x, y, bottom), (D{Event::DblClick, 0, 0, 0}));
-    // The right press reports the bottom of the screen, where the menu opens upwards from.
-    EXPECT_EQ(TrayArea::Decode(516, x, y, bottom), (D{Event::MouseDown, 2, x, bottom}));
-    EXPECT_EQ(TrayArea::Decode(517, x, y, bottom), (D{Event::MouseUp, 2, 0, 0}));
-    // Right double click, middle button and anything else: nothing.
-    for (const int message : {0, 511, 518, 519, 520, 521, -513, 513 * 15})
-        EXPECT_EQ(TrayArea::Decode(message, x, y, bottom).event, Event::None) << message;
-}
-
-TEST(TrayAreaDecode, DesktopClicksBecomeMouseMessages) {
-    EXPECT_EQ(TrayArea::MessagesFor(QSystemTrayIcon::Trigger), (QList<int>{513, 514}));
-    EXPECT_EQ(TrayArea::MessagesFor(QSystemTrayIcon::DoubleClick), (QList<int>{515, 514}));
-    EXPECT_EQ(TrayArea::MessagesFor(QSystemTrayIcon::Context), (QList<int>{516, 517}));
-    EXPECT_EQ(TrayArea::MessagesFor(QSystemTrayIcon::MiddleClick), (QList<int>{519, 520}));
-    EXPECT_TRUE(TrayArea::MessagesFor(QSystemTrayIcon::Unknown).isEmpty());
-    EXPECT_EQ(TrayArea::ShiftState(Qt::NoModifier), 0);
-    EXPECT_EQ(TrayArea::ShiftState(Qt::ShiftModifier | Qt::AltModifier), 5);
-    EXPECT_EQ(TrayArea::ShiftState(Qt::ControlModifier | Qt::MetaModifier), 2);
+    // The right press reports the bottom of the screen, where the menu opens upwards from. Right
+    // double click, middle button and anything else: nothing.
+    const char* const names[] = {"none", "move", "down", "up", "dblclick"}; // in the order of TrayArea::Event
+    QStringList decoded;
+    for (const int message : {512, 513, 514, 515, 516, 517, 0, 511, 518, 519, 520, 521, -513, 513 * 15}) {
+        const TrayArea::Decoded d = TrayArea::Decode(message, 7680, 9000, 12000);
+        decoded << QStringLiteral("%1 %2 %3 %4").arg(names[int(d.event)]).arg(d.button).arg(d.x).arg(d.y);
+    }
+    EXPECT_EQ(decoded, (QStringList{"move 0 0 0", "down 1 7680 9000", "up 1 0 0", "dblclick 0 0 0",
+                                    "down 2 7680 12000", "up 2 0 0"} +
+                        QStringList(8, "none 0 0 0")));
+    QList<QList<int>> messages;
+    for (const auto reason :
+         {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
+          QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
+        messages << TrayArea::MessagesFor(reason);
+    EXPECT_EQ(messages, (QList<QList<int>>{{513, 514}, {515, 514}, {516, 517}, {519, 520}, {}}));
+    EXPECT_EQ((QList<int>{TrayArea::ShiftState(Qt::NoModifier),
+                          TrayArea::ShiftState(Qt::ShiftModifier | Qt::AltModifier),
+                          TrayArea::ShiftState(Qt::ControlModifier | Qt::MetaModifier)}),
+              (QList<int>{0, 5, 2}));
 }
 
 TEST_F(TrayAreaTest, ClicksOnTheIconRaiseTheEventsInOrder) {
     auto control = makeControl();
     control->setVisible(true);
-    ASSERT_EQ(calls.size(), 1);
     const QScreen* screen = QGuiApplication::primaryScreen();
-    ASSERT_NE(screen, nullptr);
     ASSERT_EQ(screen->logicalDotsPerInchX(), 96.0);
-    const int bottom = 15 * screen->geometry().height();
-
     // The area reports to the window named in the record of the add.
-    TrayArea* window = calls[0].record.window;
+    TrayArea* window = RecordingArea::last.window;
     ASSERT_EQ(window, control.get());
-    const QPoint cursor(512, 790);
     events.clear();
-    // A double click: a Trigger for the first press, then the double click.
-    for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick})
+    const auto click = [&](QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers modifiers) {
         for (const int message : TrayArea::MessagesFor(reason))
-            window->Callback(message, cursor, Qt::ControlModifier);
-    EXPECT_EQ(events, (QList<std::string>{"down 1 2 7680 11850", "up 1", "dblclick", "up 1"}));
-
-    events.clear();
-    for (const int message : TrayArea::MessagesFor(QSystemTrayIcon::Context))
-        window->Callback(message, cursor, Qt::NoModifier);
-    for (const int message : TrayArea::MessagesFor(QSystemTrayIcon::MiddleClick))
-        window->Callback(message, cursor, Qt::NoModifier);
-    window->Callback(512, cursor, Qt::NoModifier);
-    EXPECT_EQ(events, (QList<std::string>{"down 2 0 7680 " + std::to_string(bottom), "up 2", "move"}));
+            window->Callback(message, QPoint(512, 790), modifiers);
+    };
+    // A double click: a Trigger for the first press, then the double click.
+    click(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+    click(QSystemTrayIcon::DoubleClick, Qt::ControlModifier);
+    click(QSystemTrayIcon::Context, Qt::NoModifier);
+    click(QSystemTrayIcon::MiddleClick, Qt::NoModifier);
+    window->Callback(512, QPoint(512, 790), Qt::NoModifier);
+    EXPECT_EQ(events, (QStringList{"down 1 2 7680 11850", "up 1", "dblclick", "up 1",
+                                   QStringLiteral("down 2 0 7680 %1").arg(15 * screen->geometry().height()),
+                                   "up 2", "move"}));
 }
 
 TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndEachAddHasAFreshIdentifier) {
-    auto control = makeControl();
-    control->setVisible(true);
-    control->setVisible(true);
-    ASSERT_EQ(calls.size(), 1);
-    EXPECT_EQ(events, QList<std::string>{"changed Visible"});
-    const TrayArea::Record first = calls[0].record;
-    EXPECT_EQ(calls[0].operation, Operation::Add);
-    EXPECT_TRUE(calls[0].accepted);
-    EXPECT_EQ(first.flags,
-              TrayArea::MessageFlag | TrayArea::IconFlag); // a new control holds an empty picture
-    EXPECT_EQ(first.callbackMessage, 512);
-
-    control->setVisible(false);
-    control->setVisible(false);
-    control->setVisible(true);
-    ASSERT_EQ(calls.size(), 3);
-    EXPECT_EQ(calls[1].operation, Operation::Delete);
-    EXPECT_EQ(calls[1].record.id, first.id);
-    EXPECT_TRUE(calls[1].accepted);
-    EXPECT_EQ(calls[2].operation, Operation::Add);
-    EXPECT_NE(calls[2].record.id, first.id);
-    EXPECT_TRUE(calls[2].accepted);
-    for (const Call& call : calls) {
-        EXPECT_GE(call.record.id, 1);
-        EXPECT_LE(call.record.id, 65535);
+    for (int run = 0; run < 2; ++run) {
+        // The same identifiers on every run.
+        TrayArea::ResetIdentifiers();
+        calls.clear();
+        auto control = makeControl();
+        for (const bool visible : {true, true, false, false, true})
+            control->setVisible(visible);
+        // A new control holds an empty picture.
+        EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok"}));
     }
-
-    // The same identifiers on every run.
-    const QList<quint16> ids{calls[0].record.id, calls[2].record.id};
-    control.reset();
-    calls.clear();
-    TrayArea::ResetIdentifiers();
-    auto again = makeControl();
-    again->setVisible(true);
-    again->setVisible(false);
-    again->setVisible(true);
-    ASSERT_EQ(calls.size(), 3);
-    EXPECT_EQ((QList<quint16>{calls[0].record.id, calls[2].record.id}), ids);
+    EXPECT_EQ(events, QStringList(6, "changed Visible"));
+    ASSERT_EQ(ids.size(), 2);
+    EXPECT_GE(std::min(ids[0], ids[1]), 1);
 }
 
 TEST_F(TrayAreaTest, ToolTipIsTrimmedAndCarriedByTheNextAdd) {
     auto control = makeControl();
     control->setToolTip(QStringLiteral("  Norvale 4.3  "));
     EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
-    // Tried while hidden, and refused.
-    ASSERT_EQ(calls.size(), 1);
-    EXPECT_EQ(calls[0].operation, Operation::Modify);
-    EXPECT_EQ(calls[0].record.flags, TrayArea::TipFlag);
-    EXPECT_FALSE(calls[0].accepted);
-
     control->setVisible(true);
-    ASSERT_EQ(calls.size(), 2);
-    EXPECT_EQ(calls[1].record.flags, TrayArea::MessageFlag | TrayArea::IconFlag | TrayArea::TipFlag);
-    EXPECT_EQ(calls[1].record.tip, "Norvale 4.3");
-
     // Shown: the change goes through, whole; only spaces are trimmed.
-    const QString longText = QString(100, u'x') + QStringLiteral("\t ");
-    control->setToolTip(longText);
-    ASSERT_EQ(calls.size(), 3);
-    EXPECT_TRUE(calls[2].accepted);
-    EXPECT_EQ(calls[2].record.tip, QString(100, u'x') + u'\t');
-    EXPECT_EQ(calls[2].record.id, calls[1].record.id);
-    EXPECT_EQ(events, (QList<std::string>{"changed ToolTip", "changed Visible", "changed ToolTip"}));
+    control->setToolTip(QString(100, u'x') + QStringLiteral("\t "));
+    EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
+                                  "Modify #2 T'" + QString(100, u'x') + "\t' ok"}));
+    EXPECT_EQ(events, (QStringList{"changed ToolTip", "changed Visible", "changed ToolTip"}));
 }
 
 TEST_F(TrayAreaTest, IconNoneRemovesTheIconAndLeavesVisibleFalse) {
     auto control = makeControl();
     control->setVisible(true);
-    control->setIcon(shippedIcon());
-    ASSERT_EQ(calls.size(), 2);
-    EXPECT_EQ(calls[1].operation, Operation::Modify);
-    EXPECT_EQ(calls[1].record.flags, TrayArea::IconFlag);
-    EXPECT_FALSE(calls[1].record.icon.isNull());
-
+    control->setIcon(QIcon(IconPath));
     events.clear();
     control->setIcon(std::nullopt);
     EXPECT_FALSE(control->Visible());
     EXPECT_FALSE(control->Icon().has_value());
-    ASSERT_EQ(calls.size(), 3);
-    EXPECT_EQ(calls[2].operation, Operation::Delete);
-    EXPECT_EQ(calls[2].record.id, calls[0].record.id);
-    EXPECT_TRUE(calls[2].accepted);
-    EXPECT_EQ(events, (QList<std::string>{"changed Visible", "changed Icon"}));
-
+    EXPECT_EQ(events, (QStringList{"changed Visible", "changed Icon"}));
     // Hidden: an icon write calls nothing; without an icon the add carries none.
     control->setIcon(std::nullopt);
     control->setVisible(true);
-    ASSERT_EQ(calls.size(), 4);
-    EXPECT_EQ(calls[3].record.flags, TrayArea::MessageFlag);
+    EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Modify #1 P ok", "Delete #1 ok", "Add #2 M512 ok"}));
 }
 
 TEST_F(TrayAreaTest, SavedPropertiesRoundTripAndReadingShowsNothing) {
-    PropertyBag saved;
+    PropertyBag saved, rewritten, odd;
     {
         auto control = makeControl();
-        control->setIcon(shippedIcon());
+        control->setIcon(QIcon(IconPath));
         control->setToolTip(QStringLiteral("Norvale 4.3"));
         control->WriteProperties(saved);
     }
     EXPECT_EQ(saved.Names(), (QStringList{"Icon", "ToolTip"})); // Visible False is the default
     calls.clear();
-
     auto control = makeControl();
     control->ReadProperties(saved);
-    EXPECT_TRUE(calls.isEmpty());
     ASSERT_TRUE(control->Icon().has_value());
-    EXPECT_EQ(control->Icon()->pixmap(16, 16).toImage().pixelColor(8, 2), QColor(255, 0, 0));
+    EXPECT_EQ(control->Icon()->pixmap(16, 16).toImage().pixel(8, 2), qRgb(255, 0, 0));
     EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
     EXPECT_FALSE(control->Visible());
-    PropertyBag rewritten;
     control->WriteProperties(rewritten);
     EXPECT_EQ(rewritten.Names(), saved.Names());
     EXPECT_EQ(rewritten.ReadProperty(u"ToolTip", QString()), "Norvale 4.3");
 
     // Keys in any case; a saved True is stored without showing anything, so writing True again
     // does nothing and it takes False then True to show the icon.
-    PropertyBag odd;
     odd.WriteProperty(QStringLiteral("VISIBLE"), true, false);
     odd.WriteProperty(QStringLiteral("tooltip"), QStringLiteral("Salvato"), QString());
     auto restored = makeControl();
@@ -258,40 +207,24 @@ TEST_F(TrayAreaTest, SavedPropertiesRoundTripAndReadingShowsNothing) {
     EXPECT_TRUE(restored->Visible());
     EXPECT_FALSE(restored->Icon().has_value());
     EXPECT_EQ(restored->ToolTip(), "Salvato");
-    restored->setVisible(true);
     EXPECT_TRUE(calls.isEmpty());
-    restored->setVisible(false);
-    restored->setVisible(true);
-    ASSERT_EQ(calls.size(), 2);
-    EXPECT_FALSE(calls[0].accepted); // nothing had been added
-    EXPECT_TRUE(calls[1].accepted);
-    EXPECT_EQ(calls[1].record.flags, TrayArea::MessageFlag | TrayArea::TipFlag);
-    EXPECT_EQ(calls[1].record.tip, "Salvato");
+    for (const bool visible : {true, false, true})
+        restored->setVisible(visible);
+    EXPECT_EQ(calls, (QStringList{"Delete #1 refused", "Add #2 M512 T'Salvato' ok"}));
 }
 
-TEST_F(TrayAreaTest, TerminationRemovesTheIcon) {
-    auto shown = makeControl();
-    auto never = makeControl();
+TEST_F(TrayAreaTest, TerminationRemovesTheIconAndTheTrayIsReported) {
+    auto shown = makeControl(), never = makeControl(false);
     shown->setVisible(true);
-    const quint16 id = calls[0].record.id;
     shown.reset();
-    ASSERT_EQ(calls.size(), 2);
-    EXPECT_EQ(calls[1].operation, Operation::Delete);
-    EXPECT_EQ(calls[1].record.id, id);
-    EXPECT_TRUE(calls[1].accepted);
+    EXPECT_FALSE(never->TrayAvailable());
     never.reset();
-    ASSERT_EQ(calls.size(), 3);
-    EXPECT_EQ(calls[2].operation, Operation::Delete);
-    EXPECT_FALSE(calls[2].accepted);
-}
-
-TEST_F(TrayAreaTest, ReportsWhetherTheDesktopHasATray) {
+    EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Delete #2 refused"}));
     EXPECT_TRUE(makeControl(true)->TrayAvailable());
-    EXPECT_FALSE(makeControl(false)->TrayAvailable());
     // The desktop's own area: the offscreen platform has no tray. Showing and hiding still work.
     TrayArea desktop;
     EXPECT_FALSE(desktop.TrayAvailable());
-    desktop.setIcon(shippedIcon());
+    desktop.setIcon(QIcon(IconPath));
     desktop.setToolTip(QStringLiteral("Norvale 4.3"));
     desktop.setVisible(true);
     EXPECT_EQ(desktop.LastRecord().flags, TrayArea::MessageFlag | TrayArea::IconFlag | TrayArea::TipFlag);
@@ -301,26 +234,17 @@ TEST_F(TrayAreaTest, ReportsWhetherTheDesktopHasATray) {
 
 TEST(TrayAreaIcon, ShippedIconIsWhatItsMakerDraws) {
     QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
     const QString drawn = folder.filePath(QStringLiteral("icon.png"));
     ASSERT_EQ(QProcess::execute(QStringLiteral(TRAY_ICON_MAKER), {drawn}), 0);
-    const QImage made = QImage(drawn).convertToFormat(QImage::Format_ARGB32);
-    const QImage shipped =
-        QImage(QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName))
-            .convertToFormat(QImage::Format_ARGB32);
-    const QImage beside =
-        QImage(QStringLiteral(NORVALE_BINARY_DIR "/") + QLatin1String(TrayArea::IconFileName))
-            .convertToFormat(QImage::Format_ARGB32);
+    const auto read = [](const QString& path) { return QImage(path).convertToFormat(QImage::Format_ARGB32); };
+    const QImage shipped = read(IconPath);
     ASSERT_EQ(shipped.size(), QSize(16, 16));
-    EXPECT_EQ(made, shipped);
-    EXPECT_EQ(beside, shipped);
+    EXPECT_EQ(read(drawn), shipped);
+    EXPECT_EQ(read(QStringLiteral(NORVALE_BINARY_DIR "/") + QLatin1String(TrayArea::IconFileName)), shipped);
     // A shield on a clear ground: red at the top, yellow at the tip, a white keyhole, dark rim.
-    EXPECT_EQ(qAlpha(shipped.pixel(0, 0)), 0);
-    EXPECT_EQ(qAlpha(shipped.pixel(15, 15)), 0);
-    EXPECT_EQ(shipped.pixelColor(3, 2), QColor(255, 0, 0));
-    EXPECT_EQ(shipped.pixelColor(7, 14), QColor(255, 255, 0));
-    EXPECT_EQ(shipped.pixelColor(7, 5), QColor(255, 255, 255));
-    EXPECT_EQ(shipped.pixelColor(1, 1), QColor(96, 0, 0));
+    EXPECT_EQ((QList<QRgb>{shipped.pixel(0, 0) >> 24, shipped.pixel(15, 15) >> 24, shipped.pixel(3, 2),
+                           shipped.pixel(7, 14), shipped.pixel(7, 5), shipped.pixel(1, 1)}),
+              (QList<QRgb>{0, 0, qRgb(255, 0, 0), qRgb(255, 255, 0), qRgb(255, 255, 255), qRgb(96, 0, 0)}));
 }
 
 TEST(TrayAreaOnX11, ClicksInARealTrayRaiseTheEvents) {
@@ -329,20 +253,16 @@ TEST(TrayAreaOnX11, ClicksInARealTrayRaiseTheEvents) {
     RealDesktop desktop;
     const QString failure = desktop.Start(true);
     ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
-
     QProcess probe;
-    desktop.Launch(probe, QStringLiteral(TRAY_AREA_PROBE),
-                   {QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName)});
+    desktop.Launch(probe, QStringLiteral(TRAY_AREA_PROBE), {IconPath});
     // Starting a program on a busy machine can take a while.
-    const QStringList ready = NextLine(probe, 20000);
-    ASSERT_EQ(ready, (QStringList{"ready", "1"})) << probe.readAllStandardError().toStdString();
+    ASSERT_EQ(NextLine(probe, 20000), (QStringList{"ready", "1"}))
+        << probe.readAllStandardError().toStdString();
 
     // The icon's window, embedded in the tray, or 0 while there is none.
     const auto iconWindow = [&] {
         QString found;
-        desktop.Run(QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--class"), QStringLiteral("tray_area_probe")},
-                    &found);
+        desktop.Run("xdotool", {"search", "--class", "tray_area_probe"}, &found);
         for (const QString& id : found.split(u'\n', Qt::SkipEmptyParts)) {
             if (!desktop.Geometry(id.toULongLong()).isEmpty())
                 return id.toULongLong();
@@ -357,46 +277,34 @@ TEST(TrayAreaOnX11, ClicksInARealTrayRaiseTheEvents) {
     EXPECT_EQ(place.mid(2), (QStringList{"22", "22"}));
     const int left = place[0].toInt(), top = place[1].toInt();
 
-    const auto click = [&](int x, int y, const char* button, int times) {
-        EXPECT_TRUE(desktop.Run(QStringLiteral("xdotool"),
-                                {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                                 QString::number(icon), QString::number(x), QString::number(y),
-                                 QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(times),
-                                 QStringLiteral("--delay"), QStringLiteral("80"), QLatin1String(button)}));
-    };
-    const auto lines = [&](int count) {
+    // Clicks at (x, y) in the icon and the lines the probe writes for them.
+    const auto click = [&](int x, int y, const char* button, int times, int lines) {
+        EXPECT_TRUE(desktop.Run("xdotool", {"mousemove", "--window", QString::number(icon),
+                                            QString::number(x), QString::number(y), "click", "--repeat",
+                                            QString::number(times), "--delay", "80", button}));
         QStringList read;
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < lines; ++i)
             read.append(NextLine(probe).join(u' '));
         return read;
     };
-    const auto twips = [](int pixels) { return QString::number(pixels * 15); };
-
-    click(3, 3, "1", 1);
-    EXPECT_EQ(lines(2), (QStringList{"down 1 0 " + twips(left + 3) + ' ' + twips(top + 3), "up 1"}));
-    // Far enough from the first click not to make a double click with it.
-    click(17, 17, "1", 2);
-    EXPECT_EQ(lines(4), (QStringList{"down 1 0 " + twips(left + 17) + ' ' + twips(top + 17), "up 1",
-                                     "dblclick", "up 1"}));
-    click(3, 17, "3", 1);
-    EXPECT_EQ(lines(2), (QStringList{"down 2 0 " + twips(left + 3) + ' ' + twips(768), "up 2"}));
-    // The middle button raises nothing: the next line is the left click after it.
-    click(17, 3, "2", 1);
-    click(3, 10, "1", 1);
-    EXPECT_EQ(lines(2), (QStringList{"down 1 0 " + twips(left + 3) + ' ' + twips(top + 10), "up 1"}));
-
-    const auto command = [&](const char* name) {
-        probe.write(name);
-        probe.write("\n");
-        return NextLine(probe).join(u' ');
+    const auto down = [&](int button, int x, int y) {
+        return QStringLiteral("down %1 0 %2 %3").arg(button).arg(15 * x).arg(15 * y);
     };
-    EXPECT_EQ(command("hide"), "done hide");
-    EXPECT_TRUE(WaitFor([&] { return iconWindow() == 0; })) << "hidden, the icon stayed in the tray";
-    EXPECT_EQ(command("show"), "done show");
-    EXPECT_TRUE(WaitFor([&] { return iconWindow() != 0; })) << "shown again, no icon came";
-    EXPECT_EQ(command("end"), "done end");
-    EXPECT_TRUE(WaitFor([&] { return iconWindow() == 0; })) << "the control ended, the icon stayed";
+    EXPECT_EQ(click(3, 3, "1", 1, 2), (QStringList{down(1, left + 3, top + 3), "up 1"}));
+    // Far enough from the first click not to make a double click with it.
+    EXPECT_EQ(click(17, 17, "1", 2, 4),
+              (QStringList{down(1, left + 17, top + 17), "up 1", "dblclick", "up 1"}));
+    EXPECT_EQ(click(3, 17, "3", 1, 2), (QStringList{down(2, left + 3, 768), "up 2"}));
+    // The middle button raises nothing: the next lines are the left click after it.
+    click(17, 3, "2", 1, 0);
+    EXPECT_EQ(click(3, 10, "1", 1, 2), (QStringList{down(1, left + 3, top + 10), "up 1"}));
 
+    for (const auto& [command, present] :
+         std::vector<std::pair<QString, bool>>{{"hide", false}, {"show", true}, {"end", false}}) {
+        probe.write((command + u'\n').toLatin1());
+        EXPECT_EQ(NextLine(probe).join(u' '), "done " + command);
+        EXPECT_TRUE(WaitFor([&] { return (iconWindow() != 0) == present; })) << command.toStdString();
+    }
     probe.write("quit\n");
     EXPECT_TRUE(probe.waitForFinished(5000));
     EXPECT_EQ(probe.exitCode(), 0);

@@ -5,9 +5,6 @@
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 
-#include <QCoreApplication>
-#include <QMouseEvent>
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -54,8 +51,7 @@ protected:
 };
 
 // At 81 pixels bar 19 covers columns 77-80 and bar 18 columns 73-76.
-constexpr int Newest = 79;
-constexpr int Previous = 75;
+constexpr int Newest = 79, Previous = 75;
 const std::string Empty = "................G"; // half a cell on the bottom row
 const std::string Blank = ".................";
 const std::string Lit64 = "RRRYYYYGGGGGGGGGG"; // cell 8 red, 7 and 6 yellow, 5 to 0 green
@@ -87,14 +83,15 @@ TEST_F(VfdDisplayTest, WorkedExampleOfTheMainWindow) {
 }
 
 TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxAndMayBeNegative) {
-    vfd->AddValue(25); // 2 cells, not 3
-    EXPECT_EQ(column(Newest), "..............GGG");
-    vfd->AddValue(35); // 4 cells, not 3
-    EXPECT_EQ(column(Newest), "..........GGGGGGG");
-    vfd->AddValue(-15); // -2 cells: nothing at all
-    EXPECT_EQ(column(Newest), Blank);
-    vfd->AddValue(-5); // rounds to 0 cells: an empty bar
-    EXPECT_EQ(column(Newest), Empty);
+    const std::vector<std::pair<qint32, std::string>> cases = {
+        {25, "..............GGG"}, // 2 cells, not 3
+        {35, "..........GGGGGGG"}, // 4 cells, not 3
+        {-15, Blank},              // -2 cells: nothing at all
+        {-5, Empty}};              // rounds to 0 cells: an empty bar
+    for (const auto& [value, expected] : cases) {
+        vfd->AddValue(value);
+        EXPECT_EQ(column(Newest), expected) << value;
+    }
     vfd->setMax(64);
     vfd->AddValue(1000);
     EXPECT_EQ(column(Newest), Lit64);
@@ -151,10 +148,9 @@ TEST(VfdDisplayOutline, UnfilledCellsStayHollow) {
     // As created: 10 bars of 8 cells from 100 down to 1. The newest bar's cell 2 spans
     // columns 180-199 and rows 65-77.
     vfd->AddValue(100);
-    QImage image = Shot(*vfd);
-    EXPECT_EQ(ColourAt(image, 180, 71), Green);
-    EXPECT_EQ(ColourAt(image, 190, 77), Green);
-    EXPECT_EQ(ColourAt(image, 190, 71), 0);
+    const QImage image = Shot(*vfd);
+    EXPECT_EQ((std::vector{ColourAt(image, 180, 71), ColourAt(image, 190, 77), ColourAt(image, 190, 71)}),
+              (std::vector{Green, Green, 0}));
     vfd->setFilledPixel(true);
     vfd->AddValue(100);
     EXPECT_EQ(ColourAt(Shot(*vfd), 190, 71), Green);
@@ -162,33 +158,29 @@ TEST(VfdDisplayOutline, UnfilledCellsStayHollow) {
 
 TEST_F(VfdDisplayTest, LimitsLeaveTheBackgroundAndTheControlUsable) {
     vfd->setMax(64);
-    vfd->setBars(0); // no bars
-    vfd->AddValue(10);
-    EXPECT_EQ(column(Newest), Blank);
     vfd->setBars(5000); // bars x 10 beyond 16 bits
     vfd->ResetDisplay();
     vfd->AddValue(64);
     EXPECT_EQ(vfd->History().back(), 64);
-    vfd->setBars(20);
-    vfd->ResetDisplay();
-    vfd->setPixelsPerBar(0); // cell height 0
-    vfd->AddValue(64);
-    EXPECT_EQ(column(Newest), Blank);
-    vfd->setPixelsPerBar(-3); // negative cells: counts turn round
-    vfd->AddValue(INT_MIN);
-    EXPECT_EQ(column(Newest), Blank);
-    vfd->setPixelsPerBar(10);
-    vfd->setMax(1); // max = min
-    vfd->AddValue(1);
-    EXPECT_EQ(column(Newest), Blank);
-    vfd->setMax(5);
-    vfd->setMin(1); // rounded(4 / 10) = 0
-    vfd->AddValue(5);
-    EXPECT_EQ(column(Newest), Blank);
-    vfd->setMax(64);
-    vfd->AddValue(INT_MIN); // a count beyond 16 bits
-    EXPECT_EQ(column(Newest), Blank);
-
+    struct Case {
+        const char* name;
+        qint16 bars, pixelsPerBar;
+        qint32 min, max, value;
+    };
+    for (const Case& c : std::vector<Case>{{"no bars", 0, 10, 1, 64, 10},
+                                           {"cell height 0", 20, 0, 1, 64, 64},
+                                           {"negative cells: counts turn round", 20, -3, 1, 64, INT_MIN},
+                                           {"max = min", 20, 10, 1, 1, 1},
+                                           {"rounded(4 / 10) = 0", 20, 10, 1, 5, 5},
+                                           {"a count beyond 16 bits", 20, 10, 1, 64, INT_MIN}}) {
+        vfd->setBars(c.bars);
+        vfd->ResetDisplay();
+        vfd->setPixelsPerBar(c.pixelsPerBar);
+        vfd->setMax(c.max);
+        vfd->setMin(c.min);
+        vfd->AddValue(c.value);
+        EXPECT_EQ(column(Newest), Blank) << c.name;
+    }
     vfd->setMax(64);
     vfd->AddValue(64);
     EXPECT_EQ(column(Newest), Lit64);
@@ -204,18 +196,14 @@ TEST_F(VfdDisplayTest, MousePressesStayInTheControls) {
         }
     } counter;
     host.installEventFilter(&counter);
-    auto* bar = new quadBar(&host);
-    for (QWidget* target : {static_cast<QWidget*>(vfd->picDisplay), static_cast<QWidget*>(bar)}) {
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &press);
-    }
+    QtTestApplication::Mouse(*vfd->picDisplay, QEvent::MouseButtonPress, QPointF(2, 2));
+    QtTestApplication::Mouse(*new quadBar(&host), QEvent::MouseButtonPress, QPointF(2, 2));
     EXPECT_EQ(counter.presses, 0);
 }
 
 TEST(VfdDisplayProperties, SavedInOrderWithoutDefaultsAndReadBack) {
     vfdDisplay created;
-    PropertyBag fresh;
+    PropertyBag fresh, saved, again;
     created.WriteProperties(fresh);
     EXPECT_EQ(fresh.Names(), QStringList({"BackGround"})); // created black, stored default button face
 
@@ -223,7 +211,6 @@ TEST(VfdDisplayProperties, SavedInOrderWithoutDefaultsAndReadBack) {
     source.ReadProperties(mainWindowBag());
     source.setMin(0);
     source.setMax(64);
-    PropertyBag saved;
     source.WriteProperties(saved);
     EXPECT_EQ(saved.Names(),
               QStringList({"MaxBars", "BackGround", "Max", "Min", "FilledPixel", "PixelsPerBar"}));
@@ -234,7 +221,6 @@ TEST(VfdDisplayProperties, SavedInOrderWithoutDefaultsAndReadBack) {
     EXPECT_EQ(copy.Min(), 0);
     EXPECT_EQ(copy.History(), QList<qint32>(20, 0));
     EXPECT_EQ(copy.CellHeight(), 6);
-    PropertyBag again;
     copy.WriteProperties(again);
     EXPECT_EQ(again, saved);
 }

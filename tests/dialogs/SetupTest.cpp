@@ -1,6 +1,6 @@
 #include "QtTestApplication.h"
+#include "WatchedDialer.h"
 
-#include "../app/FakeDialer.h"
 #include "controls/PictureBox.h"
 #include "dialogs/Colors.h"
 #include "dialogs/EntryListBox.h"
@@ -9,15 +9,10 @@
 #include "dialogs/frmSetup.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
-#include "settings/FileLocks.h"
-#include "settings/Global.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -26,100 +21,29 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <functional>
 
 using Global::state;
+using QtTestApplication::Click;
 using QtTestApplication::ColourAt;
+using QtTestApplication::Key;
 using QtTestApplication::Shot;
 
 namespace {
 
-// The fake line, with every phonebook read and every dial noted together with the state of the
-// phonebook lock at that moment.
-class ProbeDialer final : public DialerControl {
-public:
-    explicit ProbeDialer(FakeDialer& line) : line_(line) {}
+const QString Locked = QStringLiteral("held=1 readable=0 writable=0");
 
-    mutable QStringList calls;
-
-    QString PhonebookFile() const override { return line_.PhonebookFile(); }
-    QString EntryName() const override { return line_.EntryName(); }
-    QString EntryNumber() const override { return line_.EntryNumber(); }
-    QString EntryUser() const override { return line_.EntryUser(); }
-    bool IsOnline() const override { return line_.IsOnline(); }
-    qint16 EntryCount() const override {
-        note(QStringLiteral("EntryCount"));
-        return line_.EntryCount();
-    }
-    QString EntryNameAt(qint16 index) const override { return line_.EntryNameAt(index); }
-    QString IpAddress() const override { return line_.IpAddress(); }
-    qint16 SelectEntry(const QString& name) override {
-        note(QStringLiteral("SelectEntry ") + name);
-        return line_.SelectEntry(name);
-    }
-    qint32 BytesReceived() const override { return line_.BytesReceived(); }
-    qint32 BytesSent() const override { return line_.BytesSent(); }
-    void Dial() override {
-        note(QStringLiteral("Dial"));
-        line_.Dial();
-    }
-    void HangUp() override { line_.HangUp(); }
-    void SetWatchOtherCalls(bool on) override { line_.SetWatchOtherCalls(on); }
-    void SetReportEveryStage(bool on) override { line_.SetReportEveryStage(on); }
-    void SetWatchInterval(qint16 ms) override { line_.SetWatchInterval(ms); }
-
-private:
-    // held: the program's lock; readable: another opener can read the file; writable: its owner
-    // write bit.
-    void note(const QString& call) const {
-        struct stat info {};
-        const bool writable = ::stat(QFile::encodeName(state.PhonebookPath).constData(), &info) == 0 &&
-                              (info.st_mode & S_IWUSR);
-        calls << QStringLiteral("%1 held=%2 readable=%3 writable=%4")
-                     .arg(call)
-                     .arg(state.PhonebookLockFile.isHeld())
-                     .arg(Global::FileExists(state.PhonebookPath))
-                     .arg(writable);
-    }
-
-    FakeDialer& line_;
-};
-
-void mouseClick(QWidget* widget) {
-    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &release);
-}
-
-void doubleClick(QWidget* widget) {
-    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
-    QMouseEvent event(QEvent::MouseButtonDblClick, at, widget->mapToGlobal(at), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &event);
-}
-
-void key(QWidget* widget, int code, const QString& text) {
-    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(widget, &release);
-}
-
-// Runs the step on the colour picker as soon as the setup dialog has opened it modally.
-void onPicker(frmSetup& owner, const std::function<void(frmColors&)>& step) {
+// Runs the step on the colour picker as soon as the setup dialog has opened it modally, which
+// the double click on the colour box does.
+void pickColour(frmSetup& owner, PictureBox* box, const std::function<void(frmColors&)>& step) {
     QTimer::singleShot(0, &owner, [&owner, step] {
         auto* picker = owner.findChild<frmColors*>();
         ASSERT_NE(picker, nullptr);
         EXPECT_EQ(QApplication::activeModalWidget(), picker);
         step(*picker);
     });
+    QtTestApplication::Mouse(*box, QEvent::MouseButtonDblClick);
 }
 
 // Channels within a few steps of the expected colour: drawn in twips, a pixel shows the last of
@@ -132,12 +56,17 @@ bool near(qint32 colour, qint32 expected, int tolerance) {
     return true;
 }
 
-ConnectionRecord row(const QString& name, const QString& number, bool authorised, qint16 type, qint16 up,
-                     qint16 down) {
-    return ConnectionRecord{name, number, authorised, false, type, up, down};
+// A stored connection as "name number auth default type up/down".
+QString stored(int index) {
+    const ConnectionRecord& r = state.ConnectionTable[size_t(index)];
+    return QStringLiteral("%1 %2 %3%4 %5 %6/%7")
+        .arg(r.Name, r.Number)
+        .arg(r.Authorised)
+        .arg(r.Default)
+        .arg(r.SpeedType)
+        .arg(r.SpeedUp)
+        .arg(r.SpeedDown);
 }
-
-} // namespace
 
 class SetupDialog : public ::testing::Test {
 protected:
@@ -156,21 +85,19 @@ protected:
         ASSERT_TRUE(book.open(QIODevice::WriteOnly));
         book.write("[Dialer Casa]\nPhone = 0245871200\n");
         book.close();
-        ::chmod(QFile::encodeName(state.PhonebookPath).constData(), 0640);
+        ASSERT_TRUE(book.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
 
-        line.entries = {{QStringLiteral("Casa"), QStringLiteral("0245871200")},
-                        {QStringLiteral("Ufficio"), QStringLiteral("065551234")},
-                        {QStringLiteral("Vecchio"), QStringLiteral("0331000")},
-                        {QStringLiteral("Strano"), QStringLiteral("0332000")},
-                        {QStringLiteral("Nuovo"), QStringLiteral("899123456")}};
+        line.entries = {{"Casa", "0245871200"},
+                        {"Ufficio", "065551234"},
+                        {"Vecchio", "0331000"},
+                        {"Strano", "0332000"},
+                        {"Nuovo", "899123456"}};
         // Casa authorised with its number; Ufficio's stored number is out of date; Strano has a
         // hand-edited speed type; Nuovo is unknown and gets appended by the loading.
-        state.ConnectionTable[0] =
-            row(QStringLiteral("Casa"), QStringLiteral("0245871200"), true, 4, 32, 230);
-        state.ConnectionTable[1] = row(QStringLiteral("Ufficio"), QStringLiteral("0655"), false, 6, 20, 30);
-        state.ConnectionTable[2] =
-            row(QStringLiteral("Vecchio"), QStringLiteral("0331000"), false, 0, 10, 14);
-        state.ConnectionTable[3] = row(QStringLiteral("Strano"), QStringLiteral("0332000"), false, 9, 44, 55);
+        state.ConnectionTable[0] = {"Casa", "0245871200", true, false, 4, 32, 230};
+        state.ConnectionTable[1] = {"Ufficio", "0655", false, false, 6, 20, 30};
+        state.ConnectionTable[2] = {"Vecchio", "0331000", false, false, 0, 10, 14};
+        state.ConnectionTable[3] = {"Strano", "0332000", false, false, 9, 44, 55};
         state.ConnectionCount = 4;
         state.StartColor = 0x0000FF;
         state.EndColor = 0x00FFFF;
@@ -198,14 +125,21 @@ protected:
         dialog->lstDialEntry->setCurrentItem(found.first());
     }
 
-    const ConnectionRecord& stored(int index) const { return state.ConnectionTable[size_t(index)]; }
-
-    int checkedOption() const {
-        for (int i = 0; i < 7; ++i) {
-            if (dialog->optSpeed[size_t(i)]->isChecked())
-                return i;
-        }
-        return -1;
+    // What the entry's boxes show: number, authorised and default ticks, the speed option (-1:
+    // none), the rates and whether each rate box takes input.
+    QString shown() const {
+        const frmSetup& d = *dialog;
+        int option = -1;
+        for (int i = 0; i < 7; ++i)
+            option = d.optSpeed[size_t(i)]->isChecked() ? i : option;
+        return QStringLiteral("%1 %2%3 %4 %5/%6 %7%8")
+            .arg(d.txtNumero->text())
+            .arg(d.chkAutorizza->isChecked())
+            .arg(d.chkPredefinita->isChecked())
+            .arg(option)
+            .arg(d.txtUp->text(), d.txtDW->text())
+            .arg(d.txtUp->isEnabled())
+            .arg(d.txtDW->isEnabled());
     }
 
     QByteArray settingsBytes() {
@@ -216,37 +150,37 @@ protected:
 
     QTemporaryDir folder;
     QStringList log;
-    FakeDialer line{log};
-    ProbeDialer probe{line};
+    WatchedDialer probe{log};
+    FakeDialer& line = probe.inner;
     std::unique_ptr<frmSetup> dialog;
 };
 
 TEST_F(SetupDialog, LoadsItsLayoutGradientAndListWithThePhonebookReleasedAroundTheReading) {
-    const QString held = QStringLiteral(" held=0 readable=1 writable=1");
     dialog = std::make_unique<frmSetup>(probe);
     dialog->Form_Load();
     frmSetup& d = *dialog;
-    EXPECT_EQ(probe.calls.first(), QStringLiteral("EntryCount") + held);
-    EXPECT_EQ(probe.calls.last(), QStringLiteral("SelectEntry Nuovo") + held);
-    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
-    EXPECT_FALSE(Global::FileExists(state.PhonebookPath));
+    QStringList reads{"EntryCount"};
+    for (const char* name : {"Casa", "Ufficio", "Vecchio", "Strano", "Nuovo"})
+        reads << QStringLiteral("SelectEntry ") + name;
+    EXPECT_EQ(probe.calls.join(u'|'),
+              reads.join(" held=0 readable=1 writable=1|") + " held=0 readable=1 writable=1");
+    EXPECT_EQ(WatchedDialer::LockState(), Locked);
     EXPECT_TRUE(state.SetupReady);
     EXPECT_EQ(state.PhonebookList, (QStringList{"Casa", "Ufficio", "Vecchio", "Strano", "Nuovo"}));
     EXPECT_EQ(state.ConnectionCount, 5);
-    EXPECT_EQ(stored(4), row(QStringLiteral("Nuovo"), QStringLiteral("899123456"), false, 0, 0, 0));
+    EXPECT_EQ(stored(4), "Nuovo 899123456 00 0 0/0");
     EXPECT_EQ(d.ListIndex(), -1);
 
     EXPECT_EQ(d.windowTitle(), QStringLiteral(" Setup"));
     EXPECT_EQ(d.size(), QSize(277, 371));
     EXPECT_FALSE(d.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    EXPECT_EQ(d.lstDialEntry->geometry(), QRect(8, 76, 261, 69));
-    EXPECT_EQ(d.txtUp->geometry(), QRect(156, 300, 33, 15));
-    EXPECT_EQ(d.optSpeed[6]->pos(), QPoint(16, 300));
-    EXPECT_EQ(d.optSpeed[5]->pos(), QPoint(144, 280));
-    EXPECT_EQ(d.cmdAnnulla->geometry(), QRect(180, 332, 65, 33));
-    EXPECT_EQ(d.picDemo->geometry(), QRect(140, 20, 121, 29));
-    EXPECT_EQ(d.optSpeed[6]->text(), QStringLiteral("Definita dall'utente"));
-    EXPECT_EQ(d.Label7->text(), QStringLiteral("Autorizza questa connessione"));
+    EXPECT_EQ((QList<QRect>{d.lstDialEntry->geometry(), d.txtUp->geometry(), d.cmdAnnulla->geometry(),
+                            d.picDemo->geometry()}),
+              (QList<QRect>{{8, 76, 261, 69}, {156, 300, 33, 15}, {180, 332, 65, 33}, {140, 20, 121, 29}}));
+    EXPECT_EQ((QList<QPoint>{d.optSpeed[6]->pos(), d.optSpeed[5]->pos()}),
+              (QList<QPoint>{{16, 300}, {144, 280}}));
+    EXPECT_EQ((QStringList{d.optSpeed[6]->text(), d.Label7->text()}),
+              (QStringList{"Definita dall'utente", "Autorizza questa connessione"}));
     EXPECT_DOUBLE_EQ(d.txtUp->font().pointSizeF(), 6.75);
 
     // The title and its red copy one pixel (20 twips) down and to the right, inside picDemo.
@@ -256,12 +190,11 @@ TEST_F(SetupDialog, LoadsItsLayoutGradientAndListWithThePhonebookReleasedAroundT
     EXPECT_EQ(d.lblInfo[1]->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 
     // The gradients run from the start colour (red) at the top towards the end colour (yellow).
-    const QImage shot = Shot(d);
+    const QImage shot = Shot(d), demo = Shot(*d.picDemo);
     EXPECT_EQ(ColourAt(shot, 2, 0), 0x0000FF);
     const qint32 low = ColourAt(shot, 2, shot.height() - 1);
     EXPECT_EQ(low & 0xFF, 0xFF);
     EXPECT_GT((low >> 8) & 0xFF, 0xF0);
-    const QImage demo = Shot(*d.picDemo);
     EXPECT_TRUE(near(ColourAt(demo, demo.width() - 2, 0), 0x0000FF, 5));
     EXPECT_TRUE(near(ColourAt(demo, demo.width() - 2, demo.height() - 1), 0x00FFFF, 10));
     EXPECT_EQ(ColourAt(Shot(*d.picStart), 5, 5), 0x0000FF);
@@ -269,74 +202,56 @@ TEST_F(SetupDialog, LoadsItsLayoutGradientAndListWithThePhonebookReleasedAroundT
 }
 
 TEST_F(SetupDialog, StartUpLoadingLeavesThePhonebookLockAlone) {
-    state.StartingUp = true;
-    open();
-    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
     // The settings were not read yet at this point of start-up: the loading only lists and appends.
-    Global::ClosePhonebookLock();
-    state.StartingUp = true;
-    probe.calls.clear();
-    dialog = std::make_unique<frmSetup>(probe);
-    dialog->Form_Load();
-    EXPECT_FALSE(state.PhonebookLockFile.isHeld());
-    EXPECT_EQ(probe.calls.first(), QStringLiteral("EntryCount held=0 readable=1 writable=0"));
-    EXPECT_TRUE(state.SetupReady);
+    for (const bool held : {true, false}) {
+        if (!held)
+            Global::ClosePhonebookLock();
+        state.StartingUp = true;
+        probe.calls.clear();
+        dialog = std::make_unique<frmSetup>(probe);
+        dialog->Form_Load();
+        EXPECT_EQ(state.PhonebookLockFile.isHeld(), held);
+        EXPECT_TRUE(state.SetupReady);
+    }
+    EXPECT_EQ(probe.calls.first(), "EntryCount held=0 readable=1 writable=0");
 }
 
 TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
     frmSetup& d = open();
     QStringList upTexts;
     QObject::connect(d.txtUp, &QLineEdit::textChanged, [&](const QString& text) { upTexts << text; });
-
-    select(QStringLiteral("Casa"));
-    EXPECT_EQ(probe.calls, (QStringList{"SelectEntry Casa held=0 readable=1 writable=1"}));
-    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
-    EXPECT_FALSE(Global::FileExists(state.PhonebookPath));
-    EXPECT_EQ(d.txtNumero->text(), QStringLiteral("0245871200"));
-    EXPECT_TRUE(d.chkAutorizza->isChecked());
-    EXPECT_EQ(checkedOption(), 4);
-    EXPECT_FALSE(d.txtUp->isEnabled());
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("32"));
-    EXPECT_EQ(d.txtDW->text(), QStringLiteral("230"));
-    EXPECT_EQ(stored(0), row(QStringLiteral("Casa"), QStringLiteral("0245871200"), true, 4, 32, 230));
-
-    // From an authorised entry to an unauthorised one: the box's change runs its handler, which
-    // keeps the stored authorisation and refreshes the stored number from the phonebook.
-    select(QStringLiteral("Ufficio"));
-    EXPECT_FALSE(d.chkAutorizza->isChecked());
-    EXPECT_EQ(stored(1).Number, QStringLiteral("065551234"));
-    EXPECT_FALSE(stored(1).Authorised);
-    EXPECT_TRUE(stored(0).Authorised);
-    EXPECT_EQ(checkedOption(), 6);
-    EXPECT_TRUE(d.txtUp->isEnabled());
-    EXPECT_TRUE(d.txtDW->isEnabled());
-    EXPECT_EQ(d.focusWidget(), d.txtUp);
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("20"));
-    EXPECT_EQ(d.txtDW->text(), QStringLiteral("30"));
-
-    // Back to the authorised one: checked again, still authorised with its own number.
-    select(QStringLiteral("Casa"));
-    EXPECT_TRUE(d.chkAutorizza->isChecked());
-    EXPECT_EQ(stored(0), row(QStringLiteral("Casa"), QStringLiteral("0245871200"), true, 4, 32, 230));
-
-    // A new entry with zero rates, option 0 already selected by the entry before it: the rate boxes
-    // get 0 and turn it into 10 and 14, which their change handlers store.
-    select(QStringLiteral("Vecchio"));
-    EXPECT_EQ(checkedOption(), 0);
-    upTexts.clear();
-    select(QStringLiteral("Nuovo"));
-    // The spy listens after the dialog, so it hears the nested change first.
-    EXPECT_EQ(upTexts, (QStringList{"10", "0"}));
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
-    EXPECT_EQ(d.txtDW->text(), QStringLiteral("14"));
-    EXPECT_EQ(stored(4), row(QStringLiteral("Nuovo"), QStringLiteral("899123456"), false, 0, 10, 14));
-
-    // A hand-edited speed type selects no option, writes nothing and leaves the rates open.
-    select(QStringLiteral("Strano"));
-    EXPECT_EQ(checkedOption(), -1);
-    EXPECT_TRUE(d.txtUp->isEnabled());
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("44"));
-    EXPECT_EQ(stored(3), row(QStringLiteral("Strano"), QStringLiteral("0332000"), false, 9, 44, 55));
+    // From an authorised entry to an unauthorised one the box's change runs its handler, which
+    // keeps the stored authorisation and refreshes the stored number from the phonebook. A new
+    // entry with zero rates, option 0 already selected by the entry before it: the rate boxes get
+    // 0 and turn it into 10 and 14, which their change handlers store. A hand-edited speed type
+    // selects no option, writes nothing and leaves the rates open.
+    const std::vector<std::tuple<QString, QString, QList<int>, QStringList>> steps = {
+        {"Casa", "0245871200 10 4 32/230 00", {0}, {"Casa 0245871200 10 4 32/230"}},
+        {"Ufficio",
+         "065551234 00 6 20/30 11",
+         {0, 1},
+         {"Casa 0245871200 10 4 32/230", "Ufficio 065551234 00 6 20/30"}},
+        {"Casa", "0245871200 10 4 32/230 00", {0}, {"Casa 0245871200 10 4 32/230"}},
+        {"Vecchio", "0331000 00 0 10/14 00", {}, {}},
+        {"Nuovo", "899123456 00 0 10/14 00", {4}, {"Nuovo 899123456 00 0 10/14"}},
+        {"Strano", "0332000 00 -1 44/55 11", {3}, {"Strano 0332000 00 9 44/55"}}};
+    for (const auto& [name, boxes, rows, rowTexts] : steps) {
+        SCOPED_TRACE(name.toStdString());
+        probe.calls.clear();
+        upTexts.clear();
+        select(name);
+        EXPECT_EQ(probe.calls, QStringList{"SelectEntry " + name + " held=0 readable=1 writable=1"});
+        EXPECT_EQ(WatchedDialer::LockState(), Locked);
+        EXPECT_EQ(shown(), boxes);
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(stored(rows[i]), rowTexts[i]);
+        if (name == "Ufficio") {
+            EXPECT_EQ(d.focusWidget(), d.txtUp);
+        }
+        if (name == "Nuovo") { // the spy listens after the dialog, so it hears the nested change first
+            EXPECT_EQ(upTexts, (QStringList{"10", "0"}));
+        }
+    }
 }
 
 TEST_F(SetupDialog, ASelectEntryFailureShowsTheCodeAndKeepsTheRest) {
@@ -346,48 +261,42 @@ TEST_F(SetupDialog, ASelectEntryFailureShowsTheCodeAndKeepsTheRest) {
     select(QStringLiteral("Ufficio"));
     select(QStringLiteral("Casa"));
     EXPECT_EQ(probe.calls.last(), QStringLiteral("SelectEntry Casa held=0 readable=1 writable=1"));
-    EXPECT_EQ(d.txtNumero->text(), QStringLiteral("-Errore: 623"));
-    EXPECT_EQ(d.txtLogin->text(), QString());
     // Boxes and rates as the entry before left them.
-    EXPECT_FALSE(d.chkAutorizza->isChecked());
-    EXPECT_EQ(checkedOption(), 6);
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("20"));
-    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
-    EXPECT_FALSE(Global::FileExists(state.PhonebookPath));
+    EXPECT_EQ(shown(), "-Errore: 623 00 6 20/30 11");
+    EXPECT_EQ(d.txtLogin->text(), QString());
+    EXPECT_EQ(WatchedDialer::LockState(), Locked);
 }
 
 TEST_F(SetupDialog, AuthorisingStoresTheShownNumberAndOnlyTheMouseMovesTheDefault) {
     frmSetup& d = open();
     select(QStringLiteral("Ufficio"));
-    mouseClick(d.chkAutorizza);
-    EXPECT_TRUE(stored(1).Authorised);
-    EXPECT_EQ(stored(1).Number, QStringLiteral("065551234"));
+    Click(*d.chkAutorizza);
+    EXPECT_EQ(stored(1), "Ufficio 065551234 10 6 20/30");
     EXPECT_FALSE(d.MouseOnCheck());
     // The keyboard works for the authorisation box too; the number stays refreshed.
-    key(d.chkAutorizza, Qt::Key_Space, QStringLiteral(" "));
+    Key(*d.chkAutorizza, Qt::Key_Space, QStringLiteral(" "));
     EXPECT_FALSE(d.chkAutorizza->isChecked());
-    EXPECT_FALSE(stored(1).Authorised);
-    EXPECT_EQ(stored(1).Number, QStringLiteral("065551234"));
+    EXPECT_EQ(stored(1), "Ufficio 065551234 00 6 20/30");
 
     select(QStringLiteral("Casa"));
-    mouseClick(d.chkPredefinita);
-    EXPECT_TRUE(stored(0).Default);
+    Click(*d.chkPredefinita);
+    EXPECT_EQ(stored(0), "Casa 0245871200 11 4 32/230");
     // The program's unticking on the next entry changes nothing; a click there moves the mark.
     select(QStringLiteral("Ufficio"));
     EXPECT_FALSE(d.chkPredefinita->isChecked());
-    EXPECT_TRUE(stored(0).Default);
-    mouseClick(d.chkPredefinita);
-    EXPECT_FALSE(stored(0).Default);
-    EXPECT_TRUE(stored(1).Default);
+    EXPECT_EQ(stored(0), "Casa 0245871200 11 4 32/230");
+    Click(*d.chkPredefinita);
+    EXPECT_EQ((QStringList{stored(0), stored(1)}),
+              (QStringList{"Casa 0245871200 10 4 32/230", "Ufficio 065551234 01 6 20/30"}));
     // The keyboard's change is ignored; the mouse's unticking leaves no entry marked.
-    key(d.chkPredefinita, Qt::Key_Space, QStringLiteral(" "));
+    Key(*d.chkPredefinita, Qt::Key_Space, QStringLiteral(" "));
     EXPECT_FALSE(d.chkPredefinita->isChecked());
-    EXPECT_TRUE(stored(1).Default);
+    EXPECT_TRUE(state.ConnectionTable[1].Default);
     d.chkPredefinita->setChecked(true);
-    mouseClick(d.chkPredefinita);
+    Click(*d.chkPredefinita);
     EXPECT_FALSE(d.chkPredefinita->isChecked());
     for (int i = 0; i < state.ConnectionCount; ++i)
-        EXPECT_FALSE(stored(i).Default) << i;
+        EXPECT_FALSE(state.ConnectionTable[size_t(i)].Default) << i;
 }
 
 TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
@@ -402,42 +311,36 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
 
     select(QStringLiteral("Ufficio"));
     d.optSpeed[4]->click(); // "ADSL 2M"
-    EXPECT_FALSE(d.txtUp->isEnabled());
-    EXPECT_FALSE(d.txtDW->isEnabled());
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("32"));
-    EXPECT_EQ(d.txtDW->text(), QStringLiteral("230"));
-    EXPECT_EQ(stored(1).SpeedType, 4);
-    EXPECT_EQ(stored(1).SpeedUp, 32);
-    EXPECT_EQ(stored(1).SpeedDown, 230);
+    EXPECT_EQ(shown(), "065551234 00 4 32/230 00");
+    EXPECT_EQ(stored(1), "Ufficio 0655 00 4 32/230");
     d.optSpeed[6]->click();
-    EXPECT_TRUE(d.txtUp->isEnabled());
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("32")); // the rates just stored
-    EXPECT_EQ(stored(1).SpeedType, 6);
+    EXPECT_EQ(shown(), "065551234 00 6 32/230 11"); // the rates just stored
+    EXPECT_EQ(stored(1), "Ufficio 0655 00 6 32/230");
 
-    // Emptying the UP box gives "10" at once; letters are refused, digits and Backspace pass.
-    d.txtUp->clear();
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
-    EXPECT_EQ(stored(1).SpeedUp, 10);
-    d.txtUp->setCursorPosition(2);
-    key(d.txtUp, Qt::Key_A, QStringLiteral("a"));
-    key(d.txtUp, Qt::Key_Minus, QStringLiteral("-"));
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
-    key(d.txtUp, Qt::Key_5, QStringLiteral("5"));
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("105"));
-    EXPECT_EQ(stored(1).SpeedUp, 105);
-    key(d.txtUp, Qt::Key_Backspace, QString(QChar(8)));
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
+    // Emptying the UP box gives "10" at once; letters are refused, digits and Backspace pass;
     // Enter passes the filter but presses no button: the dialog stays open.
     d.show();
-    key(d.txtUp, Qt::Key_Return, QStringLiteral("\r"));
+    d.txtUp->clear();
+    EXPECT_EQ(shown(), "065551234 00 6 10/230 11");
+    EXPECT_EQ(stored(1), "Ufficio 0655 00 6 10/230");
+    d.txtUp->setCursorPosition(2);
+    const std::vector<std::tuple<int, QString, QString>> keys = {{Qt::Key_A, "a", "10"},
+                                                                 {Qt::Key_Minus, "-", "10"},
+                                                                 {Qt::Key_5, "5", "105"},
+                                                                 {Qt::Key_Backspace, QString(QChar(8)), "10"},
+                                                                 {Qt::Key_Return, "\r", "10"}};
+    for (const auto& [code, text, result] : keys) {
+        Key(*d.txtUp, code, text);
+        EXPECT_EQ(d.txtUp->text(), result) << code;
+        EXPECT_EQ(state.ConnectionTable[1].SpeedUp, result.toInt()) << code;
+    }
     EXPECT_TRUE(d.isVisible());
-    EXPECT_EQ(d.txtUp->text(), QStringLiteral("10"));
     // A rate beyond the 16-bit field shows and stores the largest it can hold.
-    d.txtDW->setText(QStringLiteral("99999"));
-    EXPECT_EQ(d.txtDW->text(), QStringLiteral("32767"));
-    EXPECT_EQ(stored(1).SpeedDown, 32767);
-    d.txtDW->setText(QStringLiteral("32767"));
-    EXPECT_EQ(stored(1).SpeedDown, 32767);
+    for (const QString& text : {QStringLiteral("99999"), QStringLiteral("32767")}) {
+        d.txtDW->setText(text);
+        EXPECT_EQ(d.txtDW->text(), QStringLiteral("32767"));
+        EXPECT_EQ(stored(1), "Ufficio 0655 00 6 10/32767");
+    }
 }
 
 TEST_F(SetupDialog, OkSavesAndAnnullaKeepsTableChangesButRestoresTheColours) {
@@ -445,14 +348,13 @@ TEST_F(SetupDialog, OkSavesAndAnnullaKeepsTableChangesButRestoresTheColours) {
     d.setAttribute(Qt::WA_DeleteOnClose, false);
     d.show();
     select(QStringLiteral("Ufficio"));
-    mouseClick(d.chkAutorizza);
-    onPicker(d, [](frmColors& picker) {
+    Click(*d.chkAutorizza);
+    pickColour(d, d.picEnd, [](frmColors& picker) {
         picker.scrRed->setValue(10);
         picker.scrGreen->setValue(20);
         picker.scrBlue->setValue(30);
         picker.cmdOk->click();
     });
-    doubleClick(d.picEnd);
     const qint32 chosen = 10 + 256 * 20 + 65536 * 30;
     EXPECT_EQ(state.EndColor, chosen);
     EXPECT_EQ(d.picEnd->BackColor(), chosen);
@@ -461,26 +363,24 @@ TEST_F(SetupDialog, OkSavesAndAnnullaKeepsTableChangesButRestoresTheColours) {
     EXPECT_TRUE(near(ColourAt(demo, demo.width() - 2, demo.height() - 1), chosen, 10));
     EXPECT_EQ(ColourAt(Shot(d), 2, d.height() - 1), chosen);
     // The picker cancelled: nothing changes.
-    onPicker(d, [](frmColors& picker) { picker.cmdAnnulla->click(); });
-    doubleClick(d.picStart);
+    pickColour(d, d.picStart, [](frmColors& picker) { picker.cmdAnnulla->click(); });
     EXPECT_EQ(state.StartColor, 0x0000FF);
 
-    key(&d, Qt::Key_Escape, QString());
+    Key(d, Qt::Key_Escape);
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.result(), QDialog::Rejected);
     EXPECT_EQ(state.EndColor, 0x00FFFF);
-    EXPECT_TRUE(stored(1).Authorised);
+    EXPECT_TRUE(state.ConnectionTable[1].Authorised);
     EXPECT_FALSE(QFile::exists(state.SettingsFile));
 
     open();
     dialog->show();
     select(QStringLiteral("Ufficio"));
-    mouseClick(dialog->chkPredefinita);
-    onPicker(*dialog, [](frmColors& picker) {
+    Click(*dialog->chkPredefinita);
+    pickColour(*dialog, dialog->picStart, [](frmColors& picker) {
         picker.scrRed->setValue(1);
         picker.cmdOk->click();
     });
-    doubleClick(dialog->picStart);
     dialog->cmdOk->click();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(state.StartColor, 1);
@@ -502,11 +402,10 @@ TEST_F(SetupDialog, ConnettiDialsTheSelectedEntryWithTheWriteProtectionKeptThenS
     d.cmdConnetti->click();
     EXPECT_EQ(probe.calls, (QStringList{"SelectEntry Nuovo held=0 readable=1 writable=0",
                                         "Dial held=0 readable=1 writable=0"}));
-    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
-    EXPECT_FALSE(Global::FileExists(state.PhonebookPath));
+    EXPECT_EQ(WatchedDialer::LockState(), Locked);
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_FALSE(stored(4).Authorised);
+    EXPECT_FALSE(state.ConnectionTable[4].Authorised);
     EXPECT_TRUE(settingsBytes().contains("ConAuth4=false\r\n"));
 
     // The list shows names as the phonebook spells them; the dial uses them without outer blanks.
@@ -519,3 +418,5 @@ TEST_F(SetupDialog, ConnettiDialsTheSelectedEntryWithTheWriteProtectionKeptThenS
     EXPECT_EQ(probe.calls.first(), QStringLiteral("SelectEntry Spazio held=0 readable=1 writable=0"));
     EXPECT_EQ(log.filter(QStringLiteral("Dial")).size(), 2);
 }
+
+} // namespace

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+using QtTestApplication::ColourAt;
+using QtTestApplication::Shot;
+
 namespace {
 
 class InfoStripTest : public ::testing::Test {
@@ -23,26 +26,19 @@ protected:
     void SetUp() override { Tray::Reset(); }
     void TearDown() override { Tray::Reset(); }
 
-    static void deleteClosed() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-
-    // Columns and rows of the dark (message) pixels inside a rectangle of the strip.
-    struct Extent {
-        int left = 1 << 20, right = -1, top = 1 << 20, bottom = -1;
-    };
-    static Extent darkExtent(const QImage& image, const QRect& area) {
-        Extent e;
+    // The rectangle of the dark (message) pixels inside the message label.
+    static QRect darkExtent(frmInfo& strip) {
+        const QImage image = Shot(strip);
+        const QRect area = strip.lblInfo->geometry();
+        QRect found;
         for (int y = area.top(); y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right(); ++x) {
                 const QRgb p = image.pixel(x, y);
-                if (qRed(p) < 90 && qGreen(p) < 90 && qBlue(p) < 90) {
-                    e.left = std::min(e.left, x);
-                    e.right = std::max(e.right, x);
-                    e.top = std::min(e.top, y);
-                    e.bottom = std::max(e.bottom, y);
-                }
+                if (qRed(p) < 90 && qGreen(p) < 90 && qBlue(p) < 90)
+                    found |= QRect(x, y, 1, 1);
             }
         }
-        return e;
+        return found;
     }
 };
 
@@ -52,28 +48,25 @@ TEST_F(InfoStripTest, OpensCentredOnTopWithItsLayoutAndColours) {
     ASSERT_NE(strip, nullptr);
     EXPECT_TRUE(strip->isVisible());
     EXPECT_EQ(strip->size(), QSize(473, 47));
-    EXPECT_TRUE(strip->windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_TRUE(strip->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_LE(std::abs(strip->geometry().center().x() - screen.center().x()), 1);
-    EXPECT_LE(std::abs(strip->geometry().center().y() - screen.center().y()), 1);
-
+    EXPECT_TRUE(strip->windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+    const QPoint offCentre =
+        strip->geometry().center() - QGuiApplication::primaryScreen()->geometry().center();
+    EXPECT_LE(std::max(std::abs(offCentre.x()), std::abs(offCentre.y())), 1);
     EXPECT_EQ(strip->Label1->text(), QStringLiteral(" Norvale 4.2"));
-    EXPECT_EQ(strip->Label1->geometry(), QRect(16, 0, 81, 13));
-    EXPECT_EQ(strip->lblInfo->geometry(), QRect(24, 8, 421, 29));
+    EXPECT_EQ((QList<QRect>{strip->Label1->geometry(), strip->lblInfo->geometry()}),
+              (QList<QRect>{{16, 0, 81, 13}, {24, 8, 421, 29}}));
     EXPECT_EQ(strip->lblInfo->text(), QStringLiteral("Connesso. IP: 10.64.0.7"));
     EXPECT_DOUBLE_EQ(strip->lblInfo->font().pointSizeF(), 18.0);
 
-    const QImage shot = QtTestApplication::Shot(*strip);
+    // Yellow ground; the blue frame 4 pixels in on every side, the title covering it at the top
+    // left.
     const qint32 yellow = 0x80FFFF, blue = 0xFF0000;
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 1, 1), yellow);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 2, 44), yellow);
-    // The frame, 4 pixels in on every side; the title covers it at the top left.
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 4, 30), blue);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 468, 30), blue);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 300, 4), blue);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 300, 44), blue);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 100, 4), blue);
+    const QImage shot = Shot(*strip);
+    const std::vector<std::tuple<int, int, qint32>> pixels = {
+        {1, 1, yellow},  {2, 44, yellow}, {10, 20, yellow}, {30, 20, yellow}, {4, 30, blue},
+        {468, 30, blue}, {300, 4, blue},  {300, 44, blue},  {100, 4, blue}};
+    for (const auto& [x, y, colour] : pixels)
+        EXPECT_EQ(ColourAt(shot, x, y), colour) << x << "," << y;
     int titleBlue = 0;
     for (int y = 0; y < 13; ++y) {
         for (int x = 16; x < 97; ++x) {
@@ -82,14 +75,10 @@ TEST_F(InfoStripTest, OpensCentredOnTopWithItsLayoutAndColours) {
         }
     }
     EXPECT_GT(titleBlue, 20);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 10, 20), yellow);
-
     // The message, black on the yellow and centred in its label.
-    const Extent text = darkExtent(shot, strip->lblInfo->geometry());
-    ASSERT_GE(text.right, 0);
-    const int labelCentre = 24 + 421 / 2;
-    EXPECT_LE(std::abs((text.left + text.right) / 2 - labelCentre), 3);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 30, 20), yellow);
+    const QRect text = darkExtent(*strip);
+    ASSERT_FALSE(text.isEmpty());
+    EXPECT_LE(std::abs(text.center().x() - (24 + 421 / 2)), 3);
 }
 
 TEST_F(InfoStripTest, ClosesItselfOffTopWhenItsLifeIsOver) {
@@ -105,25 +94,20 @@ TEST_F(InfoStripTest, ClosesItselfOffTopWhenItsLifeIsOver) {
     ASSERT_FALSE(strip.isNull());
     EXPECT_FALSE(strip->isVisible());
     EXPECT_FALSE(strip->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    deleteClosed();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(strip.isNull());
 
-    // The next message opens a strip of its own with a full life.
-    Global::ShowInfo(QStringLiteral("again"), 8);
-    ASSERT_FALSE(Tray::state.Info.isNull());
-    EXPECT_TRUE(Tray::state.Info->tmrInfo->isActive());
-    EXPECT_TRUE(Tray::state.Info->isVisible());
-
-    // With a shortened life the strip goes by itself.
-    Tray::Reset();
+    // The next message opens a strip of its own with a full life; a shortened life ends by itself.
     Tray::state.InfoLifeMs = 20;
-    Global::ShowInfo(QStringLiteral("short"), 8);
+    Global::ShowInfo(QStringLiteral("again"), 8);
     strip = Tray::state.Info;
     ASSERT_FALSE(strip.isNull());
+    EXPECT_TRUE(strip->tmrInfo->isActive());
+    EXPECT_TRUE(strip->isVisible());
     const QDeadlineTimer deadline(5000);
     while (!strip.isNull() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        deleteClosed();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     EXPECT_TRUE(strip.isNull());
     EXPECT_TRUE(Tray::state.Info.isNull());
@@ -133,7 +117,7 @@ TEST_F(InfoStripTest, SecondMessageReplacesTextAndSizeOnly) {
     Global::ShowInfo(QStringLiteral("Connesso. IP: 10.64.0.7"), 18);
     frmInfo* strip = Tray::state.Info;
     ASSERT_NE(strip, nullptr);
-    const Extent large = darkExtent(QtTestApplication::Shot(*strip), strip->lblInfo->geometry());
+    const QRect large = darkExtent(*strip);
     // Moved away from the centre: a reused strip is not placed again.
     strip->move(10, 20);
     const int before = strip->tmrInfo->remainingTime();
@@ -149,10 +133,9 @@ TEST_F(InfoStripTest, SecondMessageReplacesTextAndSizeOnly) {
     // Not started again: less of the life is left than before.
     EXPECT_LT(strip->tmrInfo->remainingTime(), before);
     EXPECT_TRUE(strip->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-
-    const Extent small = darkExtent(QtTestApplication::Shot(*strip), strip->lblInfo->geometry());
-    ASSERT_GE(small.bottom, 0);
-    EXPECT_LT(small.bottom - small.top, large.bottom - large.top);
+    const QRect small = darkExtent(*strip);
+    ASSERT_FALSE(small.isEmpty());
+    EXPECT_LT(small.height(), large.height());
 }
 
 } // namespace

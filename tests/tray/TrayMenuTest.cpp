@@ -1,6 +1,7 @@
 // The tray menu: its items, how it opens, and what each item does to the line, the phonebook
 // lock, the status line and the info strip.
 #include "MainWindowFixture.h"
+#include "../dialogs/WatchedDialer.h"
 
 #include "tray/TrayState.h"
 #include "tray/frmInfo.h"
@@ -18,54 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-
 namespace {
 
-// The fake line, with a look at the phonebook lock at the moment of every call that reaches the
-// phonebook.
-class WatchedDialer final : public DialerControl {
-    Q_OBJECT
-
-public:
-    explicit WatchedDialer(QStringList& log) : inner(log) {}
-    Q_DISABLE_COPY_MOVE(WatchedDialer)
-
-    FakeDialer inner;
-    std::function<void(const QString& call)> onCall;
-
-    QString PhonebookFile() const override { return inner.PhonebookFile(); }
-    QString EntryName() const override { return inner.EntryName(); }
-    QString EntryNumber() const override { return inner.EntryNumber(); }
-    QString EntryUser() const override { return inner.EntryUser(); }
-    bool IsOnline() const override { return inner.IsOnline(); }
-    qint16 EntryCount() const override { return inner.EntryCount(); }
-    QString EntryNameAt(qint16 index) const override { return inner.EntryNameAt(index); }
-    QString IpAddress() const override { return inner.IpAddress(); }
-    qint16 SelectEntry(const QString& name) override {
-        watch(QStringLiteral("SelectEntry ") + name);
-        return inner.SelectEntry(name);
-    }
-    qint32 BytesReceived() const override { return inner.BytesReceived(); }
-    qint32 BytesSent() const override { return inner.BytesSent(); }
-    void Dial() override {
-        watch(QStringLiteral("Dial"));
-        inner.Dial();
-    }
-    void HangUp() override {
-        watch(QStringLiteral("HangUp"));
-        inner.HangUp();
-    }
-    void SetWatchOtherCalls(bool on) override { inner.SetWatchOtherCalls(on); }
-    void SetReportEveryStage(bool on) override { inner.SetReportEveryStage(on); }
-    void SetWatchInterval(qint16 ms) override { inner.SetWatchInterval(ms); }
-
-private:
-    void watch(const QString& call) {
-        if (onCall)
-            onCall(call);
-    }
-};
+const QString Locked = QStringLiteral("held=1 readable=0 writable=0");
+const QString Unlocked = QStringLiteral("held=0 readable=1 writable=1");
 
 class TrayMenuTest : public MainWindowFixture {
 protected:
@@ -102,8 +59,7 @@ protected:
         auto dialer = std::make_unique<WatchedDialer>(log);
         watched = dialer.get();
         line = &dialer->inner;
-        line->entries = {{QStringLiteral("Provider"), QStringLiteral("0245871200")},
-                         {QStringLiteral("Office"), QStringLiteral("065551234")}};
+        line->entries = {{"Provider", "0245871200"}, {"Office", "065551234"}};
         line->phonebookPath = path(QStringLiteral("phonebook.conf"));
         frmNV4::Options options;
         options.programFolder = folder.path();
@@ -113,32 +69,15 @@ protected:
         options.endProgram = [this] { ++ended; };
         window = std::make_unique<frmNV4>(std::move(dialer), std::move(options));
         window->Hooks().PlaySound = [this](const QString& file) { sounds << file; };
-        window->Hooks().PopupTrayMenu = [this](float x, float y) {
-            if (!menu)
-                menu = std::make_unique<frmMenu>(*window);
-            menu->PopupTrayMenu(x, y);
-        };
+        window->Hooks().PopupTrayMenu = [this](float x, float y) { menu->PopupTrayMenu(x, y); };
         window->Form_Load();
         for (QTimer* timer : {window->tmrCycle, window->tmrLock, window->tmrInfo, window->tmrUrl})
             timer->stop();
         if (!Global::state.IsWindows4)
             window->tmrLock_Timer();
-        if (!menu)
-            menu = std::make_unique<frmMenu>(*window);
-        watched->onCall = [this](const QString& call) { calls << call + QStringLiteral(" ") + lockState(); };
+        menu = std::make_unique<frmMenu>(*window);
+        watched->calls.clear();
         sounds.clear();
-        log.clear();
-    }
-
-    // The phonebook as another program finds it: held or not, readable or not, writable or not.
-    QString lockState() const {
-        const QString book = path(QStringLiteral("phonebook.conf"));
-        struct stat info {};
-        ::stat(QFile::encodeName(book).constData(), &info);
-        return QStringLiteral("held=%1 readable=%2 writable=%3")
-            .arg(Global::state.PhonebookLockFile.isHeld())
-            .arg(Global::FileExists(book))
-            .arg((info.st_mode & S_IWUSR) != 0);
     }
 
     QStringList destinations() const {
@@ -146,32 +85,23 @@ protected:
                 window->lblStatus->text()};
     }
 
-    static QString locked() { return QStringLiteral("held=1 readable=0 writable=0"); }
-    static QString released() { return QStringLiteral("held=0 readable=1 writable=1"); }
-
     const QByteArray phonebook = "[Dialer Provider]\r\nPhone = 0245871200\r\n";
     WatchedDialer* watched = nullptr;
     std::unique_ptr<frmMenu> menu;
-    QStringList calls;
     QList<QUrl> urls;
     int beeps = 0;
 };
 
 TEST_F(TrayMenuTest, SevenItemsInOrderOnANeverShownCarrier) {
     start();
-    const QList<QAction*> items = menu->mnuTray->actions();
-    ASSERT_EQ(items.size(), 7);
-    EXPECT_EQ(items, (QList<QAction*>{menu->mnuInfo, menu->mnuLinea0, menu->mnuDisconnetti, menu->mnuConnetti,
-                                      menu->mnuHelp, menu->mnuLinea1, menu->mnuChiudi}));
-    QStringList captions;
-    QList<bool> separators;
-    for (QAction* item : items) {
-        captions << item->text();
-        separators << item->isSeparator();
-    }
-    EXPECT_EQ(captions, (QStringList{"Norvale", "", "Disconnetti", "Connetti a predefinita", "Aiuto", "",
-                                     QStringLiteral("Chiudi questo menù")}));
-    EXPECT_EQ(separators, (QList<bool>{false, true, false, false, false, true, false}));
+    QStringList items;
+    for (QAction* item : menu->mnuTray->actions())
+        items << (item->isSeparator() ? "-" : item->text());
+    EXPECT_EQ(items.join(u'|'),
+              QStringLiteral("Norvale|-|Disconnetti|Connetti a predefinita|Aiuto|-|Chiudi questo menù"));
+    EXPECT_EQ(menu->mnuTray->actions(),
+              (QList<QAction*>{menu->mnuInfo, menu->mnuLinea0, menu->mnuDisconnetti, menu->mnuConnetti,
+                               menu->mnuHelp, menu->mnuLinea1, menu->mnuChiudi}));
     EXPECT_EQ(menu->mnuTray->title(), QStringLiteral("Norvale"));
     EXPECT_FALSE(menu->isVisible());
 }
@@ -183,13 +113,11 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursor) {
     window->tryDialer->Callback(TrayArea::LeftDownMessage, cursor, {});
     window->tryDialer->Callback(TrayArea::MiddleDownMessage, cursor, {});
     EXPECT_FALSE(menu->mnuTray->isVisible());
-
     window->tryDialer->Callback(TrayArea::RightDownMessage, cursor, {});
     ASSERT_TRUE(menu->mnuTray->isVisible());
     const QRect shown = menu->mnuTray->geometry();
     EXPECT_LE(std::abs(shown.center().x() - cursor.x()), 1);
-    EXPECT_LE(shown.bottom(), screen.bottom());
-    EXPECT_GE(shown.top(), screen.top());
+    EXPECT_TRUE(screen.contains(shown));
     EXPECT_FALSE(menu->isVisible());
 
     // "Chiudi questo menù" closes it and does nothing else.
@@ -197,7 +125,7 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursor) {
     menu->mnuChiudi->trigger();
     EXPECT_FALSE(menu->mnuTray->isVisible());
     EXPECT_EQ(destinations(), before);
-    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_TRUE(watched->calls.isEmpty());
     EXPECT_TRUE(sounds.isEmpty());
 }
 
@@ -207,7 +135,6 @@ TEST_F(TrayMenuTest, NorvaleBringsTheWindowBackOnTopAndTakesTheIconAway) {
     ASSERT_FALSE(window->isVisible());
     ASSERT_TRUE(window->tryDialer->Visible());
     ASSERT_FALSE(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-
     window->tryDialer->Callback(TrayArea::RightDownMessage, QPoint(300, 590), {});
     ASSERT_TRUE(menu->mnuTray->isVisible());
     QTest::mouseClick(menu->mnuTray, Qt::LeftButton, {},
@@ -220,14 +147,13 @@ TEST_F(TrayMenuTest, NorvaleBringsTheWindowBackOnTopAndTakesTheIconAway) {
 
 TEST_F(TrayMenuTest, DisconnettiHangsUpWithTheLockReleasedConnectedOrNot) {
     start();
-    ASSERT_EQ(lockState(), locked());
+    ASSERT_EQ(WatchedDialer::LockState(), Locked);
     for (const bool connected : {false, true}) {
-        calls.clear();
         Global::state.Connected = connected;
         menu->mnuDisconnetti->trigger();
-        EXPECT_EQ(calls, QStringList{QStringLiteral("HangUp ") + released()}) << connected;
-        EXPECT_EQ(lockState(), locked()) << connected;
+        EXPECT_EQ(WatchedDialer::LockState(), Locked) << connected;
     }
+    EXPECT_EQ(watched->calls, QStringList(2, "HangUp " + Unlocked));
     EXPECT_EQ(line->hangUps, 2);
     EXPECT_TRUE(sounds.isEmpty());
     Global::UnlockPhonebook(Global::state.PhonebookPath);
@@ -236,94 +162,88 @@ TEST_F(TrayMenuTest, DisconnettiHangsUpWithTheLockReleasedConnectedOrNot) {
     EXPECT_EQ(book.readAll(), phonebook);
 }
 
-TEST_F(TrayMenuTest, ConnettiBeepsWithoutADefaultAndDialsAnAuthorisedOneWithTheLockReleased) {
-    start();
-    window->ShowStatus(QStringLiteral("before"));
-    const int height = window->height();
-    menu->mnuConnetti->trigger();
-    EXPECT_EQ(beeps, 1);
-    EXPECT_TRUE(calls.isEmpty());
-    EXPECT_EQ(Global::state.StatusText, QStringLiteral("before"));
-    EXPECT_EQ(window->height(), height);
+// No default: a beep only. An authorised default dials with the lock released. A default that
+// is not authorised (stored so, or not stored at all) gets the message everywhere, the error
+// sound and no call. One the phonebook no longer holds never dials the entry selected before.
+struct ConnettiCase {
+    QString entry;
+    int beeps;
+    QStringList calls;
+    QString status;
+};
+const QString Refused = QStringLiteral("La connessione predefinita non è stata autorizzata...");
+class ConnettiTest : public TrayMenuTest, public ::testing::WithParamInterface<ConnettiCase> {};
 
-    Global::state.DefaultEntryName = QStringLiteral("Provider");
-    menu->mnuConnetti->trigger();
-    EXPECT_EQ(calls, (QStringList{QStringLiteral("SelectEntry Provider ") + released(),
-                                  QStringLiteral("Dial ") + released()}));
-    EXPECT_EQ(lockState(), locked());
-    EXPECT_EQ(beeps, 1);
-    EXPECT_TRUE(sounds.isEmpty());
-    EXPECT_TRUE(Tray::state.Info.isNull());
-}
-
-TEST_F(TrayMenuTest, ConnettiRefusesADefaultThatIsNotAuthorised) {
-    start();
-    const QString text = QStringLiteral("La connessione predefinita non è stata autorizzata...");
-    const QString error = Global::state.AppFolder + QStringLiteral("error.mp3");
-    // Stored unauthorised, and not stored at all.
-    for (const QString& entry : {QStringLiteral("Office"), QStringLiteral("Nowhere")}) {
-        window->tmrInfo_Timer();
-        window->ShowStatus(QStringLiteral("before"));
-        window->tmrInfo->stop();
-        sounds.clear();
-        Global::state.DefaultEntryName = entry;
-        menu->mnuConnetti->trigger();
-        EXPECT_EQ(sounds, QStringList{error}) << entry.toStdString();
-        EXPECT_EQ(destinations(), (QStringList{text, text, text, text})) << entry.toStdString();
-        EXPECT_EQ(window->height(), 48) << entry.toStdString();
-        EXPECT_TRUE(window->tmrInfo->isActive()) << entry.toStdString();
-        EXPECT_TRUE(calls.isEmpty()) << entry.toStdString();
-        EXPECT_EQ(lockState(), locked()) << entry.toStdString();
-        EXPECT_EQ(beeps, 0);
-        // Before the cycle's first tick: no strip.
-        EXPECT_TRUE(Tray::state.Info.isNull()) << entry.toStdString();
-    }
-
-    window->tmrCycle_Timer();
-    ASSERT_TRUE(Global::state.CycleStarted);
-    menu->mnuConnetti->trigger();
-    ASSERT_FALSE(Tray::state.Info.isNull());
-    EXPECT_EQ(Tray::state.Info->lblInfo->text(), text);
-    EXPECT_DOUBLE_EQ(Tray::state.Info->lblInfo->font().pointSizeF(), 8.0);
-    EXPECT_TRUE(Tray::state.Info->isVisible());
-    EXPECT_TRUE(calls.isEmpty());
-}
-
-TEST_F(TrayMenuTest, ConnettiNeverDialsAnotherEntryWhenTheDefaultLeftThePhonebook) {
+TEST_P(ConnettiTest, FollowsTheDefaultEntry) {
+    const ConnettiCase& c = GetParam();
+    SCOPED_TRACE(c.entry.toStdString());
     start();
     // The component still has an entry selected from earlier.
     ASSERT_EQ(line->SelectEntry(QStringLiteral("Office")), DialerControl::Done);
-    Global::state.DefaultEntryName = QStringLiteral("Gone");
+    window->ShowStatus(QStringLiteral("before"));
+    window->tmrInfo->stop();
+    const int height = window->height();
+    Global::state.DefaultEntryName = c.entry;
     menu->mnuConnetti->trigger();
-    EXPECT_EQ(calls, QStringList{QStringLiteral("SelectEntry Gone ") + released()});
-    EXPECT_EQ(lockState(), locked());
-    EXPECT_EQ(Global::state.StatusText,
-              QStringLiteral("Codice errore:  623 - The system could not find the phone book entry for this "
-                             "connection."));
-    EXPECT_EQ(sounds, QStringList{Global::state.AppFolder + QStringLiteral("error.mp3")});
+    EXPECT_EQ(beeps, c.beeps);
+    EXPECT_EQ(watched->calls, c.calls);
+    EXPECT_EQ(WatchedDialer::LockState(), Locked);
+    EXPECT_EQ(Global::state.StatusText, c.status);
+    const bool error = c.status != "before";
+    EXPECT_EQ(sounds, error ? QStringList{Global::state.AppFolder + "error.mp3"} : QStringList());
+    EXPECT_EQ(window->tmrInfo->isActive(), error);
+    EXPECT_EQ(window->height(), error ? 48 : height);
+    if (c.status == Refused) {
+        EXPECT_EQ(destinations(), QStringList(4, Refused));
+    }
+    // Before the cycle's first tick: no strip.
+    EXPECT_TRUE(Tray::state.Info.isNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Defaults, ConnettiTest,
+    ::testing::Values(ConnettiCase{"", 1, {}, "before"},
+                      ConnettiCase{
+                          "Provider", 0, {"SelectEntry Provider " + Unlocked, "Dial " + Unlocked}, "before"},
+                      ConnettiCase{"Office", 0, {}, Refused}, ConnettiCase{"Nowhere", 0, {}, Refused},
+                      ConnettiCase{"Gone",
+                                   0,
+                                   {"SelectEntry Gone " + Unlocked},
+                                   "Codice errore:  623 - The system could not find the phone book entry for "
+                                   "this connection."}));
+
+TEST_F(TrayMenuTest, ConnettiRefusalOpensTheStripOnceTheCycleRuns) {
+    start();
+    window->tmrCycle_Timer();
+    ASSERT_TRUE(Global::state.CycleStarted);
+    Global::state.DefaultEntryName = QStringLiteral("Office");
+    menu->mnuConnetti->trigger();
+    ASSERT_FALSE(Tray::state.Info.isNull());
+    EXPECT_EQ(Tray::state.Info->lblInfo->text(), Refused);
+    EXPECT_DOUBLE_EQ(Tray::state.Info->lblInfo->font().pointSizeF(), 8.0);
+    EXPECT_TRUE(Tray::state.Info->isVisible());
+    EXPECT_TRUE(watched->calls.isEmpty());
 }
 
 TEST_F(TrayMenuTest, WhereTheWindowNeverLocksThePhonebookTheMenuLeavesItAlone) {
     version = 0x0004; // 4.00
     start();
     ASSERT_TRUE(Global::state.IsWindows4);
-    ASSERT_EQ(lockState(), released());
+    ASSERT_EQ(WatchedDialer::LockState(), Unlocked);
     Global::state.DefaultEntryName = QStringLiteral("Provider");
     menu->mnuConnetti->trigger();
     menu->mnuDisconnetti->trigger();
-    EXPECT_EQ(calls,
-              (QStringList{QStringLiteral("SelectEntry Provider ") + released(),
-                           QStringLiteral("Dial ") + released(), QStringLiteral("HangUp ") + released()}));
-    EXPECT_EQ(lockState(), released());
+    EXPECT_EQ(watched->calls,
+              (QStringList{"SelectEntry Provider " + Unlocked, "Dial " + Unlocked, "HangUp " + Unlocked}));
+    EXPECT_EQ(WatchedDialer::LockState(), Unlocked);
 }
 
 TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
     start();
     menu->mnuHelp->trigger();
-    ASSERT_EQ(urls.size(), 1);
-    EXPECT_TRUE(urls[0].isLocalFile());
-    EXPECT_EQ(urls[0].toLocalFile(), QDir(folder.path()).filePath(QStringLiteral("norvale.hlp")));
-    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_EQ(urls,
+              QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(QStringLiteral("norvale.hlp")))});
+    EXPECT_TRUE(watched->calls.isEmpty());
     EXPECT_TRUE(MessageBox::Record().isEmpty());
 
     // The document shipped next to the program: an Italian HTML page.
@@ -343,9 +263,7 @@ TEST(HelpFileType, TheDesktopTakesTheShippedHelpForHtml) {
     if (update.isEmpty() || gio.isEmpty())
         GTEST_SKIP() << "shared-mime-info or gio missing";
     QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
-    const QDir program(QCoreApplication::applicationDirPath());
-    const QDir data(home.path());
+    const QDir program(QCoreApplication::applicationDirPath()), data(home.path());
     ASSERT_TRUE(data.mkpath(QStringLiteral("mime/packages")));
     ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale-help.xml")),
                             data.filePath(QStringLiteral("mime/packages/norvale-help.xml"))));
@@ -363,15 +281,12 @@ TEST(HelpFileType, TheDesktopTakesTheShippedHelpForHtml) {
         return QString::fromUtf8(process.readAllStandardOutput());
     };
     run(update, {data.filePath(QStringLiteral("mime"))});
-    const auto typeOf = [&](const QString& name) {
-        return run(gio, {QStringLiteral("info"), QStringLiteral("-a"),
-                         QStringLiteral("standard::content-type"), data.filePath(name)});
-    };
-    EXPECT_TRUE(typeOf(QStringLiteral("norvale.hlp")).contains(QStringLiteral("content-type: text/html")));
-    EXPECT_TRUE(
-        typeOf(QStringLiteral("other.hlp")).contains(QStringLiteral("content-type: application/winhlp")));
+    const std::pair<const char*, const char*> types[] = {{"norvale.hlp", "text/html"},
+                                                         {"other.hlp", "application/winhlp"}};
+    for (const auto& [name, type] : types)
+        EXPECT_TRUE(run(gio, {"info", "-a", "standard::content-type", data.filePath(name)})
+                        .contains(QStringLiteral("content-type: ") + type))
+            << name;
 }
 
 } // namespace
-
-#include "TrayMenuTest.moc"
