@@ -26,10 +26,8 @@ public:
     // The entry of the call in progress; empty: the selected entry.
     QString callEntry;
     bool online = false;
-    qint32 sent = 0;
-    qint32 received = 0;
-    int hangUps = 0;
-    std::function<void()> onHangUp;
+    qint32 sent = 0, received = 0;
+    std::function<void()> onHangUp = [] {};
 
     QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
     QString EntryName() const override { return callEntry.isEmpty() ? selected_.name : callEntry; }
@@ -56,9 +54,7 @@ public:
     void Dial() override { log_ << QStringLiteral("Dial"); }
     void HangUp() override {
         log_ << QStringLiteral("HangUp");
-        ++hangUps;
-        if (onHangUp)
-            onHangUp();
+        onHangUp();
     }
     void SetWatchOtherCalls(bool on) override { log_ << QStringLiteral("SetWatchOtherCalls %1").arg(on); }
     void SetReportEveryStage(bool on) override { log_ << QStringLiteral("SetReportEveryStage %1").arg(on); }
