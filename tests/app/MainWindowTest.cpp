@@ -44,7 +44,6 @@ void write(const QString& path, const QByteArray& content) {
     file.write(content);
 }
 
-// One stored connection in the settings file's own form.
 QByteArray row(int n, const char* name, const char* number, bool authorised, int up = 10, int down = 14) {
     return u"ConName%1=%2\r\nConNumber%1=%3\r\nConAuth%1=%4\r\nConPred%1=false\r\n"
            u"SpeedType%1=6\r\nSpeedUp%1=%5\r\nSpeedDown%1=%6\r\n"_s.arg(n)
@@ -119,7 +118,7 @@ protected:
     QString path(const QString& name) const { return folder.filePath(name); }
     static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
 
-    // Read with the program's lock released for the moment.
+    // Read with the program's lock released for a moment.
     QByteArray settingsBytes() {
         Global::UnlockSettingsFile();
         const QByteArray bytes = contents(path(u"nv4.ini"_s));
@@ -435,7 +434,6 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     // A tick is half a second: 1000 bytes are 2 KB/s. The graphs round half to even and stop at
     // their full scale; the levels show 0 for a negative rate or no line speed and stop at 16 bits.
-    // Each row: bytes sent and received, line speeds; rates, levels and graph values.
     const struct {
         qint32 sent, received, speedUp, speedDown;
         const char* shown;

@@ -37,12 +37,10 @@ void write(const QString& path, const QByteArray& bytes) {
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
-// The news steps of one traffic-cycle tick, in the cycle's order.
+// The news steps of traffic-cycle ticks, in the cycle's order.
 void tick(int times = 1) {
-    for (int i = 0; i < times; ++i) {
-        News::CycleOpenPage();
-        News::CycleReadFile();
-    }
+    for (int i = 0; i < times; ++i)
+        News::CycleOpenPage(), News::CycleReadFile();
 }
 
 // Runs the application's own event loop until done() holds, for at most 15 s: as in the program, a
@@ -88,8 +86,7 @@ struct MoveRecorder final : QObject {
 
 class NewsTest : public ::testing::Test {
 protected:
-    // A tiny HTTP server on 127.0.0.1: the paths it was given, 404 for every other, one answer per
-    // connection.
+    // A tiny HTTP server on 127.0.0.1: the pages it has, 404 for others, one answer a connection.
     void SetUp() override {
         ASSERT_TRUE(dir.isValid() && server.listen(QHostAddress::LocalHost));
         QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
@@ -123,7 +120,7 @@ protected:
         socket.disconnectFromHost();
     }
     QString base() const { return u"http://127.0.0.1:%1"_s.arg(server.serverPort()); }
-    // The notifier in one line: result, first line pending or not, the first line, news window.
+    // Download result, pending or not, first line read, news window.
     static QString seen() {
         const QPointer<frmBrowse>& browse = News::state.Browse;
         return QStringList{QString::number(News::state.NewsDownloadResult),

@@ -47,14 +47,13 @@ protected:
             g_weak_ref_clear(&ref);
     }
 
-    // Plays the file and watches its pipeline without keeping it alive.
+    // Watches the pipeline without keeping it alive.
     GWeakRef* play(const QString& path) {
         Media::PlaySound(path);
         EXPECT_TRUE(Media::state.SoundPlaying) << qPrintable(path);
         g_weak_ref_init(&players.emplace_back(), Media::state.Player.get());
         return &players.back();
     }
-    // False once GStreamer has freed the pipeline.
     static bool alive(GWeakRef* player) {
         gpointer object = g_weak_ref_get(player);
         if (object)
