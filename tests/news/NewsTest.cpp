@@ -111,24 +111,19 @@ protected:
         socket.setProperty("answered", true);
         const QByteArray path = head.left(head.indexOf("\r\n")).split(' ').value(1);
         ++requests[path];
-        const bool found = pages.contains(path);
-        const QByteArray body = found ? pages[path].second : "<html><body>not here</body></html>";
-        socket.write((found ? "HTTP/1.1 200 OK\r\nContent-Type: " + pages[path].first
-                            : "HTTP/1.1 404 Not Found\r\nContent-Type: text/html") +
-                     "\r\nContent-Length: " + QByteArray::number(body.size()) +
+        const auto [type, body] = pages.value(path, {"text/html", "<html><body>not here</body></html>"});
+        socket.write("HTTP/1.1 " + QByteArray(pages.contains(path) ? "200 OK" : "404 Not Found") +
+                     "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
                      "\r\nConnection: close\r\n\r\n" + body);
         socket.disconnectFromHost();
     }
     QString base() const { return u"http://127.0.0.1:%1"_s.arg(server.serverPort()); }
     // Download result, pending or not, first line read, news window.
     static QString seen() {
-        const QPointer<frmBrowse>& browse = News::state.Browse;
-        return QStringList{QString::number(News::state.NewsDownloadResult),
-                           News::state.NewsPending ? u"pending"_s : u"-"_s, News::state.NewsUrl,
-                           !browse               ? u"none"_s
-                           : browse->isVisible() ? u"shown"_s
-                                                 : u"hidden"_s}
-            .join(u'|');
+        const frmBrowse* browse = News::state.Browse;
+        const QString window = !browse ? u"none"_s : browse->isVisible() ? u"shown"_s : u"hidden"_s;
+        return u"%1|%2|%3|%4"_s.arg(News::state.NewsDownloadResult)
+            .arg(News::state.NewsPending ? u"pending"_s : u"-"_s, News::state.NewsUrl, window);
     }
 
     QTemporaryDir dir;

@@ -27,13 +27,11 @@ protected:
 
     // Runs the end-of-sound check every 50 ms until nothing is held; false if that never happened.
     static bool checkUntilIdle(std::chrono::milliseconds limit = 10s) {
-        for (const auto end = std::chrono::steady_clock::now() + limit;
-             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(50ms)) {
-            Media::CheckSoundEnd();
-            if (idle())
-                return true;
-        }
-        return false;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (Media::CheckSoundEnd(); !idle() && std::chrono::steady_clock::now() < end;
+             Media::CheckSoundEnd())
+            std::this_thread::sleep_for(50ms);
+        return idle();
     }
 
     void SetUp() override {
@@ -55,9 +53,7 @@ protected:
         return &players.back();
     }
     static bool alive(GWeakRef* player) {
-        gpointer object = g_weak_ref_get(player);
-        if (object)
-            g_object_unref(object);
+        g_autoptr(GObject) object = G_OBJECT(g_weak_ref_get(player));
         return object != nullptr;
     }
 
