@@ -79,10 +79,13 @@ protected:
         QLocale::setDefault(savedLocale);
     }
 
-    frmNV4& create() {
+    // On a settings file with the given content unless empty.
+    frmNV4& create(const QByteArray& settings = {}) {
         window.reset();
         Global::Reset();
         News::Reset();
+        if (!settings.isEmpty())
+            write(path(u"nv4.ini"_s), settings);
         auto dialer = std::make_unique<FakeDialer>(log);
         line = dialer.get();
         for (const QString& entry :
@@ -106,9 +109,7 @@ protected:
 
     // Created and started, the log cleared; its timers stopped so that only the test drives it.
     frmNV4& load(const QByteArray& settings = {}) {
-        if (!settings.isEmpty())
-            write(path(u"nv4.ini"_s), settings);
-        create().Form_Load();
+        create(settings).Form_Load();
         for (QTimer* timer : {window->tmrCycle, window->tmrLock, window->tmrInfo, window->tmrUrl})
             timer->stop();
         log.clear();
@@ -155,9 +156,8 @@ protected:
 };
 
 TEST_F(MainWindowTest, StartUpRunsInTheWrittenOrderAndTheLockTimerEnablesTheButtons) {
-    write(path(u"nv4.ini"_s),
-          ";Norvale 4.2 - ini file\r\n[Connections]\r\n" + row(0, "Provider", "0245871200", true));
-    create().Form_Load();
+    create(";Norvale 4.2 - ini file\r\n[Connections]\r\n" + row(0, "Provider", "0245871200", true))
+        .Form_Load();
     // The setup dialog's loading against the still empty table, the stored authorised row checked,
     // the start sound once the settings are read and locked.
     EXPECT_EQ(log,
@@ -201,8 +201,6 @@ TEST_F(MainWindowTest, FirstRunShowsTheDefaultStripAndStoredPlaceAndColoursAreUs
     EXPECT_GT(QtTestApplication::ColourAt(shot, 200, 31) >> 8, 230);
     EXPECT_EQ(QtTestApplication::ColourAt(shot, 200, 0), QtTestApplication::Shown(qint32(0x80000008u)));
 
-    window.reset();
-    Global::Reset();
     load(
         "[General Setup]\r\nStartColor= 16711680\r\nEndColor= 16711680\r\nTopWin= 1500\r\nLeftWin= 3000\r\n");
     EXPECT_EQ(window->pos(), QPoint(200, 100));
@@ -221,10 +219,10 @@ TEST_F(MainWindowTest, AnUnreadablePhonebookPathIsReportedAndStartUpGoesOn) {
     create();
     line->phonebookPath.clear();
     window->Form_Load();
-    ASSERT_EQ(MessageBox::Record().size(), 1);
-    EXPECT_EQ(MessageBox::Record()[0].request,
-              (Box{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
-                   MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s}));
+    EXPECT_EQ(MessageBox::Record(),
+              (QList<MessageBox::Shown>{
+                  {{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
+                    MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s}}}));
     EXPECT_TRUE(Global::state.PhonebookPath.isEmpty());
     EXPECT_FALSE(Global::state.StartingUp);
     EXPECT_TRUE(Global::state.SettingsLockFile.isHeld());
