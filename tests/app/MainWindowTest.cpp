@@ -258,7 +258,9 @@ TEST_F(MainWindowTest, OnlyAnAdministratorClosesOrOpensTheSetupAndExitAsksFirst)
     EXPECT_EQ(ended, 1);
     EXPECT_FALSE(Global::state.SettingsLockFile.isHeld());
     EXPECT_FALSE(window->tmrCycle->isActive());
-    EXPECT_TRUE(contents(path(u"nv4.ini"_s)).startsWith(IniStart + "EndColor= 65535\r\n"));
+    const QByteArray saved = contents(path(u"nv4.ini"_s));
+    EXPECT_TRUE(saved.startsWith(IniStart + "EndColor= 65535\r\n") &&
+                saved.contains("[Connections]\r\nConName0="));
     window->close(); // once only, whatever asks again
     window->Form_Unload();
     EXPECT_EQ(ended, 1);
@@ -398,6 +400,7 @@ TEST_F(MainWindowTest, ErrorsShowTheirCodeAndOpenThePopUpOnlyOnceTheCycleRuns) {
     window->rasDial_LastError(24999, u"x"_s, 0);
     EXPECT_EQ(Global::state.StatusText, u"Codice errore:  24999 - x"_s);
     window->rasDial_LastError(-3, u"y"_s, 0);
+    EXPECT_EQ(Global::state.StatusText, u"Codice errore: -3 - y"_s);
     EXPECT_EQ(log, split("PlaySound error.mp3 locked=1 rows=0;PlaySound error.mp3 locked=1 rows=0;"
                          "Info Codice errore:  24999 - x|8;PlaySound error.mp3 locked=1 rows=0;"
                          "Info Codice errore: -3 - y|8"));
