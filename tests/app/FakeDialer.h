@@ -27,6 +27,7 @@ public:
     QString callEntry;
     bool online = false;
     qint32 sent = 0, received = 0;
+    int hangUps = 0;
     std::function<void()> onHangUp = [] {};
 
     QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
@@ -54,6 +55,7 @@ public:
     void Dial() override { log_ << QStringLiteral("Dial"); }
     void HangUp() override {
         log_ << QStringLiteral("HangUp");
+        ++hangUps;
         onHangUp();
     }
     void SetWatchOtherCalls(bool on) override { log_ << QStringLiteral("SetWatchOtherCalls %1").arg(on); }

@@ -1,25 +1,16 @@
 // The main window on a fake line, and the real program's shut-down.
-#include "FakeDialer.h"
+#include "MainWindowFixture.h"
 #include "QtTestApplication.h"
-#include "app/frmNV4.h"
-#include "controls/TrayArea.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
-#include "news/NewsState.h"
-#include "platform/MessageBox.h"
 #include "settings/ConnectionTable.h"
-#include "settings/FileLocks.h"
-#include "settings/ValueEncoding.h"
 
 #include <QDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -33,99 +24,13 @@ using Box = MessageBox::Request;
 using Button = MessageBox::Button;
 const QByteArray IniStart = ";Norvale 4.2 - ini file\r\n[General Setup]\r\nStartColor= 255\r\n";
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void write(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray row(int n, const char* name, const char* number, bool authorised, int up = 10, int down = 14) {
-    return u"ConName%1=%2\r\nConNumber%1=%3\r\nConAuth%1=%4\r\nConPred%1=false\r\n"
-           u"SpeedType%1=6\r\nSpeedUp%1=%5\r\nSpeedDown%1=%6\r\n"_s.arg(n)
-               .arg(Global::EncodeValue(QString::fromLatin1(name)),
-                    Global::EncodeValue(QString::fromLatin1(number)), authorised ? u"true"_s : u"false"_s)
-               .arg(up)
-               .arg(down)
-               .toLatin1();
-}
-
-// Provider authorised with its phonebook number, Office stored but not authorised, Tampered
-// authorised for a number the phonebook no longer has; Stranger is in the phonebook only.
-const QByteArray FourEntries = "[Connections]\r\n" + row(0, "Provider", "0245871200", true, 32, 230) +
-                               row(1, "Office", "065551234", false) + row(2, "Tampered", "0245871299", true);
-
-struct FakeArea final : TrayArea::NotificationArea {
-    explicit FakeArea(bool there) : there(there) {}
-    bool Notify(TrayArea::Operation, const TrayArea::Record&) override { return there; }
-    bool Available() const override { return there; }
-    bool there;
-};
-
-// The window in an empty temporary program folder; message boxes answered in advance, sounds and
-// info strips written down.
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public MainWindowFixture {
 protected:
-    void SetUp() override { MessageBox::Script(); }
-    void TearDown() override {
-        window.reset();
-        Global::Reset();
-        News::Reset();
-        MessageBox::Reset();
-        QLocale::setDefault(savedLocale);
-    }
-
-    // On a settings file with the given content unless empty.
-    frmNV4& create(const QByteArray& settings = {}) {
-        window.reset();
-        Global::Reset();
-        News::Reset();
-        if (!settings.isEmpty())
-            write(path(u"nv4.ini"_s), settings);
-        auto dialer = std::make_unique<FakeDialer>(log);
-        line = dialer.get();
-        for (const QString& entry :
-             split("Provider=0245871200;Office=065551234;Tampered=899000111;Stranger=899000222"))
-            line->entries.append({entry.section(u'=', 0, 0), entry.section(u'=', 1)});
-        EXPECT_TRUE(folder.isValid());
-        frmNV4::Options options{folder.path(), [this] { return administrator; }, [this] { return version; },
-                                std::make_unique<FakeArea>(trayAvailable), [this] { ++ended; }};
-        window = std::make_unique<frmNV4>(std::move(dialer), std::move(options));
-        window->Hooks().PlaySound = [this](const QString& file) {
-            EXPECT_EQ(QFileInfo(file).path(), folder.path());
-            log << u"PlaySound %1 locked=%2 rows=%3"_s.arg(QFileInfo(file).fileName())
-                       .arg(Global::state.SettingsLockFile.isHeld())
-                       .arg(Global::state.ConnectionCount);
-        };
-        window->Hooks().ShowInfo = [this](const QString& text, float size) {
-            log << u"Info %1|%2"_s.arg(text).arg(size);
-        };
-        return *window;
-    }
-
-    // Created and started, the log cleared; its timers stopped so that only the test drives it.
-    frmNV4& load(const QByteArray& settings = {}) {
-        create(settings).Form_Load();
-        for (QTimer* timer : {window->tmrCycle, window->tmrLock, window->tmrInfo, window->tmrUrl})
-            timer->stop();
-        log.clear();
-        return *window;
-    }
-
-    QString path(const QString& name) const { return folder.filePath(name); }
-    static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
-
-    // Read with the program's lock released for a moment.
-    QByteArray settingsBytes() {
-        Global::UnlockSettingsFile();
-        const QByteArray bytes = contents(path(u"nv4.ini"_s));
-        Global::LockSettingsFile();
-        return bytes;
-    }
+    // Provider authorised with its phonebook number, Office stored but not authorised, Tampered
+    // authorised for a number the phonebook no longer has; Stranger is in the phonebook only.
+    static inline const QByteArray FourEntries =
+        "[Connections]\r\n" + connection(0, "Provider", "0245871200", true, 32, 230) +
+        connection(1, "Office", "065551234", false) + connection(2, "Tampered", "0245871299", true);
 
     // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
     QStringList destinations() const {
@@ -143,20 +48,10 @@ protected:
         return {window->lblTotUp->text(), window->lblTotDw->text(), window->lblUp->text(),
                 window->lblDown->text()};
     }
-
-    QTemporaryDir folder;
-    QStringList log;
-    FakeDialer* line = nullptr;
-    std::unique_ptr<frmNV4> window;
-    bool administrator = true;
-    bool trayAvailable = false;
-    quint32 version = 0x0106; // 6.1
-    int ended = 0;
-    QLocale savedLocale;
 };
 
 TEST_F(MainWindowTest, StartUpRunsInTheWrittenOrderAndTheLockTimerEnablesTheButtons) {
-    create(";Norvale 4.2 - ini file\r\n[Connections]\r\n" + row(0, "Provider", "0245871200", true))
+    create(";Norvale 4.2 - ini file\r\n[Connections]\r\n" + connection(0, "Provider", "0245871200", true))
         .Form_Load();
     // The setup dialog's loading against the still empty table, the stored authorised row checked,
     // the start sound once the settings are read and locked.
@@ -208,7 +103,7 @@ TEST_F(MainWindowTest, FirstRunShowsTheDefaultStripAndStoredPlaceAndColoursAreUs
 }
 
 TEST_F(MainWindowTest, AStoredNumberTheDialerChangedLosesItsAuthorisation) {
-    load(FourEntries + row(3, "Gone", "0123", true));
+    load(FourEntries + connection(3, "Gone", "0123", true));
     EXPECT_TRUE(Global::IsAuthorised(u"Provider"_s));
     EXPECT_FALSE(Global::IsAuthorised(u"Tampered"_s));
     EXPECT_TRUE(Global::IsAuthorised(u"Gone"_s)); // not in the phonebook: nothing to compare with
@@ -479,19 +374,19 @@ TEST_F(MainWindowTest, ADownloadedNewsFileIsReadOnceAndOpenedOnTheNextTick) {
 
 // The real program shuts down on SIGTERM, SIGINT and SIGHUP as through its exit button: the
 // phonebook writable again, the settings saved and released.
-TEST(ShutdownSignalTest, EverySignalRunsTheShutDown) {
+TEST_F(MainWindowTest, TheRealProgramShutsDownOnEverySignal) {
     for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signalNumber);
-        QTemporaryDir folder; // the program's folder is the one it lies in
-        const QString book = folder.filePath(u"phonebook.conf"_s);
-        ASSERT_TRUE(QFile::copy(QStringLiteral(NORVALE_PROGRAM), folder.filePath(u"norvale"_s)));
+        QTemporaryDir own; // the program's folder is the one it lies in
+        const QString book = own.filePath(u"phonebook.conf"_s);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(NORVALE_PROGRAM), own.filePath(u"norvale"_s)));
         write(book, "[Dialer Provider]\nPhone = 0245871200\n");
         QProcess norvale;
         norvale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         norvale.setProcessEnvironment(environment);
-        norvale.start(folder.filePath(u"norvale"_s), {});
+        norvale.start(own.filePath(u"norvale"_s), {});
         // Locked two seconds after start-up: the write bits go.
         const auto writable = [&] { return bool(QFileInfo(book).permissions() & QFile::WriteOwner); };
         ASSERT_TRUE(QTest::qWaitFor([&] { return !writable(); }, 20000));
@@ -500,7 +395,7 @@ TEST(ShutdownSignalTest, EverySignalRunsTheShutDown) {
         EXPECT_EQ(norvale.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(norvale.exitCode(), 0);
         EXPECT_TRUE(writable() && QFile(book).open(QIODevice::Append));
-        const QByteArray settings = contents(folder.filePath(u"nv4.ini"_s));
+        const QByteArray settings = contents(own.filePath(u"nv4.ini"_s));
         EXPECT_TRUE(settings.startsWith(IniStart)) << settings.constData();
         EXPECT_TRUE(settings.contains("\r\n[Connections]\r\nConName0=")) << settings.constData();
     }
