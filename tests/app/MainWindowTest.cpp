@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -274,10 +275,9 @@ TEST_F(MainWindowTest, ConnectAndDisconnectOfTheAuthorisedEntry) {
     line->callEntry = u"Provider"_s;
     window->rasDial_Connect();
     EXPECT_TRUE(Global::state.Connected);
-    EXPECT_EQ(Global::state.LineSpeedUp, 32);
-    EXPECT_EQ(Global::state.LineSpeedDown, 230);
-    EXPECT_EQ(window->vfdUp->Max(), 32);
-    EXPECT_EQ(window->vfdDw->Max(), 230);
+    EXPECT_EQ(std::tuple(Global::state.LineSpeedUp, Global::state.LineSpeedDown, window->vfdUp->Max(),
+                         window->vfdDw->Max()),
+              std::tuple(32, 230, 32, 230));
     EXPECT_EQ(destinations(), four(u"Connesso con Provider IP:10.64.0.7"_s));
     EXPECT_EQ(window->height(), 48);
     window->rasDial_Disconnect();
@@ -396,8 +396,8 @@ TEST_F(MainWindowTest, TheRealProgramShutsDownOnEverySignal) {
         EXPECT_EQ(norvale.exitCode(), 0);
         EXPECT_TRUE(writable() && QFile(book).open(QIODevice::Append));
         const QByteArray settings = contents(own.filePath(u"nv4.ini"_s));
-        EXPECT_TRUE(settings.startsWith(IniStart)) << settings.constData();
-        EXPECT_TRUE(settings.contains("\r\n[Connections]\r\nConName0=")) << settings.constData();
+        EXPECT_TRUE(settings.startsWith(IniStart) && settings.contains("\r\n[Connections]\r\nConName0="))
+            << settings.constData();
     }
 }
 
