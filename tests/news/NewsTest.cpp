@@ -39,8 +39,10 @@ void write(const QString& path, const QByteArray& bytes) {
 
 // The news steps of traffic-cycle ticks, in the cycle's order.
 void tick(int times = 1) {
-    for (int i = 0; i < times; ++i)
-        News::CycleOpenPage(), News::CycleReadFile();
+    for (int i = 0; i < times; ++i) {
+        News::CycleOpenPage();
+        News::CycleReadFile();
+    }
 }
 
 // Runs the application's own event loop until done() holds, for at most 15 s: as in the program, a
