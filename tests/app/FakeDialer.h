@@ -7,7 +7,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <optional>
 
 // A dial-up component with a phonebook in memory that writes every call made on it to a log.
 class FakeDialer final : public DialerControl {
@@ -26,44 +25,30 @@ public:
     QString phonebookPath = QStringLiteral("/nonexistent/phonebook.conf");
     // The entry of the call in progress; empty: the selected entry.
     QString callEntry;
-    QString ip = QStringLiteral("10.64.0.7");
     bool online = false;
-    qint32 sent = 0;
-    qint32 received = 0;
+    qint32 sent = 0, received = 0;
     int hangUps = 0;
-    std::function<void()> onHangUp;
+    std::function<void()> onHangUp = [] {};
 
-    QString PhonebookFile() const override {
-        log_ << QStringLiteral("PhonebookFile");
-        return phonebookPath;
-    }
-    QString EntryName() const override {
-        if (!callEntry.isEmpty())
-            return callEntry;
-        return selected_ ? selected_->name : QString();
-    }
-    QString EntryNumber() const override {
-        log_ << QStringLiteral("EntryNumber");
-        return selected_ ? selected_->number : QString();
-    }
+    QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
+    QString EntryName() const override { return callEntry.isEmpty() ? selected_.name : callEntry; }
+    QString EntryNumber() const override { return noted(QStringLiteral("EntryNumber"), selected_.number); }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return online; }
     qint16 EntryCount() const override {
-        log_ << QStringLiteral("EntryCount starting=%1").arg(Global::state.StartingUp);
-        return qint16(entries.size());
+        return noted(QStringLiteral("EntryCount starting=%1").arg(Global::state.StartingUp),
+                     qint16(entries.size()));
     }
-    QString EntryNameAt(qint16 index) const override {
-        return index >= 0 && index < entries.size() ? entries[index].name : QString();
-    }
-    QString IpAddress() const override { return ip; }
+    QString EntryNameAt(qint16 index) const override { return entries.value(index).name; }
+    QString IpAddress() const override { return QStringLiteral("10.64.0.7"); }
     qint16 SelectEntry(const QString& name) override {
-        log_ << QStringLiteral("SelectEntry ") + name;
-        selected_.reset();
+        selected_ = {};
         for (const Entry& entry : entries) {
             if (entry.name == name)
                 selected_ = entry;
         }
-        return selected_ ? qint16(Done) : qint16(EntryNotFound);
+        return noted(QStringLiteral("SelectEntry ") + name,
+                     qint16(selected_.name.isEmpty() ? EntryNotFound : Done));
     }
     qint32 BytesReceived() const override { return received; }
     qint32 BytesSent() const override { return sent; }
@@ -71,14 +56,18 @@ public:
     void HangUp() override {
         log_ << QStringLiteral("HangUp");
         ++hangUps;
-        if (onHangUp)
-            onHangUp();
+        onHangUp();
     }
     void SetWatchOtherCalls(bool on) override { log_ << QStringLiteral("SetWatchOtherCalls %1").arg(on); }
     void SetReportEveryStage(bool on) override { log_ << QStringLiteral("SetReportEveryStage %1").arg(on); }
     void SetWatchInterval(qint16 ms) override { log_ << QStringLiteral("SetWatchInterval %1").arg(ms); }
 
 private:
+    template <typename T> T noted(const QString& call, T value) const {
+        log_ << call;
+        return value;
+    }
+
     QStringList& log_;
-    std::optional<Entry> selected_;
+    Entry selected_;
 };

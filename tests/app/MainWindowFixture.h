@@ -1,9 +1,9 @@
 #pragma once
 
-#include "news/NewsState.h"
 #include "FakeDialer.h"
 #include "app/frmNV4.h"
 #include "controls/TrayArea.h"
+#include "news/NewsState.h"
 #include "platform/MessageBox.h"
 #include "settings/FileLocks.h"
 #include "settings/Global.h"
@@ -20,18 +20,15 @@
 #include <memory>
 
 // A notification area that is there or not, and takes every icon when it is.
-class FakeArea final : public TrayArea::NotificationArea {
-public:
-    explicit FakeArea(bool available) : available_(available) {}
-    bool Notify(TrayArea::Operation, const TrayArea::Record&) override { return available_; }
-    bool Available() const override { return available_; }
-
-private:
-    bool available_;
+struct FakeArea final : TrayArea::NotificationArea {
+    explicit FakeArea(bool there) : there(there) {}
+    bool Notify(TrayArea::Operation, const TrayArea::Record&) override { return there; }
+    bool Available() const override { return there; }
+    bool there;
 };
 
 // The main window on a fake line, its program folder an empty temporary folder; message boxes
-// answered in advance, sounds and info strips written down.
+// answered in advance, sounds and info strips written to the log.
 class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -41,7 +38,6 @@ protected:
         MessageBox::Script();
         savedLocale = QLocale();
     }
-
     void TearDown() override {
         window.reset();
         Global::Reset();
@@ -50,68 +46,77 @@ protected:
         QLocale::setDefault(savedLocale);
     }
 
-    frmNV4& create() {
+    // On a settings file with the given content unless empty.
+    frmNV4& create(const QByteArray& settings = {}) {
+        window.reset();
+        Global::Reset();
+        if (!settings.isEmpty())
+            writeSettings(settings);
         auto dialer = std::make_unique<FakeDialer>(log);
         line = dialer.get();
-        line->entries = {{QStringLiteral("Provider"), QStringLiteral("0245871200")},
-                         {QStringLiteral("Office"), QStringLiteral("065551234")}};
-        frmNV4::Options options;
-        options.programFolder = folder.path();
-        options.isAdministrator = [this] { return administrator; };
-        options.version = [this] { return version; };
-        options.notificationArea = std::make_unique<FakeArea>(trayAvailable);
-        options.endProgram = [this] { ++ended; };
+        for (const QString& entry :
+             split("Provider=0245871200;Office=065551234;Tampered=899000111;Stranger=899000222"))
+            line->entries.append({entry.section(u'=', 0, 0), entry.section(u'=', 1)});
+        frmNV4::Options options{folder.path(), [this] { return administrator; }, [this] { return version; },
+                                std::make_unique<FakeArea>(trayAvailable), [this] { ++ended; }};
         window = std::make_unique<frmNV4>(std::move(dialer), std::move(options));
-        window->Hooks().PlaySound = [this](const QString& path) {
+        window->Hooks().PlaySound = [this](const QString& file) {
+            EXPECT_EQ(QFileInfo(file).path(), folder.path());
+            sounds << file;
             log << QStringLiteral("PlaySound %1 locked=%2 rows=%3")
-                       .arg(QFileInfo(path).fileName())
+                       .arg(QFileInfo(file).fileName())
                        .arg(Global::state.SettingsLockFile.isHeld())
                        .arg(Global::state.ConnectionCount);
-            sounds << path;
         };
         window->Hooks().ShowInfo = [this](const QString& text, float size) {
             infos << QStringLiteral("%1|%2").arg(text).arg(size);
+            log << QStringLiteral("Info ") + infos.last();
         };
         return *window;
     }
 
-    // Created and started; its timers stopped so that only the test drives it.
-    frmNV4& load() {
-        create();
-        window->Form_Load();
+    // Created and started, the log cleared; its timers stopped so that only the test drives it.
+    frmNV4& load(const QByteArray& settings = {}) {
+        create(settings).Form_Load();
         for (QTimer* timer : {window->tmrCycle, window->tmrLock, window->tmrInfo, window->tmrUrl})
             timer->stop();
+        log.clear();
         return *window;
     }
 
     QString path(const QString& name) const { return folder.filePath(name); }
+    static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
+    void writeSettings(const QByteArray& content) { write(path(QStringLiteral("nv4.ini")), content); }
 
-    void writeSettings(const QByteArray& content) {
-        QFile file(path(QStringLiteral("nv4.ini")));
+    static QByteArray contents(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    static void write(const QString& path, const QByteArray& content) {
+        QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
     }
 
-    // The settings file as it is on disk, read while the program's lock is released.
+    // Read with the program's lock released for a moment.
     QByteArray settingsBytes() {
-        const bool held = Global::state.SettingsLockFile.isHeld();
         Global::UnlockSettingsFile();
-        QFile file(path(QStringLiteral("nv4.ini")));
-        const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        if (held)
-            Global::LockSettingsFile();
-        return content;
+        const QByteArray bytes = contents(path(QStringLiteral("nv4.ini")));
+        Global::LockSettingsFile();
+        return bytes;
     }
 
     // One stored connection in the settings file's own form.
     static QByteArray connection(int row, const QString& name, const QString& number, bool authorised,
                                  int up = 10, int down = 14) {
-        const QByteArray n = QByteArray::number(row);
-        return "ConName" + n + "=" + Global::EncodeValue(name).toLatin1() + "\r\nConNumber" + n + "=" +
-               Global::EncodeValue(number).toLatin1() + "\r\nConAuth" + n + "=" +
-               (authorised ? "true" : "false") + "\r\nConPred" + n + "=false\r\nSpeedType" + n +
-               "=6\r\nSpeedUp" + n + "=" + QByteArray::number(up) + "\r\nSpeedDown" + n + "=" +
-               QByteArray::number(down) + "\r\n";
+        return QStringLiteral("ConName%1=%2\r\nConNumber%1=%3\r\nConAuth%1=%4\r\nConPred%1=false\r\n"
+                              "SpeedType%1=6\r\nSpeedUp%1=%5\r\nSpeedDown%1=%6\r\n")
+            .arg(row)
+            .arg(Global::EncodeValue(name), Global::EncodeValue(number),
+                 authorised ? QStringLiteral("true") : QStringLiteral("false"))
+            .arg(up)
+            .arg(down)
+            .toLatin1();
     }
 
     QTemporaryDir folder;

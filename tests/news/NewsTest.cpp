@@ -1,7 +1,5 @@
-#include "LocalHttpServer.h"
-
-#include "../controls/QtTestApplication.h"
 #include "news/News.h"
+#include "../controls/QtTestApplication.h"
 #include "news/NewsBrowser.h"
 #include "news/NewsState.h"
 #include "platform/Twips.h"
@@ -11,6 +9,8 @@
 #include <QNetworkReply>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -19,11 +19,12 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 #include <vector>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-constexpr int WaitMs = 15000;
+namespace {
 
 QByteArray contents(const QString& path) {
     QFile file(path);
@@ -36,26 +37,25 @@ void write(const QString& path, const QByteArray& bytes) {
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
-// The news steps of one traffic-cycle tick, in the cycle's order.
-void tick() {
-    News::CycleOpenPage();
-    News::CycleReadFile();
+// The news steps of traffic-cycle ticks, in the cycle's order.
+void tick(int times = 1) {
+    for (int i = 0; i < times; ++i) {
+        News::CycleOpenPage();
+        News::CycleReadFile();
+    }
 }
 
-// Runs the application's own event loop until done() holds, for at most WaitMs: as in the program,
-// a window closing can end the loop. QTest::qWaitFor would sleep between rounds and stretch the
-// slides.
+// Runs the application's own event loop until done() holds, for at most 15 s: as in the program, a
+// window closing can end the loop. QTest::qWaitFor would sleep between rounds and stretch the slides.
 bool waitFor(const std::function<bool()>& done) {
-    QTimer poll;
+    QTimer poll, limit;
     QObject::connect(&poll, &QTimer::timeout, qApp, [&] {
         if (done())
             QCoreApplication::quit();
     });
-    poll.start(1);
-    QTimer limit;
-    limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, qApp, &QCoreApplication::quit);
-    limit.start(WaitMs);
+    poll.start(1);
+    limit.start(15000);
     if (!done())
         QCoreApplication::exec();
     return done();
@@ -66,10 +66,9 @@ bool waitDownloaded() {
 }
 
 bool anyWindowShown() {
-    for (const QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->isVisible())
-            return true;
-    return false;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(),
+                       [](const QWidget* window) { return window->isVisible(); });
 }
 
 bool onTop(const QWidget& window) {
@@ -78,249 +77,215 @@ bool onTop(const QWidget& window) {
 }
 
 // Every top the window is moved to.
-class MoveRecorder final : public QObject {
-public:
+struct MoveRecorder final : QObject {
     std::vector<int> tops;
-
-protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Move)
             tops.push_back(static_cast<QWidget*>(watched)->y());
-        return QObject::eventFilter(watched, event);
+        return false;
     }
 };
 
 class NewsTest : public ::testing::Test {
 protected:
+    // A tiny HTTP server on 127.0.0.1: the pages it has, 404 for others, one answer a connection.
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(dir.isValid() && server.listen(QHostAddress::LocalHost));
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(*socket); });
+            }
+        });
         News::Reset();
-        News::state.NewsFilePath = dir.filePath(QStringLiteral("data.tmp"));
-        News::state.NewsServer = server.Base();
+        News::state.NewsFilePath = dir.filePath(u"data.tmp"_s);
+        News::state.NewsServer = base();
         News::state.SlideStepMs = 0;
         News::state.SleepMs = 20;
         News::state.DownMs = 50;
     }
     void TearDown() override { News::Reset(); }
 
+    void answer(QTcpSocket& socket) {
+        const QByteArray head = socket.peek(64 * 1024);
+        if (socket.property("answered").toBool() || !head.contains("\r\n\r\n"))
+            return;
+        socket.setProperty("answered", true);
+        const QByteArray path = head.left(head.indexOf("\r\n")).split(' ').value(1);
+        ++requests[path];
+        const auto [type, body] = pages.value(path, {"text/html", "<html><body>not here</body></html>"});
+        socket.write("HTTP/1.1 " + QByteArray(pages.contains(path) ? "200 OK" : "404 Not Found") +
+                     "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                     "\r\nConnection: close\r\n\r\n" + body);
+        socket.disconnectFromHost();
+    }
+    QString base() const { return u"http://127.0.0.1:%1"_s.arg(server.serverPort()); }
+    // Download result, pending or not, first line read, news window.
+    static QString seen() {
+        const frmBrowse* browse = News::state.Browse;
+        const QString window = !browse ? u"none"_s : browse->isVisible() ? u"shown"_s : u"hidden"_s;
+        return u"%1|%2|%3|%4"_s.arg(News::state.NewsDownloadResult)
+            .arg(News::state.NewsPending ? u"pending"_s : u"-"_s, News::state.NewsUrl, window);
+    }
+
     QTemporaryDir dir;
-    LocalHttpServer server;
+    QTcpServer server;
+    QHash<QByteArray, std::pair<QByteArray, QByteArray>> pages; // content type, body
+    QHash<QByteArray, int> requests;
 };
 
 TEST(NewsDefaults, ProgramStartsWithTheDesignedAddressAndTimings) {
     News::Reset();
-    EXPECT_EQ(News::NewsAddress(), QUrl(QStringLiteral("http://www.norvale.example/browse/news.txt")));
+    EXPECT_EQ(News::NewsAddress(), QUrl(u"http://www.norvale.example/browse/news.txt"_s));
     EXPECT_EQ(News::state.NewsDownloadResult, News::NothingYet);
-
     frmBrowse browse;
-    EXPECT_EQ(browse.windowTitle(), QStringLiteral("Browser"));
-    EXPECT_TRUE(browse.windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_TRUE(browse.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_FALSE(browse.isVisible());
+    EXPECT_EQ(browse.windowTitle(), u"Browser"_s);
+    EXPECT_TRUE(browse.windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(browse.isVisible() || browse.tmrSleep.isActive() || browse.tmrDown.isActive());
     EXPECT_EQ(browse.tmrSleep.interval(), 1000);
     EXPECT_EQ(browse.tmrDown.interval(), 20000);
-    EXPECT_FALSE(browse.tmrSleep.isActive());
-    EXPECT_FALSE(browse.tmrDown.isActive());
 }
 
 TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
-    QByteArray page = "<html><body bgcolor=\"#00c000\"><p>Norvale 4.3 is out</p>";
-    for (int line = 0; line < 40; ++line)
-        page += "<p>more news</p>";
-    page += "</body></html>";
-    server.Serve("/browse/page.html", "text/html; charset=utf-8", page);
-    const QByteArray news = (server.Base() + "/browse/page.html\r\nsecond line\r\n").toLatin1();
-    server.Serve("/browse/news.txt", "text/plain", news);
-
+    pages["/browse/page.html"] = {"text/html; charset=utf-8",
+                                  "<html><body bgcolor=\"#00c000\"><p>Norvale 4.3 is out</p>" +
+                                      QByteArray("<p>more news</p>").repeated(40) + "</body></html>"};
+    const QString page = base() + "/browse/page.html";
+    pages["/browse/news.txt"] = {"text/plain", (page + "\r\nsecond line\r\n").toLatin1()};
     ASSERT_TRUE(News::StartDownload());
     EXPECT_FALSE(News::StartDownload()); // one at a time
-    EXPECT_EQ(News::state.NewsDownloadResult, News::NothingYet);
+    EXPECT_EQ(seen(), u"-10|-||none"_s);
     ASSERT_TRUE(waitDownloaded());
-    EXPECT_EQ(News::state.NewsDownloadResult, News::Downloaded);
-    EXPECT_EQ(server.Requests("/browse/news.txt"), 1);
-    EXPECT_EQ(contents(News::state.NewsFilePath), news);
-
+    EXPECT_EQ(seen(), u"0|-||none"_s);
+    EXPECT_EQ(requests["/browse/news.txt"], 1);
+    EXPECT_EQ(contents(News::state.NewsFilePath), pages["/browse/news.txt"].second);
     tick(); // reads the file; the page opens one tick later
-    EXPECT_EQ(News::state.NewsDownloadResult, News::AlreadyRead);
-    EXPECT_EQ(News::state.NewsUrl, server.Base() + "/browse/page.html");
-    EXPECT_TRUE(News::state.NewsPending);
-    EXPECT_TRUE(News::state.Browse.isNull());
-
-    // Read once: a file changed afterwards is not read again.
-    write(News::state.NewsFilePath, "http://127.0.0.1:1/other\r\n");
+    EXPECT_EQ(seen(), "-100|pending|" + page + "|none");
+    write(News::state.NewsFilePath, "http://127.0.0.1:1/other\r\n"); // read once: not read again
     tick();
-    EXPECT_FALSE(News::state.NewsPending);
-    EXPECT_EQ(News::state.NewsUrl, server.Base() + "/browse/page.html");
-    ASSERT_FALSE(News::state.Browse.isNull());
+    EXPECT_EQ(seen(), "-100|-|" + page + "|hidden"); // until the page has arrived
     frmBrowse& browse = *News::state.Browse;
-    EXPECT_FALSE(browse.isVisible()); // until the page has arrived
     tick();
 
+    // Arrived: shown flush right just below the bottom edge. Up: its bottom about 400 twips above
+    // it, click-through and on top, the page's green without a scroll bar. Then down and unloaded
+    // with on-top off, without ending the event loop.
     MoveRecorder moves;
     browse.installEventFilter(&moves);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QRect arrived, slidUp;
-    bool shownOnArrival = false, clickThrough = false, onTopWhenUp = false, onTopAtUnload = true;
-    bool scrollBarShown = true;
-    QString pageText;
-    QImage shot;
-    std::vector<int>::size_type movesWhenUp = 0;
+    int arrived = 0, up = 0, unloaded = 0;
+    size_t movesWhenUp = 0;
     QObject::connect(browse.Browser, &NewsBrowser::NavigateComplete2, &browse, [&] {
-        arrived = browse.geometry();
-        shownOnArrival = browse.isVisible();
+        ++arrived;
+        EXPECT_TRUE(browse.isVisible());
+        EXPECT_EQ(browse.geometry(),
+                  QRect(QPoint(screen.right() + 1 - Twips::ToPixelsX(6405), screen.bottom() + 1),
+                        QSize(Twips::ToPixelsX(6405), Twips::ToPixelsY(2085))));
     });
     QObject::connect(&browse, &frmBrowse::SlidUp, [&] {
-        slidUp = browse.geometry();
+        ++up;
         movesWhenUp = moves.tops.size();
-        clickThrough = browse.windowHandle()->flags().testFlag(Qt::WindowTransparentForInput);
-        onTopWhenUp = onTop(browse);
-        scrollBarShown = browse.Browser->verticalScrollBar()->isVisible();
-        pageText = browse.Browser->toPlainText();
-        shot = QtTestApplication::Shot(browse);
+        EXPECT_EQ(browse.geometry().right(), screen.right());
+        EXPECT_NEAR(screen.bottom() - browse.geometry().bottom(), Twips::ToPixelsY(400), 1);
+        EXPECT_TRUE(browse.windowHandle()->flags().testFlag(Qt::WindowTransparentForInput) && onTop(browse));
+        EXPECT_FALSE(browse.Browser->verticalScrollBar()->isVisible());
+        EXPECT_TRUE(browse.Browser->toPlainText().startsWith(u"Norvale 4.3 is out"_s));
+        const QImage shot = QtTestApplication::Shot(browse);
+        EXPECT_EQ(QtTestApplication::ColourAt(shot, shot.width() / 2, 1), 192 * 256);
     });
-    QObject::connect(&browse, &frmBrowse::Unloaded, [&] { onTopAtUnload = onTop(browse); });
-    bool lastWindowClosed = false;
-    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &browse, [&] { lastWindowClosed = true; });
-
+    QObject::connect(&browse, &frmBrowse::Unloaded, [&] {
+        ++unloaded;
+        EXPECT_FALSE(onTop(browse));
+    });
+    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &browse,
+                     [] { ADD_FAILURE() << "last window"; });
     ASSERT_TRUE(waitFor([] { return News::state.Browse.isNull(); }));
-    EXPECT_EQ(server.Requests("/browse/page.html"), 1);
-
-    // Arrived: flush right, just below the bottom edge, shown.
-    EXPECT_TRUE(shownOnArrival);
-    EXPECT_EQ(arrived.x() + arrived.width(), screen.x() + screen.width());
-    EXPECT_EQ(arrived.y(), screen.y() + screen.height());
-    EXPECT_EQ(arrived.size(), QSize(Twips::ToPixelsX(6405), Twips::ToPixelsY(2085)));
-
-    // Up: flush right, its bottom about 400 twips above the screen's bottom.
-    ASSERT_FALSE(slidUp.isNull());
-    EXPECT_EQ(slidUp.x() + slidUp.width(), screen.x() + screen.width());
-    const int gap = screen.y() + screen.height() - (slidUp.y() + slidUp.height());
-    EXPECT_NEAR(gap, Twips::ToPixelsY(400), 1);
-    EXPECT_TRUE(clickThrough);
-    EXPECT_TRUE(onTopWhenUp);
-    EXPECT_FALSE(scrollBarShown);
-    EXPECT_TRUE(pageText.startsWith(QStringLiteral("Norvale 4.3 is out"))) << pageText.toStdString();
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, shot.width() / 2, 1), 192 * 256); // the page's green
-    EXPECT_FALSE(onTopAtUnload);
-    EXPECT_FALSE(lastWindowClosed);
+    EXPECT_EQ(std::tuple(arrived, up, unloaded, requests["/browse/page.html"]), std::tuple(1, 1, 1, 1));
 
     // It slid in small steps both ways and ended below the screen.
     ASSERT_GT(movesWhenUp, 10u);
     ASSERT_GT(moves.tops.size(), movesWhenUp + 10);
-    const std::vector<int> up(moves.tops.begin(), moves.tops.begin() + movesWhenUp);
-    const std::vector<int> down(moves.tops.begin() + movesWhenUp, moves.tops.end());
-    EXPECT_TRUE(std::is_sorted(up.rbegin(), up.rend()));
-    EXPECT_TRUE(std::is_sorted(down.begin(), down.end()));
-    EXPECT_EQ(up.back(), slidUp.y());
-    EXPECT_GE(down.back(), screen.y() + screen.height());
+    const auto top = moves.tops.begin() + std::ptrdiff_t(movesWhenUp);
+    EXPECT_TRUE(std::is_sorted(moves.tops.begin(), top, std::greater<>()));
+    EXPECT_TRUE(std::is_sorted(top, moves.tops.end()));
+    EXPECT_GT(moves.tops.back(), screen.bottom());
     EXPECT_FALSE(anyWindowShown());
 }
 
-TEST_F(NewsTest, EmptyNewsFileOpensNothing) {
-    server.Serve("/browse/news.txt", "text/plain", "");
-    ASSERT_TRUE(News::StartDownload());
-    ASSERT_TRUE(waitDownloaded());
-    EXPECT_EQ(News::state.NewsDownloadResult, News::Downloaded);
-    EXPECT_TRUE(QFile::exists(News::state.NewsFilePath));
-    EXPECT_EQ(contents(News::state.NewsFilePath), QByteArray());
-
-    for (int i = 0; i < 3; ++i)
-        tick();
-    EXPECT_EQ(News::state.NewsDownloadResult, News::AlreadyRead);
-    EXPECT_FALSE(News::state.NewsPending);
-    EXPECT_TRUE(News::state.NewsUrl.isEmpty());
-    EXPECT_TRUE(News::state.Browse.isNull());
-}
-
-TEST_F(NewsTest, FailedDownloadShowsNothingAndKeepsTheOldFile) {
+// Nothing on screen after a news file that is empty, missing on the server, not storable or not
+// reachable; a failed download keeps the file there was.
+TEST_F(NewsTest, DownloadsThatBringNoPageShowNothing) {
     const QByteArray old = "http://127.0.0.1:1/old\r\n";
-    write(News::state.NewsFilePath, old);
-
-    // Nothing at that path on the server.
-    ASSERT_TRUE(News::StartDownload());
-    ASSERT_TRUE(waitDownloaded());
-    EXPECT_EQ(News::state.NewsDownloadResult, qint32{QNetworkReply::ContentNotFoundError});
-    for (int i = 0; i < 3; ++i)
-        tick();
-    EXPECT_EQ(News::state.NewsDownloadResult, qint32{QNetworkReply::ContentNotFoundError});
-    EXPECT_EQ(contents(News::state.NewsFilePath), old);
-
-    // No server at all.
-    server.Serve("/browse/news.txt", "text/plain", "http://127.0.0.1:1/new\r\n");
-    server.Close();
-    ASSERT_TRUE(News::StartDownload());
-    ASSERT_TRUE(waitDownloaded());
-    EXPECT_EQ(News::state.NewsDownloadResult, qint32{QNetworkReply::ConnectionRefusedError});
-    for (int i = 0; i < 3; ++i)
-        tick();
-    EXPECT_EQ(contents(News::state.NewsFilePath), old);
-    EXPECT_FALSE(News::state.NewsPending);
-    EXPECT_TRUE(News::state.NewsUrl.isEmpty());
-    EXPECT_TRUE(News::state.Browse.isNull());
-    EXPECT_FALSE(anyWindowShown());
+    const struct {
+        const char* served; // none: 404
+        bool serverUp, storable;
+        qint32 result;
+        QByteArray fileAfter;
+    } downloads[] = {{nullptr, true, true, QNetworkReply::ContentNotFoundError, old},
+                     {"", true, true, News::Downloaded, ""},
+                     {"http://127.0.0.1:1/page\r\n", true, false, News::WriteFailed, "<unreadable>"},
+                     {"http://127.0.0.1:1/new\r\n", false, true, QNetworkReply::ConnectionRefusedError, old}};
+    for (const auto& d : downloads) {
+        SCOPED_TRACE(d.result);
+        write(dir.filePath(u"data.tmp"_s), old);
+        News::state.NewsFilePath = dir.filePath(d.storable ? u"data.tmp"_s : u"no such folder/data.tmp"_s);
+        if (d.served)
+            pages["/browse/news.txt"] = {"text/plain", d.served};
+        if (!d.serverUp)
+            server.close();
+        ASSERT_TRUE(News::StartDownload());
+        ASSERT_TRUE(waitDownloaded());
+        EXPECT_EQ(News::state.NewsDownloadResult, d.result);
+        tick(3);
+        EXPECT_EQ(seen(), u"%1|-||none"_s.arg(d.result == News::Downloaded ? News::AlreadyRead : d.result));
+        EXPECT_EQ(contents(News::state.NewsFilePath), d.fileAfter);
+        EXPECT_FALSE(anyWindowShown());
+    }
 }
 
-TEST_F(NewsTest, UnwritableTargetIsAFailure) {
-    server.Serve("/browse/news.txt", "text/plain", "http://127.0.0.1:1/page\r\n");
-    News::state.NewsFilePath = dir.filePath(QStringLiteral("no such folder/data.tmp"));
-    ASSERT_TRUE(News::StartDownload());
-    ASSERT_TRUE(waitDownloaded());
-    EXPECT_EQ(News::state.NewsDownloadResult, News::WriteFailed);
-    tick();
-    EXPECT_FALSE(News::state.NewsPending);
-}
-
-TEST_F(NewsTest, FirstLineIsReadWhateverTheLineEnds) {
-    const std::vector<std::pair<QByteArray, QString>> files = {
-        {"http://a.example/x", "http://a.example/x"},
-        {"http://a.example/lf\nsecond\n", "http://a.example/lf"},
-        {"http://a.example/cr\rsecond\r", "http://a.example/cr"},
-        {"\r\nhttp://a.example/second", ""},
-    };
-    for (const auto& [bytes, first] : files) {
+TEST_F(NewsTest, FirstLineIsReadWhateverTheLineEndsAndOnlyAfterADownload) {
+    for (const auto& [bytes, first] :
+         {std::pair<QByteArray, QString>{"http://a.example/x", u"http://a.example/x"_s},
+          {"http://a.example/lf\nsecond\n", u"http://a.example/lf"_s},
+          {"http://a.example/cr\rsecond\r", u"http://a.example/cr"_s},
+          {"\r\nhttp://a.example/second", QString()}}) {
+        SCOPED_TRACE(bytes.constData());
         News::state.NewsPending = false;
         write(News::state.NewsFilePath, bytes);
         News::state.NewsDownloadResult = News::Downloaded;
         News::CycleReadFile();
-        EXPECT_TRUE(News::state.NewsPending) << bytes.constData();
-        EXPECT_EQ(News::state.NewsUrl, first) << bytes.constData();
-        EXPECT_EQ(News::state.NewsDownloadResult, News::AlreadyRead);
+        EXPECT_EQ(seen(), "-100|pending|" + first + "|none");
     }
-
     // Only a download that succeeded is read; a file gone meanwhile reads as empty.
     News::state.NewsPending = false;
-    News::state.NewsUrl.clear();
     for (const qint32 result : {News::NothingYet, News::AlreadyRead, News::WriteFailed, 203}) {
         News::state.NewsDownloadResult = result;
         News::CycleReadFile();
-        EXPECT_FALSE(News::state.NewsPending);
-        EXPECT_EQ(News::state.NewsDownloadResult, result);
+        EXPECT_EQ(seen(), u"%1|-||none"_s.arg(result));
     }
     ASSERT_TRUE(QFile::remove(News::state.NewsFilePath));
     News::state.NewsDownloadResult = News::Downloaded;
     News::CycleReadFile();
-    EXPECT_FALSE(News::state.NewsPending);
-    EXPECT_EQ(News::state.NewsDownloadResult, News::AlreadyRead);
+    EXPECT_EQ(seen(), u"-100|-||none"_s);
 }
 
 TEST_F(NewsTest, PageThatNeverArrivesLeavesTheWindowHidden) {
-    write(dir.filePath(QStringLiteral("local.html")), "<html><body>local</body></html>");
-    const QStringList addresses = {
-        server.Base() + "/browse/missing.html",                                     // 404
-        QUrl::fromLocalFile(dir.filePath(QStringLiteral("local.html"))).toString(), // not the web
-        QString(),                                                                  // empty first line
-    };
-    for (const QString& address : addresses) {
+    write(dir.filePath(u"local.html"_s), "<html><body>local</body></html>");
+    // Not there, not on the web, an empty first line.
+    for (const QString& address :
+         {base() + "/browse/missing.html", QUrl::fromLocalFile(dir.filePath(u"local.html"_s)).toString(),
+          QString()}) {
+        SCOPED_TRACE(address.toStdString());
         News::state.NewsUrl = address;
         News::state.NewsPending = true;
         tick();
         ASSERT_FALSE(News::state.Browse.isNull());
         ASSERT_TRUE(waitFor([] { return !News::state.Browse->Browser->Loading(); }));
         QCoreApplication::processEvents();
-        EXPECT_FALSE(News::state.Browse->isVisible()) << address.toStdString();
-        EXPECT_TRUE(News::state.Browse->Browser->toPlainText().isEmpty()) << address.toStdString();
+        EXPECT_FALSE(News::state.Browse->isVisible());
+        EXPECT_TRUE(News::state.Browse->Browser->toPlainText().isEmpty());
     }
-    EXPECT_EQ(server.Requests("/browse/missing.html"), 1);
+    EXPECT_EQ(requests["/browse/missing.html"], 1);
 }
 
 } // namespace

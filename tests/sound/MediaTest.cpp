@@ -2,128 +2,87 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <deque>
 #include <thread>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// The cues as the build puts them beside the program.
-QString cue(const char* name) {
-    return QDir(QStringLiteral(NORVALE_PROGRAM_DIR)).filePath(QString::fromLatin1(name));
-}
-
-// Watches a pipeline without keeping it alive: alive() is false once GStreamer has freed it.
-class Watch final {
-public:
-    explicit Watch(GstElement* element) { g_weak_ref_init(&ref, element); }
-    ~Watch() { g_weak_ref_clear(&ref); }
-    Q_DISABLE_COPY_MOVE(Watch)
-
-    bool alive() {
-        gpointer object = g_weak_ref_get(&ref);
-        if (object)
-            g_object_unref(object);
-        return object != nullptr;
-    }
-
-private:
-    GWeakRef ref;
-};
-
-bool idle() {
-    return !Media::state.SoundPlaying && !Media::state.Player;
-}
-
-// Runs the end-of-sound check every 50 ms until nothing is held; false if that never happened.
-bool checkUntilIdle(std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(50ms)) {
-        Media::CheckSoundEnd();
-        if (idle())
-            return true;
-    }
-    return false;
-}
-
 class MediaTest : public ::testing::Test {
 protected:
+    // The cues as the build puts them beside the program.
+    static QString cue(const QString& name) {
+        return QDir(QStringLiteral(NORVALE_PROGRAM_DIR)).filePath(name);
+    }
+    static bool idle() { return !Media::state.SoundPlaying && !Media::state.Player; }
+
+    // Runs the end-of-sound check every 50 ms until nothing is held; false if that never happened.
+    static bool checkUntilIdle(std::chrono::milliseconds limit = 10s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (Media::CheckSoundEnd(); !idle() && std::chrono::steady_clock::now() < end;
+             Media::CheckSoundEnd())
+            std::this_thread::sleep_for(50ms);
+        return idle();
+    }
+
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         Media::Reset();
-        Media::state.AudioSink = QStringLiteral("fakesink sync=true");
+        Media::state.AudioSink = u"fakesink sync=true"_s;
     }
-    void TearDown() override { Media::Reset(); }
+    void TearDown() override {
+        Media::Reset();
+        for (GWeakRef& ref : players)
+            g_weak_ref_clear(&ref);
+    }
+
+    // Watches the pipeline without keeping it alive.
+    GWeakRef* play(const QString& path) {
+        Media::PlaySound(path);
+        EXPECT_TRUE(Media::state.SoundPlaying) << qPrintable(path);
+        g_weak_ref_init(&players.emplace_back(), Media::state.Player.get());
+        return &players.back();
+    }
+    static bool alive(GWeakRef* player) {
+        g_autoptr(GObject) object = G_OBJECT(g_weak_ref_get(player));
+        return object != nullptr;
+    }
 
     QTemporaryDir dir;
+    std::deque<GWeakRef> players;
 };
 
-TEST_F(MediaTest, SecondCueStopsAndReleasesTheFirst) {
-    Media::PlaySound(cue("connected.mp3"));
-    ASSERT_TRUE(Media::state.SoundPlaying);
-    Watch first(Media::state.Player.get());
-
-    Media::PlaySound(cue("disconnected.mp3"));
-    EXPECT_FALSE(first.alive());
-    ASSERT_TRUE(Media::state.SoundPlaying);
-    Watch second(Media::state.Player.get());
-
-    // The second plays on to its own end and is then released.
-    EXPECT_TRUE(checkUntilIdle());
-    EXPECT_FALSE(second.alive());
-}
-
-TEST_F(MediaTest, AbsentFileStopsTheCurrentCueAndTheNextCueStillPlays) {
-    Media::PlaySound(cue("start.mp3"));
-    ASSERT_TRUE(Media::state.SoundPlaying);
-    Watch playing(Media::state.Player.get());
-
-    Media::PlaySound(dir.filePath(QStringLiteral("missing.mp3")));
+TEST_F(MediaTest, ANewCueAnAbsentFileOrStopSoundStopsAndReleasesTheCueThatPlays) {
+    const auto first = play(cue(u"connected.mp3"_s));
+    const auto second = play(cue(u"disconnected.mp3"_s));
+    EXPECT_FALSE(alive(first));
+    Media::PlaySound(dir.filePath(u"missing.mp3"_s));
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(playing.alive());
+    EXPECT_FALSE(alive(second));
     Media::PlaySound(QString());
     EXPECT_TRUE(idle());
 
-    Media::PlaySound(cue("error.mp3"));
-    EXPECT_TRUE(Media::state.SoundPlaying);
-}
-
-TEST_F(MediaTest, UnplayableFilesAreReleasedQuietly) {
-    QFile real(cue("connected.mp3"));
-    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
-    const QList<QByteArray> contents = {QByteArray("This is not a sound.\r\n").repeated(200), QByteArray(),
-                                        real.read(300)};
-    QStringList files = {dir.filePath(QStringLiteral("folder.mp3"))};
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.mp3")));
-    for (const QByteArray& content : contents) {
-        QFile file(dir.filePath(QStringLiteral("bad%1.mp3").arg(files.size())));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_EQ(file.write(content), content.size());
-        files << file.fileName();
-    }
-    for (const QString& file : files) {
-        Media::PlaySound(file);
-        EXPECT_TRUE(checkUntilIdle(5s)) << qPrintable(file);
-    }
-
-    Media::PlaySound(cue("connected.mp3"));
-    EXPECT_TRUE(Media::state.SoundPlaying);
+    const auto third = play(cue(u"error.mp3"_s));
+    Media::StopSound();
+    EXPECT_TRUE(idle());
+    EXPECT_FALSE(alive(third));
+    Media::StopSound();
+    Media::CheckSoundEnd();
+    EXPECT_TRUE(idle());
 }
 
 TEST_F(MediaTest, FinishedCueIsReleasedAtTheNextCheck) {
     const auto started = std::chrono::steady_clock::now();
-    Media::PlaySound(cue("connected.mp3")); // 0.9 s
-    ASSERT_TRUE(Media::state.SoundPlaying);
-    Watch player(Media::state.Player.get());
-
+    const auto player = play(cue(u"connected.mp3"_s)); // 0.9 s
     // Right after the start the pipeline does not know its length yet; the cue plays on.
     Media::CheckSoundEnd();
     EXPECT_TRUE(Media::state.SoundPlaying);
@@ -132,79 +91,69 @@ TEST_F(MediaTest, FinishedCueIsReleasedAtTheNextCheck) {
     if (std::chrono::steady_clock::now() - started < 700ms) {
         EXPECT_TRUE(Media::state.SoundPlaying);
     }
-
     // Long after its end the finished cue is still held, until the next check releases it.
     std::this_thread::sleep_until(started + 2500ms);
-    EXPECT_TRUE(Media::state.SoundPlaying);
-    EXPECT_TRUE(player.alive());
+    EXPECT_TRUE(Media::state.SoundPlaying && alive(player));
     Media::CheckSoundEnd();
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(player.alive());
+    EXPECT_FALSE(alive(player));
 }
 
-TEST_F(MediaTest, StopSoundStopsAndReleases) {
-    Media::PlaySound(cue("start.mp3"));
-    ASSERT_TRUE(Media::state.SoundPlaying);
-    Watch player(Media::state.Player.get());
-
-    Media::StopSound();
+// Files that are no sound and outputs that cannot be built or reached (a sound server that is not
+// there, as on a machine without a sound card) leave nothing playing, quietly.
+TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
+    Media::state.AudioSink = u"no-such-sink-element"_s;
+    Media::PlaySound(cue(u"start.mp3"_s));
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(player.alive());
-    Media::StopSound();
-    Media::CheckSoundEnd();
-    EXPECT_TRUE(idle());
-}
-
-TEST_F(MediaTest, PathWithBlanksAndSignsPlays) {
-    const QString odd = dir.filePath(QStringLiteral("cue #1 100% è?.mp3"));
-    ASSERT_TRUE(QFile::copy(cue("error.mp3"), odd));
-    Media::PlaySound(odd);
-    EXPECT_TRUE(Media::state.SoundPlaying);
-    EXPECT_TRUE(checkUntilIdle());
-}
-
-TEST_F(MediaTest, OutputThatCannotBeBuiltOrOpenedLeavesNothingPlaying) {
-    Media::state.AudioSink = QStringLiteral("no-such-sink-element");
-    Media::PlaySound(cue("start.mp3"));
-    EXPECT_TRUE(idle());
-
-    // A sound server that is not there, as on a machine without a sound card.
     GstElementFactory* pulse = gst_element_factory_find("pulsesink");
-    ASSERT_TRUE(pulse);
+    ASSERT_TRUE(pulse); // not the element-not-found path again
     gst_object_unref(pulse);
-    Media::state.AudioSink = QStringLiteral("pulsesink server=unix:") + dir.filePath(QStringLiteral("none"));
-    Media::PlaySound(cue("start.mp3"));
-    EXPECT_TRUE(checkUntilIdle(5s));
+    const auto released = [&](const QString& sink, const QString& file) {
+        Media::state.AudioSink = sink;
+        Media::PlaySound(file);
+        return checkUntilIdle(5s);
+    };
+    const QString fake = u"fakesink sync=true"_s, bad = dir.filePath(u"bad.mp3"_s);
+    QFile real(cue(u"connected.mp3"_s));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    for (const QByteArray& content :
+         {QByteArray("This is not a sound.\r\n").repeated(200), {}, real.read(300)}) {
+        QFile file(bad);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        EXPECT_TRUE(released(fake, bad)) << content.size();
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkdir(u"folder.mp3"_s));
+    EXPECT_TRUE(released(fake, dir.filePath(u"folder.mp3"_s)));
+    EXPECT_TRUE(released(u"pulsesink server=unix:"_s + dir.filePath(u"none"_s), cue(u"start.mp3"_s)));
+    Media::state.AudioSink = u"fakesink sync=true"_s;
+    play(cue(u"connected.mp3"_s));
 }
 
-// Each cue, decoded into a WAV file, has its length and is clearly audible.
+// Each cue, decoded into a WAV file from a path with blanks and signs, has its length and is
+// clearly audible.
 TEST_F(MediaTest, CuesCapturedAreAudible) {
-    const std::pair<const char*, double> cues[] = {
-        {"start.mp3", 1.2}, {"connected.mp3", 0.9}, {"disconnected.mp3", 0.9}, {"error.mp3", 0.8}};
-    for (const auto& [name, seconds] : cues) {
+    for (const auto& [name, seconds] : {std::pair{"start.mp3", 1.2}, std::pair{"connected.mp3", 0.9},
+                                        std::pair{"disconnected.mp3", 0.9}, std::pair{"error.mp3", 0.8}}) {
         SCOPED_TRACE(name);
-        const QString wav = dir.filePath(QString::fromLatin1(name) + QStringLiteral(".wav"));
-        Media::state.AudioSink = QStringLiteral("audioconvert ! wavenc ! filesink location=\"%1\"").arg(wav);
-        Media::PlaySound(cue(name));
-        ASSERT_TRUE(Media::state.SoundPlaying);
+        const QString odd = dir.filePath(u"cue #1 100% è? "_s + QLatin1String(name));
+        const QString wav = dir.filePath(QLatin1String(name) + u".wav"_s);
+        ASSERT_TRUE(QFile::copy(cue(QLatin1String(name)), odd));
+        Media::state.AudioSink = u"audioconvert ! wavenc ! filesink location=\"%1\""_s.arg(wav);
+        play(odd);
         ASSERT_TRUE(checkUntilIdle());
 
         QProcess sox;
-        sox.start(QStringLiteral("sox"), {wav, QStringLiteral("-n"), QStringLiteral("stat")});
+        sox.start(u"sox"_s, {wav, u"-n"_s, u"stat"_s});
         ASSERT_TRUE(sox.waitForFinished(30000));
         const QString stat = QString::fromLocal8Bit(sox.readAllStandardError());
         ASSERT_EQ(sox.exitCode(), 0) << qPrintable(stat);
-        auto figure = [&stat](const char* label) {
-            const QRegularExpression line(QStringLiteral("^%1:\\s+(\\S+)$").arg(QLatin1String(label)),
-                                          QRegularExpression::MultilineOption);
-            bool ok = false;
-            const double value = line.match(stat).captured(1).toDouble(&ok);
-            EXPECT_TRUE(ok) << label << "\n" << qPrintable(stat);
-            return value;
-        };
-        EXPECT_NEAR(figure("Length \\(seconds\\)"), seconds, 0.05);
-        EXPECT_GT(figure("Maximum amplitude"), 0.3);
-        EXPECT_GT(figure("RMS\\s+amplitude"), 0.05);
+        QMap<QString, double> figures;
+        for (const QString& line : stat.split(u'\n'))
+            figures[line.section(u':', 0, 0).simplified()] = line.section(u':', 1).toDouble();
+        EXPECT_NEAR(figures[u"Length (seconds)"_s], seconds, 0.05) << qPrintable(stat);
+        EXPECT_GT(figures[u"Maximum amplitude"_s], 0.3);
+        EXPECT_GT(figures[u"RMS amplitude"_s], 0.05);
     }
 }
 
