@@ -135,15 +135,24 @@ check "the line is idle" line_is idle
 # The exit button asks; "No" keeps the program, "Sì" ends it.
 step "the exit button"
 require "the strip comes back from the tray" restore_strip
+# The box's two buttons from its bottom-right corner: "Sì", then "No", the default.
+answer() {
+    local x y w h
+    require "the exit button asks" await_window box '^ Uscire$'
+    require "the question settles" await_settled place "$box"
+    read -r x y w h <<<"$place"
+    case $1 in
+    Sì) click $((x + w - 138)) $((y + h - 23)) ;;
+    No) click $((x + w - 52)) $((y + h - 23)) ;;
+    esac
+}
 click_strip "${ExitButton[@]}"
-require "the exit button asks" await_window box '^ Uscire$'
-xdotool key Return
-eventually 5 "No, the default answer, closes the question" unmapped "$box"
+answer No
+eventually 5 "No closes the question" unmapped "$box"
 check "No keeps the program running" alive "$norvale_pid"
 check "No keeps the line watched" quiet line status
 click_strip "${ExitButton[@]}"
-require "the exit button asks again" await_window box '^ Uscire$'
-xdotool key Tab Return
+answer Sì
 await_exit
 
 ini=$dir/nv4.ini
