@@ -18,7 +18,7 @@ require "the test's phonebook differs from the sample" not cmp -s "$dir/phoneboo
     printf '%s[Connections]\r\n' "$IniBanner"
     connection_row 0 "Provider" "0245871200" true false 6 8 40
     connection_row 1 "Provider Backup" "0245871299" true false 0 10 14
-    connection_row 2 "Office" "0065551234" false false 0 10 14
+    connection_row 2 "Office" "0,065551234" false false 0 10 14
 } >"$dir/nv4.ini"
 chmod 644 "$dir/nv4.ini"
 
@@ -116,7 +116,7 @@ check "nv4.ini holds [Connections]" file_has "$ini" $'\r\n[Connections]\r\n'
 check "Provider stays authorised" file_has "$ini" "$(connection_row 0 Provider 0245871200 true false 6 8 40)"
 check "Provider Backup lost its authorisation with its number" \
     file_has "$ini" "$(connection_row 1 "Provider Backup" 0245871299 false false 0 10 14)"
-check "Office stays unauthorised" file_has "$ini" "$(connection_row 2 Office 0065551234 false false 0 10 14)"
+check "Office stays unauthorised" file_has "$ini" "$(connection_row 2 Office 0,065551234 false false 0 10 14)"
 check "the phonebook is as it was" test "$(cat "$dir/phonebook.conf")" = "$phonebook"
 for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do
     name=${file##*/}

@@ -46,7 +46,7 @@ fi
 check "another program's call is placed" quiet line dial Provider
 check "the call on an entry never authorised is hung up" await_call hung-up
 require "the strip comes back from the tray" restore_strip
-await_settled back "$strip"
+require "the strip settles" await_settled back "$strip"
 check "the strip comes back at 7,1: $back" test "${back% * *}" = "7 1"
 check "the strip shows its status area: $back" test "${back#* * }" = "509 48"
 

@@ -114,7 +114,7 @@ e2e_start() {
     done
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-e2e.XXXXXX") || exit 1
     trap e2e_cleanup EXIT
-    trap 'exit 130' INT TERM HUP
+    trap 'echo "interrupted" >&2; exit 130' INT TERM HUP
     shots=$build/e2e-shots
     mkdir -p "$shots"
     # Staged, so that the desktop entries land in the temporary folder too.
@@ -205,8 +205,6 @@ kill_norvale() {
 
 # ---- windows ------------------------------------------------------------------------------
 
-# The first window whose title matches the pattern.
-window_named() { xdotool search --name "$1" 2>/dev/null | head -n 1; }
 
 # geometry WINDOW: "X Y WIDTH HEIGHT" on the screen, and whether it is shown.
 geometry() {
@@ -221,22 +219,21 @@ mapped() { [[ $(geometry "$1") == *IsViewable ]]; }
 unmapped() { ! mapped "$1"; }
 place_is() { [[ $(geometry "$1") == "$2 IsViewable" ]]; }
 
-# Waits until the window of that title is shown and sets the variable named to its id.
-await_window() {
-    local var=$1 title=$2 id
-    # shellcheck disable=SC2317
-    shown_now() {
-        id=$(window_named "$title")
-        [[ -n $id ]] && mapped "$id"
-    }
-    wait_until "${3:-10}" shown_now || return 1
-    printf -v "$var" '%s' "$id"
+# shown_window VARIABLE PATTERN: sets the variable to a shown window whose title matches.
+shown_window() {
+    local id
+    for id in $(xdotool search --name "$2" 2>/dev/null); do
+        mapped "$id" && printf -v "$1" '%s' "$id" && return 0
+    done
+    return 1
 }
+
+# await_window VARIABLE PATTERN: waits until such a window shows.
+await_window() { wait_until 10 shown_window "$@"; }
 
 # Waits until the window's place holds still over two readings and sets the variable named to it.
 await_settled() {
     local var=$1 window=$2 last='' now
-    # shellcheck disable=SC2317
     still() {
         sleep 0.15
         now=$(geometry "$window")
@@ -278,13 +275,7 @@ click() { # click X Y [BUTTON [COUNT]]
 mouse_away() { xdotool mousemove 900 700; }
 
 # Sets strip to the strip's window while it shows. Back from the tray it may be a new window.
-strip_shown() {
-    local id
-    for id in $(xdotool search --name "$StripTitle" 2>/dev/null); do
-        mapped "$id" && strip=$id && return 0
-    done
-    return 1
-}
+strip_shown() { shown_window strip "$StripTitle"; }
 strip_hidden() { ! strip_shown; }
 
 # Brings the strip back from the tray with a double click on the icon.
@@ -358,7 +349,6 @@ last_call() { line status 2>/dev/null | jq -c '.calls[-1] // {}'; }
 # Waits until the last call's outcome is one of the given ones and sets call to it.
 await_call() {
     local outcomes=" $* "
-    # shellcheck disable=SC2317
     settled() {
         call=$(last_call)
         [[ $outcomes == *" $(jq -r '.outcome // "none"' <<<"$call") "* ]]
