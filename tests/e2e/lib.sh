@@ -301,12 +301,15 @@ click_strip() {
 }
 
 # The tray menu from the icon's right button, then the keys given. The menu is the one window of
-# the program larger than an icon that shows while the strip is in the tray.
+# the program larger than an icon that shows while the strip is in the tray. Painted, it has taken
+# the keyboard as well (Qt grabs it when the server maps the menu, before it paints).
 menu_shown() {
-    local id w h
+    local id x y w h
     for id in $(xdotool search --onlyvisible --class norvale 2>/dev/null); do
-        read -r _ _ w h _ < <(geometry "$id")
-        ((w > 60 && h > 60)) && return 0
+        read -r x y w h _ < <(geometry "$id")
+        ((w > 60 && h > 60)) || continue
+        shot "$tmp/menu.png"
+        (($(count_pixels "$tmp/menu.png" "${w}x$h+$x+$y" 'r + g + b > 600') > w * h / 2)) && return 0
     done
     return 1
 }

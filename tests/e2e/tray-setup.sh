@@ -14,7 +14,8 @@ DefaultBox=(18 222)
 OkButton=(76 348)
 ProviderRow=1 # the first entry is the phonebook's own [Dialer Defaults]
 
-info_shown() { [[ -n $(xdotool search --onlyvisible --name '^Norvale$' 2>/dev/null) ]]; }
+# The message strip of the program, with the title "Norvale".
+info_shown() { shown_window info '^Norvale$'; }
 
 # The rows of the list's selection bar, "TOP BOTTOM", from a picture of the list.
 selection_band() {
@@ -104,6 +105,7 @@ eventually 3 "a click ticks Imposta come predefinita" ticked "${DefaultBox[@]}"
 close_setup_with_ok
 require "the tray menu opens" tray_menu Down Down Down Return
 eventually 5 "an unauthorised default gives a message" info_shown
+check "the message strip is 473 x 47 in the screen's middle: $(geometry "$info")" place_is "$info" "404 488 473 47"
 check "no call on an unauthorised default" call_count_is 0
 check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1))
 
