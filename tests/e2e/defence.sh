@@ -91,7 +91,7 @@ last=$tmp/connected-$((n > 6 ? 6 : n)).png
 check "the status line shows the connection, not the hung-up stage" \
     test "$(changed_pixels "${status_shots[0]}" "$tmp/connected-0.png" "$status_part")" -gt 0
 keep_shot "$last" "${strip_w}x$strip_h+$strip_x+$strip_y" connected-strip-4x.png 400
-echo "traffic watched for $(($(now_ms) - connected_ms)) ms"
+echo "traffic watched for $(($(now_ms) - connected_ms)) ms, $((n > 6 ? 6 : n)) pictures after the first"
 
 # Other programs can neither read, change, replace nor remove the two files.
 for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do

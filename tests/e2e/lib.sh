@@ -86,6 +86,10 @@ end_process() {
 
 e2e_cleanup() {
     local i
+    if ((failures > 0)) && [[ -s $tmp/norvale.log ]]; then
+        echo "--- the program's output" >&2
+        cat "$tmp/norvale.log" >&2
+    fi
     if [[ -n $norvale_pid ]] && alive "$norvale_pid"; then
         kill -KILL "$norvale_pid"
         wait "$norvale_pid" 2>/dev/null
@@ -397,8 +401,6 @@ mode_is() { [[ $(stat -c %a "$1") == "$2" ]]; }
 
 e2e_finish() {
     if ((failures > 0)); then
-        echo "--- program output" >&2
-        cat "$tmp/norvale.log" >&2 2>/dev/null
         echo "$(basename "$0"): $failures of $checks checks failed" >&2
         exit 1
     fi
