@@ -292,11 +292,14 @@ restore_strip() {
 # Sets strip_x, strip_y, strip_w and strip_h from where the strip is now.
 strip_place() { read -r strip_x strip_y strip_w strip_h _ < <(geometry "$strip"); }
 
-# at GEOMETRY: a part of the strip given from its top-left corner, on the screen.
-at() {
+# moved_by GEOMETRY X Y: the part of a window given from its top-left corner, on the screen.
+moved_by() {
     local size=${1%%+*} offset=${1#*+}
-    echo "$size+$((strip_x + ${offset%%+*}))+$((strip_y + ${offset#*+}))"
+    echo "$size+$(($2 + ${offset%%+*}))+$(($3 + ${offset#*+}))"
 }
+
+# at GEOMETRY: a part of the strip given from its top-left corner, on the screen.
+at() { moved_by "$1" "$strip_x" "$strip_y"; }
 
 # Clicks a button of the strip, given from its top-left corner.
 click_strip() {

@@ -27,28 +27,24 @@ selection_band() {
               if (top != "") print top, bottom }'
 }
 
-dialog_at() { # dialog_at X Y: a point of the dialog on the screen
-    echo $((dialog_x + $1)) $((dialog_y + $2))
-}
-
-# A tick shows as dark pixels in the white box.
-ticked() {
-    local x y
-    read -r x y < <(dialog_at "$1" "$2")
-    shot "$tmp/box.png"
-    (($(count_pixels "$tmp/box.png" "9x9+$((x - 4))+$((y - 4))" 'r * 0.299 + g * 0.587 + b * 0.114 < 100') >= 4))
-}
-
 click_dialog() { click $((dialog_x + $1)) $((dialog_y + $2)); }
 
+# A tick shows as dark pixels in the white box around the point.
+ticked() {
+    shot "$tmp/box.png"
+    (($(count_pixels "$tmp/box.png" "$(moved_by "9x9+$(($1 - 4))+$(($2 - 4))" "$dialog_x" "$dialog_y")" \
+        'r * 0.299 + g * 0.587 + b * 0.114 < 100') >= 4))
+}
+
+# Sets band to the list's selection bar, if there is one.
 band_now() {
     shot "$tmp/list.png"
-    band=$(selection_band "$tmp/list.png" "$(dialog_list)")
+    band=$(selection_band "$tmp/list.png" "$(moved_by "$EntryList" "$dialog_x" "$dialog_y")")
     [[ -n $band ]]
 }
-dialog_list() {
-    local size=${EntryList%%+*} offset=${EntryList#*+}
-    echo "$size+$((dialog_x + ${offset%%+*}))+$((dialog_y + ${offset#*+}))"
+
+provider_selected() {
+    band_now && ((${band% *} >= row_height * ProviderRow && ${band% *} < row_height * (ProviderRow + 1)))
 }
 
 # Opens the setup dialog from the strip's button and selects Provider in its list with the mouse.
@@ -70,7 +66,6 @@ open_setup_on_provider() {
         require "a row is taller than 8 pixels: $row_height" test "$row_height" -gt 8
     fi
     click_dialog 60 $((78 + row_height * ProviderRow + row_height / 2))
-    provider_selected() { band_now && [[ ${band% *} -ge $((row_height * ProviderRow)) && ${band% *} -lt $((row_height * (ProviderRow + 1))) ]]; }
     require "Provider is selected" wait_until 3 provider_selected
 }
 
