@@ -13,6 +13,9 @@ AuthoriseBox=(18 202)
 DefaultBox=(18 222)
 OkButton=(76 348)
 ProviderRow=1 # the first entry is the phonebook's own [Dialer Defaults]
+# Keys from the tray menu's top: "Norvale", past the separator "Disconnetti", "Connetti a predefinita".
+Disconnetti=(Down Down Return)
+ConnettiAPredefinita=(Down Down Down Return)
 
 # The message strip of the program, with the title "Norvale".
 info_shown() { shown_window info '^Norvale$'; }
@@ -69,6 +72,17 @@ open_setup_on_provider() {
     require "Provider is selected" wait_until 3 provider_selected
 }
 
+# The box's two buttons from its bottom-right corner: "Sì", then "No", the default.
+answer() {
+    local x y w h
+    require "the exit button asks" await_window box '^ Uscire$'
+    require "the question settles" await_settled place "$box"
+    read -r x y w h <<<"$place"
+    case $1 in
+    Sì) click $((x + w - 138)) $((y + h - 23)) ;;
+    No) click $((x + w - 52)) $((y + h - 23)) ;;
+    esac
+}
 close_setup_with_ok() {
     click_dialog "${OkButton[@]}"
     require "OK closes the setup dialog" wait_until 5 unmapped "$setup"
@@ -85,7 +99,7 @@ require "the strip hides into the tray" wait_until 10 strip_hidden
 # No default connection: only a beep.
 step "Connetti a predefinita without a default"
 bells_before=$(bells)
-require "the tray menu opens" tray_menu Down Down Down Return
+require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "Connetti a predefinita beeps without a default" test "$(bells)" = $((bells_before + 1))
 check "no call without a default" call_count_is 0
 check "no message without a default" not info_shown
@@ -98,7 +112,7 @@ check "Provider is not the default yet" not ticked "${DefaultBox[@]}"
 click_dialog "${DefaultBox[@]}"
 eventually 3 "a click ticks Imposta come predefinita" ticked "${DefaultBox[@]}"
 close_setup_with_ok
-require "the tray menu opens" tray_menu Down Down Down Return
+require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "an unauthorised default gives a message" info_shown
 check "the message strip is 473 x 47 in the screen's middle: $(geometry "$info")" place_is "$info" "404 488 473 47"
 check "no call on an unauthorised default" call_count_is 0
@@ -115,34 +129,25 @@ mouse_away
 shot "$tmp/setup.png"
 keep_shot "$tmp/setup.png" "${dialog_w}x$dialog_h+$dialog_x+$dialog_y" setup-dialog.png
 close_setup_with_ok
-require "the tray menu opens" tray_menu Down Down Down Return
+require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 require "the default connection is dialled" await_call connected hung-up
 check "the default connection connects: $call" test "$(field outcome)" = connected
 check "the call is on Provider" test "$(field entry)" = Provider
 check "the call is Norvale's own" test "$(field placed_by)" = norvale
 check "the call dials Provider's number" test "$(field number)" = 0245871200
+check "the phonebook is held again after the dial" not readable "$dir/phonebook.conf"
 
 # "Disconnetti" hangs up.
 step "Disconnetti"
-require "the tray menu opens" tray_menu Down Down Return
+require "the tray menu opens" tray_menu "${Disconnetti[@]}"
 require "the call ends" await_call hung-up dropped
 check "Disconnetti hangs up" test "$(field outcome)" = hung-up
 check "the line is idle" line_is idle
+check "the phonebook is held again after the hang-up" not readable "$dir/phonebook.conf"
 
 # The exit button asks; "No" keeps the program, "Sì" ends it.
 step "the exit button"
 require "the strip comes back from the tray" restore_strip
-# The box's two buttons from its bottom-right corner: "Sì", then "No", the default.
-answer() {
-    local x y w h
-    require "the exit button asks" await_window box '^ Uscire$'
-    require "the question settles" await_settled place "$box"
-    read -r x y w h <<<"$place"
-    case $1 in
-    Sì) click $((x + w - 138)) $((y + h - 23)) ;;
-    No) click $((x + w - 52)) $((y + h - 23)) ;;
-    esac
-}
 click_strip "${ExitButton[@]}"
 answer No
 eventually 5 "No closes the question" unmapped "$box"
