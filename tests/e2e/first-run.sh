@@ -44,7 +44,8 @@ fi
 # A call hung up while the strip is in the tray changes the status line, which grows the hidden
 # window; the strip once came back at the screen's corner after that.
 check "another program's call is placed" quiet line dial Provider
-check "the call on an entry never authorised is hung up" await_call hung-up
+check "the call ends" await_call hung-up connected
+check "the call on an entry never authorised is hung up: $call" test "$(field outcome)" = hung-up
 require "the strip comes back from the tray" restore_strip
 require "the strip settles" await_settled back "$strip"
 check "the strip comes back at 7,1: $back" test "${back% * *}" = "7 1"

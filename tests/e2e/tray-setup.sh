@@ -72,7 +72,7 @@ open_setup_on_provider() {
     require "Provider is selected" wait_until 3 provider_selected
 }
 
-# The box's two buttons from its bottom-right corner: "Sì", then "No", the default.
+# Answers the exit question with one of its two buttons, placed from the box's bottom-right corner.
 answer() {
     local x y w h
     require "the exit button asks" await_window box '^ Uscire$'
@@ -83,6 +83,7 @@ answer() {
     No) click $((x + w - 52)) $((y + h - 23)) ;;
     esac
 }
+
 close_setup_with_ok() {
     click_dialog "${OkButton[@]}"
     require "OK closes the setup dialog" wait_until 5 unmapped "$setup"
