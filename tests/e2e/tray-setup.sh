@@ -2,7 +2,8 @@
 # tray-setup.sh BUILD: the installed program handled with the mouse and the keyboard only: the tray
 # menu's "Connetti a predefinita" with no default, with an unauthorised and with an authorised
 # default, "Disconnetti", the setup dialog that authorises the entry and makes it the default, and
-# the exit button with its confirmation.
+# the exit button with its confirmation, and its refusal when pkexec started the program for a user
+# who is no administrator.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
@@ -167,4 +168,17 @@ for file in "$dir/phonebook.conf" "$ini"; do
     check "${file##*/}: writable after the exit" appendable "$file"
     check "${file##*/}: no immutable flag after the exit" not immutable "$file"
 done
+
+# Started by pkexec for a user who is no administrator (nobody): root holds the files, the user may
+# not close the program.
+step "started for a user who is no administrator"
+start_norvale PKEXEC_UID=65534
+require "the strip shows" wait_until 10 strip_shown
+require "the strip hides into the tray" wait_until 10 strip_hidden
+require "the strip comes back from the tray" restore_strip
+click_strip "${ExitButton[@]}"
+require "the exit button refuses with a message" await_window box '^Norvale$'
+check "the program keeps running" alive "$norvale_pid"
+check "nv4.ini is held as root holds it" not readable "$ini"
+terminate_norvale
 e2e_finish
