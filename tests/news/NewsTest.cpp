@@ -65,11 +65,7 @@ bool waitDownloaded() {
     return waitFor([] { return News::state.Download && !News::state.Download->Running(); });
 }
 
-bool anyWindowShown() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(),
-                       [](const QWidget* window) { return window->isVisible(); });
-}
+bool anyWindowShown() { return std::ranges::any_of(QApplication::topLevelWidgets(), &QWidget::isVisible); }
 
 bool onTop(const QWidget& window) {
     return window.windowFlags().testFlag(Qt::WindowStaysOnTopHint) &&
