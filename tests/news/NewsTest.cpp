@@ -65,7 +65,9 @@ bool waitDownloaded() {
     return waitFor([] { return News::state.Download && !News::state.Download->Running(); });
 }
 
-bool anyWindowShown() { return std::ranges::any_of(QApplication::topLevelWidgets(), &QWidget::isVisible); }
+bool anyWindowShown() {
+    return std::ranges::any_of(QApplication::topLevelWidgets(), &QWidget::isVisible);
+}
 
 bool onTop(const QWidget& window) {
     return window.windowFlags().testFlag(Qt::WindowStaysOnTopHint) &&
