@@ -62,15 +62,13 @@ protected:
         window = std::make_unique<frmNV4>(std::move(dialer), std::move(options));
         window->Hooks().PlaySound = [this](const QString& file) {
             EXPECT_EQ(QFileInfo(file).path(), folder.path());
-            sounds << file;
             log << QStringLiteral("PlaySound %1 locked=%2 rows=%3")
                        .arg(QFileInfo(file).fileName())
                        .arg(Global::state.SettingsLockFile.isHeld())
                        .arg(Global::state.ConnectionCount);
         };
         window->Hooks().ShowInfo = [this](const QString& text, float size) {
-            infos << QStringLiteral("%1|%2").arg(text).arg(size);
-            log << QStringLiteral("Info ") + infos.last();
+            log << QStringLiteral("Info %1|%2").arg(text).arg(size);
         };
         return *window;
     }
@@ -122,7 +120,6 @@ protected:
     QTemporaryDir folder;
     QStringList log;
     QStringList sounds;
-    QStringList infos;
     FakeDialer* line = nullptr;
     std::unique_ptr<frmNV4> window;
     bool administrator = true;

@@ -66,9 +66,7 @@ bool waitDownloaded() {
 }
 
 bool anyWindowShown() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(),
-                       [](const QWidget* window) { return window->isVisible(); });
+    return std::ranges::any_of(QApplication::topLevelWidgets(), &QWidget::isVisible);
 }
 
 bool onTop(const QWidget& window) {

@@ -105,9 +105,8 @@ TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
     Media::state.AudioSink = u"no-such-sink-element"_s;
     Media::PlaySound(cue(u"start.mp3"_s));
     EXPECT_TRUE(idle());
-    GstElementFactory* pulse = gst_element_factory_find("pulsesink");
+    g_autoptr(GstElementFactory) pulse = gst_element_factory_find("pulsesink");
     ASSERT_TRUE(pulse); // not the element-not-found path again
-    gst_object_unref(pulse);
     const auto released = [&](const QString& sink, const QString& file) {
         Media::state.AudioSink = sink;
         Media::PlaySound(file);
