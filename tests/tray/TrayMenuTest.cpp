@@ -42,7 +42,7 @@ protected:
                       connection(2, QStringLiteral("Gone"), QStringLiteral("0612345678"), true));
         QFile book(path(QStringLiteral("phonebook.conf")));
         ASSERT_TRUE(book.open(QIODevice::WriteOnly));
-        book.write(phonebook);
+        book.write("[Dialer Provider]\r\nPhone = 0245871200\r\n");
         book.close();
         ASSERT_TRUE(book.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     }
@@ -85,7 +85,6 @@ protected:
                 window->lblStatus->text()};
     }
 
-    const QByteArray phonebook = "[Dialer Provider]\r\nPhone = 0245871200\r\n";
     WatchedDialer* watched = nullptr;
     std::unique_ptr<frmMenu> menu;
     QList<QUrl> urls;
@@ -103,7 +102,7 @@ TEST_F(TrayMenuTest, SevenItemsInOrderOnANeverShownCarrier) {
     EXPECT_FALSE(menu->isVisible());
 }
 
-TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursor) {
+TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachItemCloses) {
     start();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QPoint cursor(screen.center().x(), screen.bottom() - 10);
@@ -124,10 +123,8 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursor) {
     EXPECT_EQ(destinations(), before);
     EXPECT_TRUE(watched->calls.isEmpty());
     EXPECT_TRUE(sounds.isEmpty());
-}
 
-TEST_F(TrayMenuTest, NorvaleBringsTheWindowBackOnTopAndTakesTheIconAway) {
-    start();
+    // "Norvale" brings the window back on top and takes the icon away.
     window->cmdMin_Click();
     ASSERT_FALSE(window->isVisible());
     ASSERT_TRUE(window->tryDialer->Visible());
