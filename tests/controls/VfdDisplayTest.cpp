@@ -121,14 +121,6 @@ TEST_F(VfdDisplayTest, BarsWriteClearsTheHistoryAndKeepsTheOldScale) {
     EXPECT_EQ(column(80), "RRRRRYYYYGGGGGGGG");
 }
 
-TEST_F(VfdDisplayTest, ThreePixelsPerBarStartYellowAndTurnRed) {
-    vfd->setMax(64);
-    vfd->setPixelsPerBar(3);
-    EXPECT_EQ(vfd->CellHeight(), 21);
-    vfd->AddValue(64);
-    EXPECT_EQ(column(Newest), "RRRRRRRRRRRRRYYYY");
-}
-
 TEST_F(VfdDisplayTest, OnlyTheBackgroundShowsBeforeTheNextValue) {
     vfd->AddValue(100);
     const QImage drawn = Shot(*vfd);
@@ -184,6 +176,11 @@ TEST_F(VfdDisplayTest, LimitsLeaveTheBackgroundAndTheControlUsable) {
     vfd->setMax(64);
     vfd->AddValue(64);
     EXPECT_EQ(column(Newest), Lit64);
+    // Three pixels per bar start yellow and turn red.
+    vfd->setPixelsPerBar(3);
+    EXPECT_EQ(vfd->CellHeight(), 21);
+    vfd->AddValue(64);
+    EXPECT_EQ(column(Newest), "RRRRRRRRRRRRRYYYY");
 }
 
 // A press on a control must not reach the window under it, which would start dragging.

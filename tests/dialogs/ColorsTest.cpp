@@ -65,7 +65,7 @@ protected:
     }
 };
 
-TEST_F(ColourPicker, OpensOnTheChosenColourAndOkGivesItBack) {
+TEST_F(ColourPicker, OkGivesTheChosenColourBackAnnullaAndEscCancel) {
     Colors::state.ChosenColour = 0x00FF00;
     frmColors d;
     EXPECT_EQ(look(d), "0,255,0 light 0/0 sample 0,255,0 chosen 0,255,0");
@@ -80,6 +80,19 @@ TEST_F(ColourPicker, OpensOnTheChosenColourAndOkGivesItBack) {
     const QColor shown = Global::ToQColor(qint32(0x8000000Fu));
     EXPECT_EQ((QList<int>{face.scrRed->value(), face.scrGreen->value(), face.scrBlue->value()}),
               (QList<int>{shown.red(), shown.green(), shown.blue()}));
+
+    // Annulla and Esc answer cancelled whatever was done.
+    drag(*face.picTest, 10, 10);
+    face.scrRed->setValue(9);
+    face.cmdAnnulla->click();
+    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
+    EXPECT_EQ(face.result(), QDialog::Rejected);
+    Colors::state.ChosenColour = rgb(1, 2, 3);
+    frmColors escaped;
+    escaped.show();
+    QtTestApplication::Key(escaped, Qt::Key_Escape);
+    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
+    EXPECT_FALSE(escaped.isVisible());
 }
 
 TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoom) {
@@ -98,23 +111,6 @@ TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoom) {
     EXPECT_EQ(look(d).left(11), "100,200,240");
     d.scrLight->setSliderDown(false);
     EXPECT_EQ(look(d), "120,220,240 light 20/20 sample 120,220,240 chosen 120,220,240");
-}
-
-TEST_F(ColourPicker, AnnullaAndEscAnswerCancelledWhateverWasDone) {
-    Colors::state.ChosenColour = rgb(1, 2, 3);
-    frmColors d;
-    drag(*d.picTest, 10, 10);
-    d.scrRed->setValue(9);
-    d.cmdAnnulla->click();
-    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
-    EXPECT_EQ(d.result(), QDialog::Rejected);
-
-    Colors::state.ChosenColour = rgb(1, 2, 3);
-    frmColors escaped;
-    escaped.show();
-    QtTestApplication::Key(escaped, Qt::Key_Escape);
-    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
-    EXPECT_FALSE(escaped.isVisible());
 }
 
 TEST_F(ColourPicker, DragPicksKeepsThePickedColourAndOkTakesTheBars) {
@@ -197,22 +193,16 @@ TEST_F(ColourPicker, LayoutFrameAndTabOrder) {
     EXPECT_TRUE(d.isModal());
     EXPECT_FALSE(d.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint));
-    QList<QRect> places;
+    QStringList places;
     for (QWidget* widget :
          std::initializer_list<QWidget*>{d.picTest, d.scrLight, d.shpTest, d.Shape1, d.Shape2, d.Shape3,
-                                         d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla})
-        places << widget->geometry();
-    EXPECT_EQ(places, (QList<QRect>{{4, 4, 177, 189},
-                                    {4, 196, 13, 81},
-                                    {168, 196, 13, 81},
-                                    {20, 196, 145, 25},
-                                    {20, 224, 145, 25},
-                                    {20, 252, 145, 25},
-                                    {24, 200, 137, 17},
-                                    {24, 228, 137, 17},
-                                    {24, 256, 137, 17},
-                                    {4, 280, 85, 33},
-                                    {96, 280, 85, 33}}));
+                                         d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla}) {
+        const QRect r = widget->geometry();
+        places << QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    }
+    EXPECT_EQ(places.join(u'|'), "4,4 177x189|4,196 13x81|168,196 13x81|20,196 145x25|20,224 145x25|"
+                                 "20,252 145x25|24,200 137x17|24,228 137x17|24,256 137x17|4,280 85x33|"
+                                 "96,280 85x33");
     EXPECT_EQ(d.scrLight->orientation(), Qt::Vertical);
     EXPECT_EQ(d.picTest->Picture().size(), QSize(175, 187));
 

@@ -8,9 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
@@ -42,16 +40,12 @@ protected:
     }
 };
 
-TEST_F(InfoStripTest, OpensCentredOnTopWithItsLayoutAndColours) {
+TEST_F(InfoStripTest, OpensOnTopWithItsLayoutAndColours) {
     Global::ShowInfo(QStringLiteral("Connesso. IP: 10.64.0.7"), 18);
     frmInfo* strip = Tray::state.Info;
     ASSERT_NE(strip, nullptr);
     EXPECT_TRUE(strip->isVisible());
-    EXPECT_EQ(strip->size(), QSize(473, 47));
     EXPECT_TRUE(strip->windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
-    const QPoint offCentre =
-        strip->geometry().center() - QGuiApplication::primaryScreen()->geometry().center();
-    EXPECT_LE(std::max(std::abs(offCentre.x()), std::abs(offCentre.y())), 1);
     EXPECT_EQ(strip->Label1->text(), QStringLiteral(" Norvale 4.2"));
     EXPECT_EQ((QList<QRect>{strip->Label1->geometry(), strip->lblInfo->geometry()}),
               (QList<QRect>{{16, 0, 81, 13}, {24, 8, 421, 29}}));
