@@ -89,13 +89,14 @@ TEST(WindowHelpers, WithoutCloseItemOnlyTheProgramClosesTheWindow) {
     dialog.show();
     EXPECT_FALSE(dialog.windowHandle()->flags().testFlag(Qt::WindowCloseButtonHint));
 
-    // The window manager's close arrives as a spontaneous close event and is turned away; an
-    // ordinary window takes it.
+    // The window manager's close arrives as a spontaneous close event: turned away here, taken by
+    // an ordinary dialog.
     for (const bool refused : {true, false}) {
-        QWidget ordinary;
+        QDialog ordinary;
         QCloseEvent event;
+        event.ignore();
         QSpontaneKeyEvent::setSpontaneous(&event);
-        QCoreApplication::instance()->notify(refused ? static_cast<QWidget*>(&dialog) : &ordinary, &event);
+        QCoreApplication::instance()->notify(refused ? &dialog : &ordinary, &event);
         EXPECT_EQ(event.isAccepted(), !refused);
     }
     EXPECT_TRUE(dialog.isVisible());
