@@ -115,12 +115,6 @@ bool RealDesktop::Run(const QString& program, const QStringList& arguments, QStr
     return done;
 }
 
-QString RealDesktop::Property(unsigned long long window, const QString& name) const {
-    QString output;
-    Run("xprop", {"-id", QString::number(window), name}, &output);
-    return output;
-}
-
 QString RealDesktop::Geometry(unsigned long long window) const {
     QString info;
     if (!Run("xwininfo", {"-id", QString::number(window)}, &info) || !info.contains("IsViewable"))

@@ -22,7 +22,6 @@ public:
 
     // Runs a command on the display to its end (at most 5 s); true when it succeeded.
     bool Run(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
-    QString Property(unsigned long long window, const QString& name) const;
     // "left top width height" of a window as the X server has it, empty while it is not viewable.
     QString Geometry(unsigned long long window) const;
     // Starts a Qt program of ours on the display.

@@ -137,7 +137,7 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntries) {
     EXPECT_EQ(dialer.selected, list.lines);
 }
 
-TEST_F(ConnectionTableTest, SyncListsAtMost49Entries) {
+TEST_F(ConnectionTableTest, SyncListsAtMost49EntriesAndAppendsOnlyWhileTheTableHasRoom) {
     for (int i = 0; i < 60; ++i)
         dialer.entries.append({"E" + QString::number(i), QString::number(1000 + i)});
     SyncPhonebook(list, dialer);
@@ -146,25 +146,19 @@ TEST_F(ConnectionTableTest, SyncListsAtMost49Entries) {
     EXPECT_EQ(state.PhonebookCount, 49);
     EXPECT_EQ(state.ConnectionCount, 49);
     EXPECT_EQ(dialer.selected, list.lines);
-}
 
-TEST_F(ConnectionTableTest, SyncWithAFullTableComparesButDoesNotAppend) {
-    QList<ConnectionRecord> rows;
-    for (int i = 0; i < 49; ++i)
-        rows.append({"T" + QString::number(i), "1", true, false, 0, 10, 14});
-    setRows(rows);
-    dialer.entries = {{"Sconosciuto", "0190"}, {"T5", "2"}, {"T6", "1"}};
+    // The table is full now: entries are still compared, none is appended.
+    SetField("E5", FieldAuthorised, true);
+    SetField("E6", FieldAuthorised, true);
+    dialer.entries = {{"Sconosciuto", "0190"}, {"E5", "2"}, {"E6", "1006"}};
     SyncPhonebook(list, dialer);
-    EXPECT_EQ(list.lines, QStringList({"Sconosciuto", "T5", "T6"}));
+    EXPECT_EQ(list.lines, QStringList({"Sconosciuto", "E5", "E6"}));
     EXPECT_EQ(state.ConnectionCount, 49);
     EXPECT_FALSE(IsKnown("Sconosciuto"));
-    EXPECT_FALSE(IsAuthorised("T5"));
-    EXPECT_TRUE(IsAuthorised("T6"));
-}
+    EXPECT_FALSE(IsAuthorised("E5"));
+    EXPECT_TRUE(IsAuthorised("E6"));
 
-TEST_F(ConnectionTableTest, SyncWithAnEmptyPhonebookClearsTheList) {
-    state.PhonebookCount = 5;
-    state.PhonebookList = {"old"};
+    dialer.entries.clear();
     SyncPhonebook(list, dialer);
     EXPECT_TRUE(list.lines.isEmpty());
     EXPECT_TRUE(state.PhonebookList.isEmpty());

@@ -1,5 +1,7 @@
-#include "platform/dialer/DialerSettings.h"
+#include "TestApp.h"
+
 #include "platform/dialer/CreateDialer.h"
+#include "platform/dialer/DialerSettings.h"
 #include "platform/dialer/PppDialer.h"
 #include "platform/dialer/SimulatedDialer.h"
 
@@ -7,21 +9,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
 namespace {
 
 class DialerSettingsTest : public ::testing::Test {
 protected:
-    QByteArray read(const QString& name) const {
-        QFile file(folder + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    void write(const QString& name, const QByteArray& content) const {
-        QFile file(folder + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
+    void write(const QString& name, const QByteArray& content) const { writeFile(folder + name, content); }
     // "backend stage_ms down_bps up_bps chat pppd phonebook" as read from the folder.
     QString settings() const {
         const DialerSettings s = DialerSettings::read(folder);
@@ -41,22 +33,9 @@ protected:
 
 } // namespace
 
-TEST_F(DialerSettingsTest, MissingFileGivesSimulatedLineWithTheSamplePhonebook) {
-    EXPECT_EQ(settings(), "simulated 1000 5000 1200 chat pppd " + folder + "phonebook.conf");
-    // The sample is copied byte for byte from the one shipped next to the program.
-    QFile sample(QFileInfo("/proc/self/exe").canonicalPath() + "/phonebook.sample.conf");
-    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
-    const QByteArray shipped = sample.readAll();
-    ASSERT_FALSE(shipped.isEmpty());
-    EXPECT_EQ(read("phonebook.conf"), shipped);
-    // An existing phonebook is never replaced.
-    write("phonebook.conf", "[Dialer Mine]\n");
-    EXPECT_EQ(DialerSettings::read(folder).phonebook, folder + "phonebook.conf");
-    EXPECT_EQ(read("phonebook.conf"), "[Dialer Mine]\n");
-}
-
 TEST_F(DialerSettingsTest, MalformedFileKeepsWhatIsValid) {
     write("phonebook.conf", "[Dialer X]\n");
+    EXPECT_EQ(settings(), "simulated 1000 5000 1200 chat pppd " + folder + "phonebook.conf");
     write("dialer.conf", QByteArray(1, '\0') +
                              "\x01\xff garbage without equals\r\n# stage_ms=5\r\nstage_ms = 40\r\n"
                              "STAGE_MS=oops\r\ndown_bps=-5\r\nup_bps= 99999999999\r\n"

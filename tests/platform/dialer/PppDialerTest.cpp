@@ -101,11 +101,10 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     DialerSettings settings;
     settings.backend = DialerSettings::Backend::Ppp;
     settings.phonebook = dir.filePath("wvdial.conf");
-    QFile book(settings.phonebook);
-    ASSERT_TRUE(book.open(QIODevice::WriteOnly));
-    book.write("[Dialer Defaults]\nModem = " + line.device().toUtf8() +
-               "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\nPassword = segreto\n");
-    book.close();
+    writeFile(settings.phonebook,
+              "[Dialer Defaults]\nModem = " + line.device().toUtf8() +
+                  "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\n"
+                  "Password = segreto\n");
     PppDialer dialer(settings);
     QList<int> states;
     QStringList errors;
@@ -141,10 +140,8 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     ModemLine line({"--delay", "5000"});
     ASSERT_TRUE(line.isReady());
     QTemporaryDir dir;
-    QFile script(dir.filePath("script"));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
-    script.close();
+    const QString script = dir.filePath("script");
+    writeFile(script, "ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
 
     PppDialer dialer(DialerSettings{});
     dialer.SetUseProcessEvents(GetParam());
@@ -173,7 +170,7 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     QObject::connect(&dialer, &DialerControl::Disconnect, [&] { ++others; });
 
     // A shell that leaves a helper behind and becomes chat.
-    startOtherCall(other, line, "sleep 60 & exec '%1' -s -v -f '" + script.fileName() + "'");
+    startOtherCall(other, line, "sleep 60 & exec '%1' -s -v -f '" + script + "'");
     const auto chatPid = static_cast<pid_t>(other.processId());
     ASSERT_TRUE(QTest::qWaitFor([&] { return other.state() == QProcess::NotRunning; }, 15000));
     // chat turns SIGTERM into exit code 2.

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-// The application object the tests' event loops need, for the whole test program.
+// The application object the tests' event loops need, for the whole test program, and file helpers.
 class TestApp final : public ::testing::Environment {
 public:
     void SetUp() override { m_app = std::make_unique<QCoreApplication>(m_argc, m_argv); }
@@ -20,3 +21,14 @@ private:
 };
 
 inline const auto* const testApp = ::testing::AddGlobalTestEnvironment(new TestApp);
+
+inline void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(content), content.size());
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}

@@ -1,21 +1,17 @@
+#include "TestApp.h"
+
 #include "platform/dialer/WvdialPhonebook.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 
 class WvdialPhonebookTest : public ::testing::Test {
 protected:
     WvdialPhonebook read(const QByteArray& content) {
-        QFile file(dir.filePath("wvdial.conf"));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-        file.close();
-        return WvdialPhonebook::read(file.fileName());
+        writeFile(dir.filePath("wvdial.conf"), content);
+        return WvdialPhonebook::read(dir.filePath("wvdial.conf"));
     }
     QTemporaryDir dir;
 };
