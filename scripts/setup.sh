@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth openbox trayer x11-utils xdotool imagemagick xdg-utils libxcb1-dev
-  ppp socat sox lame desktop-file-utils
+  ppp socat sox lame desktop-file-utils jq
   fonts-dejavu-core
 )
 
