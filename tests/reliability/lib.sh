@@ -45,14 +45,15 @@ nv_finish() {
 # A fresh program folder holding the program and its companions, as installed. The folder can be
 # read by every user, so that the program can run as another one.
 nv_folder() {
+    nv_kill
     chattr -R -i "$NV_DIR" 2>/dev/null
     rm -rf "$NV_DIR"
     mkdir -p "$NV_DIR" && chmod 755 "$NV_TMP" "$NV_DIR"
     local name
     for name in norvale norvale-line phonebook.sample.conf start.mp3 connected.mp3 disconnected.mp3 \
         error.mp3 norvale-tray.png palette.png norvale.hlp; do
-        # The program takes its folder from its own path: a copy, not a symbolic link.
-        cp -l "$NV_BUILD/$name" "$NV_DIR/" 2>/dev/null || cp "$NV_BUILD/$name" "$NV_DIR/" || return 1
+        # The program takes its folder from its own path: a copy, not a link.
+        cp "$NV_BUILD/$name" "$NV_DIR/" || return 1
     done
     : >"$NV_LOG"
 }
@@ -74,17 +75,19 @@ nv_line() {
     "$NV_DIR/norvale-line" --socket "$NV_DIR/line.sock" "$@"
 }
 
+# A program that does not answer within 5 s counts as not answering.
 nv_status() {
-    nv_line status 2>/dev/null
+    timeout 5 "$NV_DIR/norvale-line" --socket "$NV_DIR/line.sock" status 2>/dev/null
 }
 
-# Waits until the program answers on its line (and, with "locked", has locked nv4.ini too, the
-# last step of its start-up when run as root). Prints the seconds it took.
+# Waits up to a minute until the program answers on its line (and, with "locked", has locked
+# nv4.ini too, the last step of its start-up: run as root, it denies every open). Prints the
+# seconds it took.
 nv_wait_up() {
-    local start=$EPOCHREALTIME i
-    for ((i = 0; i < 1200; i++)); do
+    local start=$EPOCHREALTIME deadline=$((SECONDS + 60))
+    while ((SECONDS < deadline)); do
         nv_alive || return 1
-        if nv_status >/dev/null && { [[ ${1:-} != locked ]] || nv_immutable "$NV_DIR/nv4.ini"; }; then
+        if nv_status >/dev/null && { [[ ${1:-} != locked ]] || ! { : <"$NV_DIR/nv4.ini"; } 2>/dev/null; }; then
             nv_seconds_since "$start"
             return 0
         fi
@@ -120,6 +123,7 @@ nv_stop_checked() {
     nv_stop
     local status=$?
     ((status == 0)) || fail "$1: the program ended with status $status after SIGTERM"
+    nv_kill
 }
 
 # The program's resident memory in KB.
@@ -160,23 +164,35 @@ nv_check_hangup() {
         fail "$what: the unauthorised call was not hung up before connecting: $call"
 }
 
-# A settings file as the program leaves it: only blank lines, comments, section headers and
-# key=value lines, CR LF line ends, and the program's own sections with their keys.
+# A settings file as the program leaves it: the program's two sections (their headers as the
+# program reads them: any letter case, blanks and a missing "]" allowed), in them only key=value
+# lines (CR LF ends, or the LF a hand-edited line came with), and numeric colours. Other lines
+# are not the program's to judge.
 nv_check_ini_sound() {
-    local what=$1 file=$2
+    local what=$1 file=$2 report
     [[ -f $file ]] || {
         fail "$what: nv4.ini is gone"
         return
     }
-    grep -qxF $'[General Setup]\r' "$file" || fail "$what: nv4.ini has no [General Setup] section"
-    grep -qxF $'[Connections]\r' "$file" || fail "$what: nv4.ini has no [Connections] section"
-    # The program's sections: every line a key=value line with a CR LF end.
-    local bad
-    bad=$(LC_ALL=C awk '/^\[/ { own = ($0 == "[General Setup]\r" || $0 == "[Connections]\r"); next }
-               own && !/^[A-Za-z]+[0-9]*=[^\r]*\r$/ { print NR": "$0 }' "$file" | head -n 3)
-    [[ -z $bad ]] || fail "$what: malformed lines in the program's sections: $bad"
-    LC_ALL=C grep -aqE $'^StartColor=-?[0-9]+\r$' "$file" || fail "$what: no numeric StartColor"
-    LC_ALL=C grep -aqE $'^EndColor=-?[0-9]+\r$' "$file" || fail "$what: no numeric EndColor"
+    # (cut first: awk is slow on a line of 100 MB.)
+    report=$(LC_ALL=C cut -c 1-1000 "$file" | LC_ALL=C awk '
+        function header(line) {
+            if (line !~ /^[ \t]*\[/) return ""
+            sub(/^[ \t]*\[/, "", line); sub(/\].*/, "", line); sub(/\r$/, "", line)
+            gsub(/^[ \t]+|[ \t]+$/, "", line)
+            return tolower(line) == "" ? "-" : tolower(line)
+        }
+        { name = header($0) }
+        name != "" { own = (name == "general setup" || name == "connections"); seen[name] = 1; next }
+        own && !/^[A-Za-z]+[0-9]*=[^\r]*\r?$/ { if (bad++ < 3) print "malformed line " NR ": " $0 }
+        own && /^StartColor= ?-?[0-9]+\r?$/ { start = 1 }
+        own && /^EndColor= ?-?[0-9]+\r?$/ { end = 1 }
+        END {
+            if (!seen["general setup"]) print "no [General Setup] section"
+            if (!seen["connections"]) print "no [Connections] section"
+            if (!start || !end) print "no numeric StartColor and EndColor"
+        }')
+    [[ -z $report ]] || fail "$what: nv4.ini: $report"
 }
 
 # Sleeps for a fraction of a second without starting a process: a read that nothing answers.

@@ -33,7 +33,7 @@ cp "$NV_DIR/nv4.ini" "$NV_TMP/before.ini"
 ((nv_failures == 0)) || nv_finish
 
 declare -A kinds=()
-placed=0 checked=0 hung_up=0 refused=0 rss_warm= rss_max=0
+placed=0 checked=0 hung_up=0 connected=0 refused=0 rss_warm= rss_max=0
 count() { kinds[$1]=$((${kinds[$1]:-0} + 1)); }
 
 # Another program dials; a busy line (the last call still ending) is tried again.
@@ -58,6 +58,7 @@ check_calls() {
     while IFS=$'\t' read -r entry outcome state; do
         if [[ " ${authorised[*]} " == *" $entry "* ]]; then
             [[ $outcome == dropped || $outcome == error ]] || bad=1
+            ((state == 8193)) && connected=$((connected + 1))
         else
             [[ $outcome == hung-up ]] && ((state < 8192)) || bad=1
             [[ $outcome == hung-up ]] && hung_up=$((hung_up + 1))
@@ -86,7 +87,7 @@ for ((i = 0; i < 1000 && nv_failures == 0; i++)); do
 done
 check_calls
 echo "soak: the line's record filled with $placed unauthorised calls, $hung_up hung up"
-placed=0 checked=0 hung_up=0 refused=0
+placed=0 checked=0 hung_up=0 connected=0 refused=0
 
 start=$EPOCHREALTIME
 while ((placed < calls && nv_failures == 0)); do
@@ -134,7 +135,7 @@ cmp -s "$NV_TMP/before.ini" "$NV_DIR/nv4.ini" ||
     fail "nv4.ini changed: $(diff <(tr -d '\r' <"$NV_TMP/before.ini") <(tr -d '\r' <"$NV_DIR/nv4.ini"))"
 
 for kind in "${!kinds[@]}"; do printf '  %-20s %5d\n' "$kind" "${kinds[$kind]}"; done | sort
-echo "soak: $placed calls in $duration s, $hung_up hung up, $refused dials retried on a busy line"
+echo "soak: $placed calls in $duration s: $hung_up unauthorised ones hung up, $connected authorised ones connected before their end; $refused dials retried on a busy line"
 echo "soak: resident memory $rss_warm KB after $warmup calls, $rss_end KB at the end (highest $rss_max KB)"
 if [[ -n $rss_warm && -n $rss_end ]]; then
     growth=$((rss_end - rss_warm))
