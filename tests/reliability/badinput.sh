@@ -8,12 +8,14 @@ ini=$NV_DIR/nv4.ini
 book=$NV_DIR/phonebook.conf
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 
-# run NAME [COMMAND...]: one start and stop on the folder as prepared. Prints the start-up time.
+# run NAME [COMMAND...]: one start and stop on the folder as prepared. Prints the start-up time:
+# until nv4.ini is locked, the last step of start-up, where root can lock it.
 run() {
-    local name=$1 took
+    local name=$1 took ready=
     shift
+    [[ $# == 0 && ! -d $ini && ! -p $ini ]] && ready=locked
     nv_start "$@"
-    if ! took=$(nv_wait_up); then
+    if ! took=$(nv_wait_up $ready); then
         fail "$name: the program did not come up"
         nv_kill
         return 1

@@ -165,9 +165,9 @@ nv_check_hangup() {
 }
 
 # A settings file as the program leaves it: the program's two sections (their headers as the
-# program reads them: any letter case, blanks and a missing "]" allowed), in them only key=value
-# lines (CR LF ends, or the LF a hand-edited line came with), and numeric colours. Other lines
-# are not the program's to judge.
+# program reads them: any letter case, blanks and a missing "]" allowed), numeric colours, and in
+# [Connections], which the program writes whole, only its row keys. Other lines are the user's:
+# kept, not judged.
 nv_check_ini_sound() {
     local what=$1 file=$2 report
     [[ -f $file ]] || {
@@ -183,8 +183,8 @@ nv_check_ini_sound() {
             return tolower(line) == "" ? "-" : tolower(line)
         }
         { name = header($0) }
-        name != "" { own = (name == "general setup" || name == "connections"); seen[name] = 1; next }
-        own && !/^[A-Za-z]+[0-9]*=[^\r]*\r?$/ { if (bad++ < 3) print "malformed line " NR ": " $0 }
+        name != "" { own = (name == "general setup" || name == "connections"); conn = name == "connections"; seen[name] = 1; next }
+        conn && !/^[A-Za-z]+[0-9]+=[^\r]*\r?$/ { if (bad++ < 3) print "malformed line " NR ": " $0 }
         own && /^StartColor= ?-?[0-9]+\r?$/ { start = 1 }
         own && /^EndColor= ?-?[0-9]+\r?$/ { end = 1 }
         END {
