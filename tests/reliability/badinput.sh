@@ -4,6 +4,7 @@
 # come up, answer on its line, hang up a call on an unauthorised entry, end on SIGTERM, and leave
 # a sound nv4.ini behind, or an unreadable one exactly as it was.
 source "$(dirname "$0")/lib.sh" "$1"
+nv_need_root
 ini=$NV_DIR/nv4.ini
 book=$NV_DIR/phonebook.conf
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)

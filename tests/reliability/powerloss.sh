@@ -6,6 +6,7 @@
 # writes it, nothing may be left in the folder that was not there, and the next start must work
 # from what was left.
 source "$(dirname "$0")/lib.sh" "$1"
+nv_need_root
 rounds=${2:-300}
 seed=${3:-$((EPOCHSECONDS % 32768))}
 RANDOM=$seed
