@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# powerloss.sh BUILD [ROUNDS] [SEED]
+# powerloss.sh BUILD [KILLS] [SEED]
 # The program is killed with SIGKILL, as a power loss stops it, at a random moment of its shut-down,
-# in which it saves its settings. ROUNDS times (300 unless given), with the moments fixed by SEED.
+# in which it saves its settings, until KILLS kills (300 unless given) have hit a running program,
+# with the moments fixed by SEED.
 # Each time nv4.ini must be, byte for byte, either the file as it was or the file as the save
 # writes it, nothing may be left in the folder that was not there, and the next start must work
 # from what was left.
 source "$(dirname "$0")/lib.sh" "$1"
 nv_need_root
-rounds=${2:-300}
+kills=${2:-300}
 seed=${3:-$((EPOCHSECONDS % 32768))}
 RANDOM=$seed
-echo "powerloss: $rounds kills, seed $seed (again: $0 $1 $rounds $seed)"
+echo "powerloss: $kills kills, seed $seed (again: $0 $1 $kills $seed)"
 
 nv_folder || exit 1
 nv_conf stage_ms=1
@@ -34,30 +35,30 @@ restore() {
 }
 
 # Start from the old file; the shut-down, timed from SIGTERM to the end of the process, is the
-# window in which the kills fall.
-window_us=
-for ((i = 0; i < 3; i++)); do
+# window in which the kills fall. Its length varies with the machine's load: the median of five.
+took_us=()
+for ((i = 0; i < 5; i++)); do
     restore
     nv_start
     nv_wait_up locked >/dev/null || fail "calibration: the program did not come up"
     t0=$EPOCHREALTIME
     kill -TERM "$NV_PID"
     while nv_alive; do nv_pause 0.0002; done
-    took=$(nv_seconds_since "$t0")
+    took_us+=("$(awk -v s="$(nv_seconds_since "$t0")" 'BEGIN { printf "%d", s * 1e6 }')")
     nv_stop_checked "calibration"
     cmp -s "$new" "$ini" || fail "calibration: the save did not write the expected file"
-    us=$(awk -v s="$took" 'BEGIN { printf "%d", s * 1e6 }')
-    echo "powerloss: calibration: the shut-down took $us us from SIGTERM to the end of the process"
-    ((${window_us:-us} >= us)) && window_us=$us
 done
-# A little beyond the quickest shut-down, so that a few kills come after the end.
-window_us=$((window_us * 11 / 10))
-echo "powerloss: kills fall from 0 to $window_us us after SIGTERM"
+median_us=$(printf '%s\n' "${took_us[@]}" | sort -n | sed -n 3p)
+echo "powerloss: calibration: the shut-down took ${took_us[*]} us from SIGTERM to the end of the process"
+# A little beyond it, so that some kills come after the end.
+window_us=$((median_us * 11 / 10))
+echo "powerloss: kills fall from 0 to $window_us us after SIGTERM at first"
 ((nv_failures == 0)) || nv_finish
 
 declare -A landed=()
 start=$EPOCHREALTIME
-for ((round = 1; round <= rounds && nv_failures == 0; round++)); do
+killed=0
+for ((round = 1; killed < kills && round <= 3 * kills && nv_failures == 0; round++)); do
     # What a kill left is the next start's file, unless the save had already replaced it.
     cmp -s "$old" "$ini" || restore
     nv_start
@@ -91,6 +92,14 @@ for ((round = 1; round <= rounds && nv_failures == 0; round++)); do
     done
     cmp -s "$NV_DIR/phonebook.sample.conf" "$NV_DIR/phonebook.conf" || fail "round $round: the phonebook changed"
     # The settings file is unlocked for the save and locked again after it, until the end.
+    # The window follows the machine's pace: shorter after a kill that came too late, a little
+    # longer after one that came in time.
+    if ((status == 0)); then
+        window_us=$((window_us * 9 / 10 > 500 ? window_us * 9 / 10 : 500))
+    else
+        window_us=$((window_us * 21 / 20))
+        killed=$((killed + 1))
+    fi
     if ((status == 0)); then
         class="ended before the kill"
     elif [[ $content == old ]]; then
@@ -109,9 +118,9 @@ nv_stop_checked "after the last kill"
 cmp -s "$new" "$ini" || fail "the last save did not write the expected file"
 
 played=$((round - 1))
-echo "powerloss: $played rounds in $duration s"
+echo "powerloss: $played rounds in $duration s; at the end kills fell from 0 to $window_us us after SIGTERM"
 for class in "${!landed[@]}"; do printf '  %-40s %4d\n' "$class" "${landed[$class]}"; done | sort
-during=$((played - ${landed["ended before the kill"]:-0}))
-echo "powerloss: $during kills landed in the shut-down, ${landed["killed during the save"]:-0} of them between unlocking nv4.ini and replacing it"
+((killed >= kills)) || fail "only $killed of $played kills hit a running program"
+echo "powerloss: $killed kills landed in the shut-down, ${landed["killed during the save"]:-0} of them between unlocking nv4.ini and replacing it"
 echo "powerloss: $(nv_strays | grep -c '^nv4\.ini\.') kills left the save's temporary file behind"
 nv_finish
