@@ -19,6 +19,7 @@
 #include "settings/PrivateProfile.h"
 #include "settings/SettingsFile.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -315,7 +316,10 @@ void frmNV4::Form_Unload() {
     if (unloaded_)
         return;
     if (Global::state.StartingUp) {
-        // A shut-down signal taken by the start-up wait: shut down once start-up is over.
+        // A shut-down signal taken by the start-up wait: shut down once start-up is over. Start-up
+        // waits for nobody: a warning box it shows is closed, or the signal would go unanswered.
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();
         QTimer::singleShot(0, this, &frmNV4::Form_Unload);
         return;
     }

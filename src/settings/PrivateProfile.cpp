@@ -3,7 +3,12 @@
 #include "settings/Cp1252.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <vector>
@@ -137,11 +142,17 @@ QByteArray unquoted(const QByteArray& value) {
 }
 
 // The file's bytes; nothing when it is missing. Sets unreadable when it exists but cannot be read.
+// Only a regular file is read: opening a FIFO would wait for a writer forever.
 std::optional<QByteArray> readFile(const QString& path, bool* unreadable = nullptr) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         if (unreadable)
-            *unreadable = file.exists();
+            *unreadable = QFileInfo::exists(path);
         return std::nullopt;
     }
     return file.readAll();

@@ -118,6 +118,21 @@ TEST_F(PrivateProfile, UnreadableFileIsNeitherReadNorReplaced) {
     EXPECT_EQ(read("S", "K"), "V");
 }
 
+// Opening a FIFO for reading waits for a writer: the program hung at start on one.
+TEST_F(PrivateProfile, FifoInPlaceOfTheFileIsNeitherWaitedForNorReplaced) {
+    ASSERT_EQ(mkfifo(QFile::encodeName(ini()).constData(), 0644), 0);
+    EXPECT_EQ(read("S", "K"), "DEF");
+    EXPECT_FALSE(WriteIniValue(ini(), "S", "K", "W"));
+    {
+        Subs::IniBatch batch(ini());
+        WriteIniValue(ini(), "S", "K", "W");
+        EXPECT_FALSE(batch.commit());
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(QFile::encodeName(ini()).constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
 TEST_F(PrivateProfile, FailedReplacementLeavesTheOldFileWhole) {
     const QByteArray original = "[S]\r\nK=V\r\n";
     writeBytes(ini(), original);

@@ -48,7 +48,8 @@ bool createFromSample(const QString& target, const QString& appFolder) {
         return false;
     if (QFileInfo::exists(target)) {
         out.cancelWriting();
-        return true;
+        // A FIFO or a folder in its place is no phonebook.
+        return QFileInfo(target).isFile();
     }
     return out.commit();
 }

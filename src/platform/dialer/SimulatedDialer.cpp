@@ -1,6 +1,7 @@
 #include "platform/dialer/SimulatedDialer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
@@ -66,7 +67,8 @@ const WvdialPhonebook& SimulatedDialer::phonebook() const {
     // Read again on every request so that a change shows at once; parse only when it changed.
     QByteArray bytes;
     QFile file(m_settings.phonebook);
-    if (!m_settings.phonebook.isEmpty() && file.open(QIODevice::ReadOnly))
+    // Opening a FIFO put in its place would wait for a writer forever.
+    if (QFileInfo(m_settings.phonebook).isFile() && file.open(QIODevice::ReadOnly))
         bytes = file.read(WvdialPhonebook::MaxFileBytes);
     if (!m_bookRead || bytes != m_bookBytes) {
         m_book = WvdialPhonebook::parse(bytes);

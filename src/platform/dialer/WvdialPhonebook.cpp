@@ -1,6 +1,7 @@
 #include "platform/dialer/WvdialPhonebook.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
@@ -42,7 +43,8 @@ QString unescape(const QString& text) {
 
 WvdialPhonebook WvdialPhonebook::read(const QString& path) {
     QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+    // Opening a FIFO would wait for a writer forever.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     // read() with a limit, so that a device or an endless file cannot exhaust memory.
     return parse(file.read(MaxFileBytes));
