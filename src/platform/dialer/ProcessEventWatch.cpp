@@ -1,5 +1,6 @@
 #include "platform/dialer/ProcessEventWatch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <linux/cn_proc.h>
@@ -105,14 +106,19 @@ void ProcessEventWatch::run() {
 #pragma GCC diagnostic pop
             if (h->nlmsg_type == NLMSG_ERROR || h->nlmsg_type == NLMSG_NOOP)
                 continue;
+            if (NLMSG_PAYLOAD(h, 0) < sizeof(cn_msg))
+                continue;
             const auto* message = static_cast<const cn_msg*>(NLMSG_DATA(h));
             if (message->id.idx != CN_IDX_PROC || message->id.val != CN_VAL_PROC)
                 continue;
-            const auto* event = reinterpret_cast<const proc_event*>(message->data);
-            if (event->what != proc_event::PROC_EVENT_EXEC)
+            // The event follows a 20-byte header, so its 64-bit fields are not aligned: copy it out.
+            proc_event event{};
+            std::memcpy(&event, message->data,
+                        std::min({sizeof event, size_t(message->len), NLMSG_PAYLOAD(h, 0) - sizeof(cn_msg)}));
+            if (event.what != proc_event::PROC_EVENT_EXEC)
                 continue;
             // Only the thread-group leader has a /proc entry of its own.
-            if (auto p = DiallingProcess::inspect(event->event_data.exec.process_tgid))
+            if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid))
                 emit diallingStarted(*p);
         }
     }
