@@ -448,6 +448,8 @@ void frmNV4::tryDialer_MouseDown(int button, int, float x, float y) {
 // position can be the frame-relative (0, 0) under a reparenting window manager, so it is not read
 // back.
 void frmNV4::placeAt(QPoint place) {
+    // X11 places windows in 16 bits; a hand-edited place beyond them would overflow the geometry.
+    place = {std::clamp(place.x(), -32768, 32767), std::clamp(place.y(), -32768, 32767)};
     place_ = place;
     move(place);
 }

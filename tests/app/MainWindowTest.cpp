@@ -100,6 +100,9 @@ TEST_F(MainWindowTest, TheStripShowsTheDefaultOrStoredColoursAndPlace) {
         "[General Setup]\r\nStartColor= 16711680\r\nEndColor= 16711680\r\nTopWin= 1500\r\nLeftWin= 3000\r\n");
     EXPECT_EQ(window->pos(), QPoint(200, 100));
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
+    // A hand-edited place beyond X11's 16-bit coordinates is held at their limits.
+    load("[General Setup]\r\nTopWin=1e400\r\nLeftWin=-99999999999999999999999\r\n");
+    EXPECT_EQ(window->pos(), QPoint(-32768, 32767));
 }
 
 TEST_F(MainWindowTest, AnUnreadablePhonebookPathIsReportedAndStartUpGoesOn) {
