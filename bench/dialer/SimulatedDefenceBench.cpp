@@ -141,7 +141,7 @@ int main(int argc, char* argv[]) {
             std::snprintf(measure, sizeof measure,
                           "defence, built-in line: call placed -> hung up (%d calls, median / worst)", calls);
             TableRow(measure, "worst < 100 ms, none missed", sorted.back() < 100.0 && figures.missed == 0,
-                     "%.1f / %.1f ms", sorted[sorted.size() / 2], sorted.back());
+                     "%.3f / %.3f ms", sorted[sorted.size() / 2], sorted.back());
         }
     }
     return 0;
