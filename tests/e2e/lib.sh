@@ -264,10 +264,19 @@ tray_icons() {
 
 icon_count_is() { [[ $(tray_icons | wc -l) == "$1" ]]; }
 
-# Sets icon_x and icon_y to the centre of the one tray icon.
+# Sets icon_x and icon_y to the centre of the one tray icon, once the host has stopped moving it: a
+# host lays its icons out again after it embeds one, and a click on the old place hits nothing.
 await_icon() {
-    wait_until 5 icon_count_is 1 || return 1
-    read -r _ icon_x icon_y < <(tray_icons)
+    local last='' now
+    icon_still() {
+        sleep 0.15
+        now=$(tray_icons)
+        [[ $(wc -l <<<"$now") == 1 && -n $now && $now == "$last" ]] && return 0
+        last=$now
+        return 1
+    }
+    wait_until 5 icon_still || return 1
+    read -r _ icon_x icon_y <<<"$now"
 }
 
 # One xdotool command moves and clicks in order. (mousemove --sync would wait for a motion that
