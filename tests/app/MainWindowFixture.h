@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeDialer.h"
+#include "TestFiles.h"
 #include "app/frmNV4.h"
 #include "controls/TrayArea.h"
 #include "news/NewsState.h"
@@ -84,22 +85,13 @@ protected:
 
     QString path(const QString& name) const { return folder.filePath(name); }
     static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
-    void writeSettings(const QByteArray& content) { write(path(QStringLiteral("nv4.ini")), content); }
+    void writeSettings(const QByteArray& content) { writeBytes(path(QStringLiteral("nv4.ini")), content); }
 
-    static QByteArray contents(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    static void write(const QString& path, const QByteArray& content) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
 
     // Read with the program's lock released for a moment.
     QByteArray settingsBytes() {
         Global::UnlockSettingsFile();
-        const QByteArray bytes = contents(path(QStringLiteral("nv4.ini")));
+        const QByteArray bytes = readBytes(path(QStringLiteral("nv4.ini")));
         Global::LockSettingsFile();
         return bytes;
     }

@@ -146,7 +146,7 @@ TEST_F(MainWindowTest, OnlyAnAdministratorClosesOrOpensTheSetupAndExitAsksFirst)
     EXPECT_EQ(ended, 1);
     EXPECT_FALSE(Global::state.SettingsLockFile.isHeld());
     EXPECT_FALSE(window->tmrCycle->isActive());
-    EXPECT_TRUE(contents(path(u"nv4.ini"_s)).startsWith(IniStart + "EndColor= 65535\r\n"));
+    EXPECT_TRUE(readBytes(path(u"nv4.ini"_s)).startsWith(IniStart + "EndColor= 65535\r\n"));
     window->close(); // once only, whatever asks again
     window->Form_Unload();
     EXPECT_EQ(ended, 1);
@@ -343,7 +343,7 @@ TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
     int soundChecks = 0;
     load().Hooks().CheckSoundEnd = [&] { ++soundChecks; };
     EXPECT_EQ(News::state.NewsFilePath, path(u"data.tmp"_s));
-    write(path(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
+    writeBytes(path(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
     News::state.NewsDownloadResult = News::Downloaded;
     window->tmrCycle_Timer();
     EXPECT_EQ(News::state.NewsUrl, u"http://127.0.0.1:9/page.html"_s);
@@ -363,7 +363,7 @@ TEST_F(MainWindowTest, TheRealProgramShutsDownOnEverySignal) {
         QTemporaryDir own; // the program's folder is the one it lies in
         const QString book = own.filePath(u"phonebook.conf"_s);
         ASSERT_TRUE(QFile::copy(QStringLiteral(NORVALE_PROGRAM), own.filePath(u"norvale"_s)));
-        write(book, "[Dialer Provider]\nPhone = 0245871200\n");
+        writeBytes(book, "[Dialer Provider]\nPhone = 0245871200\n");
         QProcess norvale; // on the offscreen platform the test runs on
         norvale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         norvale.start(own.filePath(u"norvale"_s), {});
@@ -374,7 +374,7 @@ TEST_F(MainWindowTest, TheRealProgramShutsDownOnEverySignal) {
         ASSERT_TRUE(norvale.waitForFinished(20000));
         EXPECT_EQ(std::pair(norvale.exitStatus(), norvale.exitCode()), std::pair(QProcess::NormalExit, 0));
         EXPECT_TRUE(writable() && QFile(book).open(QIODevice::Append));
-        const QByteArray settings = contents(own.filePath(u"nv4.ini"_s));
+        const QByteArray settings = readBytes(own.filePath(u"nv4.ini"_s));
         EXPECT_TRUE(settings.startsWith(IniStart) && settings.contains("\r\n[Connections]\r\nConName0="))
             << settings.constData();
     }

@@ -1,22 +1,12 @@
 #pragma once
 
+#include "TestFiles.h"
 #include "settings/Global.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-inline QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline void writeBytes(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(data), data.size());
-}
 
 // A fresh program state with the settings file in an empty temporary folder.
 class SettingsFixture : public ::testing::Test {

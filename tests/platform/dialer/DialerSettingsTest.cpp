@@ -13,7 +13,7 @@ namespace {
 
 class DialerSettingsTest : public ::testing::Test {
 protected:
-    void write(const QString& name, const QByteArray& content) const { writeFile(folder + name, content); }
+    void write(const QString& name, const QByteArray& content) const { writeBytes(folder + name, content); }
     // "backend stage_ms down_bps up_bps chat pppd phonebook" as read from the folder.
     QString settings() const {
         const DialerSettings s = DialerSettings::read(folder);

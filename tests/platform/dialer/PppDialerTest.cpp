@@ -101,7 +101,7 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     DialerSettings settings;
     settings.backend = DialerSettings::Backend::Ppp;
     settings.phonebook = dir.filePath("wvdial.conf");
-    writeFile(settings.phonebook,
+    writeBytes(settings.phonebook,
               "[Dialer Defaults]\nModem = " + line.device().toUtf8() +
                   "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\n"
                   "Password = segreto\n");
@@ -141,7 +141,7 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     ASSERT_TRUE(line.isReady());
     QTemporaryDir dir;
     const QString script = dir.filePath("script");
-    writeFile(script, "ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
+    writeBytes(script, "ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
 
     PppDialer dialer(DialerSettings{});
     dialer.SetUseProcessEvents(GetParam());

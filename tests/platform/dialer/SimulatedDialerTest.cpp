@@ -62,8 +62,8 @@ class SimulatedLine : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        writeFile(m_folder + "phonebook.conf", Book);
-        writeFile(m_folder + "dialer.conf", "stage_ms=5\ndown_bps=200000\nup_bps=30000\n");
+        writeBytes(m_folder + "phonebook.conf", Book);
+        writeBytes(m_folder + "dialer.conf", "stage_ms=5\ndown_bps=200000\nup_bps=30000\n");
         m_dialer = std::make_unique<SimulatedDialer>(DialerSettings::read(m_folder), m_folder);
         ASSERT_FALSE(m_dialer->socketPath().isEmpty());
         SimulatedDialer* d = m_dialer.get();
@@ -167,13 +167,13 @@ TEST_F(SimulatedLine, PhonebookIsReadAgainOnEveryRequest) {
     EXPECT_EQ(m_events,
               QStringList{"error 623 0 The system could not find the phone book entry for this connection."});
 
-    writeFile(m_folder + "phonebook.conf", Book + "[Dialer Nowhere]\nPhone = 12\n");
+    writeBytes(m_folder + "phonebook.conf", Book + "[Dialer Nowhere]\nPhone = 12\n");
     EXPECT_EQ(m_dialer->EntryCount(), 4);
     EXPECT_EQ(m_dialer->SelectEntry("Nowhere"), 0);
     EXPECT_EQ(m_dialer->EntryNumber(), "12");
 
     // The number dialled is the one in the file when Dial runs.
-    writeFile(m_folder + "phonebook.conf", Book + "[Dialer Nowhere]\nPhone = 34\n");
+    writeBytes(m_folder + "phonebook.conf", Book + "[Dialer Nowhere]\nPhone = 34\n");
     m_dialer->Dial();
     EXPECT_EQ(calls().last()["number"], "34");
     // One modem: a second call while the first is on the line is refused.
@@ -280,7 +280,7 @@ TEST_F(SimulatedLine, BadCommandsAndAbsentNorvale) {
     const QString socket = m_dialer->socketPath();
     m_dialer.reset();
     EXPECT_FALSE(QFileInfo::exists(socket));
-    writeFile(socket, "stale");
+    writeBytes(socket, "stale");
     run = runLine({"--socket", socket, "dial", "X"});
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.err.contains("Norvale is not running")) << run.err.toStdString();
@@ -321,19 +321,19 @@ TEST_F(SimulatedLine, SocketIsOwnerOnlyAndNeverTakenFromALiveLine) {
 
 TEST_F(SimulatedLine, RewriteChangesTheFileAndSaysWhenItCannot) {
     const QString book = m_folder + "phonebook.conf";
-    writeFile(book,
+    writeBytes(book,
               "# mine\r\n[Dialer Provider]\r\nPhone = 1\r\nUsername = u\r\n[Dialer Other]\r\nPhone = 2\r\n");
     LineRun run = line({"rewrite", "provider", "0899000111"});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.startsWith("Rewritten: ")) << run.out.toStdString();
-    EXPECT_EQ(readFile(book), "# mine\r\n[Dialer Provider]\r\nPhone = 0899000111\r\nUsername = u\r\n"
+    EXPECT_EQ(readBytes(book), "# mine\r\n[Dialer Provider]\r\nPhone = 0899000111\r\nUsername = u\r\n"
                               "[Dialer Other]\r\nPhone = 2\r\n");
     ASSERT_EQ(m_dialer->SelectEntry("Provider"), 0);
     EXPECT_EQ(m_dialer->EntryNumber(), "0899000111");
 
     // An entry the file does not hold is added.
     ASSERT_EQ(line({"rewrite", "New One", "55"}).code, 0);
-    EXPECT_TRUE(readFile(book).endsWith("Phone = 2\r\n\r\n[Dialer New One]\r\nPhone = 55\r\n"));
+    EXPECT_TRUE(readBytes(book).endsWith("Phone = 2\r\n\r\n[Dialer New One]\r\nPhone = 55\r\n"));
 
     run = line({"rewrite", "Provider", "3", "--phonebook", m_folder + "missing.conf"});
     EXPECT_EQ(run.code, 3);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QCoreApplication>
+#include "TestFiles.h"
+
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -22,13 +24,3 @@ private:
 
 inline const auto* const testApp = ::testing::AddGlobalTestEnvironment(new TestApp);
 
-inline void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(content), content.size());
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}

@@ -10,7 +10,7 @@ namespace {
 class WvdialPhonebookTest : public ::testing::Test {
 protected:
     WvdialPhonebook read(const QByteArray& content) {
-        writeFile(dir.filePath("wvdial.conf"), content);
+        writeBytes(dir.filePath("wvdial.conf"), content);
         return WvdialPhonebook::read(dir.filePath("wvdial.conf"));
     }
     QTemporaryDir dir;
