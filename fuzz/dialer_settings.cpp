@@ -1,7 +1,7 @@
 // The dial-up component's dialer.conf, read from a folder where it is the only file.
 #include "FuzzCheck.h"
 #include "FuzzFolder.h"
-#include "platform/dialer/DialerSettings.h"
+#include "dialer/DialerSettings.h"
 
 namespace {
 FuzzFolder folder;

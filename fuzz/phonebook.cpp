@@ -1,5 +1,5 @@
 // The wvdial.conf phonebook parser and every lookup on what it read.
-#include "platform/dialer/WvdialPhonebook.h"
+#include "dialer/WvdialPhonebook.h"
 
 #include <cstddef>
 #include <cstdint>

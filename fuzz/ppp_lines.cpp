@@ -1,6 +1,6 @@
 // chat's and pppd's lines as the dialer follows them, with any end of the call.
 #include "FuzzCheck.h"
-#include "platform/dialer/PppLineParser.h"
+#include "dialer/PppLineParser.h"
 
 #include <cstddef>
 #include <cstdint>

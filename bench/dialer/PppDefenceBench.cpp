@@ -7,8 +7,8 @@
 
 #include "BenchTable.h"
 #include "ModemLine.h"
-#include "platform/dialer/Pidfd.h"
-#include "platform/dialer/PppDialer.h"
+#include "dialer/Pidfd.h"
+#include "dialer/PppDialer.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

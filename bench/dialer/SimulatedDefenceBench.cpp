@@ -6,8 +6,8 @@
 
 #include "BenchTable.h"
 
-#include "platform/dialer/DialerSettings.h"
-#include "platform/dialer/SimulatedDialer.h"
+#include "dialer/DialerSettings.h"
+#include "dialer/SimulatedDialer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

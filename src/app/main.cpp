@@ -1,28 +1,19 @@
 #include "app/frmNV4.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
-#include "platform/dialer/CreateDialer.h"
+#include "dialer/CreateDialer.h"
 #include "sound/Media.h"
 #include "tray/ShowInfo.h"
 #include "tray/TrayState.h"
 #include "tray/frmMenu.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 int main(int argc, char* argv[]) {
     ShutdownSignals::BlockInAllThreads();
     // Staying on top, placing its own windows and dragging need X11; under Wayland that is XWayland.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
-    if (Global::StartedForDesktopUser()) {
-        // Root on the user's behalf: no command-line option of Qt's (a plug-in path, say) from the user.
-        argc = 1;
-        // The cues go to the user's sound server, which root's session-less environment does not name.
-        const QByteArray pulse = "/run/user/" + QByteArray::number(Global::DesktopUser()) + "/pulse/native";
-        if (!qEnvironmentVariableIsSet("PULSE_SERVER") && QFileInfo::exists(QString::fromLatin1(pulse)))
-            qputenv("PULSE_SERVER", "unix:" + pulse);
-    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvale"));
     QApplication::setApplicationVersion(QStringLiteral("4.3.0"));
@@ -33,7 +24,7 @@ int main(int argc, char* argv[]) {
     const QString appFolder = Subs::WithTrailingSlash(QApplication::applicationDirPath());
     frmNV4::Options options;
     options.programFolder = appFolder;
-    frmNV4 window(CreateDialer(appFolder), std::move(options));
+    frmNV4 window(CreateDialer(appFolder, QStringLiteral("/run/norvale-guard")), std::move(options));
     window.Hooks().PlaySound = Media::PlaySound;
     window.Hooks().CheckSoundEnd = Media::CheckSoundEnd;
     window.Hooks().ShowInfo = Global::ShowInfo;

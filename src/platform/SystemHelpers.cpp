@@ -52,54 +52,43 @@ QString WithTrailingSlash(const QString& path) {
 
 namespace Global {
 
-uid_t DesktopUser() {
-    if (geteuid() == 0) {
-        bool ok = false;
-        // Set by pkexec itself; nobody but root can start a root process with it.
-        const uint uid = qEnvironmentVariable("PKEXEC_UID").toUInt(&ok);
-        if (ok)
-            return uid_t(uid);
+std::optional<QStringList> GroupNamesOf(uid_t uid) {
+    const passwd* user = getpwuid(uid);
+    if (!user)
+        return std::nullopt;
+    const QByteArray name = user->pw_name;
+    const gid_t primary = user->pw_gid;
+    std::vector<gid_t> groups(64);
+    int count = int(groups.size());
+    if (getgrouplist(name.constData(), primary, groups.data(), &count) < 0) {
+        groups.resize(size_t(count));
+        if (getgrouplist(name.constData(), primary, groups.data(), &count) < 0)
+            return std::nullopt;
     }
-    return getuid();
+    groups.resize(size_t(count));
+    QStringList names;
+    for (const gid_t gid : groups) {
+        if (const group* entry = getgrgid(gid))
+            names << QString::fromLocal8Bit(entry->gr_name);
+    }
+    return names;
 }
 
-bool StartedForDesktopUser() {
-    return geteuid() == 0 && DesktopUser() != 0;
+bool UserIsAdministrator(uid_t uid, const GroupLookup& groups) {
+    if (uid == 0)
+        return true;
+    const std::optional<QStringList> names = groups(uid);
+    if (!names)
+        return false;
+    for (const char* administrators : {"sudo", "wheel", "admin"}) {
+        if (names->contains(QLatin1String(administrators)))
+            return true;
+    }
+    return false;
 }
 
 bool IsAdministrator() {
-    std::vector<gid_t> groups;
-    if (StartedForDesktopUser()) {
-        const passwd* user = getpwuid(DesktopUser());
-        if (!user)
-            return false;
-        int count = 64;
-        groups.resize(size_t(count));
-        if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
-            groups.resize(size_t(count));
-            if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0)
-                return false;
-        }
-        groups.resize(size_t(count));
-    } else {
-        if (geteuid() == 0)
-            return true;
-        groups.resize(size_t(getgroups(0, nullptr)) + 1);
-        const int count = getgroups(int(groups.size()) - 1, groups.data());
-        if (count < 0)
-            return false;
-        groups.resize(size_t(count));
-        groups.push_back(getegid());
-    }
-    for (const char* name : {"sudo", "wheel", "admin"}) {
-        if (const group* entry = getgrnam(name)) {
-            for (gid_t gid : groups) {
-                if (gid == entry->gr_gid)
-                    return true;
-            }
-        }
-    }
-    return false;
+    return UserIsAdministrator(getuid());
 }
 
 } // namespace Global

@@ -2,9 +2,11 @@
 
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 
 #include <sys/types.h>
 
@@ -29,10 +31,12 @@ QString WithTrailingSlash(const QString& path);
 } // namespace Subs
 
 namespace Global {
-// The user at the desktop: the one pkexec started the program for, else the real user.
-uid_t DesktopUser();
-// Root started by pkexec for another user, who keeps that user's rights in the program's own tests.
-bool StartedForDesktopUser();
-// The desktop user is root or a member of group sudo, wheel or admin.
+// Names of the groups of the user with this uid in the user database (primary and supplementary);
+// nothing when the database has no such user.
+std::optional<QStringList> GroupNamesOf(uid_t uid);
+using GroupLookup = std::function<std::optional<QStringList>(uid_t uid)>;
+// The user is root or a member of group sudo, wheel or admin.
+bool UserIsAdministrator(uid_t uid, const GroupLookup& groups = GroupNamesOf);
+// The user of this program.
 bool IsAdministrator();
 } // namespace Global

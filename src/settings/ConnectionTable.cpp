@@ -1,7 +1,7 @@
 #include "settings/ConnectionTable.h"
 
 #include "platform/Convert.h"
-#include "platform/dialer/DialerControl.h"
+#include "dialer/DialerControl.h"
 #include "settings/Global.h"
 
 namespace Global {

@@ -3,7 +3,7 @@
 #include "app/frmNV4.h"
 #include "platform/Twips.h"
 #include "platform/WindowHelpers.h"
-#include "platform/dialer/DialerControl.h"
+#include "dialer/DialerControl.h"
 #include "settings/ConnectionTable.h"
 #include "settings/FileLocks.h"
 #include "settings/Global.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dialer/DialerControl.h"
+#include "dialer/DialerControl.h"
 #include "settings/Global.h"
 
 #include <QList>

@@ -1,6 +1,6 @@
 #include "SettingsFixture.h"
 
-#include "platform/dialer/DialerControl.h"
+#include "dialer/DialerControl.h"
 #include "settings/ConnectionTable.h"
 
 #include <QList>

@@ -1,0 +1,114 @@
+#include "dialer/DialerSettings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+// A settings file is a handful of short lines; longer lines and the rest of a huge file are
+// not settings.
+constexpr qint64 MaxSettingsBytes = 1024 * 1024;
+constexpr qsizetype MaxLineBytes = 4096;
+const QString SampleName = QStringLiteral("phonebook.sample.conf");
+
+bool readNumber(const QString& text, int low, int high, int& target) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < low || n > high)
+        return false;
+    target = n;
+    return true;
+}
+
+// The shipped sample lies next to the program; look in the given folder first.
+QString findSample(const QString& appFolder) {
+    const QString programFolder = QCoreApplication::instance() != nullptr
+                                      ? QCoreApplication::applicationDirPath()
+                                      : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    const QStringList candidates{appFolder + SampleName, programFolder + u'/' + SampleName};
+    for (const QString& candidate : candidates) {
+        if (!candidate.isEmpty() && QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return {};
+}
+
+// Copies the sample into place; never replaces a file that appeared meanwhile.
+bool createFromSample(const QString& target, const QString& appFolder) {
+    const QString sample = findSample(appFolder);
+    QFile in(sample);
+    if (sample.isEmpty() || !in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = in.read(MaxSettingsBytes * 32);
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
+        return false;
+    if (QFileInfo::exists(target)) {
+        out.cancelWriting();
+        // A FIFO or a folder in its place is no phonebook.
+        return QFileInfo(target).isFile();
+    }
+    return out.commit();
+}
+
+} // namespace
+
+DialerSettings DialerSettings::read(const QString& folder) {
+    const QString appFolder = folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
+    DialerSettings settings;
+    QString phonebook;
+    bool phonebookSet = false;
+
+    QFile file(appFolder + QStringLiteral("dialer.conf"));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray content = file.read(MaxSettingsBytes);
+        for (const QByteArray& raw : content.split('\n')) {
+            if (raw.size() > MaxLineBytes)
+                continue;
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.isEmpty() || line.front() == u'#')
+                continue;
+            const qsizetype equals = line.indexOf(u'=');
+            if (equals <= 0)
+                continue;
+            const QString key = line.left(equals).trimmed().toLower();
+            const QString value = line.mid(equals + 1).trimmed();
+            if (key == u"backend") {
+                if (value.compare(u"ppp", Qt::CaseInsensitive) == 0)
+                    settings.backend = Backend::Ppp;
+                else if (value.compare(u"simulated", Qt::CaseInsensitive) == 0)
+                    settings.backend = Backend::Simulated;
+            } else if (key == u"phonebook") {
+                phonebook = value;
+                phonebookSet = !value.isEmpty();
+            } else if (key == u"stage_ms") {
+                readNumber(value, 0, 600000, settings.stageMs);
+            } else if (key == u"down_bps") {
+                readNumber(value, 0, 1000000000, settings.downBps);
+            } else if (key == u"up_bps") {
+                readNumber(value, 0, 1000000000, settings.upBps);
+            } else if (key == u"pppd" && !value.isEmpty()) {
+                settings.pppd = value;
+            } else if (key == u"chat" && !value.isEmpty()) {
+                settings.chat = value;
+            }
+        }
+    }
+
+    if (phonebookSet) {
+        // A relative path is taken from the program's folder.
+        const QString path = QDir(appFolder).absoluteFilePath(phonebook);
+        settings.phonebook = QFileInfo(path).isFile() ? path : QString();
+    } else if (settings.backend == Backend::Ppp) {
+        const QString path = QStringLiteral("/etc/wvdial.conf");
+        settings.phonebook = QFileInfo(path).isFile() ? path : QString();
+    } else {
+        const QString path = appFolder + QStringLiteral("phonebook.conf");
+        const bool present = QFileInfo(path).isFile() || createFromSample(path, appFolder);
+        settings.phonebook = present ? path : QString();
+    }
+    return settings;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "dialer/DiallingProcess.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <thread>
+
+// The kernel's process-event connector: every exec on the machine, seen within microseconds.
+// A helper thread answers the socket so that no event waits for the user interface; it looks
+// only at /proc and hands each dialling program over with a queued signal.
+class ProcessEventWatch final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ProcessEventWatch(QObject* parent = nullptr);
+    ~ProcessEventWatch() override;
+    Q_DISABLE_COPY_MOVE(ProcessEventWatch)
+
+    // False when the connector cannot be used (it needs CAP_NET_ADMIN).
+    bool start();
+    void stop();
+    bool isRunning() const { return m_socket >= 0; }
+
+signals:
+    // Emitted from the helper thread; connect with a queued connection.
+    void diallingStarted(const DiallingProcess& process);
+    // The kernel dropped events (ENOBUFS): whatever started meanwhile must be found by a scan.
+    void eventsLost();
+
+private:
+    void run();
+
+    int m_socket = -1;
+    int m_wake = -1;
+    std::thread m_thread;
+};

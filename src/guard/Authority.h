@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/SystemHelpers.h"
+
+#include <QtGlobal>
+
+#include <functional>
+
+#include <sys/types.h>
+
+// Who may ask the guard for what. Anyone may watch; root and the members of sudo, wheel, admin and
+// dip may dial the default entry and hang up; only administrators may change the setup or stop the
+// guard. An administrator other than root must also authenticate as one: polkit is asked about the
+// very process that asks (its pid and start time), with its own authentication dialog.
+class Authority final {
+public:
+    // The process on the other end of a connection, as the kernel gave it.
+    struct Peer {
+        uid_t uid = 0;
+        pid_t pid = 0;
+        quint64 startTime = 0; // clock ticks after boot, from /proc/PID/stat
+    };
+    // Calls done(true) once polkit grants the action to the process, done(false) otherwise.
+    using PolkitCheck = std::function<void(const Peer& peer, std::function<void(bool)> done)>;
+
+    static constexpr const char* AdminAction = "org.norvale.guard.admin";
+
+    explicit Authority(Global::GroupLookup groups = Global::GroupNamesOf, PolkitCheck polkit = RunPkcheck);
+
+    // The groups are looked up at every call: a user taken out of a group loses the right at once.
+    bool mayDial(uid_t uid) const;
+    bool inAdministratorGroup(uid_t uid) const;
+    // Root at once; a member of an administrators' group once polkit agrees; nobody else.
+    void confirmAdministrator(const Peer& peer, std::function<void(bool)> done) const;
+
+    // pkcheck for the process, run without waiting for it.
+    static void RunPkcheck(const Peer& peer, std::function<void(bool)> done);
+    // Start time of a process, 0 when it cannot be read.
+    static quint64 StartTimeOf(pid_t pid);
+
+private:
+    Global::GroupLookup groups_;
+    PolkitCheck polkit_;
+};

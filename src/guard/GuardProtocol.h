@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QLatin1StringView>
+#include <QtGlobal>
+
+// What the guard and the displays say to each other over "guard.sock": one JSON object per line.
+// A request carries "v" (the protocol version), "id" and "op"; its answer carries the same "id" and
+// "ok", with "error" and "message" when it failed. An event carries "event" and no id.
+namespace GuardProtocol {
+
+inline constexpr int Version = 1;
+inline constexpr char SocketName[] = "guard.sock";
+
+// Limits of one connection: a request line, and the events it has not read yet.
+inline constexpr qint64 MaxLineBytes = 64 * 1024;
+inline constexpr qint64 MaxUnsentBytes = 256 * 1024;
+inline constexpr int MaxClientsPerUid = 8;
+inline constexpr int MaxClients = 64;
+// The strip's place in twips: X11's 16-bit pixels at 15 twips a pixel.
+inline constexpr double MaxTwips = 491505;
+
+namespace Op {
+// Anyone.
+inline constexpr QLatin1StringView Hello{"hello"};
+inline constexpr QLatin1StringView Counters{"counters"};
+inline constexpr QLatin1StringView Position{"position"};
+// Those who may dial.
+inline constexpr QLatin1StringView DialDefault{"dial_default"};
+inline constexpr QLatin1StringView HangUp{"hang_up"};
+// Administrators.
+inline constexpr QLatin1StringView SetupOpen{"setup_open"};
+inline constexpr QLatin1StringView SetupEntry{"setup_entry"};
+inline constexpr QLatin1StringView SetupField{"setup_field"};
+inline constexpr QLatin1StringView SetupColours{"setup_colours"};
+inline constexpr QLatin1StringView SetupDial{"setup_dial"};
+inline constexpr QLatin1StringView SetupSave{"setup_save"};
+inline constexpr QLatin1StringView SetupClose{"setup_close"};
+inline constexpr QLatin1StringView Stop{"stop"};
+} // namespace Op
+
+namespace Event {
+inline constexpr QLatin1StringView Status{"status"};
+inline constexpr QLatin1StringView Connect{"connect"};
+inline constexpr QLatin1StringView Disconnect{"disconnect"};
+inline constexpr QLatin1StringView LastError{"error"};
+inline constexpr QLatin1StringView Saved{"saved"};
+inline constexpr QLatin1StringView Stopped{"stopped"};
+} // namespace Event
+
+// Why a request failed.
+namespace Error {
+inline constexpr QLatin1StringView BadRequest{"bad_request"};
+inline constexpr QLatin1StringView Version{"version"};
+inline constexpr QLatin1StringView UnknownOp{"unknown_op"};
+inline constexpr QLatin1StringView Refused{"refused"};
+inline constexpr QLatin1StringView Busy{"busy"};
+inline constexpr QLatin1StringView NoSetup{"no_setup"};
+inline constexpr QLatin1StringView Unreachable{"unreachable"};
+} // namespace Error
+
+// Answers of dial_default.
+namespace Dialled {
+inline constexpr QLatin1StringView NoDefault{"no_default"};
+inline constexpr QLatin1StringView NotAuthorised{"not_authorised"};
+inline constexpr QLatin1StringView Done{"dialled"};
+inline constexpr QLatin1StringView SelectFailed{"select_failed"};
+} // namespace Dialled
+
+// One line: the object in compact JSON and a line feed.
+QByteArray Line(const QJsonObject& object);
+
+} // namespace GuardProtocol

@@ -1,0 +1,510 @@
+#include "guard/GuardService.h"
+
+#include "dialer/DialerControl.h"
+#include "guard/GuardProtocol.h"
+#include "guard/GuardServer.h"
+#include "platform/Convert.h"
+#include "settings/ConnectionTable.h"
+#include "settings/FileLocks.h"
+#include "settings/Global.h"
+#include "settings/PrivateProfile.h"
+#include "settings/SettingsFile.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+namespace P = GuardProtocol;
+
+const QString GeneralSetup = QStringLiteral("General Setup");
+
+// The component's own words for an entry its phonebook does not hold.
+const QString EntryNotFoundText =
+    QStringLiteral("The system could not find the phone book entry for this connection.");
+
+// The phonebook synchronisation fills a list box in a display; here only PhonebookList matters.
+class NoList final : public EntryList {
+public:
+    void clear() override {}
+    void addItem(const QString&) override {}
+};
+
+QJsonObject ok() {
+    return {{QStringLiteral("ok"), true}};
+}
+
+QJsonObject eventOf(QLatin1StringView name) {
+    return {{QStringLiteral("event"), name}};
+}
+
+// A place in twips as X11 can hold it; anything else is no place.
+std::optional<double> twips(const QJsonValue& value) {
+    if (!value.isDouble() || !std::isfinite(value.toDouble()))
+        return std::nullopt;
+    return std::clamp(value.toDouble(), -P::MaxTwips, P::MaxTwips);
+}
+
+QString stateName(int state) {
+    switch (state) {
+    case DialerControl::ConnectDevice:
+        return QStringLiteral("connecting the device");
+    case DialerControl::Connected:
+        return QStringLiteral("connected");
+    default:
+        return QStringLiteral("state %1").arg(state);
+    }
+}
+
+} // namespace
+
+GuardService::GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& server, const Authority& authority,
+                           Options options, QObject* parent)
+    : QObject(parent), rasDial_(std::move(dialer)), server_(server), authority_(authority),
+      options_(std::move(options)) {
+    tmrLock_.setSingleShot(true);
+    tmrLock_.setInterval(PhonebookLockDelayMs);
+    connect(&tmrLock_, &QTimer::timeout, this, &GuardService::tmrLock_Timer);
+    connect(rasDial_.get(), &DialerControl::Status, this, &GuardService::rasDial_Status);
+    connect(rasDial_.get(), &DialerControl::Connect, this, &GuardService::rasDial_Connect);
+    connect(rasDial_.get(), &DialerControl::Disconnect, this, &GuardService::rasDial_Disconnect);
+    connect(rasDial_.get(), &DialerControl::LastError, this, &GuardService::rasDial_LastError);
+    connect(&server_, &GuardServer::request, this, &GuardService::onRequest);
+    connect(&server_, &GuardServer::clientGone, this, &GuardService::onClientGone);
+}
+
+GuardService::~GuardService() {
+    server_.disconnect(this);
+    rasDial_->disconnect(this);
+}
+
+void GuardService::log(const QString& line) const {
+    std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+// ---- start-up and shut-down -----------------------------------------------------------------
+
+void GuardService::Start() {
+    Global::State& state = Global::state;
+    state.AppFolder = Subs::WithTrailingSlash(options_.programFolder);
+    state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
+    state.IsWindows4 = Subs::WindowsVersionText(options_.version).startsWith(u'4');
+
+    // The table is still empty: every phonebook entry is appended, as the hidden setup's loading did.
+    state.StartingUp = true;
+    NoList list;
+    Global::SyncPhonebook(list, *rasDial_);
+    const auto readNumber = [&](const QString& key, const char* defaultText) {
+        return Convert::LeadingNumber(
+            Subs::ReadIniValue(state.SettingsFile, GeneralSetup, key, QString::fromLatin1(defaultText)));
+    };
+    state.StartColor = Convert::ToInt32(readNumber(QStringLiteral("StartColor"), "255"));
+    state.EndColor = Convert::ToInt32(readNumber(QStringLiteral("EndColor"), "65535"));
+    topWin_ = std::clamp(double(float(readNumber(QStringLiteral("TopWin"), "10"))), -P::MaxTwips, P::MaxTwips);
+    leftWin_ = std::clamp(double(float(readNumber(QStringLiteral("LeftWin"), "100"))), -P::MaxTwips, P::MaxTwips);
+
+    Global::LoadConnections();
+    revokeChangedNumbers();
+    Global::LockSettingsFile();
+    rasDial_->SetWatchOtherCalls(true);
+    rasDial_->SetReportEveryStage(true);
+    rasDial_->SetWatchInterval(100);
+    state.PhonebookPath = rasDial_->PhonebookFile();
+    if (state.PhonebookPath.isEmpty())
+        log(QStringLiteral("the dial-up component names no phonebook: nothing to lock"));
+    state.StartingUp = false;
+    if (!state.IsWindows4)
+        tmrLock_.start();
+    log(QStringLiteral("guarding %1 (phonebook %2)").arg(state.AppFolder, state.PhonebookPath));
+}
+
+// The start-up's synchronisation compared the phonebook with a table that was still empty. Compare
+// again with the rows just read, so that an authorised entry whose number was changed while the
+// guard was not running loses its authorisation before anyone can dial it. An entry the phonebook
+// does not hold has nothing to compare with and keeps its row as it is.
+void GuardService::revokeChangedNumbers() {
+    Global::State& state = Global::state;
+    for (int i = 0; i < state.ConnectionCount; ++i) {
+        ConnectionRecord& row = state.ConnectionTable[i];
+        if (!row.Authorised || rasDial_->SelectEntry(row.Name) != DialerControl::Done)
+            continue;
+        if (rasDial_->EntryNumber() != row.Number) {
+            row.Authorised = false;
+            log(QStringLiteral("\"%1\" lost its authorisation: its number changed").arg(row.Name));
+        }
+    }
+}
+
+void GuardService::tmrLock_Timer() {
+    tmrLock_.stop();
+    Global::LockPhonebook(Global::state.PhonebookPath);
+}
+
+void GuardService::Shutdown() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    tmrLock_.stop();
+    for (PlaceWrite& place : places_) {
+        if (place.pending)
+            writePlace(*std::exchange(place.pending, std::nullopt));
+    }
+    unlockPhonebook();
+    Global::SaveSettings();
+    Global::UnlockSettingsFile();
+    log(QStringLiteral("settings saved, files released"));
+}
+
+void GuardService::stop() {
+    Shutdown();
+    server_.broadcast(eventOf(P::Event::Stopped));
+    server_.flush();
+    log(QStringLiteral("stopped by an administrator"));
+    if (options_.endProgram)
+        options_.endProgram(0);
+    else
+        QCoreApplication::exit(0);
+}
+
+// Where the phonebook lock is never taken it is never touched either, or the phonebook would stay
+// write-protected after the guard.
+void GuardService::unlockPhonebook() {
+    if (!Global::state.IsWindows4)
+        Global::UnlockPhonebook(Global::state.PhonebookPath);
+}
+
+void GuardService::lockPhonebook() {
+    if (!Global::state.IsWindows4)
+        Global::LockPhonebook(Global::state.PhonebookPath);
+}
+
+// ---- the component's events ----------------------------------------------------------------------
+
+void GuardService::rasDial_Status(int state) {
+    const bool hangUp = state == DialerControl::ConnectDevice && !Global::IsAuthorised(rasDial_->EntryName());
+    QJsonObject status = eventOf(P::Event::Status);
+    status.insert(QStringLiteral("state"), state);
+    if (state == DialerControl::Connected)
+        status.insert(QStringLiteral("ip"), rasDial_->IpAddress());
+    // Sent before the hang-up, whose own events follow it.
+    server_.broadcast(status);
+    if (hangUp) {
+        const QString entry = rasDial_->EntryName();
+        rasDial_->HangUp();
+        log(QStringLiteral("hung up a call on \"%1\" at %2: not authorised").arg(entry, stateName(state)));
+    }
+}
+
+void GuardService::rasDial_Connect() {
+    Global::State& state = Global::state;
+    const QString name = rasDial_->EntryName();
+    const bool authorised = Global::IsAuthorised(name);
+    if (authorised) {
+        state.LineSpeedUp = Global::SpeedOf(name, true);
+        state.LineSpeedDown = Global::SpeedOf(name, false);
+        state.Connected = true;
+        connectedEntry_ = name;
+    }
+    QJsonObject connected = eventOf(P::Event::Connect);
+    connected.insert(QStringLiteral("authorised"), authorised);
+    connected.insert(QStringLiteral("entry"), name);
+    connected.insert(QStringLiteral("ip"), rasDial_->IpAddress());
+    connected.insert(QStringLiteral("speed_up"), state.LineSpeedUp);
+    connected.insert(QStringLiteral("speed_down"), state.LineSpeedDown);
+    server_.broadcast(connected);
+    if (!authorised) {
+        rasDial_->HangUp();
+        log(QStringLiteral("hung up a call on \"%1\" at %2: not authorised").arg(name, stateName(DialerControl::Connected)));
+    }
+}
+
+void GuardService::rasDial_Disconnect() {
+    Global::state.Connected = false;
+    connectedEntry_.clear();
+    server_.broadcast(eventOf(P::Event::Disconnect));
+}
+
+void GuardService::rasDial_LastError(int errorCode, const QString& errorString, int) {
+    QJsonObject error = eventOf(P::Event::LastError);
+    error.insert(QStringLiteral("code"), errorCode);
+    error.insert(QStringLiteral("text"), errorString);
+    server_.broadcast(error);
+}
+
+// ---- requests ----------------------------------------------------------------------------------
+
+void GuardService::answer(quint64 client, QJsonObject reply) {
+    if (!reply.contains(QStringLiteral("ok")))
+        reply.insert(QStringLiteral("ok"), true);
+    server_.reply(client, reply);
+}
+
+void GuardService::fail(quint64 client, QLatin1StringView error, const QString& message) {
+    server_.reply(client, {{QStringLiteral("ok"), false},
+                           {QStringLiteral("error"), error},
+                           {QStringLiteral("message"), message}});
+}
+
+void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const QJsonObject& request) {
+    const QString op = request.value(QStringLiteral("op")).toString();
+    if (shutDown_)
+        return fail(client, P::Error::Refused, QStringLiteral("the guard is stopping"));
+    if (op == P::Op::Hello) {
+        server_.subscribe(client);
+        return answer(client, snapshot());
+    }
+    if (op == P::Op::Counters)
+        return answer(client, counters());
+    if (op == P::Op::Position)
+        return position(client, request);
+    if (op == P::Op::DialDefault || op == P::Op::HangUp) {
+        if (!authority_.mayDial(peer.uid)) {
+            log(QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
+            return fail(client, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
+        }
+        if (op == P::Op::HangUp) {
+            hangUp();
+            return answer(client, ok());
+        }
+        return answer(client, dialDefault());
+    }
+    if (op == P::Op::SetupOpen || op == P::Op::Stop)
+        return administratorRequest(client, peer, op);
+    if (op.startsWith(QLatin1String("setup_")))
+        return setupRequest(client, peer, op, request);
+    fail(client, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
+}
+
+void GuardService::administratorRequest(quint64 client, const Authority::Peer& peer, const QString& op) {
+    const bool setup = op == P::Op::SetupOpen;
+    if (setup && setupOwner_ != 0 && setupOwner_ != client)
+        return fail(client, P::Error::Busy, QStringLiteral("the setup is open in another display"));
+    authority_.confirmAdministrator(peer, [this, self = QPointer(this), client, peer, setup](bool granted) {
+        if (!self || shutDown_)
+            return;
+        if (!granted) {
+            log(QStringLiteral("refused %1 to uid %2 (pid %3): not an administrator")
+                    .arg(setup ? QStringLiteral("the setup") : QStringLiteral("the stop"))
+                    .arg(peer.uid)
+                    .arg(peer.pid));
+            return fail(client, P::Error::Refused, QStringLiteral("only an administrator may do this"));
+        }
+        if (!server_.has(client))
+            return;
+        if (!setup)
+            return stop();
+        if (setupOwner_ != 0 && setupOwner_ != client)
+            return fail(client, P::Error::Busy, QStringLiteral("the setup is open in another display"));
+        setupOwner_ = client;
+        answer(client, openSetup());
+    });
+}
+
+void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, const QString& op,
+                                const QJsonObject& request) {
+    if (setupOwner_ != client)
+        return fail(client, P::Error::NoSetup, QStringLiteral("open the setup first"));
+    // Taken out of the administrators' groups meanwhile: the setup ends here.
+    if (!authority_.inAdministratorGroup(peer.uid)) {
+        setupOwner_ = 0;
+        return fail(client, P::Error::Refused, QStringLiteral("only an administrator may do this"));
+    }
+    const QJsonValue name = request.value(QStringLiteral("name"));
+    if (op == P::Op::SetupClose) {
+        setupOwner_ = 0;
+        return answer(client, ok());
+    }
+    if (op == P::Op::SetupSave) {
+        saveSettings();
+        return answer(client, ok());
+    }
+    if (op == P::Op::SetupColours) {
+        const QJsonValue start = request.value(QStringLiteral("start"));
+        const QJsonValue end = request.value(QStringLiteral("end"));
+        const auto colour = [](const QJsonValue& value) {
+            return value.isDouble() && value.toDouble() == std::trunc(value.toDouble()) &&
+                   value.toDouble() >= -2147483648.0 && value.toDouble() <= 2147483647.0;
+        };
+        if (!colour(start) || !colour(end))
+            return fail(client, P::Error::BadRequest, QStringLiteral("two colours are two 32-bit numbers"));
+        Global::state.StartColor = qint32(start.toDouble());
+        Global::state.EndColor = qint32(end.toDouble());
+        return answer(client, ok());
+    }
+    if (!name.isString())
+        return fail(client, P::Error::BadRequest, QStringLiteral("%1 needs the entry's name").arg(op));
+    if (op == P::Op::SetupEntry)
+        return answer(client, readEntry(name.toString()));
+    if (op == P::Op::SetupField) {
+        const QJsonValue field = request.value(QStringLiteral("field"));
+        const QJsonValue value = request.value(QStringLiteral("value"));
+        if (!field.isDouble() || value.isUndefined() || value.isArray() || value.isObject())
+            return fail(client, P::Error::BadRequest, QStringLiteral("setup_field needs a field code and a value"));
+        Global::SetField(name.toString(), Convert::ToInt16(field.toDouble()), value.toVariant());
+        return answer(client, ok());
+    }
+    if (op == P::Op::SetupDial) {
+        // The write protection stays on while the component reads the entry and dials.
+        Global::ClosePhonebookLock();
+        rasDial_->SelectEntry(name.toString().trimmed());
+        // Whatever the authorisation: the connection events hang up a call on an unauthorised entry.
+        rasDial_->Dial();
+        Global::OpenLocked(Global::state.PhonebookPath);
+        saveSettings();
+        return answer(client, ok());
+    }
+    fail(client, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
+}
+
+void GuardService::onClientGone(quint64 client) {
+    if (setupOwner_ == client)
+        setupOwner_ = 0;
+    const auto it = places_.find(client);
+    if (it == places_.end())
+        return;
+    if (it->pending)
+        writePlace(*it->pending);
+    delete it->timer;
+    places_.erase(it);
+}
+
+QJsonObject GuardService::snapshot() const {
+    const Global::State& state = Global::state;
+    const bool connected = state.Connected && rasDial_->IsOnline();
+    return {
+        {QStringLiteral("ok"), true},
+        {QStringLiteral("start_color"), state.StartColor},
+        {QStringLiteral("end_color"), state.EndColor},
+        {QStringLiteral("top"), topWin_},
+        {QStringLiteral("left"), leftWin_},
+        {QStringLiteral("phonebook"), state.PhonebookPath},
+        {QStringLiteral("connected"), connected},
+        {QStringLiteral("entry"), connected ? connectedEntry_ : QString()},
+        {QStringLiteral("ip"), connected ? rasDial_->IpAddress() : QString()},
+        {QStringLiteral("speed_up"), state.LineSpeedUp},
+        {QStringLiteral("speed_down"), state.LineSpeedDown},
+    };
+}
+
+QJsonObject GuardService::counters() const {
+    return {
+        {QStringLiteral("ok"), true},
+        {QStringLiteral("online"), Global::state.Connected && rasDial_->IsOnline()},
+        {QStringLiteral("sent"), rasDial_->BytesSent()},
+        {QStringLiteral("received"), rasDial_->BytesReceived()},
+    };
+}
+
+QJsonObject GuardService::dialDefault() {
+    const QString entry = Global::state.DefaultEntryName;
+    const auto result = [](QLatin1StringView what) {
+        return QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("result"), what}};
+    };
+    if (entry.isEmpty())
+        return result(P::Dialled::NoDefault);
+    if (!Global::IsAuthorised(entry))
+        return result(P::Dialled::NotAuthorised);
+    unlockPhonebook();
+    // A failed selection would leave the component on the entry selected before, and Dial would
+    // call that one instead: the failure is answered as the component reports its errors.
+    const qint16 selected = rasDial_->SelectEntry(entry);
+    if (selected == DialerControl::Done)
+        rasDial_->Dial();
+    lockPhonebook();
+    if (selected == DialerControl::Done)
+        return result(P::Dialled::Done);
+    QJsonObject failed = result(P::Dialled::SelectFailed);
+    failed.insert(QStringLiteral("code"), selected);
+    failed.insert(QStringLiteral("text"), selected == DialerControl::EntryNotFound ? EntryNotFoundText : QString());
+    return failed;
+}
+
+void GuardService::hangUp() {
+    unlockPhonebook();
+    rasDial_->HangUp();
+    lockPhonebook();
+}
+
+void GuardService::position(quint64 client, const QJsonObject& request) {
+    const std::optional<double> top = twips(request.value(QStringLiteral("top")));
+    const std::optional<double> left = twips(request.value(QStringLiteral("left")));
+    if (!top || !left)
+        return fail(client, P::Error::BadRequest, QStringLiteral("a place is two finite numbers of twips"));
+    answer(client, ok());
+    PlaceWrite& place = places_[client];
+    if (!place.last.isValid() || place.last.hasExpired(PositionIntervalMs)) {
+        place.last.start();
+        writePlace({*top, *left});
+        return;
+    }
+    // Too soon after the last write: the newest place is written once the second is over.
+    place.pending = QPointF(*top, *left);
+    if (!place.timer) {
+        place.timer = new QTimer(this);
+        place.timer->setSingleShot(true);
+        connect(place.timer, &QTimer::timeout, this, [this, client] {
+            const auto it = places_.find(client);
+            if (it == places_.end() || !it->pending)
+                return;
+            it->last.start();
+            writePlace(*std::exchange(it->pending, std::nullopt));
+        });
+    }
+    if (!place.timer->isActive())
+        place.timer->start(int(PositionIntervalMs - place.last.elapsed()));
+}
+
+void GuardService::writePlace(QPointF place) {
+    topWin_ = place.x();
+    leftWin_ = place.y();
+    const QString& file = Global::state.SettingsFile;
+    Global::UnlockSettingsFile();
+    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("TopWin"), Convert::NumberText(topWin_));
+    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("LeftWin"), Convert::NumberText(leftWin_));
+    Global::LockSettingsFile();
+}
+
+QJsonObject GuardService::openSetup() {
+    Global::State& state = Global::state;
+    unlockPhonebook();
+    NoList list;
+    Global::SyncPhonebook(list, *rasDial_);
+    lockPhonebook();
+    return {
+        {QStringLiteral("ok"), true},
+        {QStringLiteral("entries"), QJsonArray::fromStringList(state.PhonebookList)},
+        {QStringLiteral("start_color"), state.StartColor},
+        {QStringLiteral("end_color"), state.EndColor},
+    };
+}
+
+QJsonObject GuardService::readEntry(const QString& name) {
+    unlockPhonebook();
+    const qint16 result = rasDial_->SelectEntry(name);
+    QJsonObject reply{{QStringLiteral("ok"), true}, {QStringLiteral("result"), result}};
+    if (result == DialerControl::Done) {
+        reply.insert(QStringLiteral("number"), rasDial_->EntryNumber());
+        reply.insert(QStringLiteral("user"), rasDial_->EntryUser());
+    }
+    lockPhonebook();
+    reply.insert(QStringLiteral("authorised"), Global::IsAuthorised(name));
+    reply.insert(QStringLiteral("default"), Global::IsDefaultEntry(name));
+    reply.insert(QStringLiteral("speed_type"), Global::SpeedTypeOf(name));
+    reply.insert(QStringLiteral("speed_up"), Global::SpeedOf(name, true));
+    reply.insert(QStringLiteral("speed_down"), Global::SpeedOf(name, false));
+    return reply;
+}
+
+void GuardService::saveSettings() {
+    Global::SaveSettings();
+    QJsonObject saved = eventOf(P::Event::Saved);
+    saved.insert(QStringLiteral("start_color"), Global::state.StartColor);
+    saved.insert(QStringLiteral("end_color"), Global::state.EndColor);
+    server_.broadcast(saved);
+}

@@ -1,0 +1,84 @@
+// norvale-guard: the system service that guards the line, with or without a display.
+#include "dialer/CreateDialer.h"
+#include "dialer/DialerControl.h"
+#include "guard/Authority.h"
+#include "guard/GuardProtocol.h"
+#include "guard/GuardServer.h"
+#include "guard/GuardService.h"
+#include "platform/PrivateFolder.h"
+#include "platform/ShutdownSignals.h"
+#include "platform/SystemHelpers.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR]\n"
+                         "  --folder DIR   the program's folder (default: the folder of this program)\n"
+                         "  --run-dir DIR  the guard's own root-only folder (default: /run/norvale-guard)\n";
+
+int refuse(const QString& why) {
+    std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
+    return 1;
+}
+
+// One guard for a run folder: the lock goes with the process, however it ends.
+bool takeRunLock(const QString& runFolder) {
+    const QByteArray path = QFile::encodeName(runFolder + QStringLiteral("/guard.lock"));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // No display and no session bus: nothing the desktop's user controls may reach this process.
+    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+        ::unsetenv(name);
+    ShutdownSignals::BlockInAllThreads();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("norvale-guard"));
+
+    QString folder = QCoreApplication::applicationDirPath();
+    QString runFolder = QStringLiteral("/run/norvale-guard");
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if ((argument == u"--folder" || argument == u"--run-dir") && i + 1 < arguments.size()) {
+            (argument == u"--folder" ? folder : runFolder) = QFileInfo(arguments.at(++i)).absoluteFilePath();
+            continue;
+        }
+        std::fputs(Usage, argument == u"--help" ? stdout : stderr);
+        return argument == u"--help" ? 0 : 2;
+    }
+    if (!QFileInfo(folder).isDir())
+        return refuse(QStringLiteral("%1 is not a folder").arg(folder));
+    QString why;
+    if (!Subs::EnsurePrivateFolder(runFolder, &why))
+        return refuse(why);
+    if (!takeRunLock(runFolder))
+        return refuse(QStringLiteral("another norvale-guard runs with %1").arg(runFolder));
+
+    ShutdownSignals shutdown;
+    Authority authority;
+    GuardServer server;
+    if (!server.listen(Subs::WithTrailingSlash(folder) + QLatin1String(GuardProtocol::SocketName), &why))
+        return refuse(why);
+    GuardService::Options options;
+    options.programFolder = folder;
+    GuardService guard(CreateDialer(Subs::WithTrailingSlash(folder), runFolder), server, authority, std::move(options));
+    QObject::connect(&shutdown, &ShutdownSignals::received, &guard, [&guard] {
+        guard.Shutdown();
+        QCoreApplication::exit(0);
+    });
+    guard.Start();
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,66 @@
+#include "TestApp.h"
+
+#include "dialer/CreateDialer.h"
+#include "dialer/DialerSettings.h"
+#include "dialer/PppDialer.h"
+#include "dialer/SimulatedDialer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace {
+
+class DialerSettingsTest : public ::testing::Test {
+protected:
+    void write(const QString& name, const QByteArray& content) const { writeBytes(folder + name, content); }
+    // "backend stage_ms down_bps up_bps chat pppd phonebook" as read from the folder.
+    QString settings() const {
+        const DialerSettings s = DialerSettings::read(folder);
+        return QStringList{s.backend == DialerSettings::Backend::Ppp ? "ppp" : "simulated",
+                           QString::number(s.stageMs),
+                           QString::number(s.downBps),
+                           QString::number(s.upBps),
+                           s.chat,
+                           s.pppd,
+                           s.phonebook}
+            .join(' ');
+    }
+
+    QTemporaryDir dir;
+    const QString folder = dir.path() + '/';
+};
+
+} // namespace
+
+TEST_F(DialerSettingsTest, MalformedFileKeepsWhatIsValid) {
+    write("phonebook.conf", "[Dialer X]\n");
+    EXPECT_EQ(settings(), "simulated 1000 5000 1200 chat pppd " + folder + "phonebook.conf");
+    write("dialer.conf", QByteArray(1, '\0') +
+                             "\x01\xff garbage without equals\r\n# stage_ms=5\r\nstage_ms = 40\r\n"
+                             "STAGE_MS=oops\r\ndown_bps=-5\r\nup_bps= 99999999999\r\n"
+                             "backend=modem\r\n=7\r\ncolour=blue\r\nchat = /opt/chat\r\npppd=\r\n" +
+                             QByteArray(200000, 'z') + "\nstage_ms=3\n");
+    // The over-long line is left out and the lines after it still count.
+    EXPECT_EQ(settings(), "simulated 3 5000 1200 /opt/chat pppd " + folder + "phonebook.conf");
+}
+
+TEST_F(DialerSettingsTest, ConfiguredPhonebookMustExist) {
+    write("dialer.conf", "backend = ppp\nphonebook=book.conf\nstage_ms=0\ndown_bps=10\nup_bps=0\n");
+    EXPECT_EQ(settings(), "ppp 0 10 0 chat pppd ");
+    EXPECT_FALSE(QFileInfo::exists(folder + "phonebook.conf"));
+    write("book.conf", "");
+    EXPECT_EQ(DialerSettings::read(folder).phonebook, folder + "book.conf");
+    write("dialer.conf", "backend=ppp\n");
+    EXPECT_EQ(DialerSettings::read(folder).phonebook,
+              QFileInfo("/etc/wvdial.conf").isFile() ? "/etc/wvdial.conf" : "");
+}
+
+TEST_F(DialerSettingsTest, TheBackendComesFromTheSettings) {
+    EXPECT_NE(dynamic_cast<SimulatedDialer*>(CreateDialer(folder, folder).get()), nullptr);
+    write("dialer.conf",
+          "# the real modem\nbackend=ppp\nphonebook=" + QFile::encodeName(folder) + "phonebook.conf\n");
+    const auto real = CreateDialer(folder, folder);
+    EXPECT_NE(dynamic_cast<PppDialer*>(real.get()), nullptr);
+    EXPECT_EQ(real->PhonebookFile(), folder + "phonebook.conf");
+}

@@ -1,0 +1,180 @@
+// What the real line makes of chat's and pppd's output, and the files it hands them.
+
+#include "dialer/DiallingProcess.h"
+#include "dialer/PppCallFiles.h"
+#include "dialer/PppLineParser.h"
+#include "dialer/PppLink.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using Event = PppLineParser::Event;
+using Kind = Event::Kind;
+
+void PrintTo(const Event& e, std::ostream* out) {
+    *out << "{kind " << int(e.kind) << ", " << e.value << ", " << e.text.toStdString() << '}';
+}
+
+namespace {
+
+Event state(int s) {
+    return {Kind::State, s, {}};
+}
+Event failure(int code) {
+    return {Kind::Error, code, PppLineParser::errorText(code)};
+}
+const Event connected{Kind::Connect, 0, {}};
+const Event disconnected{Kind::Disconnect, 0, {}};
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+PhonebookEntry sampleEntry() {
+    return {.name = "Casa",
+            .number = "0190,123*#",
+            .user = "mario",
+            .password = "se\"cr\\et 'x'",
+            .modem = "/dev/ttyS0",
+            .baud = 115200,
+            .inits = {"ATZ", "AT&F ^X 'q'"},
+            .dialCommand = "ATDP"};
+}
+
+} // namespace
+
+// Recorded pppd transcripts (chat's lines among pppd's, as pppd's log shows them) played through
+// the parser, with pppd's exit code and whether the hang-up was our own.
+TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
+    const QList<Event> all{state(0),  state(1),    state(2),  state(3),    state(5),
+                           state(14), state(8192), connected, state(8193), disconnected};
+    const struct {
+        const char* file;
+        int exitCode;
+        bool hungUp;
+        QList<Event> expected;
+    } rows[] = {
+        {"connected-pap.log", 16, false, all},
+        // Our own hang-up raises no error, but a connected call still disconnects.
+        {"connected-pap.log", 5, true, all},
+        {"busy.log", 5, true, {state(0), state(1), state(2)}},
+        {"busy.log", 8, false, {state(0), state(1), state(2), failure(676)}},
+        {"no-carrier.log", 8, false, {state(0), state(1), state(2), failure(679)}},
+        {"no-dialtone.log", 8, false, {state(0), state(1), state(2), failure(680)}},
+        {"no-answer.log", 8, false, {state(0), state(1), state(2), failure(678)}},
+        {"silent-modem.log", 8, false, {state(0), failure(692)}},
+        {"chap-failed.log", 19, false, {state(0), state(1), state(2), state(3), state(5), failure(691)}},
+        {"locked.log", 6, false, {state(0), failure(633)}},
+        {"no-kernel-support.log", 4, false, {state(0), failure(633)}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        QFile file(NORVALE_PPP_TRANSCRIPTS "/" + QString::fromLatin1(row.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        PppLineParser parser("ATDT");
+        QList<Event> events = parser.started();
+        for (const QByteArray& line : file.readAll().split('\n'))
+            events += parser.feed(QString::fromLatin1(line));
+        if (row.file == std::string("connected-pap.log")) {
+            EXPECT_EQ(parser.interfaceName(), "ppp0");
+            EXPECT_EQ(parser.localAddress(), "10.64.64.64");
+        }
+        events += parser.finished(row.exitCode, false, row.hungUp);
+        EXPECT_EQ(events, row.expected);
+        EXPECT_FALSE(parser.connected());
+    }
+}
+
+TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling) {
+    PppLineParser parser("ATDT");
+    parser.started();
+    parser.feed("send (AT&D2^M)");
+    EXPECT_EQ(parser.state(), 0);
+    parser.feed("send (atdt555^M)");
+    EXPECT_EQ(parser.state(), 2);
+}
+
+TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte) {
+    EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()),
+              "TIMEOUT 5\nABORT 'BUSY'\nABORT 'NO CARRIER'\nABORT 'NO DIALTONE'\nABORT 'NO DIAL TONE'\n"
+              "ABORT 'NO ANSWER'\nABORT 'ERROR'\n'' 'ATZ'\nOK 'AT&F \\^X \\'q\\''\nTIMEOUT 60\n"
+              "OK 'ATDP0190,123*#'\nCONNECT ''\n");
+    PhonebookEntry bare;
+    bare.number = "555";
+    EXPECT_TRUE(PppCallFiles::chatScript(bare).endsWith("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n"));
+}
+
+TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
+    PppCallFiles files(sampleEntry(), "/usr/sbin/chat");
+    ASSERT_TRUE(files.isValid());
+    QFile options(files.optionsPath());
+    ASSERT_TRUE(options.open(QIODevice::ReadOnly));
+    EXPECT_EQ(options.readAll(), "password \"se\\\"cr\\\\et 'x'\"\n");
+    const QString folder = QFileInfo(files.optionsPath()).path();
+    EXPECT_EQ(modeOf(files.optionsPath()), 0600u);
+    EXPECT_EQ(modeOf(files.scriptPath()), 0600u);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(files.pppdArguments(),
+              (QStringList{"/dev/ttyS0", "115200", "nodetach", "lock", "noipdefault", "defaultroute",
+                           "usepeerdns", "noauth", "user", "mario", "file", files.optionsPath(), "connect",
+                           "'/usr/sbin/chat' -s -v -f '" + files.scriptPath() + "'"}));
+    files.remove();
+    EXPECT_FALSE(QFileInfo::exists(folder));
+
+    // A modem name that is no path cannot become a pppd option.
+    PhonebookEntry e = sampleEntry();
+    e.modem = "call";
+    e.baud = 0;
+    EXPECT_EQ(PppCallFiles(e, "chat").pppdArguments().mid(0, 2), (QStringList{"/dev/call", "nodetach"}));
+    EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
+}
+
+TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")) && QDir().mkpath(dir.filePath("run")));
+    for (const auto& [name, text] : {std::pair{"net/ppp0/statistics/rx_bytes", "2147483648\n"}, // 2^31
+                                     {"net/ppp0/statistics/tx_bytes", "4294967297\n"},          // 2^32 + 1
+                                     {"run/ppp-casa.pid", "4242\nppp3\n"},
+                                     {"run/ppp0.pid", "777\n"}}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    const PppLink link(dir.filePath("net"), {dir.filePath("run")});
+    EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
+    EXPECT_EQ(link.bytesSent("ppp0"), 1);
+    EXPECT_EQ(link.bytesReceived("ppp9"), 0);
+    EXPECT_EQ(link.bytesReceived("../ppp0"), 0);
+    EXPECT_EQ(link.interfaces(), QStringList{"ppp0"});
+    EXPECT_EQ(link.interfaceOf(4242), "ppp3");
+    EXPECT_EQ(link.interfaceOf(777), "ppp0");
+    EXPECT_EQ(link.interfaceOf(1), "");
+    EXPECT_EQ(link.address("ppp0"), "");
+}
+
+TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {
+    const struct {
+        const char* program;
+        QStringList arguments;
+        const char* device;
+        const char* name;
+    } rows[] = {
+        {"wvdial", {"wvdial", "--config", "/tmp/x.conf", "premium"}, "", "premium"},
+        {"wvdial", {"/usr/bin/wvdial", "--no-syslog"}, "", "Defaults"},
+        {"pppd", {"pppd", "/dev/ttyS0", "call", "isp"}, "/dev/ttyS0", "isp"},
+        {"pppd", {"pppd", "linkname", "casa", "nodetach"}, "", "casa"},
+        {"pppd", {"pppd", "/dev/ttyS1", "call"}, "/dev/ttyS1", "pppd /dev/ttyS1"},
+        {"chat", {"chat", "-f", "s"}, "/dev/pts/4", "chat /dev/pts/4"},
+        {"chat", {"chat"}, "", "chat"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DiallingProcess::entryNameFor(row.program, row.arguments, row.device), row.name);
+    EXPECT_EQ(DiallingProcess::programKind("/usr/sbin/pppd (deleted)"), "pppd");
+    EXPECT_EQ(DiallingProcess::programKind("/usr/bin/chatty"), "");
+}
