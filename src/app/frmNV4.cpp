@@ -1,35 +1,29 @@
 #include "app/frmNV4.h"
 
-#include "news/News.h"
-#include "news/NewsState.h"
-
+#include "app/GuardClient.h"
+#include "app/Traffic.h"
 #include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 #include "dialogs/frmSetup.h"
+#include "guard/GuardProtocol.h"
+#include "news/News.h"
+#include "news/NewsState.h"
 #include "platform/Convert.h"
 #include "platform/Gradient.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
 #include "platform/WindowHelpers.h"
-#include "dialer/DialerControl.h"
-#include "settings/ConnectionTable.h"
-#include "settings/FileLocks.h"
 #include "settings/Global.h"
-#include "settings/PrivateProfile.h"
-#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QFile>
-#include <QFont>
+#include <QJsonArray>
 #include <QLabel>
-#include <QLocale>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QTextStream>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,7 +35,7 @@ constexpr int VersionMajor = 4;
 constexpr int VersionMinor = 3;
 constexpr int VersionRevision = 0;
 
-const QString GeneralSetup = QStringLiteral("General Setup");
+const QString AdministratorOnly = QStringLiteral("\rQuesta azione è permessa solo ad un utente amministratore.");
 
 // "Small Fonts" and "MS Sans Serif" have no counterpart on Linux; a small sans-serif stands in.
 QFont interfaceFont(double pointSize) {
@@ -85,52 +79,9 @@ float yTwips(const QMouseEvent& event) {
     return float(event.position().y() * Twips::PerPixelY());
 }
 
-// Thousands always grouped, with the grouping mark and decimal sign of the user's locale.
-QString grouped(double value, int decimals) {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', decimals);
-}
-
-QString totalText(float total) {
-    const double value = total;
-    if (value > 1e9)
-        return grouped(value / 1e9, 3) + QStringLiteral(" GB");
-    if (value > 1e6)
-        return grouped(value / 1e6, 3) + QStringLiteral(" MB");
-    return grouped(value / 1e3, 3) + QStringLiteral(" KB");
-}
-
-// Share of the line speed in percent, for a level bar. A line speed of 0 or below shows no
-// level; a level beyond the bar's 16 bits stops at its limit.
-qint16 levelOf(float rate, qint16 lineSpeed) {
-    if (lineSpeed <= 0)
-        return 0;
-    const double percent = double(rate) / lineSpeed * 100.0;
-    return percent > 0 ? Convert::ToInt16(percent) : qint16(0);
-}
-
-// Loading the setup dialog compared the phonebook with a table that was still empty. Compare
-// again with the rows just read, so that an authorised entry whose number was changed while the
-// program was not running loses its authorisation before anyone can dial it. An entry the
-// phonebook does not hold has nothing to compare with and keeps its row as it is. The phonebook
-// is not locked yet at this point of start-up.
-void revokeChangedNumbers(DialerControl& dialer) {
-    Global::State& state = Global::state;
-    for (int i = 0; i < state.ConnectionCount; ++i) {
-        ConnectionRecord& row = state.ConnectionTable[i];
-        if (!row.Authorised)
-            continue;
-        if (dialer.SelectEntry(row.Name) != DialerControl::Done)
-            continue;
-        if (dialer.EntryNumber() != row.Number)
-            row.Authorised = false;
-    }
-}
-
 } // namespace
 
-frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* parent)
+frmNV4::frmNV4(Options options, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       barUp(new quadBar(this)), barDw(new quadBar(this)), vfdUp(new vfdDisplay(this)),
       vfdDw(new vfdDisplay(this)), cmdSetup(makeButton(QStringLiteral("cmdSetup"), QStringLiteral("S"),
@@ -146,8 +97,11 @@ frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* 
       lblStatus(
           makeLabel(QStringLiteral("lblStatus"), QStringLiteral("Informazioni"), 0, 525, 7335, 195, 6.75)),
       tryDialer(new TrayArea(this, std::move(options.notificationArea))), tmrInfo(new QTimer(this)),
-      tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)),
-      rasDial_(std::move(dialer)), options_(std::move(options)) {
+      tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)), options_(std::move(options)),
+      guard_(new GuardClient(Subs::WithTrailingSlash(options_.programFolder) +
+                                 QLatin1String(GuardProtocol::SocketName),
+                             this)),
+      guardGrace_(new QTimer(this)) {
     setObjectName(QStringLiteral("frmNV4"));
     setWindowTitle(QStringLiteral(" - Norvale 4.0 - www.norvale.example"));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -189,6 +143,8 @@ frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* 
     tmrLock->setInterval(2000);
     tmrUrl->setInterval(5000);
     tmrCycle->setInterval(CycleIntervalMs);
+    guardGrace_->setSingleShot(true);
+    guardGrace_->setInterval(GuardGraceMs);
 
     connect(cmdSetup, &QPushButton::clicked, this, &frmNV4::cmdSetup_Click);
     connect(cmdMin, &QPushButton::clicked, this, &frmNV4::cmdMin_Click);
@@ -197,22 +153,28 @@ frmNV4::frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* 
     connect(tmrLock, &QTimer::timeout, this, &frmNV4::tmrLock_Timer);
     connect(tmrUrl, &QTimer::timeout, this, &frmNV4::tmrUrl_Timer);
     connect(tmrCycle, &QTimer::timeout, this, &frmNV4::tmrCycle_Timer);
+    connect(guardGrace_, &QTimer::timeout, this, &frmNV4::checkGuardAway);
     connect(tryDialer, &TrayArea::DblClick, this, &frmNV4::tryDialer_DblClick);
     connect(tryDialer, &TrayArea::MouseDown, this, &frmNV4::tryDialer_MouseDown);
-    connect(rasDial_.get(), &DialerControl::Status, this, &frmNV4::rasDial_Status);
-    connect(rasDial_.get(), &DialerControl::Connect, this, &frmNV4::rasDial_Connect);
-    connect(rasDial_.get(), &DialerControl::Disconnect, this, &frmNV4::rasDial_Disconnect);
-    connect(rasDial_.get(), &DialerControl::LastError, this, &frmNV4::rasDial_LastError);
-
-    Global::state.RepaintHook = [this] {
-        Global::PaintGradient(*this, Global::state.StartColor, Global::state.EndColor);
-    };
+    connect(guard_, &GuardClient::Status, this, &frmNV4::rasDial_Status);
+    connect(guard_, &GuardClient::Connect, this, &frmNV4::rasDial_Connect);
+    connect(guard_, &GuardClient::Disconnect, this, &frmNV4::rasDial_Disconnect);
+    connect(guard_, &GuardClient::LastError, this,
+            [this](int code, const QString& text) { rasDial_LastError(code, text, 0); });
+    connect(guard_, &GuardClient::Saved, this, [this](qint32 start, qint32 end) {
+        Global::state.StartColor = start;
+        Global::state.EndColor = end;
+        paintStrip();
+    });
+    connect(guard_, &GuardClient::Connected, this, &frmNV4::guardConnected);
+    connect(guard_, &GuardClient::Lost, this, &frmNV4::guardLost);
+    connect(guard_, &GuardClient::Stopped, this, &frmNV4::guardStopped);
     tmrCycle->start();
 }
 
 frmNV4::~frmNV4() {
-    Global::state.RepaintHook = nullptr;
     delete setup_.data();
+    delete guardAway_.data();
 }
 
 QLabel* frmNV4::makeLabel(const QString& name, const QString& caption, int left, int top, int width,
@@ -255,14 +217,13 @@ void frmNV4::createInfoCopy() {
     lblInfo[1] = copy;
 }
 
-// ---- start-up and shut-down ---------------------------------------------------------------
+// ---- start-up and the guard -----------------------------------------------------------------
 
 void frmNV4::Form_Load() {
     Global::State& state = Global::state;
     state.DigitKeys = QStringLiteral("0123456789") + QChar(13) + QChar(8);
     state.SpeedPresets = {{{10, 14}, {14, 18}, {24, 36}, {18, 80}, {32, 230}, {32, 450}, {0, 0}}};
     state.AppFolder = Subs::WithTrailingSlash(options_.programFolder);
-    state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
     News::state.NewsFilePath = state.AppFolder + QString::fromLatin1(News::NewsFileName);
     News::state.NewsUrl.clear();
     const QString ver = Subs::WindowsVersionText(options_.version);
@@ -273,65 +234,87 @@ void frmNV4::Form_Load() {
         enable(tmrLock);
     Subs::SetTopMost(*this, true);
 
-    state.StartingUp = true;
-    setup_ = new frmSetup(*rasDial_, this);
-    setup_->Form_Load();
-
     resize(Twips::ToPixelsX(CorniceWidth), Twips::ToPixelsY(CorniceHeight));
     createInfoCopy();
-    const auto readNumber = [&](const QString& key, const char* defaultText) {
-        return Convert::LeadingNumber(
-            Subs::ReadIniValue(state.SettingsFile, GeneralSetup, key, QString::fromLatin1(defaultText)));
-    };
-    state.StartColor = Convert::ToInt32(readNumber(QStringLiteral("StartColor"), "255"));
-    state.EndColor = Convert::ToInt32(readNumber(QStringLiteral("EndColor"), "65535"));
-    const double top = readNumber(QStringLiteral("TopWin"), "10");
-    const double left = readNumber(QStringLiteral("LeftWin"), "100");
-    placeAt({Twips::ToPixelsX(left), Twips::ToPixelsY(top)});
-    Global::PaintGradient(*this, state.StartColor, state.EndColor);
+    // The settings are the guard's: the defaults hold until it answers.
+    placeAt({Twips::ToPixelsX(100), Twips::ToPixelsY(10)});
+    paintStrip();
     News::state.NewsDownloadResult = News::NothingYet;
+    PlayCue(QStringLiteral("start.mp3"));
+    guardGrace_->start();
+    guard_->Start();
+}
 
-    do {
-        QCoreApplication::processEvents();
-    } while (!state.SetupReady);
-    delete setup_.data();
-
-    Global::LoadConnections();
-    revokeChangedNumbers(*rasDial_);
-    Global::LockSettingsFile();
-    playSound(QStringLiteral("start.mp3"));
-    rasDial_->SetWatchOtherCalls(true);
-    rasDial_->SetReportEveryStage(true);
-    rasDial_->SetWatchInterval(100);
-    state.PhonebookPath = rasDial_->PhonebookFile();
-    if (state.PhonebookPath.isEmpty()) {
-        MessageBox::Show(QStringLiteral("Attenzione: c'è un errore nella lettura del file rasphone.pbk"),
-                         MessageBox::Buttons::Ok, MessageBox::Icon::Critical, MessageBox::Button::Ok,
-                         QStringLiteral(" Errore"));
+void frmNV4::guardConnected(const QJsonObject& snapshot) {
+    Global::State& state = Global::state;
+    guardGrace_->stop();
+    if (guardAway_)
+        guardAway_->close();
+    toldAway_ = false;
+    state.StartColor = snapshot.value(QStringLiteral("start_color")).toInt(state.StartColor);
+    state.EndColor = snapshot.value(QStringLiteral("end_color")).toInt(state.EndColor);
+    placeAt({Twips::ToPixelsX(snapshot.value(QStringLiteral("left")).toDouble()),
+             Twips::ToPixelsY(snapshot.value(QStringLiteral("top")).toDouble())});
+    paintStrip();
+    updateSetupButton();
+    if (snapshot.value(QStringLiteral("connected")).toBool()) {
+        // A call that is up already: shown as connected, without the cue or the info strip.
+        state.LineSpeedUp = qint16(snapshot.value(QStringLiteral("speed_up")).toInt());
+        state.LineSpeedDown = qint16(snapshot.value(QStringLiteral("speed_down")).toInt());
+        state.Connected = true;
+        takeCountersAsPrevious_ = true;
+        StateConnected(snapshot.value(QStringLiteral("entry")).toString(),
+                       snapshot.value(QStringLiteral("ip")).toString());
+    } else {
+        state.Connected = false;
     }
-    state.StartingUp = false;
+    if (snapshot.value(QStringLiteral("phonebook")).toString().isEmpty() && !toldNoPhonebook_) {
+        toldNoPhonebook_ = true;
+        MessageBox::Open({QStringLiteral("Attenzione: c'è un errore nella lettura del file rasphone.pbk"),
+                          MessageBox::Buttons::Ok, MessageBox::Icon::Critical, MessageBox::Button::Ok,
+                          QStringLiteral(" Errore")});
+    }
+}
+
+void frmNV4::guardLost() {
+    Global::state.Connected = false;
+    updateSetupButton();
+    if (setup_)
+        setup_->close();
+    guardGrace_->start();
+}
+
+// Told once an outage, and taken back by the program when the guard returns.
+void frmNV4::checkGuardAway() {
+    if (guard_->IsConnected() || toldAway_ || unloaded_)
+        return;
+    toldAway_ = true;
+    guardAway_ = MessageBox::Open({QString::fromUtf8(GuardAwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
+                                   MessageBox::Button::Ok, QStringLiteral(" Errore")});
+}
+
+void frmNV4::guardStopped() {
+    Subs::SetTopMost(*this, false);
+    Form_Unload();
+}
+
+QMessageBox* frmNV4::GuardAwayBox() const {
+    return guardAway_.data();
+}
+
+void frmNV4::updateSetupButton() {
+    cmdSetup->setEnabled(buttonsEnabled_ && guard_->IsConnected());
 }
 
 void frmNV4::Form_Unload() {
     if (unloaded_)
         return;
-    if (Global::state.StartingUp) {
-        // A shut-down signal taken by the start-up wait: shut down once start-up is over. Start-up
-        // waits for nobody: a warning box it shows is closed, or the signal would go unanswered.
-        if (QWidget* box = QApplication::activeModalWidget())
-            box->close();
-        QTimer::singleShot(0, this, &frmNV4::Form_Unload);
-        return;
-    }
     unloaded_ = true;
-    Global::State& state = Global::state;
-    Subs::SetTopMost(*this, false);
-    if (!state.IsWindows4)
-        Global::UnlockPhonebook(state.PhonebookPath);
-    Global::SaveSettings();
-    Global::UnlockSettingsFile();
+    guardGrace_->stop();
     for (QTimer* timer : {tmrInfo, tmrLock, tmrUrl, tmrCycle})
         timer->stop();
+    if (QWidget* box = QApplication::activeModalWidget())
+        box->close();
     hide();
     tryDialer->setVisible(false);
     if (options_.endProgram)
@@ -350,10 +333,10 @@ void frmNV4::closeEvent(QCloseEvent* event) {
 
 void frmNV4::tmrLock_Timer() {
     tmrLock->stop();
-    cmdSetup->setEnabled(true);
+    buttonsEnabled_ = true;
+    updateSetupButton();
     cmdMin->setEnabled(true);
     cmdExit->setEnabled(true);
-    Global::LockPhonebook(Global::state.PhonebookPath);
 }
 
 void frmNV4::tmrUrl_Timer() {
@@ -363,36 +346,54 @@ void frmNV4::tmrUrl_Timer() {
 
 // ---- buttons ------------------------------------------------------------------------------
 
+void frmNV4::ShowRefusal(const QString& text) {
+    MessageBox::Show(text, MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
+                     QStringLiteral("Norvale"), this);
+}
+
 void frmNV4::cmdExit_Click() {
-    if (options_.isAdministrator()) {
-        const MessageBox::Button answer = MessageBox::Show(
-            QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
-            MessageBox::Icon::Question, MessageBox::Button::No, QStringLiteral(" Uscire"), this);
-        if (answer != MessageBox::Button::No)
-            Form_Unload();
-    } else {
-        MessageBox::Show(
-            QStringLiteral("Non puoi chiudere Norvale.\rQuesta azione è permessa solo ad un utente "
-                           "amministratore."),
-            MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
-            QStringLiteral("Norvale"), this);
-    }
+    const QString refusal = QStringLiteral("Non puoi chiudere Norvale.") + AdministratorOnly;
+    if (!options_.isAdministrator())
+        return ShowRefusal(refusal);
+    const MessageBox::Button answer =
+        MessageBox::Show(QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
+                         MessageBox::Icon::Question, MessageBox::Button::No, QStringLiteral(" Uscire"), this);
+    if (answer == MessageBox::Button::No)
+        return;
+    // Without a guard there is only the display to close.
+    if (!guard_->IsConnected())
+        return Form_Unload();
+    guard_->Stop([this, refusal](const QJsonObject& reply) {
+        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused)
+            ShowRefusal(refusal);
+    });
 }
 
 void frmNV4::cmdSetup_Click() {
-    if (options_.isAdministrator()) {
-        if (!setup_) {
-            setup_ = new frmSetup(*rasDial_, this);
-            setup_->setAttribute(Qt::WA_DeleteOnClose);
-            setup_->Form_Load();
-        }
+    const QString refusal = QStringLiteral("Non puoi Accedere ai settaggi.") + AdministratorOnly;
+    if (!options_.isAdministrator())
+        return ShowRefusal(refusal);
+    if (setup_) {
         setup_->show();
-    } else {
-        MessageBox::Show(QStringLiteral("Non puoi Accedere ai settaggi.\rQuesta azione è permessa solo ad un "
-                                        "utente amministratore."),
-                         MessageBox::Buttons::Ok, MessageBox::Icon::None, MessageBox::Button::Ok,
-                         QStringLiteral("Norvale"), this);
+        setup_->raise();
+        return;
     }
+    guard_->OpenSetup([this, refusal](const QJsonObject& reply) {
+        const QString error = GuardClient::ErrorOf(reply);
+        if (error == GuardProtocol::Error::Refused)
+            return ShowRefusal(refusal);
+        if (error == GuardProtocol::Error::Busy)
+            return ShowRefusal(QStringLiteral("Il setup di Norvale è già aperto in un'altra sessione."));
+        if (!GuardClient::Succeeded(reply) || setup_ || unloaded_)
+            return;
+        QStringList entries;
+        for (const QJsonValue& entry : reply.value(QStringLiteral("entries")).toArray())
+            entries << entry.toString();
+        setup_ = new frmSetup(*guard_, this);
+        setup_->setAttribute(Qt::WA_DeleteOnClose);
+        setup_->Form_Load(entries);
+        setup_->show();
+    });
 }
 
 void frmNV4::cmdMin_Click() {
@@ -418,7 +419,7 @@ void frmNV4::hideToTray() {
     tryDialer->setVisible(true);
 }
 
-void frmNV4::bringBack() {
+void frmNV4::Restore() {
     if (!isVisible()) {
         move(place_);
         show();
@@ -434,7 +435,7 @@ void frmNV4::bringBack() {
 }
 
 void frmNV4::tryDialer_DblClick() {
-    bringBack();
+    Restore();
 }
 
 void frmNV4::tryDialer_MouseDown(int button, int, float x, float y) {
@@ -479,11 +480,7 @@ void frmNV4::Form_MouseUp(int, int, float, float) {
 }
 
 void frmNV4::SavePosition() {
-    const QString& file = Global::state.SettingsFile;
-    Global::UnlockSettingsFile();
-    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("TopWin"), Convert::NumberText(TopTwips()));
-    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("LeftWin"), Convert::NumberText(LeftTwips()));
-    Global::LockSettingsFile();
+    guard_->SavePosition(TopTwips(), LeftTwips());
 }
 
 void frmNV4::mousePressEvent(QMouseEvent* event) {
@@ -547,6 +544,10 @@ void frmNV4::tmrInfo_Timer() {
 
 void frmNV4::RepaintMain() {
     resize(width(), Twips::ToPixelsY(BottomLineY));
+    paintStrip();
+}
+
+void frmNV4::paintStrip() {
     Global::PaintGradient(*this, Global::state.StartColor, Global::state.EndColor);
 }
 
@@ -573,91 +574,46 @@ void frmNV4::paintEvent(QPaintEvent*) {
     painter.drawRect(0, 0, Twips::ToPixelsX(CorniceWidth) - 1, Twips::ToPixelsY(CorniceHeight) - 1);
 }
 
-// ---- connection events --------------------------------------------------------------------
+// ---- connection events, after the guard's decisions ---------------------------------------
 
-void frmNV4::setStatusCaption(const QString& text) {
+void frmNV4::ShowStatus(const QString& text) {
+    Global::state.StatusText = text;
+    tryDialer->setToolTip(text);
+    lblInfo[0]->setToolTip(text);
     lblStatus->setText(text);
     // lblStatus_Change
     enable(tmrInfo);
 }
 
-void frmNV4::showText(const QString& text, bool hangUpUnauthorised) {
-    Global::state.StatusText = text;
-    tryDialer->setToolTip(text);
-    if (hangUpUnauthorised && !Global::IsAuthorised(rasDial_->EntryName()))
-        rasDial_->HangUp();
-    lblInfo[0]->setToolTip(text);
-    setStatusCaption(text);
-}
-
-void frmNV4::ShowStatus(const QString& text) {
-    showText(text, false);
-}
-
-void frmNV4::rasDial_Status(int state) {
+void frmNV4::rasDial_Status(int state, const QString& ip) {
     if (height() != Twips::ToPixelsY(BottomLineY))
         RepaintMain();
-    QString text;
-    switch (state) {
-    case -1:
-        text = QStringLiteral("Idle...");
-        break;
-    case 0:
-        text = QStringLiteral("Opening port...");
-        break;
-    case 1:
-        text = QStringLiteral("port opened.");
-        break;
-    case 2:
-        text = QStringLiteral("Connecting device...");
-        break;
-    case 3:
-        text = QStringLiteral("Device connected.");
-        break;
-    case 5:
-        text = QStringLiteral("Authenticating...");
-        break;
-    case 14:
-        text = QStringLiteral("Successefully connected!");
-        break;
-    case 8192:
-        text = QStringLiteral("Connection estabilished with ip: ") + rasDial_->IpAddress();
-        break;
-    case 8193:
-        text = QStringLiteral("Connection closed.");
-        break;
-    default:
-        text = QStringLiteral("State code:") + Convert::NumberText(state);
-        break;
-    }
-    showText(text, state == DialerControl::ConnectDevice);
+    ShowStatus(Traffic::StatusText(state, ip));
 }
 
-void frmNV4::rasDial_Connect() {
-    playSound(QStringLiteral("connected.mp3"));
-    Global::State& state = Global::state;
-    const QString name = rasDial_->EntryName();
-    if (!Global::IsAuthorised(name)) {
-        rasDial_->HangUp();
+// A call on an entry the guard found unauthorised is hung up there: only the cue is heard.
+void frmNV4::rasDial_Connect(bool authorised, const QString& entry, const QString& ip, int speedUp,
+                             int speedDown) {
+    PlayCue(QStringLiteral("connected.mp3"));
+    if (!authorised)
         return;
-    }
-    state.LineSpeedUp = Global::SpeedOf(name, true);
-    state.LineSpeedDown = Global::SpeedOf(name, false);
+    Global::State& state = Global::state;
+    state.LineSpeedUp = qint16(speedUp);
+    state.LineSpeedDown = qint16(speedDown);
     state.Connected = true;
-    StateConnected();
-    showInfo(QStringLiteral("Connesso. IP: ") + rasDial_->IpAddress(), 18);
+    StateConnected(entry, ip);
+    showInfo(QStringLiteral("Connesso. IP: ") + ip, 18);
 }
 
-void frmNV4::StateConnected() {
+void frmNV4::StateConnected(const QString& entry, const QString& ip) {
     RepaintMain();
-    ShowStatus(QStringLiteral("Connesso con ") + rasDial_->EntryName() + QStringLiteral(" IP:") +
-               rasDial_->IpAddress());
+    ShowStatus(QStringLiteral("Connesso con ") + entry + QStringLiteral(" IP:") + ip);
     vfdDw->setMax(Global::state.LineSpeedDown);
     vfdUp->setMax(Global::state.LineSpeedUp);
 }
 
 void frmNV4::rasDial_Disconnect() {
-    playSound(QStringLiteral("disconnected.mp3"));
+    PlayCue(QStringLiteral("disconnected.mp3"));
     RepaintMain();
     ShowStatus(QStringLiteral("Disconnected."));
     Global::state.Connected = false;
@@ -667,7 +623,7 @@ void frmNV4::rasDial_Disconnect() {
 void frmNV4::rasDial_LastError(int errorCode, const QString& errorString, int) {
     if (errorCode > 24999)
         errorCode -= 25000;
-    playSound(QStringLiteral("error.mp3"));
+    PlayCue(QStringLiteral("error.mp3"));
     RepaintMain();
     ShowStatus(QStringLiteral("Codice errore: ") + Convert::NumberText(errorCode) + QStringLiteral(" - ") +
                errorString);
@@ -675,7 +631,7 @@ void frmNV4::rasDial_LastError(int errorCode, const QString& errorString, int) {
         showInfo(Global::state.StatusText, 8);
 }
 
-void frmNV4::playSound(const QString& fileName) {
+void frmNV4::PlayCue(const QString& fileName) {
     if (hooks_.PlaySound)
         hooks_.PlaySound(Global::state.AppFolder + fileName);
 }
@@ -707,24 +663,37 @@ void frmNV4::tmrCycle_Timer() {
         hooks_.CheckSoundEnd();
     News::CycleReadFile();
 
-    if (!rasDial_->IsOnline() || !state.Connected)
+    // The counters are the guard's: asked for now, shown when they come.
+    if (!state.Connected || countersAsked_)
         return;
+    countersAsked_ = true;
+    guard_->Counters([this](const QJsonObject& reply) {
+        countersAsked_ = false;
+        if (reply.value(QStringLiteral("online")).toBool() && Global::state.Connected)
+            showTraffic(reply.value(QStringLiteral("sent")).toInt(), reply.value(QStringLiteral("received")).toInt());
+    });
+}
 
-    totalSent_ = float(rasDial_->BytesSent());
-    totalReceived_ = float(rasDial_->BytesReceived());
-    lblTotUp->setText(totalText(totalSent_));
-    lblTotDw->setText(totalText(totalReceived_));
+void frmNV4::showTraffic(qint32 sent, qint32 received) {
+    const Global::State& state = Global::state;
+    totalSent_ = float(sent);
+    totalReceived_ = float(received);
+    if (std::exchange(takeCountersAsPrevious_, false)) {
+        prevSent_ = totalSent_;
+        prevReceived_ = totalReceived_;
+    }
+    lblTotUp->setText(Traffic::TotalText(totalSent_));
+    lblTotDw->setText(Traffic::TotalText(totalReceived_));
 
-    const double perSecond = 1000.0 / tmrCycle->interval();
-    const float up = float(double(totalSent_ - prevSent_) * perSecond / 1000.0);
-    const float down = float(double(totalReceived_ - prevReceived_) * perSecond / 1000.0);
-    lblUp->setText(grouped(up, 2) + QStringLiteral(" KB"));
-    lblDown->setText(grouped(down, 2) + QStringLiteral(" KB"));
+    const float up = Traffic::Rate(totalSent_, prevSent_, tmrCycle->interval());
+    const float down = Traffic::Rate(totalReceived_, prevReceived_, tmrCycle->interval());
+    lblUp->setText(Traffic::RateText(up));
+    lblDown->setText(Traffic::RateText(down));
     prevReceived_ = totalReceived_;
     prevSent_ = totalSent_;
 
-    barUp->setPercent(levelOf(up, state.LineSpeedUp));
-    barDw->setPercent(levelOf(down, state.LineSpeedDown));
+    barUp->setPercent(Traffic::LevelOf(up, state.LineSpeedUp));
+    barDw->setPercent(Traffic::LevelOf(down, state.LineSpeedDown));
     vfdUp->AddValue(Convert::ToInt32(up));
     vfdDw->AddValue(Convert::ToInt32(down));
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/MainWindow.h"
 #include "app/MonitorHooks.h"
 #include "controls/TrayArea.h"
 #include "platform/SystemHelpers.h"
 
 #include <QImage>
+#include <QJsonObject>
 #include <QPointer>
 #include <QWidget>
 
@@ -12,8 +14,9 @@
 #include <functional>
 #include <memory>
 
-class DialerControl;
+class GuardClient;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QTimer;
 class frmSetup;
@@ -21,9 +24,9 @@ class quadBar;
 class vfdDisplay;
 
 // The main window: a borderless strip that stays on top and hides into the notification area. It
-// owns the dial-up component, turns its events into the status line and hangs up calls on entries
-// that are not authorised, and shows the connection's traffic twice a second.
-class frmNV4 final : public QWidget {
+// shows what the guard reports: the status line of each call, and the connection's traffic twice a
+// second. The guard decides; the window shows, and sends the user's changes to it.
+class frmNV4 final : public QWidget, public MainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmNV4)
 
@@ -31,11 +34,11 @@ public:
     // What the window takes from the system; tests put their own in.
     struct Options {
         QString programFolder;
-        std::function<bool()> isAdministrator = Global::IsAdministrator;
+        std::function<bool()> isAdministrator = [] { return Global::IsAdministrator(); };
         Subs::VersionSource version = Subs::KernelVersionWord;
         // None: the desktop's notification area.
         std::unique_ptr<TrayArea::NotificationArea> notificationArea;
-        // Ends the program after shut-down; none: leave the event loop.
+        // Ends the program; none: leave the event loop.
         std::function<void()> endProgram;
     };
 
@@ -44,21 +47,28 @@ public:
     static constexpr int CorniceHeight = 495;
     static constexpr int BottomLineY = 720;
     static constexpr int CycleIntervalMs = 500;
+    // How long the guard may be away before the user is told.
+    static constexpr int GuardGraceMs = 3000;
+    static constexpr const char* GuardAwayText = "Il servizio di protezione di Norvale non è attivo.";
 
-    frmNV4(std::unique_ptr<DialerControl> dialer, Options options, QWidget* parent = nullptr);
+    explicit frmNV4(Options options, QWidget* parent = nullptr);
     ~frmNV4() override;
 
     // The start-up sequence; the caller shows the window afterwards.
     void Form_Load();
-    // The shut-down sequence; runs once.
+    // Ends the display (a shut-down signal, a logout, the guard stopped); the guard goes on. Runs once.
     void Form_Unload();
 
     // Shows a status text: StatusText, the tray tooltip, the tooltip of lblInfo(0), lblStatus.
-    void ShowStatus(const QString& text);
+    void ShowStatus(const QString& text) override;
     void SavePosition();
-    void StateConnected();
+    void StateConnected(const QString& entry, const QString& ip);
     // Opens the status area and repaints the gradient over the new height.
-    void RepaintMain();
+    void RepaintMain() override;
+    void Restore() override;
+    GuardClient& Guard() override { return *guard_; }
+    void PlayCue(const QString& fileName) override;
+    void ShowRefusal(const QString& text) override;
 
     // The window as a gradient target: outer size in twips and a line in twips.
     double Height() const;
@@ -72,9 +82,8 @@ public:
     double TopTwips() const;
 
     MonitorHooks& Hooks() { return hooks_; }
-    DialerControl& rasDial() { return *rasDial_; }
     bool Dragging() const { return dragging_; }
-    qint16 StartTicks() const { return startTicks_; }
+    QMessageBox* GuardAwayBox() const;
 
     // Controls, for the parts of the program that reach into the window and for tests.
     std::array<QLabel*, 2> lblInfo{};
@@ -111,10 +120,10 @@ public slots:
     void tmrCycle_Timer();
     void tryDialer_DblClick();
     void tryDialer_MouseDown(int button, int shift, float x, float y);
-    void rasDial_Status(int state);
-    void rasDial_Connect();
+    void rasDial_Status(int state, const QString& ip);
+    void rasDial_Connect(bool authorised, const QString& entry, const QString& ip, int speedUp, int speedDown);
     void rasDial_Disconnect();
-    void rasDial_LastError(int errorCode, const QString& errorString, int response);
+    void rasDial_LastError(int errorCode, const QString& errorString, int response) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -130,18 +139,24 @@ private:
                       double pointSize);
     QPushButton* makeButton(const QString& name, const QString& caption, const QString& toolTip, int left);
     void createInfoCopy();
-    void setStatusCaption(const QString& text);
-    void showText(const QString& text, bool hangUpUnauthorised);
     void keepReachable(const char* why);
     void hideToTray();
-    void playSound(const QString& fileName);
     void showInfo(const QString& text, float size);
-    void bringBack();
+    void paintStrip();
+    void showTraffic(qint32 sent, qint32 received);
 
-    std::unique_ptr<DialerControl> rasDial_;
+    void guardConnected(const QJsonObject& snapshot);
+    void guardLost();
+    void guardStopped();
+    void checkGuardAway();
+    void updateSetupButton();
+
     Options options_;
+    GuardClient* const guard_;
     MonitorHooks hooks_;
     QPointer<frmSetup> setup_;
+    QPointer<QMessageBox> guardAway_;
+    QTimer* const guardGrace_;
     QImage picture_;
 
     float dragX_ = 0;
@@ -150,7 +165,12 @@ private:
     qint16 startTicks_ = 0;
     QPoint place_;
     bool unloaded_ = false;
-    bool toldUnreachable_ = false;
+    bool buttonsEnabled_ = false;
+    bool toldAway_ = false;
+    bool toldNoPhonebook_ = false;
+    bool countersAsked_ = false;
+    // Joined during a call: the first counters are the previous ones.
+    bool takeCountersAsPrevious_ = false;
 
     // Totals of the last connected tick, kept across connections.
     float totalSent_ = 0;

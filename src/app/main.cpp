@@ -1,7 +1,6 @@
 #include "app/frmNV4.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
-#include "dialer/CreateDialer.h"
 #include "sound/Media.h"
 #include "tray/ShowInfo.h"
 #include "tray/TrayState.h"
@@ -9,7 +8,18 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <unistd.h>
+
 int main(int argc, char* argv[]) {
+    // Root on a user's display is what any X client of that display could take over; the guarding
+    // is norvale-guard's, a system service.
+    if (::getuid() == 0 || ::geteuid() == 0) {
+        std::fputs("norvale: not started as root: start it as the desktop's user (the guard, "
+                   "norvale-guard, runs as a system service)\n",
+                   stderr);
+        return 1;
+    }
     ShutdownSignals::BlockInAllThreads();
     // Staying on top, placing its own windows and dragging need X11; under Wayland that is XWayland.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -24,7 +34,7 @@ int main(int argc, char* argv[]) {
     const QString appFolder = Subs::WithTrailingSlash(QApplication::applicationDirPath());
     frmNV4::Options options;
     options.programFolder = appFolder;
-    frmNV4 window(CreateDialer(appFolder, QStringLiteral("/run/norvale-guard")), std::move(options));
+    frmNV4 window(std::move(options));
     window.Hooks().PlaySound = Media::PlaySound;
     window.Hooks().CheckSoundEnd = Media::CheckSoundEnd;
     window.Hooks().ShowInfo = Global::ShowInfo;
@@ -37,6 +47,7 @@ int main(int argc, char* argv[]) {
     };
     // Desktop tests capture the cues (a gst-launch description such as "fakesink sync=true").
     Media::state.AudioSink = qEnvironmentVariable("NORVALE_AUDIO_SINK");
+    // A logout or a shut-down signal ends the display only; the guard goes on.
     QObject::connect(&shutdown, &ShutdownSignals::received, &window, &frmNV4::Form_Unload);
 
     window.Form_Load();

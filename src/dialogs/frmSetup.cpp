@@ -10,17 +10,17 @@
 #include "platform/Gradient.h"
 #include "platform/Twips.h"
 #include "platform/WindowHelpers.h"
+#include "app/GuardClient.h"
 #include "dialer/DialerControl.h"
 #include "settings/ConnectionTable.h"
-#include "settings/FileLocks.h"
 #include "settings/Global.h"
-#include "settings/SettingsFile.h"
 
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -112,7 +112,7 @@ const std::array<std::array<int, 2>, 7> SpeedPlaces{{
 
 } // namespace
 
-frmSetup::frmSetup(DialerControl& rasDial, QWidget* parent)
+frmSetup::frmSetup(GuardClient& guard, QWidget* parent)
     : QDialog(parent), Label4(makeLabel(this, "Label4", QStringLiteral("Colori"), 60, 0, 1275, 195)),
       Shape1(makeFrame(this, "Shape1", 60, 180, 4035, 675)),
       picStart(makePicture(this, "picStart", 240, 360, 315, 315)),
@@ -138,7 +138,7 @@ frmSetup::frmSetup(DialerControl& rasDial, QWidget* parent)
       txtDW(makeText(this, "txtDW", 3420, 4500, 495, 225, SmallPoints)),
       cmdOk(makeButton(this, "cmdOk", QStringLiteral("OK"), 660)),
       cmdConnetti(makeButton(this, "cmdConnetti", QStringLiteral("Connetti"), 1680)),
-      cmdAnnulla(makeButton(this, "cmdAnnulla", QStringLiteral("ANNULLA"), 2700)), rasDial_(rasDial) {
+      cmdAnnulla(makeButton(this, "cmdAnnulla", QStringLiteral("ANNULLA"), 2700)), guard_(guard) {
     setObjectName(QStringLiteral("frmSetup"));
     setWindowTitle(QStringLiteral(" Setup"));
     setFont(interfaceFont(DialogPoints));
@@ -210,10 +210,8 @@ frmSetup::frmSetup(DialerControl& rasDial, QWidget* parent)
 
 // ---- loading --------------------------------------------------------------------------------
 
-void frmSetup::Form_Load() {
-    Global::State& state = Global::state;
-    if (!state.StartingUp)
-        Global::UnlockPhonebook(state.PhonebookPath);
+void frmSetup::Form_Load(const QStringList& entries) {
+    const Global::State& state = Global::state;
     createInfoCopy();
     Global::PaintGradient(*picDemo, state.StartColor, state.EndColor);
     picDemo->Refresh();
@@ -222,12 +220,12 @@ void frmSetup::Form_Load() {
     savedStartColor_ = state.StartColor;
     savedEndColor_ = state.EndColor;
     Global::PaintGradient(*this, state.StartColor, state.EndColor);
-    Global::SyncPhonebook(*lstDialEntry, rasDial_);
-    if (!state.StartingUp)
-        Global::LockPhonebook(state.PhonebookPath);
+    // The guard brought its table in step with the phonebook when it opened the setup.
+    lstDialEntry->clear();
+    for (const QString& entry : entries)
+        lstDialEntry->addItem(entry);
     // Left through its own buttons only.
     Subs::RemoveCloseItem(*this);
-    state.SetupReady = true;
 }
 
 void frmSetup::createInfoCopy() {
@@ -294,22 +292,67 @@ void frmSetup::lstDialEntry_Click() {
     if (ListIndex() < 0)
         return;
     const QString name = SelectedName();
-    Global::State& state = Global::state;
-    Global::UnlockPhonebook(state.PhonebookPath);
-    const qint16 result = rasDial_.SelectEntry(name);
+    guard_.ReadEntry(name, [this, self = QPointer(this), name](const QJsonObject& entry) {
+        // Answered after the dialog went or closed, or after another entry was chosen.
+        if (self && !self->closed_ && GuardClient::Succeeded(entry) && SelectedName() == name)
+            showEntry(name, entry);
+    });
+}
+
+// What selecting the entry shows; the boxes' own handlers then run as the user's changes do.
+void frmSetup::showEntry(const QString&, const QJsonObject& entry) {
+    const qint16 result = qint16(entry.value(QStringLiteral("result")).toInt());
+    row_.known = entry.value(QStringLiteral("known")).toBool(true);
+    row_.authorised = entry.value(QStringLiteral("authorised")).toBool();
+    row_.isDefault = entry.value(QStringLiteral("default")).toBool();
+    row_.speedType = qint16(entry.value(QStringLiteral("speed_type")).toInt());
+    row_.speedUp = qint16(entry.value(QStringLiteral("speed_up")).toInt(12));
+    row_.speedDown = qint16(entry.value(QStringLiteral("speed_down")).toInt(12));
     if (result == DialerControl::Done) {
-        txtNumero->setText(rasDial_.EntryNumber());
-        txtLogin->setText(rasDial_.EntryUser());
-        chkAutorizza->setChecked(Global::IsAuthorised(name));
-        chkPredefinita->setChecked(Global::IsDefaultEntry(name));
-        selectSpeedOption(Global::SpeedTypeOf(name));
-        txtUp->setText(QString::number(Global::SpeedOf(name, true)));
-        txtDW->setText(QString::number(Global::SpeedOf(name, false)));
+        txtNumero->setText(entry.value(QStringLiteral("number")).toString());
+        txtLogin->setText(entry.value(QStringLiteral("user")).toString());
+        chkAutorizza->setChecked(row_.authorised);
+        chkPredefinita->setChecked(row_.isDefault);
+        selectSpeedOption(row_.speedType);
+        txtUp->setText(QString::number(speedOf(true)));
+        txtDW->setText(QString::number(speedOf(false)));
     } else {
         txtNumero->setText(QStringLiteral("-Errore:") + Convert::NumberText(result));
         txtLogin->setText(QString());
     }
-    Global::LockPhonebook(state.PhonebookPath);
+}
+
+void frmSetup::applyField(qint16 fieldCode, const QJsonValue& value) {
+    guard_.SetField(SelectedName(), fieldCode, value);
+    // An entry the table does not hold keeps nothing.
+    if (!row_.known)
+        return;
+    const auto number = [&value] {
+        return Convert::ToInt16(value.isString() ? Convert::LeadingNumber(value.toString()) : value.toDouble());
+    };
+    switch (fieldCode) {
+    case Global::FieldAuthorised:
+        row_.authorised = value.toBool();
+        break;
+    case Global::FieldDefault:
+        row_.isDefault = Convert::TextToBoolean(value.toString());
+        break;
+    case Global::FieldSpeedType:
+        row_.speedType = number();
+        break;
+    case Global::FieldSpeedUp:
+        row_.speedUp = number();
+        break;
+    case Global::FieldSpeedDown:
+        row_.speedDown = number();
+        break;
+    default:
+        break;
+    }
+}
+
+qint16 frmSetup::speedOf(bool up) const {
+    return up ? row_.speedUp : row_.speedDown;
 }
 
 // A stored type outside the presets (a hand-edited settings file) selects no option: nothing is
@@ -331,10 +374,9 @@ void frmSetup::selectSpeedOption(int index) {
 void frmSetup::chkAutorizza_Click() {
     if (ListIndex() < 0)
         return;
-    const QString name = SelectedName();
-    Global::SetField(name, Global::FieldAuthorised, chkAutorizza->isChecked());
+    applyField(Global::FieldAuthorised, chkAutorizza->isChecked());
     // The authorisation is tied to the number the phonebook gave when the entry was selected.
-    Global::SetField(name, Global::FieldNumber, txtNumero->text());
+    applyField(Global::FieldNumber, txtNumero->text());
 }
 
 void frmSetup::chkAutorizza_MouseDown() {
@@ -351,8 +393,7 @@ void frmSetup::chkPredefinita_Click() {
         return;
     if (ListIndex() < 0)
         return;
-    Global::SetField(SelectedName(), Global::FieldDefault,
-                     chkPredefinita->isChecked() ? QStringLiteral("true") : QStringLiteral("false"));
+    applyField(Global::FieldDefault, chkPredefinita->isChecked() ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 void frmSetup::chkPredefinita_MouseDown() {
@@ -366,7 +407,6 @@ void frmSetup::chkPredefinita_MouseUp() {
 void frmSetup::optSpeed_Click(int Index) {
     if (ListIndex() < 0)
         return;
-    const QString name = SelectedName();
     const Global::State& state = Global::state;
     if (Index != 6) {
         txtUp->setEnabled(false);
@@ -376,13 +416,13 @@ void frmSetup::optSpeed_Click(int Index) {
     } else {
         txtUp->setEnabled(true);
         txtDW->setEnabled(true);
-        txtUp->setText(QString::number(Global::SpeedOf(name, true)));
-        txtDW->setText(QString::number(Global::SpeedOf(name, false)));
+        txtUp->setText(QString::number(speedOf(true)));
+        txtDW->setText(QString::number(speedOf(false)));
         txtUp->setFocus();
     }
-    Global::SetField(name, Global::FieldSpeedType, Index);
-    Global::SetField(name, Global::FieldSpeedUp, Convert::LeadingNumber(txtUp->text()));
-    Global::SetField(name, Global::FieldSpeedDown, Convert::LeadingNumber(txtDW->text()));
+    applyField(Global::FieldSpeedType, Index);
+    applyField(Global::FieldSpeedUp, Convert::LeadingNumber(txtUp->text()));
+    applyField(Global::FieldSpeedDown, Convert::LeadingNumber(txtDW->text()));
 }
 
 void frmSetup::txtUp_Change() {
@@ -402,7 +442,7 @@ void frmSetup::rateChanged(QLineEdit* box, const QString& fallback, qint16 field
         // The rate fields hold 16 bits: the box shows the largest rate they can keep.
         box->setText(QString::number(qint16(RateLimit)));
     if (ListIndex() >= 0)
-        Global::SetField(SelectedName(), fieldCode, Convert::LeadingNumber(box->text()));
+        applyField(fieldCode, Convert::LeadingNumber(box->text()));
 }
 
 void frmSetup::txtUp_KeyPress(int& KeyAscii) {
@@ -451,6 +491,7 @@ void frmSetup::picStart_DblClick() {
     if (Colors::state.ChosenColour == Colors::Cancelled)
         return;
     state.StartColor = Colors::state.ChosenColour;
+    guard_.SetColours(state.StartColor, state.EndColor);
     picStart->SetBackColor(state.StartColor);
     repaintColours();
 }
@@ -462,6 +503,7 @@ void frmSetup::picEnd_DblClick() {
     if (Colors::state.ChosenColour == Colors::Cancelled)
         return;
     state.EndColor = Colors::state.ChosenColour;
+    guard_.SetColours(state.StartColor, state.EndColor);
     picEnd->SetBackColor(state.EndColor);
     repaintColours();
 }
@@ -471,19 +513,14 @@ void frmSetup::picEnd_DblClick() {
 void frmSetup::cmdConnetti_Click() {
     if (ListIndex() < 0)
         return;
-    const QString name = SelectedName().trimmed();
-    Global::State& state = Global::state;
-    // The write protection stays on while the component reads the entry and dials.
-    Global::ClosePhonebookLock();
-    rasDial_.SelectEntry(name);
+    // The guard dials with the phonebook's write protection kept, then saves as "OK" does.
     // Whatever the authorisation: the connection events hang up a call on an unauthorised entry.
-    rasDial_.Dial();
-    Global::OpenLocked(state.PhonebookPath);
-    cmdOk_Click();
+    guard_.DialEntry(SelectedName().trimmed());
+    unload(QDialog::Accepted);
 }
 
 void frmSetup::cmdOk_Click() {
-    Global::SaveSettings();
+    guard_.SaveSettings();
     unload(QDialog::Accepted);
 }
 
@@ -491,6 +528,7 @@ void frmSetup::cmdAnnulla_Click() {
     Global::State& state = Global::state;
     state.StartColor = savedStartColor_;
     state.EndColor = savedEndColor_;
+    guard_.SetColours(state.StartColor, state.EndColor);
     unload(QDialog::Rejected);
 }
 
@@ -499,6 +537,8 @@ void frmSetup::reject() {
 }
 
 void frmSetup::unload(int result) {
+    closed_ = true;
     Form_Unload();
+    guard_.CloseSetup();
     QDialog::done(result);
 }

@@ -2,10 +2,11 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QJsonObject>
 
 #include <array>
 
-class DialerControl;
+class GuardClient;
 class EntryListBox;
 class FilledShape;
 class PictureBox;
@@ -28,12 +29,12 @@ class frmSetup final : public QDialog {
     Q_DISABLE_COPY_MOVE(frmSetup)
 
 public:
-    // rasDial is the main window's dial-up component; it outlives the dialog.
-    explicit frmSetup(DialerControl& rasDial, QWidget* parent = nullptr);
+    // The guard keeps the table; the dialog reads and changes it through the main window's client,
+    // which outlives the dialog.
+    explicit frmSetup(GuardClient& guard, QWidget* parent = nullptr);
 
-    // Loading: brings the entry list and ConnectionTable in step with the phonebook and ends by
-    // setting SetupReady. Outside start-up the phonebook lock is released around the reading.
-    void Form_Load();
+    // Loading, with the phonebook's entries as the guard listed them when it opened the setup.
+    void Form_Load(const QStringList& entries);
     void Form_Unload() {}
 
     // The selected line of the entry list, -1 for none, and its text.
@@ -111,12 +112,28 @@ private:
     void createInfoCopy();
     void selectSpeedOption(int index);
     void rateChanged(QLineEdit* box, const QString& fallback, qint16 fieldCode);
+    void showEntry(const QString& name, const QJsonObject& entry);
+    // Changes the field in the guard's table, and in the dialog's copy of the selected entry's row.
+    void applyField(qint16 fieldCode, const QJsonValue& value);
+    qint16 speedOf(bool up) const;
     void repaintColours();
     void unload(int result);
 
-    DialerControl& rasDial_;
+    // The selected entry's row as the guard last gave it, with the changes sent since.
+    struct Row {
+        bool known = false;
+        bool authorised = false;
+        bool isDefault = false;
+        qint16 speedType = 0;
+        qint16 speedUp = 12;
+        qint16 speedDown = 12;
+    };
+
+    GuardClient& guard_;
+    Row row_;
     QImage picture_;
     qint32 savedStartColor_ = 0;
     qint32 savedEndColor_ = 0;
     bool mouseOnCheck_ = false;
+    bool closed_ = false;
 };

@@ -493,6 +493,7 @@ QJsonObject GuardService::readEntry(const QString& name) {
         reply.insert(QStringLiteral("user"), rasDial_->EntryUser());
     }
     lockPhonebook();
+    reply.insert(QStringLiteral("known"), Global::IsKnown(name));
     reply.insert(QStringLiteral("authorised"), Global::IsAuthorised(name));
     reply.insert(QStringLiteral("default"), Global::IsDefaultEntry(name));
     reply.insert(QStringLiteral("speed_type"), Global::SpeedTypeOf(name));

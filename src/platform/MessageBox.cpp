@@ -132,6 +132,17 @@ MessageBox::Button MessageBox::Show(const Request& request, QWidget* parent) {
     return EscapeAnswer(request.buttons);
 }
 
+QMessageBox* MessageBox::Open(const Request& request, QWidget* parent) {
+    if (script.active) {
+        script.record.append({request, defaultOf(request)});
+        return nullptr;
+    }
+    QMessageBox* box = Build(request, parent).release();
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
+    return box;
+}
+
 MessageBox::Button MessageBox::Show(const QString& text, Buttons buttons, Icon icon, Button defaultButton,
                                     const QString& title, QWidget* parent) {
     return Show(Request{text, buttons, icon, defaultButton, title}, parent);

@@ -40,6 +40,10 @@ public:
     static Button Show(const QString& text, Buttons buttons, Icon icon, Button defaultButton,
                        const QString& title, QWidget* parent = nullptr);
 
+    // Shows the box without waiting for an answer; it goes when it is closed, by the user or by the
+    // program. Scripted: recorded with its default answer, and nothing is returned.
+    static QMessageBox* Open(const Request& request, QWidget* parent = nullptr);
+
     // The dialog Show would run, not yet shown.
     static std::unique_ptr<QMessageBox> Build(const Request& request, QWidget* parent = nullptr);
     // The buttons of a box, in order, and what closing it answers.

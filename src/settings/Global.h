@@ -39,14 +39,10 @@ struct State {
     qint16 LineSpeedDown = 0;
     bool CycleStarted = false;
     bool StartingUp = false;
-    bool SetupReady = false;
     bool IsWindows4 = false;
     QString DigitKeys;
     // Line-speed presets of the setup dialog: column 0 upload, column 1 download.
     std::array<std::array<qint16, 2>, 7> SpeedPresets{};
-
-    // Repaints the main window with the current colours; set by the window that shows them.
-    std::function<void()> RepaintHook;
 
     // Declared before the locks, so that the locks are released before the guard goes.
     std::unique_ptr<FileGuard> Guard = std::make_unique<FileGuard>();

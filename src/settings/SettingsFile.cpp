@@ -53,8 +53,6 @@ void LoadConnections() {
 
 void SaveSettings() {
     UnlockSettingsFile();
-    if (state.RepaintHook)
-        state.RepaintHook();
     {
         // Up to 49 rows of seven keys: one replacement of the file instead of one per key.
         Subs::IniBatch batch(state.SettingsFile);

@@ -8,7 +8,7 @@ namespace Global {
 void LoadConnections();
 
 // Writes the colours and the first PhonebookCount rows, releasing the settings lock around the
-// write, and repaints the main window.
+// write. The displays repaint when the guard tells them the settings were saved.
 void SaveSettings();
 
 } // namespace Global

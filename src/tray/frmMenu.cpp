@@ -1,42 +1,28 @@
 #include "tray/frmMenu.h"
 
-#include "app/frmNV4.h"
+#include "app/GuardClient.h"
+#include "app/MainWindow.h"
+#include "guard/GuardProtocol.h"
 #include "platform/Twips.h"
-#include "platform/WindowHelpers.h"
-#include "dialer/DialerControl.h"
-#include "settings/ConnectionTable.h"
-#include "settings/FileLocks.h"
 #include "settings/Global.h"
 #include "tray/ShowInfo.h"
 #include "tray/TrayState.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QJsonObject>
 #include <QUrl>
 
 namespace {
 
 const QString NotAuthorised = QStringLiteral("La connessione predefinita non è stata autorizzata...");
-
-// The component's own words for an entry its phonebook does not hold.
-const QString EntryNotFoundText =
-    QStringLiteral("The system could not find the phone book entry for this connection.");
-
-// The phonebook lock goes where the main window takes and gives it back: where it never takes
-// it, the menu must not either, or the phonebook would stay write-protected after the program.
-void unlockPhonebook() {
-    if (!Global::state.IsWindows4)
-        Global::UnlockPhonebook(Global::state.PhonebookPath);
-}
-
-void lockPhonebook() {
-    if (!Global::state.IsWindows4)
-        Global::LockPhonebook(Global::state.PhonebookPath);
-}
+const QString MayNotDial =
+    QStringLiteral("Non puoi usare la linea.\rQuesta azione è permessa solo agli utenti del gruppo dip o "
+                   "amministratori.");
 
 } // namespace
 
-frmMenu::frmMenu(frmNV4& main, QWidget* parent)
+frmMenu::frmMenu(MainWindow& main, QWidget* parent)
     : QWidget(parent), mnuTray(new QMenu(QStringLiteral("Norvale"), this)),
       mnuInfo(addItem(QStringLiteral("mnuInfo"), QStringLiteral("Norvale"))),
       mnuLinea0(addSeparator(QStringLiteral("mnuLinea0"))),
@@ -75,44 +61,36 @@ void frmMenu::PopupTrayMenu(float x, float y) {
 }
 
 void frmMenu::mnuInfo_Click() {
-    main_.show();
-    main_.tryDialer->setVisible(false);
-    Subs::SetTopMost(main_, true);
+    main_.Restore();
 }
 
+// The guard releases and takes the phonebook lock around the hang-up and the dial.
 void frmMenu::mnuDisconnetti_Click() {
-    unlockPhonebook();
-    main_.rasDial().HangUp();
-    lockPhonebook();
+    main_.Guard().HangUp([this](const QJsonObject& reply) {
+        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused)
+            main_.ShowRefusal(MayNotDial);
+    });
 }
 
 void frmMenu::mnuConnetti_Click() {
-    Global::State& state = Global::state;
-    const QString entry = state.DefaultEntryName;
-    if (entry.isEmpty()) {
-        Tray::state.Beep();
-        return;
-    }
-    if (Global::IsAuthorised(entry)) {
-        unlockPhonebook();
-        // A failed selection would leave the component on the entry selected before, and Dial
-        // would call that one instead: report the failure as the component reports its errors.
-        const qint16 selected = main_.rasDial().SelectEntry(entry);
-        if (selected == DialerControl::Done)
-            main_.rasDial().Dial();
-        lockPhonebook();
-        if (selected != DialerControl::Done) {
-            main_.rasDial_LastError(
-                selected, selected == DialerControl::EntryNotFound ? EntryNotFoundText : QString(), 0);
+    main_.Guard().DialDefault([this](const QJsonObject& reply) {
+        namespace Dialled = GuardProtocol::Dialled;
+        const QString result = reply.value(QStringLiteral("result")).toString();
+        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused) {
+            main_.ShowRefusal(MayNotDial);
+        } else if (result == Dialled::NoDefault) {
+            Tray::state.Beep();
+        } else if (result == Dialled::SelectFailed) {
+            main_.rasDial_LastError(reply.value(QStringLiteral("code")).toInt(),
+                                    reply.value(QStringLiteral("text")).toString(), 0);
+        } else if (result == Dialled::NotAuthorised) {
+            main_.PlayCue(QStringLiteral("error.mp3"));
+            main_.RepaintMain();
+            main_.ShowStatus(NotAuthorised);
+            if (Global::state.CycleStarted)
+                Global::ShowInfo(NotAuthorised, 8);
         }
-        return;
-    }
-    if (main_.Hooks().PlaySound)
-        main_.Hooks().PlaySound(state.AppFolder + QStringLiteral("error.mp3"));
-    main_.RepaintMain();
-    main_.ShowStatus(NotAuthorised);
-    if (state.CycleStarted)
-        Global::ShowInfo(NotAuthorised, 8);
+    });
 }
 
 void frmMenu::mnuHelp_Click() {

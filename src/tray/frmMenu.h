@@ -4,7 +4,7 @@
 
 class QAction;
 class QMenu;
-class frmNV4;
+class MainWindow;
 
 // Carries the tray icon's pop-up menu; never shown itself, it lives as long as the program.
 class frmMenu final : public QWidget {
@@ -14,7 +14,7 @@ class frmMenu final : public QWidget {
 public:
     static constexpr const char* HelpFileName = "norvale.hlp";
 
-    explicit frmMenu(frmNV4& main, QWidget* parent = nullptr);
+    explicit frmMenu(MainWindow& main, QWidget* parent = nullptr);
     ~frmMenu() override;
 
     // Pops the menu up centred on x at y (twips, as the tray control reports a right press).
@@ -40,5 +40,5 @@ private:
     QAction* addItem(const QString& name, const QString& caption);
     QAction* addSeparator(const QString& name);
 
-    frmNV4& main_;
+    MainWindow& main_;
 };

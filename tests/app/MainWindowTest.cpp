@@ -1,38 +1,29 @@
-// The main window on a fake line, and the real program's shut-down.
+// The main window with a guard the test plays, and the real display program.
 #include "MainWindowFixture.h"
 #include "QtTestApplication.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
-#include "settings/ConnectionTable.h"
 
-#include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
+namespace Event = GuardProtocol::Event;
 using Box = MessageBox::Request;
 using Button = MessageBox::Button;
-const QByteArray IniStart = ";Norvale 4.2 - ini file\r\n[General Setup]\r\nStartColor= 255\r\n";
 
 class MainWindowTest : public MainWindowFixture {
 protected:
-    // Provider authorised with its phonebook number, Office stored but not authorised, Tampered
-    // authorised for a number the phonebook no longer has; Stranger is in the phonebook only.
-    static inline const QByteArray FourEntries =
-        "[Connections]\r\n" + connection(0, "Provider", "0245871200", true, 32, 230) +
-        connection(1, "Office", "065551234", false) + connection(2, "Tampered", "0245871299", true);
-
     // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
     QStringList destinations() const {
         return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
@@ -40,86 +31,82 @@ protected:
     }
     static QStringList four(const QString& text) { return {text, text, text, text}; }
 
-    void tick(qint32 sent, qint32 received) {
-        line->sent = sent;
-        line->received = received;
+    // One tick of the cycle with the guard's counters at these values, waited for.
+    void tick(qint32 sent, qint32 received, bool online = true) {
+        guard.answers[u"counters"_s] = {{u"online"_s, online}, {u"sent"_s, sent}, {u"received"_s, received}};
+        const QString before = window->lblTotUp->text() + window->lblUp->text();
         window->tmrCycle_Timer();
+        // Offline, nothing changes: a short wait shows it.
+        QTest::qWaitFor([&] { return window->lblTotUp->text() + window->lblUp->text() != before; },
+                        online ? 2000 : 200);
     }
     QStringList captions() const {
         return {window->lblTotUp->text(), window->lblTotDw->text(), window->lblUp->text(),
                 window->lblDown->text()};
     }
+    void connectAuthorised(const QString& entry = u"Provider"_s, int up = 32, int down = 230) {
+        guard.send(Event::Connect, {{u"authorised"_s, true}, {u"entry"_s, entry}, {u"ip"_s, u"10.64.0.7"_s},
+                                    {u"speed_up"_s, up}, {u"speed_down"_s, down}});
+        ASSERT_TRUE(FakeGuard::until([] { return Global::state.Connected; }));
+    }
 };
 
-TEST_F(MainWindowTest, StartUpRunsInTheWrittenOrderAndTheLockTimerEnablesTheButtons) {
-    create(";Norvale 4.2 - ini file\r\n[Connections]\r\n" + connection(0, "Provider", "0245871200", true))
-        .Form_Load();
-    // The setup dialog's loading against the still empty table, the stored authorised row checked,
-    // the start sound once the settings are read and locked.
-    EXPECT_EQ(log,
-              split("EntryCount starting=1;SelectEntry Provider;EntryNumber;SelectEntry Office;EntryNumber;"
-                    "SelectEntry Tampered;EntryNumber;SelectEntry Stranger;EntryNumber;SelectEntry Provider;"
-                    "EntryNumber;PlaySound start.mp3 locked=1 rows=1;SetWatchOtherCalls 1;"
-                    "SetReportEveryStage 1;SetWatchInterval 100;PhonebookFile"));
-    EXPECT_TRUE(Global::state.SetupReady && !Global::state.StartingUp);
-    EXPECT_EQ(Global::state.PhonebookPath, line->phonebookPath);
-    EXPECT_TRUE(MessageBox::Record().isEmpty());
+TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
+    guard.close();
+    create().Form_Load();
+    EXPECT_EQ(window->pos(), QPoint(7, 1)); // 100 and 10 twips
+    EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 1) & 0xFF00FF, 255);
     EXPECT_EQ(window->lblInfo[0]->toolTip(), u"Versione Windows:6.01"_s);
     EXPECT_EQ(window->lblInfo[1]->toolTip(), u"Versione Windows:6.01"_s);
+    EXPECT_EQ(log, split("PlaySound start.mp3"));
     EXPECT_FALSE(window->tmrUrl->isActive()); // the news timer is never started
-    EXPECT_EQ(window->tmrLock->interval(), 2000);
     ASSERT_TRUE(window->tmrLock->isActive());
-    for (const bool locked : {false, true}) {
-        if (locked)
-            window->tmrLock_Timer();
-        for (QPushButton* button : {window->cmdSetup, window->cmdMin, window->cmdExit})
-            EXPECT_EQ(button->isEnabled(), locked);
-    }
-    EXPECT_FALSE(window->tmrLock->isActive());
+    window->tmrLock_Timer();
+    // Without the guard there is no setup to open.
+    EXPECT_EQ(std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
+              std::tuple(false, true, true));
+
+    guard.answers[u"hello"_s][u"start_color"_s] = 0xFF0000;
+    guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
+    guard.answers[u"hello"_s][u"top"_s] = 1500;
+    guard.answers[u"hello"_s][u"left"_s] = 3000;
+    guard.listen();
+    ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
+    EXPECT_EQ(window->pos(), QPoint(200, 100));
+    EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
+    EXPECT_TRUE(window->cmdSetup->isEnabled());
+    EXPECT_TRUE(MessageBox::Record().isEmpty());
 
     version = 0x0A04; // 4.10: the buttons stay off
     create().Form_Load();
-    EXPECT_TRUE(Global::state.IsWindows4);
     EXPECT_FALSE(window->tmrLock->isActive());
     EXPECT_EQ(window->lblInfo[0]->toolTip(), u"Versione Windows:4.10"_s);
 }
 
-TEST_F(MainWindowTest, TheStripShowsTheDefaultOrStoredColoursAndPlace) {
+TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) {
+    guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
+    const Box away{QString::fromUtf8(frmNV4::GuardAwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
+                   Button::Ok, u" Errore"_s};
+    const Box noPhonebook{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
+                          MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
     load();
-    EXPECT_EQ(window->lblInfo[1]->geometry(), window->lblInfo[0]->geometry().translated(1, 1));
-    EXPECT_EQ(window->lblInfo[1]->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    // Red at the top, yellow at the bottom; the frame in the window-text colour.
-    const QImage shot = QtTestApplication::Shot(*window);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 200, 1) & 0xFF00FF, 255);
-    EXPECT_LT(QtTestApplication::ColourAt(shot, 200, 1) >> 8, 20);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 200, 31) & 0xFF00FF, 255);
-    EXPECT_GT(QtTestApplication::ColourAt(shot, 200, 31) >> 8, 230);
-    EXPECT_EQ(QtTestApplication::ColourAt(shot, 200, 0), QtTestApplication::Shown(qint32(0x80000008u)));
-
-    load(
-        "[General Setup]\r\nStartColor= 16711680\r\nEndColor= 16711680\r\nTopWin= 1500\r\nLeftWin= 3000\r\n");
-    EXPECT_EQ(window->pos(), QPoint(200, 100));
-    EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
-    // A hand-edited place beyond X11's 16-bit coordinates is held at their limits.
-    load("[General Setup]\r\nTopWin=1e400\r\nLeftWin=-99999999999999999999999\r\n");
-    EXPECT_EQ(window->pos(), QPoint(-32768, 32767));
+    EXPECT_EQ(MessageBox::Record(), QList<MessageBox::Shown>{{noPhonebook}});
+    guard.close();
+    ASSERT_TRUE(FakeGuard::until([this] { return !window->Guard().IsConnected(); }));
+    // Three seconds later, and only once however long it stays away.
+    QTest::qWait(frmNV4::GuardGraceMs + 500);
+    EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}}));
+    EXPECT_FALSE(window->cmdSetup->isEnabled());
+    guard.listen();
+    ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
+    guard.close();
+    QTest::qWait(frmNV4::GuardGraceMs + 500);
+    // A new outage is told again; the phonebook message is not.
+    EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}, {away}}));
 }
 
-TEST_F(MainWindowTest, AnUnreadablePhonebookPathIsReportedAndStartUpGoesOn) {
-    create();
-    line->phonebookPath.clear();
-    window->Form_Load();
-    EXPECT_EQ(MessageBox::Record(),
-              (QList<MessageBox::Shown>{
-                  {{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
-                    MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s}}}));
-    EXPECT_TRUE(Global::state.PhonebookPath.isEmpty());
-    EXPECT_FALSE(Global::state.StartingUp);
-    EXPECT_TRUE(Global::state.SettingsLockFile.isHeld());
-}
-
-// Alt+F4 is the exit button: refused to a user, asked of an administrator.
-TEST_F(MainWindowTest, OnlyAnAdministratorClosesOrOpensTheSetupAndExitAsksFirst) {
+// Alt+F4 is the exit button: refused to a user, asked of an administrator, and the guard stops.
+TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
     administrator = false;
     load().show();
     window->cmdExit_Click();
@@ -134,25 +121,40 @@ TEST_F(MainWindowTest, OnlyAnAdministratorClosesOrOpensTheSetupAndExitAsksFirst)
     const Box noSetup{u"Non puoi Accedere ai settaggi."_s + tail, {}, {}, Button::Ok, u"Norvale"_s};
     const Box ask{u"Desideri chiudere Norvale?"_s, MessageBox::Buttons::YesNo, MessageBox::Icon::Question,
                   Button::No, u" Uscire"_s};
-    EXPECT_EQ(MessageBox::Record(),
-              (QList<MessageBox::Shown>{{noExit}, {noSetup}, {noExit}, {ask, Button::No}}));
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->findChildren<QDialog*>().isEmpty());
-    EXPECT_EQ(ended, 0);
-    EXPECT_TRUE(Global::state.SettingsLockFile.isHeld());
+    EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noExit}, {noSetup}, {noExit}, {ask, Button::No}}));
+    EXPECT_TRUE(guard.requests.isEmpty());
 
+    // The guard has the last word: polkit said no.
+    guard.answers[u"stop"_s] = {{u"ok"_s, false}, {u"error"_s, u"refused"_s}};
+    guard.answers[u"setup_open"_s] = {{u"ok"_s, false}, {u"error"_s, u"refused"_s}};
     MessageBox::Script({Button::Yes});
     window->close();
-    EXPECT_EQ(ended, 1);
-    EXPECT_FALSE(Global::state.SettingsLockFile.isHeld());
+    window->cmdSetup_Click();
+    ASSERT_TRUE(FakeGuard::until([] { return MessageBox::Record().size() == 7; }));
+    EXPECT_EQ(MessageBox::Record().mid(4), (QList<MessageBox::Shown>{{ask, Button::Yes}, {noExit}, {noSetup}}));
+    EXPECT_EQ(guard.requests, split("stop;setup_open"));
+    EXPECT_EQ(ended, 0);
+
+    // Stopped: every display leaves the top and ends, without a word.
+    guard.send(Event::Stopped);
+    ASSERT_TRUE(FakeGuard::until([this] { return ended == 1; }));
+    EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->tmrCycle->isActive());
-    EXPECT_TRUE(readBytes(path(u"nv4.ini"_s)).startsWith(IniStart + "EndColor= 65535\r\n"));
-    window->close(); // once only, whatever asks again
-    window->Form_Unload();
+    window->Form_Unload(); // once only, whatever asks again
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(MessageBox::Record().size(), 7);
+}
+
+TEST_F(MainWindowTest, WithoutTheGuardTheExitEndsTheDisplayOnly) {
+    load();
+    guard.close();
+    ASSERT_TRUE(FakeGuard::until([this] { return !window->Guard().IsConnected(); }));
+    MessageBox::Script({Button::Yes});
+    window->cmdExit_Click();
     EXPECT_EQ(ended, 1);
 }
 
-TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) {
+TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsThePlace) {
     load().placeAt({100, 50});
     window->Form_MouseDown(1, 0, 300, 90);
     window->Form_MouseMove(1, 0, 450, 390); // 10 px right, 20 px down
@@ -163,15 +165,12 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) 
     EXPECT_FALSE(window->Dragging());
     window->Form_MouseMove(1, 0, 900, 900);
     EXPECT_EQ(window->pos(), QPoint(110, 70));
-    EXPECT_TRUE(Global::state.SettingsLockFile.isHeld());
-    EXPECT_EQ(settingsBytes(),
-              ";Norvale 4.2 - ini file\r\n[General Setup]\r\nTopWin= 1050\r\nLeftWin= 1650\r\n");
+    EXPECT_TRUE(guard.received(uR"(position {"left":1650,"top":1050})"_s));
 
-    // A click without movement on the red title copy saves too; one on the status line neither
-    // drags nor saves.
+    // A click without movement on the red title copy sends it too; one on the status line neither
+    // drags nor sends.
     window->placeAt({0, 0});
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
-                      {});
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton, {});
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, {}, {});
     QCoreApplication::sendEvent(window->lblStatus, &press);
     EXPECT_FALSE(window->Dragging());
@@ -179,7 +178,8 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSaves) 
     EXPECT_TRUE(window->Dragging());
     QCoreApplication::sendEvent(window->lblInfo[1], &release);
     EXPECT_FALSE(window->Dragging());
-    EXPECT_TRUE(settingsBytes().endsWith("TopWin= 0\r\nLeftWin= 0\r\n"));
+    EXPECT_TRUE(guard.received(uR"(position {"left":0,"top":0})"_s));
+    EXPECT_EQ(guard.requests.size(), 2);
 }
 
 // Hidden without a notification area the window could never come back.
@@ -206,13 +206,13 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
 }
 
 TEST_F(MainWindowTest, EveryStateShowsItsTextInFourPlacesAndOpensTheStatusArea) {
-    load(FourEntries).Form_DblClick();
+    load().Form_DblClick();
     EXPECT_EQ(window->height(), 48);
     EXPECT_EQ(window->tmrInfo->interval(), 6000);
     const QString versionTip = window->lblInfo[1]->toolTip();
     for (const QString& row :
-         split("-1=Idle...;0=Opening port...;1=port opened.;3=Device connected.;5=Authenticating...;"
-               "14=Successefully connected!;8192=Connection estabilished with ip: 10.64.0.7;"
+         split("-1=Idle...;0=Opening port...;1=port opened.;2=Connecting device...;3=Device connected.;"
+               "5=Authenticating...;14=Successefully connected!;8192=Connection estabilished with ip: 10.64.0.7;"
                "8193=Connection closed.;4=State code: 4;-2=State code:-2")) {
         const int state = row.section(u'=', 0, 0).toInt();
         const QString text = row.section(u'=', 1);
@@ -222,83 +222,79 @@ TEST_F(MainWindowTest, EveryStateShowsItsTextInFourPlacesAndOpensTheStatusArea) 
         EXPECT_EQ(window->size(), QSize(509, 33));
         EXPECT_EQ(window->tryDialer->ToolTip(), u"Norvale 4.3.0"_s);
         EXPECT_FALSE(window->tmrInfo->isActive());
-        window->rasDial_Status(state);
+        guard.send(Event::Status, {{u"state"_s, state}, {u"ip"_s, state == 8192 ? u"10.64.0.7"_s : u""_s}});
+        ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
         EXPECT_EQ(destinations(), four(text));
         EXPECT_EQ(window->height(), 48);
     }
     EXPECT_TRUE(window->tmrInfo->isActive());
     EXPECT_EQ(window->lblInfo[1]->toolTip(), versionTip);
-    EXPECT_TRUE(log.isEmpty()); // no hang-up, no sound
+    EXPECT_TRUE(log.isEmpty()); // no sound
 }
 
-TEST_F(MainWindowTest, StateTwoAndConnectHangUpEveryEntryThatIsNotAuthorised) {
-    load(FourEntries + connection(3, "Gone", "0123", true));
-    EXPECT_TRUE(Global::IsAuthorised(u"Gone"_s)); // not in the phonebook: nothing to compare with
-    // At state 2 the hang-up comes between the tray tooltip and the title tooltip.
-    QStringList seenAtHangUp;
-    line->onHangUp = [&] { seenAtHangUp = destinations(); };
-    window->ShowStatus(u"before"_s);
-    line->callEntry = u"Stranger"_s;
-    window->rasDial_Status(2);
-    const QString text = u"Connecting device..."_s;
-    EXPECT_EQ(seenAtHangUp, (QStringList{text, text, u"before"_s, u"before"_s}));
-    EXPECT_EQ(destinations(), four(text));
-
-    // A connection the watch missed at state 2: the sound plays before the check.
-    for (const char* entry : {"Office", "Stranger", "Tampered"}) {
-        SCOPED_TRACE(entry);
-        line->callEntry = QString::fromLatin1(entry);
-        log.clear();
-        window->rasDial_Connect();
-        EXPECT_EQ(log, split("PlaySound connected.mp3 locked=1 rows=4;HangUp"));
-        EXPECT_FALSE(Global::state.Connected);
-        EXPECT_EQ(Global::state.LineSpeedUp, 0);
-    }
-}
-
-TEST_F(MainWindowTest, ConnectAndDisconnectOfTheAuthorisedEntry) {
-    load(FourEntries).rasDial_Disconnect(); // without a connection it is still reported
-    EXPECT_EQ(destinations(), four(u"Disconnected."_s));
-    line->callEntry = u"Provider"_s;
-    window->rasDial_Connect();
-    EXPECT_TRUE(Global::state.Connected);
+TEST_F(MainWindowTest, ConnectAndDisconnectAsTheGuardDecided) {
+    load();
+    guard.send(Event::Disconnect); // without a connection it is still reported
+    ASSERT_TRUE(FakeGuard::until([&] { return destinations() == four(u"Disconnected."_s); }));
+    // Hung up by the guard: the cue before its check is all that is left of it.
+    guard.send(Event::Connect, {{u"authorised"_s, false}, {u"entry"_s, u"Premium"_s}, {u"ip"_s, u"10.1.1.1"_s}});
+    ASSERT_TRUE(FakeGuard::until([&] { return log.size() == 3; }));
+    EXPECT_FALSE(Global::state.Connected);
+    connectAuthorised();
     EXPECT_EQ(std::tuple(Global::state.LineSpeedUp, Global::state.LineSpeedDown, window->vfdUp->Max(),
                          window->vfdDw->Max()),
               std::tuple(32, 230, 32, 230));
     EXPECT_EQ(destinations(), four(u"Connesso con Provider IP:10.64.0.7"_s));
     EXPECT_EQ(window->height(), 48);
-    window->rasDial_Disconnect();
-    EXPECT_FALSE(Global::state.Connected);
+    guard.send(Event::Disconnect);
+    ASSERT_TRUE(FakeGuard::until([] { return !Global::state.Connected; }));
     EXPECT_EQ(Global::state.LineSpeedDown, 230); // kept from the last connection
-    EXPECT_EQ(log, split("PlaySound disconnected.mp3 locked=1 rows=3;Info DISCONNESSIONE|18;"
-                         "PlaySound connected.mp3 locked=1 rows=3;Info Connesso. IP: 10.64.0.7|18;"
-                         "PlaySound disconnected.mp3 locked=1 rows=3;Info DISCONNESSIONE|18"));
+    EXPECT_EQ(log, split("PlaySound disconnected.mp3;Info DISCONNESSIONE|18;PlaySound connected.mp3;"
+                         "PlaySound connected.mp3;Info Connesso. IP: 10.64.0.7|18;"
+                         "PlaySound disconnected.mp3;Info DISCONNESSIONE|18"));
+}
+
+// A display that comes during a call shows it without the cue or the pop-up, and its first counters
+// give no rate.
+TEST_F(MainWindowTest, JoiningDuringACallShowsItConnectedWithoutAFalseRate) {
+    guard.answers[u"hello"_s][u"connected"_s] = true;
+    guard.answers[u"hello"_s][u"entry"_s] = u"Provider"_s;
+    guard.answers[u"hello"_s][u"ip"_s] = u"10.64.0.9"_s;
+    guard.answers[u"hello"_s][u"speed_up"_s] = 10;
+    guard.answers[u"hello"_s][u"speed_down"_s] = 14;
+    load();
+    EXPECT_TRUE(Global::state.Connected);
+    EXPECT_EQ(destinations(), four(u"Connesso con Provider IP:10.64.0.9"_s));
+    EXPECT_EQ(window->vfdDw->Max(), 14);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    tick(1000000, 9000000);
+    EXPECT_EQ(captions(), split("1,000.000 KB;9.000 MB;0.00 KB;0.00 KB"));
+    EXPECT_TRUE(log.isEmpty());
 }
 
 TEST_F(MainWindowTest, ErrorsShowTheirCodeAndOpenThePopUpOnlyOnceTheCycleRuns) {
-    load().rasDial_LastError(25633, u"The port is not available."_s, 0);
+    load();
+    guard.send(Event::LastError, {{u"code"_s, 25633}, {u"text"_s, u"The port is not available."_s}});
+    ASSERT_TRUE(FakeGuard::until([&] { return !log.isEmpty(); }));
     EXPECT_EQ(destinations(), four(u"Codice errore:  633 - The port is not available."_s));
     window->tmrCycle_Timer();
     window->rasDial_LastError(24999, u"x"_s, 0);
     EXPECT_EQ(Global::state.StatusText, u"Codice errore:  24999 - x"_s);
     window->rasDial_LastError(-3, u"y"_s, 0);
     EXPECT_EQ(Global::state.StatusText, u"Codice errore: -3 - y"_s);
-    EXPECT_EQ(log, split("PlaySound error.mp3 locked=1 rows=0;PlaySound error.mp3 locked=1 rows=0;"
-                         "Info Codice errore:  24999 - x|8;PlaySound error.mp3 locked=1 rows=0;"
-                         "Info Codice errore: -3 - y|8"));
+    EXPECT_EQ(log, split("PlaySound error.mp3;PlaySound error.mp3;Info Codice errore:  24999 - x|8;"
+                         "PlaySound error.mp3;Info Codice errore: -3 - y|8"));
     EXPECT_FALSE(Global::state.Connected);
 }
 
 TEST_F(MainWindowTest, TotalsAndRatesFollowTheLocaleAndTheMegabyteBoundary) {
     load();
-    Global::state.Connected = true;
     // Nothing is sampled unless the line is online and the connection authorised.
-    tick(5000, 5000);
-    Global::state.Connected = false;
-    line->online = true;
-    tick(5000, 5000);
+    guard.answers[u"counters"_s] = {{u"online"_s, true}, {u"sent"_s, 5000}, {u"received"_s, 5000}};
+    window->tmrCycle_Timer();
+    connectAuthorised();
+    tick(5000, 5000, false);
     EXPECT_EQ(captions(), split("UP;DOWN;UP;DOWN"));
-    Global::state.Connected = true;
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
     tick(1000000, 1000001);
     EXPECT_EQ(captions(), split("1.000,000 KB;1,000 MB;2.000,00 KB;2.000,00 KB"));
@@ -311,7 +307,7 @@ TEST_F(MainWindowTest, TotalsAndRatesFollowTheLocaleAndTheMegabyteBoundary) {
 
 TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
     load();
-    Global::state.Connected = line->online = true;
+    connectAuthorised();
     window->vfdUp->setMax(10);
     window->vfdDw->setMax(100);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -342,8 +338,8 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
 TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
     int soundChecks = 0;
     load().Hooks().CheckSoundEnd = [&] { ++soundChecks; };
-    EXPECT_EQ(News::state.NewsFilePath, path(u"data.tmp"_s));
-    writeBytes(path(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
+    EXPECT_EQ(News::state.NewsFilePath, folder.filePath(u"data.tmp"_s));
+    writeBytes(folder.filePath(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
     News::state.NewsDownloadResult = News::Downloaded;
     window->tmrCycle_Timer();
     EXPECT_EQ(News::state.NewsUrl, u"http://127.0.0.1:9/page.html"_s);
@@ -355,29 +351,17 @@ TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
     EXPECT_EQ(soundChecks, 2);
 }
 
-// The real program shuts down on SIGINT and SIGHUP as on SIGTERM (which e2e sends) and through its
-// exit button: the phonebook writable again, the settings saved and released.
-TEST_F(MainWindowTest, TheRealProgramShutsDownOnEverySignal) {
-    for (const int signalNumber : {SIGINT, SIGHUP}) {
-        SCOPED_TRACE(signalNumber);
-        QTemporaryDir own; // the program's folder is the one it lies in
-        const QString book = own.filePath(u"phonebook.conf"_s);
-        ASSERT_TRUE(QFile::copy(QStringLiteral(NORVALE_PROGRAM), own.filePath(u"norvale"_s)));
-        writeBytes(book, "[Dialer Provider]\nPhone = 0245871200\n");
-        QProcess norvale; // on the offscreen platform the test runs on
-        norvale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        norvale.start(own.filePath(u"norvale"_s), {});
-        // Locked two seconds after start-up: the write bits go.
-        const auto writable = [&] { return bool(QFileInfo(book).permissions() & QFile::WriteOwner); };
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !writable(); }, 20000));
-        ASSERT_EQ(::kill(pid_t(norvale.processId()), signalNumber), 0);
-        ASSERT_TRUE(norvale.waitForFinished(20000));
-        EXPECT_EQ(std::pair(norvale.exitStatus(), norvale.exitCode()), std::pair(QProcess::NormalExit, 0));
-        EXPECT_TRUE(writable() && QFile(book).open(QIODevice::Append));
-        const QByteArray settings = readBytes(own.filePath(u"nv4.ini"_s));
-        EXPECT_TRUE(settings.startsWith(IniStart) && settings.contains("\r\n[Connections]\r\nConName0="))
-            << settings.constData();
-    }
+// Root on a user's display is refused before anything else happens.
+TEST(DisplayProgram, RefusesToRunAsRoot) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    QProcess norvale;
+    norvale.start(QStringLiteral(NORVALE_PROGRAM), {});
+    ASSERT_TRUE(norvale.waitForFinished(10000));
+    EXPECT_EQ(norvale.exitCode(), 1);
+    const QByteArray said = norvale.readAllStandardError();
+    EXPECT_EQ(said.count('\n'), 1) << said.constData();
+    EXPECT_TRUE(said.startsWith("norvale: not started as root")) << said.constData();
 }
 
 } // namespace

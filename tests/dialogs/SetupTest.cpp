@@ -1,6 +1,7 @@
+#include "FakeGuard.h"
 #include "QtTestApplication.h"
-#include "WatchedDialer.h"
 
+#include "app/GuardClient.h"
 #include "controls/PictureBox.h"
 #include "dialogs/Colors.h"
 #include "dialogs/EntryListBox.h"
@@ -9,8 +10,10 @@
 #include "dialogs/frmSetup.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
+#include "settings/Global.h"
 
 #include <QApplication>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,10 +32,9 @@ using QtTestApplication::Click;
 using QtTestApplication::ColourAt;
 using QtTestApplication::Key;
 using QtTestApplication::Shot;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString Locked = QStringLiteral("held=1 readable=0 writable=0");
 
 // Runs the step on the colour picker as soon as the setup dialog has opened it modally, which
 // the double click on the colour box does.
@@ -56,18 +58,9 @@ bool near(qint32 colour, qint32 expected, int tolerance) {
     return true;
 }
 
-// A stored connection as "name number auth default type up/down".
-QString stored(int index) {
-    const ConnectionRecord& r = state.ConnectionTable[size_t(index)];
-    return QStringLiteral("%1 %2 %3%4 %5 %6/%7")
-        .arg(r.Name, r.Number)
-        .arg(r.Authorised)
-        .arg(r.Default)
-        .arg(r.SpeedType)
-        .arg(r.SpeedUp)
-        .arg(r.SpeedDown);
-}
-
+// The dialog against a guard the test plays, which keeps these rows: Casa authorised, Ufficio
+// with its own rates, Strano with a hand-edited speed type, Nuovo and Zero just appended with zero
+// rates, Pieno not in the table (it was full); Sparito is gone from the phonebook.
 class SetupDialog : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,31 +71,25 @@ protected:
         MessageBox::Script();
         state.DigitKeys = QStringLiteral("0123456789") + QChar(13) + QChar(8);
         state.SpeedPresets = {{{10, 14}, {14, 18}, {24, 36}, {18, 80}, {32, 230}, {32, 450}, {0, 0}}};
-        state.AppFolder = folder.path() + u'/';
-        state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
-        state.PhonebookPath = folder.filePath(QStringLiteral("wvdial.conf"));
-        QFile book(state.PhonebookPath);
-        ASSERT_TRUE(book.open(QIODevice::WriteOnly));
-        book.write("[Dialer Casa]\nPhone = 0245871200\n");
-        book.close();
-        ASSERT_TRUE(book.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-
-        line.entries = {{"Casa", "0245871200"},
-                        {"Ufficio", "065551234"},
-                        {"Vecchio", "0331000"},
-                        {"Strano", "0332000"},
-                        {"Nuovo", "899123456"}};
-        // Casa authorised with its number; Ufficio's stored number is out of date; Strano has a
-        // hand-edited speed type; Nuovo is unknown and gets appended by the loading.
-        state.ConnectionTable[0] = {"Casa", "0245871200", true, false, 4, 32, 230};
-        state.ConnectionTable[1] = {"Ufficio", "0655", false, false, 6, 20, 30};
-        state.ConnectionTable[2] = {"Vecchio", "0331000", false, false, 0, 10, 14};
-        state.ConnectionTable[3] = {"Strano", "0332000", false, false, 9, 44, 55};
-        state.ConnectionCount = 4;
         state.StartColor = 0x0000FF;
         state.EndColor = 0x00FFFF;
-        // The phonebook as the running program holds it.
-        Global::LockPhonebook(state.PhonebookPath);
+        rows = {{"Casa", R"({"number":"0245871200","authorised":true,"speed_type":4,"speed_up":32,"speed_down":230})"},
+                {"Ufficio", R"({"number":"065551234","speed_type":6,"speed_up":20,"speed_down":30})"},
+                {"Strano", R"({"number":"0332000","speed_type":9,"speed_up":44,"speed_down":55})"},
+                {"Nuovo", R"({"number":"899123456","speed_up":0,"speed_down":0})"},
+                {"Zero", R"({"number":"0500","speed_up":0,"speed_down":0})"},
+                {"Pieno", R"({"number":"0400","known":false,"speed_up":12,"speed_down":12})"},
+                {"Sparito", R"({"result":623,"speed_up":12,"speed_down":12})"}};
+        guard.respond = [this](const QString& op, const QJsonObject& request) {
+            if (op != u"setup_entry")
+                return QJsonObject();
+            QJsonObject row = QJsonDocument::fromJson(rows.value(request.value(u"name"_s).toString())).object();
+            if (!row.contains(u"result"_s))
+                row.insert(u"result"_s, 0);
+            return row;
+        };
+        client.Start();
+        ASSERT_TRUE(FakeGuard::until([this] { return client.IsConnected(); }));
     }
 
     void TearDown() override {
@@ -113,16 +100,39 @@ protected:
     }
 
     frmSetup& open() {
-        dialog = std::make_unique<frmSetup>(probe);
-        dialog->Form_Load();
-        probe.calls.clear();
+        dialog = std::make_unique<frmSetup>(client);
+        dialog->Form_Load({"Casa", "Ufficio", "Strano", "Nuovo", "Zero", "Pieno", "Sparito"});
         return *dialog;
     }
 
-    void select(const QString& name) {
+    // Selects the line and waits for the guard's answer to reach the boxes; returns the changes
+    // the dialog sent meanwhile, as "code=value".
+    QStringList select(const QString& name) {
+        QTest::qWait(50); // what was sent before has arrived
+        guard.requests.clear();
         const QList<QListWidgetItem*> found = dialog->lstDialEntry->findItems(name, Qt::MatchExactly);
-        ASSERT_EQ(found.size(), 1);
+        EXPECT_EQ(found.size(), 1);
         dialog->lstDialEntry->setCurrentItem(found.first());
+        EXPECT_TRUE(guard.received(u"setup_entry {\"name\":\""_s + name + u"\"}"_s));
+        QTest::qWait(50);
+        return sent(name);
+    }
+
+    // The field changes sent for the entry since the last look, as "code=value".
+    QStringList sent(const QString& name) {
+        QStringList changes;
+        for (const QString& request : std::as_const(guard.requests)) {
+            if (!request.startsWith(u"setup_field "))
+                continue;
+            const QJsonObject o = QJsonDocument::fromJson(request.mid(12).toUtf8()).object();
+            EXPECT_EQ(o.value(u"name"_s).toString(), name);
+            const QJsonValue v = o.value(u"value"_s);
+            changes << QString::number(o.value(u"field"_s).toInt()) + u'=' +
+                           (v.isBool() ? (v.toBool() ? u"true"_s : u"false"_s)
+                                       : v.isString() ? v.toString() : QString::number(v.toDouble()));
+        }
+        guard.requests.clear();
+        return changes;
     }
 
     // What the entry's boxes show: number, authorised and default ticks, the speed option (-1:
@@ -142,31 +152,17 @@ protected:
             .arg(d.txtDW->isEnabled());
     }
 
-    QByteArray settingsBytes() {
-        Global::UnlockSettingsFile();
-        QFile file(state.SettingsFile);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
     QTemporaryDir folder;
-    QStringList log;
-    WatchedDialer probe{log};
-    FakeDialer& line = probe.inner;
+    FakeGuard guard{folder.path()};
+    GuardClient client{folder.filePath(u"guard.sock"_s)};
+    QHash<QString, QByteArray> rows;
     std::unique_ptr<frmSetup> dialog;
 };
 
-TEST_F(SetupDialog, LoadsItsLayoutGradientAndListWithThePhonebookReleasedAroundTheReading) {
-    dialog = std::make_unique<frmSetup>(probe);
-    dialog->Form_Load();
-    frmSetup& d = *dialog;
-    QStringList reads{"EntryCount"};
-    for (const char* name : {"Casa", "Ufficio", "Vecchio", "Strano", "Nuovo"})
-        reads << QStringLiteral("SelectEntry ") + name;
-    EXPECT_EQ(probe.calls.join(u'|'),
-              reads.join(" held=0 readable=1 writable=1|") + " held=0 readable=1 writable=1");
-    EXPECT_EQ(WatchedDialer::LockState(), Locked);
-    EXPECT_EQ(stored(4), "Nuovo 899123456 00 0 0/0");
-
+TEST_F(SetupDialog, LoadsItsLayoutGradientAndTheGuardsList) {
+    frmSetup& d = open();
+    EXPECT_EQ(d.lstDialEntry->count(), 7);
+    EXPECT_EQ(d.ListIndex(), -1);
     EXPECT_FALSE(d.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ((QList<QRect>{d.txtUp->geometry(), d.cmdAnnulla->geometry(), d.picDemo->geometry()}),
               (QList<QRect>{{156, 300, 33, 15}, {180, 332, 65, 33}, {140, 20, 121, 29}}));
@@ -194,128 +190,83 @@ TEST_F(SetupDialog, LoadsItsLayoutGradientAndListWithThePhonebookReleasedAroundT
     EXPECT_EQ(ColourAt(Shot(*d.picEnd), 5, 5), 0x00FFFF);
 }
 
-TEST_F(SetupDialog, StartUpLoadingLeavesThePhonebookLockAlone) {
-    // The settings were not read yet at this point of start-up: the loading only lists and appends.
-    for (const bool held : {true, false}) {
-        if (!held)
-            Global::ClosePhonebookLock();
-        state.StartingUp = true;
-        probe.calls.clear();
-        dialog = std::make_unique<frmSetup>(probe);
-        dialog->Form_Load();
-        EXPECT_EQ(state.PhonebookLockFile.isHeld(), held);
-        EXPECT_TRUE(state.SetupReady);
-    }
-    EXPECT_EQ(probe.calls.first(), "EntryCount held=0 readable=1 writable=0");
-}
-
 TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
     frmSetup& d = open();
-    QStringList upTexts;
-    QObject::connect(d.txtUp, &QLineEdit::textChanged, [&](const QString& text) { upTexts << text; });
-    // From an authorised entry to an unauthorised one the box's change runs its handler, which
-    // keeps the stored authorisation and refreshes the stored number from the phonebook. A new
-    // entry with zero rates, option 0 already selected by the entry before it: the rate boxes get
-    // 0 and turn it into 10 and 14, which their change handlers store. A hand-edited speed type
-    // selects no option, writes nothing and leaves the rates open.
-    const std::vector<std::tuple<QString, QString, QList<int>, QStringList>> steps = {
-        {"Casa", "0245871200 10 4 32/230 00", {0}, {"Casa 0245871200 10 4 32/230"}},
-        {"Ufficio",
-         "065551234 00 6 20/30 11",
-         {0, 1},
-         {"Casa 0245871200 10 4 32/230", "Ufficio 065551234 00 6 20/30"}},
-        {"Casa", "0245871200 10 4 32/230 00", {0}, {"Casa 0245871200 10 4 32/230"}},
-        {"Vecchio", "0331000 00 0 10/14 00", {}, {}},
-        {"Nuovo", "899123456 00 0 10/14 00", {4}, {"Nuovo 899123456 00 0 10/14"}},
-        {"Strano", "0332000 00 -1 44/55 11", {3}, {"Strano 0332000 00 9 44/55"}}};
-    for (const auto& [name, boxes, rows, rowTexts] : steps) {
-        SCOPED_TRACE(name.toStdString());
-        probe.calls.clear();
-        upTexts.clear();
-        select(name);
-        EXPECT_EQ(probe.calls, QStringList{"SelectEntry " + name + " held=0 readable=1 writable=1"});
-        EXPECT_EQ(WatchedDialer::LockState(), Locked);
-        EXPECT_EQ(shown(), boxes);
-        for (qsizetype i = 0; i < rows.size(); ++i)
-            EXPECT_EQ(stored(rows[i]), rowTexts[i]);
-        if (name == "Ufficio") {
-            EXPECT_EQ(d.focusWidget(), d.txtUp);
-        }
-        if (name == "Nuovo") { // the spy listens after the dialog, so it hears the nested change first
-            EXPECT_EQ(upTexts, (QStringList{"10", "0"}));
-        }
-    }
+    // The box ticked by the program runs its handler, which sends the authorisation with the number
+    // the phonebook gave; the option's handler sends the type and its rates, as the rate boxes'
+    // handlers do for each new text.
+    EXPECT_EQ(select(u"Casa"_s), QStringList({"0=true", "3=0245871200", "5=32", "6=230", "4=4", "5=32", "6=230"}));
+    EXPECT_EQ(shown(), "0245871200 10 4 32/230 00");
+    // Unticked by the program on the next entry: its stored authorisation stays false and its number
+    // is refreshed; its own rates open the boxes and take the focus.
+    EXPECT_EQ(select(u"Ufficio"_s), QStringList({"0=false", "3=065551234", "5=20", "6=30", "4=6", "5=20", "6=30"}));
+    EXPECT_EQ(shown(), "065551234 00 6 20/30 11");
+    EXPECT_EQ(d.focusWidget(), d.txtUp);
+    // A hand-edited type selects no option and sends nothing for it.
+    EXPECT_EQ(select(u"Strano"_s), QStringList({"5=44", "6=55"}));
+    EXPECT_EQ(shown(), "0332000 00 -1 44/55 11");
+    // The first preset: its rates.
+    EXPECT_EQ(select(u"Nuovo"_s), QStringList({"5=10", "6=14", "4=0", "5=10", "6=14"}));
+    EXPECT_EQ(shown(), "899123456 00 0 10/14 00");
+    // The same option again: zero rates become 10 and 14 through the boxes' own handlers, the
+    // nested change first.
+    EXPECT_EQ(select(u"Zero"_s), QStringList({"5=10", "5=10", "6=14", "6=14"}));
+    EXPECT_EQ(shown(), "0500 00 0 10/14 00");
 }
 
 TEST_F(SetupDialog, ASelectEntryFailureShowsTheCodeAndKeepsTheRest) {
     frmSetup& d = open();
-    select(QStringLiteral("Casa"));
-    line.entries.removeFirst(); // gone from the phonebook since the dialog loaded
-    select(QStringLiteral("Ufficio"));
-    select(QStringLiteral("Casa"));
-    EXPECT_EQ(probe.calls.last(), QStringLiteral("SelectEntry Casa held=0 readable=1 writable=1"));
+    select(u"Ufficio"_s);
+    EXPECT_TRUE(select(u"Sparito"_s).isEmpty());
     // Boxes and rates as the entry before left them.
     EXPECT_EQ(shown(), "-Errore: 623 00 6 20/30 11");
     EXPECT_EQ(d.txtLogin->text(), QString());
-    EXPECT_EQ(WatchedDialer::LockState(), Locked);
 }
 
-TEST_F(SetupDialog, AuthorisingStoresTheShownNumberAndOnlyTheMouseMovesTheDefault) {
+TEST_F(SetupDialog, AuthorisingSendsTheShownNumberAndOnlyTheMouseMovesTheDefault) {
     frmSetup& d = open();
-    select(QStringLiteral("Ufficio"));
+    select(u"Ufficio"_s);
     Click(*d.chkAutorizza);
-    EXPECT_EQ(stored(1), "Ufficio 065551234 10 6 20/30");
     EXPECT_FALSE(d.MouseOnCheck());
-    // The keyboard works for the authorisation box too; the number stays refreshed.
+    // The keyboard works for the authorisation box too.
     Key(*d.chkAutorizza, Qt::Key_Space, QStringLiteral(" "));
-    EXPECT_FALSE(d.chkAutorizza->isChecked());
-    EXPECT_EQ(stored(1), "Ufficio 065551234 00 6 20/30");
-
-    select(QStringLiteral("Casa"));
     Click(*d.chkPredefinita);
-    EXPECT_EQ(stored(0), "Casa 0245871200 11 4 32/230");
-    // The program's unticking on the next entry changes nothing; a click there moves the mark.
-    select(QStringLiteral("Ufficio"));
-    EXPECT_FALSE(d.chkPredefinita->isChecked());
-    EXPECT_EQ(stored(0), "Casa 0245871200 11 4 32/230");
-    Click(*d.chkPredefinita);
-    EXPECT_EQ((QStringList{stored(0), stored(1)}),
-              (QStringList{"Casa 0245871200 10 4 32/230", "Ufficio 065551234 01 6 20/30"}));
-    // The keyboard's change is ignored; the mouse's unticking leaves no entry marked.
+    // The keyboard's change of the default is ignored; the mouse's unticking is sent.
     Key(*d.chkPredefinita, Qt::Key_Space, QStringLiteral(" "));
-    EXPECT_FALSE(d.chkPredefinita->isChecked());
-    EXPECT_TRUE(state.ConnectionTable[1].Default);
     d.chkPredefinita->setChecked(true);
     Click(*d.chkPredefinita);
-    EXPECT_FALSE(d.chkPredefinita->isChecked());
-    for (int i = 0; i < state.ConnectionCount; ++i)
-        EXPECT_FALSE(state.ConnectionTable[size_t(i)].Default) << i;
+    QTest::qWait(50);
+    EXPECT_EQ(sent(u"Ufficio"_s),
+              QStringList({"0=true", "3=065551234", "0=false", "3=065551234", "2=true", "2=false"}));
 }
 
 TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     frmSetup& d = open();
-    // No selection: nothing is stored, a 0 still becomes the default text.
-    const auto table = state.ConnectionTable;
+    // No selection: nothing is sent, a 0 still becomes the default text.
     d.optSpeed[3]->click();
     d.txtDW->setText(QStringLiteral("5"));
     d.txtDW->clear();
     EXPECT_EQ(d.txtDW->text(), QStringLiteral("14"));
-    EXPECT_EQ(state.ConnectionTable, table);
+    QTest::qWait(50);
+    EXPECT_TRUE(guard.requests.isEmpty());
 
-    select(QStringLiteral("Ufficio"));
+    select(u"Ufficio"_s);
     d.optSpeed[4]->click(); // "ADSL 2M"
     EXPECT_EQ(shown(), "065551234 00 4 32/230 00");
-    EXPECT_EQ(stored(1), "Ufficio 0655 00 4 32/230");
     d.optSpeed[6]->click();
-    EXPECT_EQ(shown(), "065551234 00 6 32/230 11"); // the rates just stored
-    EXPECT_EQ(stored(1), "Ufficio 0655 00 6 32/230");
+    EXPECT_EQ(shown(), "065551234 00 6 32/230 11"); // the rates just sent
+    // An entry the table does not hold keeps nothing: its own rates stay 12.
+    select(u"Pieno"_s);
+    d.optSpeed[4]->click();
+    d.optSpeed[6]->click();
+    EXPECT_EQ(shown(), "0400 00 6 12/12 11");
 
     // Emptying the UP box gives "10" at once; letters are refused, digits and Backspace pass;
     // Enter passes the filter but presses no button: the dialog stays open.
+    select(u"Ufficio"_s);
     d.show();
     d.txtUp->clear();
-    EXPECT_EQ(shown(), "065551234 00 6 10/230 11");
-    EXPECT_EQ(stored(1), "Ufficio 0655 00 6 10/230");
+    EXPECT_EQ(d.txtUp->text(), u"10"_s);
     d.txtUp->setCursorPosition(2);
     const std::vector<std::tuple<int, QString, QString>> keys = {{Qt::Key_A, "a", "10"},
                                                                  {Qt::Key_Minus, "-", "10"},
@@ -325,23 +276,21 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     for (const auto& [code, text, result] : keys) {
         Key(*d.txtUp, code, text);
         EXPECT_EQ(d.txtUp->text(), result) << code;
-        EXPECT_EQ(state.ConnectionTable[1].SpeedUp, result.toInt()) << code;
     }
     EXPECT_TRUE(d.isVisible());
-    // A rate beyond the 16-bit field shows and stores the largest it can hold.
-    for (const QString& text : {QStringLiteral("99999"), QStringLiteral("32767")}) {
-        d.txtDW->setText(text);
-        EXPECT_EQ(d.txtDW->text(), QStringLiteral("32767"));
-        EXPECT_EQ(stored(1), "Ufficio 0655 00 6 10/32767");
-    }
+    // A rate beyond the 16-bit field shows and sends the largest it can hold.
+    d.txtDW->setText(u"99999"_s);
+    EXPECT_EQ(d.txtDW->text(), u"32767"_s);
+    QTest::qWait(50);
+    // Each new text is sent, the nested change of a replaced text first.
+    EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"5=10", "5=10", "5=105", "5=10", "6=32767", "6=32767"}));
 }
 
 TEST_F(SetupDialog, ColourBoxesPickAndAnnullaKeepsTableChangesButRestoresTheColours) {
     frmSetup& d = open();
     d.setAttribute(Qt::WA_DeleteOnClose, false);
     d.show();
-    select(QStringLiteral("Ufficio"));
-    Click(*d.chkAutorizza);
+    select(u"Ufficio"_s);
     pickColour(d, d.picEnd, [](frmColors& picker) {
         picker.scrRed->setValue(10);
         picker.scrGreen->setValue(20);
@@ -350,6 +299,7 @@ TEST_F(SetupDialog, ColourBoxesPickAndAnnullaKeepsTableChangesButRestoresTheColo
     });
     const qint32 chosen = 10 + 256 * 20 + 65536 * 30;
     EXPECT_EQ(state.EndColor, chosen);
+    EXPECT_TRUE(guard.received(uR"(setup_colours {"end":1971210,"start":255})"_s));
     EXPECT_EQ(d.picEnd->BackColor(), chosen);
     const QImage demo = Shot(*d.picDemo);
     EXPECT_TRUE(near(ColourAt(demo, demo.width() - 2, 0), 0x0000FF, 5));
@@ -359,41 +309,40 @@ TEST_F(SetupDialog, ColourBoxesPickAndAnnullaKeepsTableChangesButRestoresTheColo
     pickColour(d, d.picStart, [](frmColors& picker) { picker.cmdAnnulla->click(); });
     EXPECT_EQ(state.StartColor, 0x0000FF);
 
+    guard.requests.clear();
     Key(d, Qt::Key_Escape);
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(d.result(), QDialog::Rejected);
     EXPECT_EQ(state.EndColor, 0x00FFFF);
-    EXPECT_TRUE(state.ConnectionTable[1].Authorised);
-    EXPECT_FALSE(QFile::exists(state.SettingsFile));
+    // The colours go back in the guard too; nothing is saved.
+    ASSERT_TRUE(guard.received(u"setup_close"_s));
+    EXPECT_EQ(guard.requests, QStringList({uR"(setup_colours {"end":65535,"start":255})"_s, u"setup_close"_s}));
 }
 
-TEST_F(SetupDialog, ConnettiDialsTheSelectedEntryWithTheWriteProtectionKeptThenSaves) {
+TEST_F(SetupDialog, ConnettiDialsTheSelectedEntryAndOkSaves) {
     frmSetup& d = open();
+    d.setAttribute(Qt::WA_DeleteOnClose, false);
     d.show();
     d.cmdConnetti->click(); // no selection: nothing
     EXPECT_TRUE(d.isVisible());
-    EXPECT_TRUE(probe.calls.isEmpty());
-
-    select(QStringLiteral("Nuovo"));
-    probe.calls.clear();
-    d.cmdConnetti->click();
-    EXPECT_EQ(probe.calls, (QStringList{"SelectEntry Nuovo held=0 readable=1 writable=0",
-                                        "Dial held=0 readable=1 writable=0"}));
-    EXPECT_EQ(WatchedDialer::LockState(), Locked);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_FALSE(state.ConnectionTable[4].Authorised);
-    EXPECT_TRUE(settingsBytes().contains("ConAuth4=false\r\n"));
+    QTest::qWait(50);
+    EXPECT_TRUE(guard.requests.isEmpty());
 
     // The list shows names as the phonebook spells them; the dial uses them without outer blanks.
-    line.entries.append({QStringLiteral("Spazio"), QStringLiteral("0399")});
-    open();
-    dialog->lstDialEntry->addItem(QStringLiteral(" Spazio "));
-    dialog->lstDialEntry->setCurrentRow(dialog->lstDialEntry->count() - 1);
-    probe.calls.clear();
-    dialog->cmdConnetti_Click();
-    EXPECT_EQ(probe.calls.first(), QStringLiteral("SelectEntry Spazio held=0 readable=1 writable=0"));
-    EXPECT_EQ(log.filter(QStringLiteral("Dial")).size(), 2);
+    d.lstDialEntry->addItem(QStringLiteral(" Spazio "));
+    select(u" Spazio "_s);
+    d.cmdConnetti->click();
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    ASSERT_TRUE(guard.received(u"setup_close"_s));
+    // The guard saves after the dial itself.
+    EXPECT_EQ(guard.requests, QStringList({uR"(setup_dial {"name":"Spazio"})"_s, u"setup_close"_s}));
+
+    open().show();
+    guard.requests.clear();
+    dialog->cmdOk->click();
+    ASSERT_TRUE(guard.received(u"setup_close"_s));
+    EXPECT_EQ(guard.requests, QStringList({u"setup_save"_s, u"setup_close"_s}));
 }
 
 } // namespace

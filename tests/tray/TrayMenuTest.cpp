@@ -1,7 +1,6 @@
 // The tray menu: its items, how it opens, and what each item does to the line, the phonebook
 // lock, the status line and the info strip.
 #include "MainWindowFixture.h"
-#include "../dialogs/WatchedDialer.h"
 
 #include "tray/TrayState.h"
 #include "tray/frmInfo.h"
@@ -11,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -21,13 +21,10 @@
 
 namespace {
 
-const QString Locked = QStringLiteral("held=1 readable=0 writable=0");
-const QString Unlocked = QStringLiteral("held=0 readable=1 writable=1");
+using namespace Qt::StringLiterals;
 
 class TrayMenuTest : public MainWindowFixture {
 protected:
-    // Provider authorised with its phonebook number, Office stored but not authorised, Gone
-    // authorised but no longer in the phonebook. The phonebook is a real file in the folder.
     void SetUp() override {
         MainWindowFixture::SetUp();
         Tray::Reset();
@@ -36,15 +33,6 @@ protected:
             urls << url;
             return false;
         };
-        writeSettings("[Connections]\r\n" +
-                      connection(0, QStringLiteral("Provider"), QStringLiteral("0245871200"), true, 32, 230) +
-                      connection(1, QStringLiteral("Office"), QStringLiteral("065551234"), false) +
-                      connection(2, QStringLiteral("Gone"), QStringLiteral("0612345678"), true));
-        QFile book(path(QStringLiteral("phonebook.conf")));
-        ASSERT_TRUE(book.open(QIODevice::WriteOnly));
-        book.write("[Dialer Provider]\r\nPhone = 0245871200\r\n");
-        book.close();
-        ASSERT_TRUE(book.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     }
 
     void TearDown() override {
@@ -53,31 +41,13 @@ protected:
         MainWindowFixture::TearDown();
     }
 
-    // The main window as the program puts it together, its timers stopped, the phonebook locked
-    // as the lock timer leaves it.
+    // The main window as the program puts it together, greeted by the guard, its timers stopped.
     void start() {
-        auto dialer = std::make_unique<WatchedDialer>(log);
-        watched = dialer.get();
-        line = &dialer->inner;
-        line->entries = {{"Provider", "0245871200"}, {"Office", "065551234"}};
-        line->phonebookPath = path(QStringLiteral("phonebook.conf"));
-        frmNV4::Options options;
-        options.programFolder = folder.path();
-        options.isAdministrator = [] { return true; };
-        options.version = [this] { return version; };
-        options.notificationArea = std::make_unique<FakeArea>(true);
-        options.endProgram = [this] { ++ended; };
-        window = std::make_unique<frmNV4>(std::move(dialer), std::move(options));
-        window->Hooks().PlaySound = [this](const QString& file) { sounds << file; };
+        trayAvailable = true;
+        load();
         window->Hooks().PopupTrayMenu = [this](float x, float y) { menu->PopupTrayMenu(x, y); };
-        window->Form_Load();
-        for (QTimer* timer : {window->tmrCycle, window->tmrLock, window->tmrInfo, window->tmrUrl})
-            timer->stop();
-        if (!Global::state.IsWindows4)
-            window->tmrLock_Timer();
+        window->tmrLock_Timer();
         menu = std::make_unique<frmMenu>(*window);
-        watched->calls.clear();
-        sounds.clear();
     }
 
     QStringList destinations() const {
@@ -85,7 +55,6 @@ protected:
                 window->lblStatus->text()};
     }
 
-    WatchedDialer* watched = nullptr;
     std::unique_ptr<frmMenu> menu;
     QList<QUrl> urls;
     int beeps = 0;
@@ -121,8 +90,8 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
     menu->mnuChiudi->trigger();
     EXPECT_FALSE(menu->mnuTray->isVisible());
     EXPECT_EQ(destinations(), before);
-    EXPECT_TRUE(watched->calls.isEmpty());
-    EXPECT_TRUE(sounds.isEmpty());
+    EXPECT_TRUE(guard.requests.isEmpty());
+    EXPECT_TRUE(log.isEmpty());
 
     // "Norvale" brings the window back on top and takes the icon away.
     window->cmdMin_Click();
@@ -139,73 +108,59 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
-TEST_F(TrayMenuTest, DisconnettiHangsUpWithTheLockReleasedConnectedOrNot) {
+// The guard answers what it did with the default entry; the menu turns the answer into what the
+// user hears and sees. A user who may not dial is told so.
+TEST_F(TrayMenuTest, ConnettiAndDisconnettiFollowTheGuardsAnswer) {
+    const QString refused = u"La connessione predefinita non è stata autorizzata..."_s;
+    const QString mayNot = u"Non puoi usare la linea.\rQuesta azione è permessa solo agli utenti del gruppo dip o "
+                           u"amministratori."_s;
+    const struct {
+        const char* answer;
+        int beeps;
+        const char* log;
+        QString status;
+    } cases[] = {
+        {R"({"result":"no_default"})", 1, "", u"before"_s},
+        {R"({"result":"dialled"})", 0, "", u"before"_s},
+        {R"({"result":"not_authorised"})", 0, "PlaySound error.mp3", refused},
+        {R"({"result":"select_failed","code":623,"text":"No entry."})", 0, "PlaySound error.mp3",
+         u"Codice errore:  623 - No entry."_s},
+        {R"({"ok":false,"error":"refused"})", 0, "", u"before"_s},
+    };
     start();
-    ASSERT_EQ(WatchedDialer::LockState(), Locked);
-    for (const bool connected : {false, true}) {
-        Global::state.Connected = connected;
-        menu->mnuDisconnetti->trigger();
-        EXPECT_EQ(WatchedDialer::LockState(), Locked) << connected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        window->tmrInfo_Timer(); // the status area collapsed
+        window->ShowStatus(u"before"_s);
+        window->tmrInfo->stop();
+        log.clear();
+        beeps = 0;
+        const qsizetype boxes = MessageBox::Record().size();
+        guard.answers[u"dial_default"_s] = QJsonDocument::fromJson(c.answer).object();
+        guard.requests.clear();
+        menu->mnuConnetti->trigger();
+        ASSERT_TRUE(guard.received(u"dial_default"_s));
+        QTest::qWait(50);
+        EXPECT_EQ(beeps, c.beeps);
+        EXPECT_EQ(log.join(u';'), QLatin1String(c.log));
+        EXPECT_EQ(destinations(), QStringList(4, c.status));
+        EXPECT_EQ(window->height(), c.status == u"before" ? 33 : 48);
+        EXPECT_EQ(MessageBox::Record().size() - boxes, qsizetype(std::string_view(c.answer).find("refused") != std::string_view::npos));
+        // Before the cycle's first tick: no strip.
+        EXPECT_TRUE(Tray::state.Info.isNull());
     }
-    EXPECT_EQ(watched->calls, QStringList(2, "HangUp " + Unlocked));
-    EXPECT_EQ(line->hangUps, 2);
-    EXPECT_TRUE(sounds.isEmpty());
-}
+    EXPECT_EQ(MessageBox::Record().back().request.text, mayNot);
 
-// A default that is not authorised (stored so, or not stored at all) gets the message everywhere,
-// the error sound and no call. One the phonebook no longer holds never dials the entry selected
-// before.
-struct ConnettiCase {
-    QString entry;
-    QStringList calls;
-    QString status;
-};
-const QString Refused = QStringLiteral("La connessione predefinita non è stata autorizzata...");
-class ConnettiTest : public TrayMenuTest, public ::testing::WithParamInterface<ConnettiCase> {};
-
-TEST_P(ConnettiTest, FollowsTheDefaultEntry) {
-    const ConnettiCase& c = GetParam();
-    SCOPED_TRACE(c.entry.toStdString());
-    start();
-    // The component still has an entry selected from earlier.
-    ASSERT_EQ(line->SelectEntry(QStringLiteral("Office")), DialerControl::Done);
-    window->ShowStatus(QStringLiteral("before"));
-    window->tmrInfo->stop();
-    Global::state.DefaultEntryName = c.entry;
+    // Once the cycle runs, the refusal of an unauthorised default shows in the strip too.
+    window->tmrCycle_Timer();
+    guard.answers[u"dial_default"_s] = {{u"result"_s, u"not_authorised"_s}};
     menu->mnuConnetti->trigger();
-    EXPECT_EQ(beeps, 0);
-    EXPECT_EQ(watched->calls, c.calls);
-    EXPECT_EQ(WatchedDialer::LockState(), Locked);
-    EXPECT_EQ(Global::state.StatusText, c.status);
-    EXPECT_EQ(sounds, QStringList{Global::state.AppFolder + "error.mp3"});
-    EXPECT_TRUE(window->tmrInfo->isActive());
-    EXPECT_EQ(window->height(), 48);
-    if (c.status == Refused) {
-        EXPECT_EQ(destinations(), QStringList(4, Refused));
-    }
-    // Before the cycle's first tick: no strip.
-    EXPECT_TRUE(Tray::state.Info.isNull());
-}
+    ASSERT_TRUE(FakeGuard::until([] { return !Tray::state.Info.isNull(); }));
+    EXPECT_EQ(Tray::state.Info->lblInfo->text(), refused);
 
-INSTANTIATE_TEST_SUITE_P(
-    Defaults, ConnettiTest,
-    ::testing::Values(ConnettiCase{"Office", {}, Refused}, ConnettiCase{"Nowhere", {}, Refused},
-                      ConnettiCase{"Gone",
-                                   {"SelectEntry Gone " + Unlocked},
-                                   "Codice errore:  623 - The system could not find the phone book entry for "
-                                   "this connection."}));
-
-TEST_F(TrayMenuTest, WhereTheWindowNeverLocksThePhonebookTheMenuLeavesItAlone) {
-    version = 0x0004; // 4.00
-    start();
-    ASSERT_TRUE(Global::state.IsWindows4);
-    ASSERT_EQ(WatchedDialer::LockState(), Unlocked);
-    Global::state.DefaultEntryName = QStringLiteral("Provider");
-    menu->mnuConnetti->trigger();
+    guard.requests.clear();
     menu->mnuDisconnetti->trigger();
-    EXPECT_EQ(watched->calls,
-              (QStringList{"SelectEntry Provider " + Unlocked, "Dial " + Unlocked, "HangUp " + Unlocked}));
-    EXPECT_EQ(WatchedDialer::LockState(), Unlocked);
+    EXPECT_TRUE(guard.received(u"hang_up"_s));
 }
 
 TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
@@ -213,7 +168,7 @@ TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
     menu->mnuHelp->trigger();
     EXPECT_EQ(urls,
               QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(QStringLiteral("norvale.hlp")))});
-    EXPECT_TRUE(watched->calls.isEmpty());
+    EXPECT_TRUE(guard.requests.isEmpty());
     EXPECT_TRUE(MessageBox::Record().isEmpty());
 
     // The document shipped next to the program: an Italian HTML page.
