@@ -194,12 +194,20 @@ ProgramFolder::ProgramFolder() {
     // Everything the build put next to the program, as an installation would.
     const QDir build(QStringLiteral(NORVALE_BUILD_DIR));
     for (const QString& name : build.entryList(QDir::Files)) {
-        const bool companion = name == QLatin1String("norvale") || name == QLatin1String("norvale-line") ||
+        const bool companion = name == QLatin1String("norvale") || name == QLatin1String("norvale-guard") ||
+                               name == QLatin1String("norvale-line") ||
                                name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".png")) ||
                                name.endsWith(QLatin1String(".conf")) || name.endsWith(QLatin1String(".hlp"));
         if (companion && name != QLatin1String("dialer.conf") && name != QLatin1String("phonebook.conf"))
             QFile::copy(build.filePath(name), m_dir.filePath(name));
     }
+    // Readable by the display's user, as an installed folder is; the guard's own folder is not.
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                            QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+}
+
+QString ProgramFolder::runFolder() const {
+    return m_run.path();
 }
 
 ProgramFolder::~ProgramFolder() {

@@ -52,7 +52,7 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_helpers;
 };
 
-// A folder holding a copy of the built program and its companions, as when it is installed.
+// A folder holding a copy of the built programs and their companions, as when they are installed.
 // Files a killed program left immutable lose the flag before the folder goes.
 class ProgramFolder final {
 public:
@@ -65,9 +65,12 @@ public:
     QByteArray read(const QString& name) const;
     // Clears the immutable flag of every file in the folder.
     void clearImmutable() const;
+    // The guard's own root-only folder.
+    QString runFolder() const;
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_run;
 };
 
 // Waits, letting events run, until the condition holds or the time is up.
