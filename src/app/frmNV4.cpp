@@ -1,6 +1,7 @@
 #include "app/frmNV4.h"
 
 #include "app/GuardClient.h"
+#include "app/StripMouse.h"
 #include "app/Traffic.h"
 #include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
@@ -21,7 +22,6 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -44,39 +44,10 @@ QFont interfaceFont(double pointSize) {
     return font;
 }
 
-QRect twipsRect(int left, int top, int width, int height) {
-    return {Twips::ToPixelsX(left), Twips::ToPixelsY(top), Twips::ToPixelsX(width), Twips::ToPixelsY(height)};
-}
-
-int buttonOf(Qt::MouseButton button) {
-    switch (button) {
-    case Qt::LeftButton:
-        return 1;
-    case Qt::RightButton:
-        return 2;
-    case Qt::MiddleButton:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
-int buttonsOf(Qt::MouseButtons buttons) {
-    return (buttons.testFlag(Qt::LeftButton) ? 1 : 0) | (buttons.testFlag(Qt::RightButton) ? 2 : 0) |
-           (buttons.testFlag(Qt::MiddleButton) ? 4 : 0);
-}
-
 // Enabling a timer that already runs leaves its count as it is.
 void enable(QTimer* timer) {
     if (!timer->isActive())
         timer->start();
-}
-
-float xTwips(const QMouseEvent& event) {
-    return float(event.position().x() * Twips::PerPixelX());
-}
-float yTwips(const QMouseEvent& event) {
-    return float(event.position().y() * Twips::PerPixelY());
 }
 
 } // namespace
@@ -101,7 +72,12 @@ frmNV4::frmNV4(Options options, QWidget* parent)
       guard_(new GuardClient(Subs::WithTrailingSlash(options_.programFolder) +
                                  QLatin1String(GuardProtocol::SocketName),
                              this)),
-      guardGrace_(new QTimer(this)) {
+      guardGrace_(new QTimer(this)),
+      mouse_(new StripMouse(*this, {[this](int b, int s, float x, float y) { Form_MouseDown(b, s, x, y); },
+                                    [this](int b, int s, float x, float y) { Form_MouseMove(b, s, x, y); },
+                                    [this](int b, int s, float x, float y) { Form_MouseUp(b, s, x, y); },
+                                    [this] { Form_DblClick(); }})),
+      traffic_({lblUp, lblDown, lblTotUp, lblTotDw, barUp, barDw, vfdUp, vfdDw}) {
     setObjectName(QStringLiteral("frmNV4"));
     setWindowTitle(QStringLiteral(" - Norvale 4.0 - www.norvale.example"));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -109,6 +85,9 @@ frmNV4::frmNV4(Options options, QWidget* parent)
 
     lblInfo[0] =
         makeLabel(QStringLiteral("lblInfo"), QStringLiteral("Norvale 4.3"), 60, 120, 1275, 255, 8.25);
+    mouse_->dragsWith(*lblInfo[0]);
+    for (QLabel* label : {lblUp, lblDown, lblTotUp, lblTotDw, lblStatus})
+        mouse_->ignores(*label);
 
     PropertyBag level;
     level.WriteProperty(QStringLiteral("Percent"), qint16(10), qint16(0));
@@ -123,12 +102,12 @@ frmNV4::frmNV4(Options options, QWidget* parent)
     const std::array<std::pair<quadBar*, int>, 2> bars{{{barUp, 1380}, {barDw, 2820}}};
     for (const auto& [bar, left] : bars) {
         bar->ReadProperties(level);
-        bar->setGeometry(twipsRect(left, 60, 1395, 255));
+        bar->setGeometry(Twips::Rect(left, 60, 1395, 255));
     }
     const std::array<std::pair<vfdDisplay*, int>, 2> graphs{{{vfdUp, 4200}, {vfdDw, 5460}}};
     for (const auto& [vfd, left] : graphs) {
         vfd->ReadProperties(graph);
-        vfd->setGeometry(twipsRect(left, 60, 1215, 255));
+        vfd->setGeometry(Twips::Rect(left, 60, 1215, 255));
     }
     barUp->setObjectName(QStringLiteral("barUp"));
     barDw->setObjectName(QStringLiteral("barDw"));
@@ -183,8 +162,7 @@ QLabel* frmNV4::makeLabel(const QString& name, const QString& caption, int left,
     label->setObjectName(name);
     label->setFont(interfaceFont(pointSize));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(twipsRect(left, top, width, height));
-    label->installEventFilter(this);
+    label->setGeometry(Twips::Rect(left, top, width, height));
     return label;
 }
 
@@ -194,27 +172,15 @@ QPushButton* frmNV4::makeButton(const QString& name, const QString& caption, con
     button->setObjectName(name);
     button->setToolTip(toolTip);
     button->setFont(interfaceFont(8.25));
-    button->setGeometry(twipsRect(left, 60, 255, 255));
+    button->setGeometry(Twips::Rect(left, 60, 255, 255));
     button->setFocusPolicy(Qt::NoFocus);
     button->setEnabled(false);
     return button;
 }
 
 void frmNV4::createInfoCopy() {
-    QLabel* original = lblInfo[0];
-    auto* copy = new QLabel(original->text(), this);
-    copy->setObjectName(QStringLiteral("lblInfo1"));
-    copy->setFont(original->font());
-    copy->setAlignment(original->alignment());
-    copy->setToolTip(original->toolTip());
-    QPalette palette = copy->palette();
-    palette.setColor(QPalette::WindowText, Global::ToQColor(255));
-    copy->setPalette(palette);
-    copy->setGeometry(original->geometry().translated(Twips::ToPixelsX(20), Twips::ToPixelsY(20)));
-    copy->installEventFilter(this);
-    copy->raise();
-    copy->show();
-    lblInfo[1] = copy;
+    lblInfo[1] = Subs::RedTitleCopy(*lblInfo[0]);
+    mouse_->dragsWith(*lblInfo[1]);
 }
 
 // ---- start-up and the guard -----------------------------------------------------------------
@@ -262,7 +228,7 @@ void frmNV4::guardConnected(const QJsonObject& snapshot) {
         state.LineSpeedUp = qint16(snapshot.value(QStringLiteral("speed_up")).toInt());
         state.LineSpeedDown = qint16(snapshot.value(QStringLiteral("speed_down")).toInt());
         state.Connected = true;
-        takeCountersAsPrevious_ = true;
+        traffic_.TakeNextAsPrevious();
         StateConnected(snapshot.value(QStringLiteral("entry")).toString(),
                        snapshot.value(QStringLiteral("ip")).toString());
     } else {
@@ -483,53 +449,6 @@ void frmNV4::SavePosition() {
     guard_->SavePosition(TopTwips(), LeftTwips());
 }
 
-void frmNV4::mousePressEvent(QMouseEvent* event) {
-    Form_MouseDown(buttonOf(event->button()), TrayArea::ShiftState(event->modifiers()), xTwips(*event),
-                   yTwips(*event));
-}
-
-void frmNV4::mouseMoveEvent(QMouseEvent* event) {
-    Form_MouseMove(buttonsOf(event->buttons()), TrayArea::ShiftState(event->modifiers()), xTwips(*event),
-                   yTwips(*event));
-}
-
-void frmNV4::mouseReleaseEvent(QMouseEvent* event) {
-    Form_MouseUp(buttonOf(event->button()), TrayArea::ShiftState(event->modifiers()), xTwips(*event),
-                 yTwips(*event));
-}
-
-void frmNV4::mouseDoubleClickEvent(QMouseEvent*) {
-    Form_DblClick();
-}
-
-// The title label and its red copy drag the window like its background does (in their own
-// coordinates); a double click on them does nothing. The other labels keep the mouse to
-// themselves.
-bool frmNV4::eventFilter(QObject* watched, QEvent* event) {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseMove &&
-        type != QEvent::MouseButtonDblClick)
-        return QWidget::eventFilter(watched, event);
-    if (watched != lblInfo[0] && (watched != lblInfo[1] || lblInfo[1] == nullptr))
-        return true;
-    auto* mouse = static_cast<QMouseEvent*>(event);
-    const int shift = TrayArea::ShiftState(mouse->modifiers());
-    switch (type) {
-    case QEvent::MouseButtonDblClick:
-        break;
-    case QEvent::MouseButtonPress:
-        Form_MouseDown(buttonOf(mouse->button()), shift, xTwips(*mouse), yTwips(*mouse));
-        break;
-    case QEvent::MouseMove:
-        Form_MouseMove(buttonsOf(mouse->buttons()), shift, xTwips(*mouse), yTwips(*mouse));
-        break;
-    default:
-        Form_MouseUp(buttonOf(mouse->button()), shift, xTwips(*mouse), yTwips(*mouse));
-        break;
-    }
-    return true;
-}
-
 void frmNV4::Form_DblClick() {
     RepaintMain();
     enable(tmrInfo);
@@ -669,31 +588,9 @@ void frmNV4::tmrCycle_Timer() {
     countersAsked_ = true;
     guard_->Counters([this](const QJsonObject& reply) {
         countersAsked_ = false;
-        if (reply.value(QStringLiteral("online")).toBool() && Global::state.Connected)
-            showTraffic(reply.value(QStringLiteral("sent")).toInt(), reply.value(QStringLiteral("received")).toInt());
+        const Global::State& state = Global::state;
+        if (reply.value(QStringLiteral("online")).toBool() && state.Connected)
+            traffic_.Sample(reply.value(QStringLiteral("sent")).toInt(), reply.value(QStringLiteral("received")).toInt(),
+                            tmrCycle->interval(), state.LineSpeedUp, state.LineSpeedDown);
     });
-}
-
-void frmNV4::showTraffic(qint32 sent, qint32 received) {
-    const Global::State& state = Global::state;
-    totalSent_ = float(sent);
-    totalReceived_ = float(received);
-    if (std::exchange(takeCountersAsPrevious_, false)) {
-        prevSent_ = totalSent_;
-        prevReceived_ = totalReceived_;
-    }
-    lblTotUp->setText(Traffic::TotalText(totalSent_));
-    lblTotDw->setText(Traffic::TotalText(totalReceived_));
-
-    const float up = Traffic::Rate(totalSent_, prevSent_, tmrCycle->interval());
-    const float down = Traffic::Rate(totalReceived_, prevReceived_, tmrCycle->interval());
-    lblUp->setText(Traffic::RateText(up));
-    lblDown->setText(Traffic::RateText(down));
-    prevReceived_ = totalReceived_;
-    prevSent_ = totalSent_;
-
-    barUp->setPercent(Traffic::LevelOf(up, state.LineSpeedUp));
-    barDw->setPercent(Traffic::LevelOf(down, state.LineSpeedDown));
-    vfdUp->AddValue(Convert::ToInt32(up));
-    vfdDw->AddValue(Convert::ToInt32(down));
 }

@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/MonitorHooks.h"
+#include "app/TrafficView.h"
 #include "controls/TrayArea.h"
 #include "platform/SystemHelpers.h"
 
@@ -19,6 +20,7 @@ class QLabel;
 class QMessageBox;
 class QPushButton;
 class QTimer;
+class StripMouse;
 class frmSetup;
 class quadBar;
 class vfdDisplay;
@@ -128,11 +130,6 @@ public slots:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QLabel* makeLabel(const QString& name, const QString& caption, int left, int top, int width, int height,
@@ -143,7 +140,6 @@ private:
     void hideToTray();
     void showInfo(const QString& text, float size);
     void paintStrip();
-    void showTraffic(qint32 sent, qint32 received);
 
     void guardConnected(const QJsonObject& snapshot);
     void guardLost();
@@ -157,6 +153,8 @@ private:
     QPointer<frmSetup> setup_;
     QPointer<QMessageBox> guardAway_;
     QTimer* const guardGrace_;
+    StripMouse* const mouse_;
+    TrafficView traffic_;
     QImage picture_;
 
     float dragX_ = 0;
@@ -169,12 +167,4 @@ private:
     bool toldAway_ = false;
     bool toldNoPhonebook_ = false;
     bool countersAsked_ = false;
-    // Joined during a call: the first counters are the previous ones.
-    bool takeCountersAsPrevious_ = false;
-
-    // Totals of the last connected tick, kept across connections.
-    float totalSent_ = 0;
-    float totalReceived_ = 0;
-    float prevSent_ = 0;
-    float prevReceived_ = 0;
 };

@@ -30,7 +30,6 @@
 namespace {
 
 constexpr qint32 ButtonFace = qint32(0x8000000Fu);
-constexpr qint32 TitleCopyColour = 255;
 constexpr double RateLimit = std::numeric_limits<qint16>::max();
 
 // "MS Sans Serif" and "Small Fonts" have no counterpart on Linux; a sans-serif stands in, as in the
@@ -44,13 +43,9 @@ constexpr double DialogPoints = 8.0;
 constexpr double SmallPoints = 6.75;
 constexpr double TitlePoints = 8.25;
 
-QRect twipsRect(int left, int top, int width, int height) {
-    return {Twips::ToPixelsX(left), Twips::ToPixelsY(top), Twips::ToPixelsX(width), Twips::ToPixelsY(height)};
-}
-
 template <typename W> W* place(W* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(twipsRect(left, top, width, height));
+    widget->setGeometry(Twips::Rect(left, top, width, height));
     return widget;
 }
 
@@ -229,20 +224,8 @@ void frmSetup::Form_Load(const QStringList& entries) {
 }
 
 void frmSetup::createInfoCopy() {
-    if (lblInfo[1])
-        return;
-    QLabel* original = lblInfo[0];
-    auto* copy = new QLabel(original->text(), picDemo);
-    copy->setObjectName(QStringLiteral("lblInfo1"));
-    copy->setFont(original->font());
-    copy->setAlignment(original->alignment());
-    QPalette palette = copy->palette();
-    palette.setColor(QPalette::WindowText, Global::ToQColor(TitleCopyColour));
-    copy->setPalette(palette);
-    copy->setGeometry(original->geometry().translated(Twips::ToPixelsX(20), Twips::ToPixelsY(20)));
-    copy->raise();
-    copy->show();
-    lblInfo[1] = copy;
+    if (!lblInfo[1])
+        lblInfo[1] = Subs::RedTitleCopy(*lblInfo[0]);
 }
 
 // ---- the gradient ---------------------------------------------------------------------------

@@ -26,4 +26,8 @@ int ToPixelsY(double twips) { return Convert::ToInt32(twips / PerPixelY()); }
 double FromPixelsX(int pixels) { return pixels * PerPixelX(); }
 double FromPixelsY(int pixels) { return pixels * PerPixelY(); }
 
+QRect Rect(int left, int top, int width, int height) {
+    return {ToPixelsX(left), ToPixelsY(top), ToPixelsX(width), ToPixelsY(height)};
+}
+
 } // namespace Twips

@@ -1,8 +1,10 @@
 #include "platform/WindowHelpers.h"
 
+#include "platform/Gradient.h"
 #include "platform/Twips.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -79,6 +81,21 @@ void RemoveCloseItem(QWidget& window) {
     // it does nothing, as a removed Close item would.
     if (!window.findChild<QObject*>(QLatin1String(CloseRefusal::Name), Qt::FindDirectChildrenOnly))
         window.installEventFilter(new CloseRefusal(&window));
+}
+
+QLabel* RedTitleCopy(QLabel& title) {
+    auto* copy = new QLabel(title.text(), title.parentWidget());
+    copy->setObjectName(title.objectName() + QStringLiteral("1"));
+    copy->setFont(title.font());
+    copy->setAlignment(title.alignment());
+    copy->setToolTip(title.toolTip());
+    QPalette palette = copy->palette();
+    palette.setColor(QPalette::WindowText, Global::ToQColor(255));
+    copy->setPalette(palette);
+    copy->setGeometry(title.geometry().translated(Twips::ToPixelsX(20), Twips::ToPixelsY(20)));
+    copy->raise();
+    copy->show();
+    return copy;
 }
 
 } // namespace Subs

@@ -2,6 +2,7 @@
 
 #include <Qt>
 
+class QLabel;
 class QWidget;
 
 // Window helpers shared by every window of the program.
@@ -21,5 +22,8 @@ void CentreWindow(QWidget& window);
 
 // Takes the close button off the window's frame: the window is left through its own buttons.
 void RemoveCloseItem(QWidget& window);
+
+// The title's second element: a copy of the label in red, 20 twips right of and below it, in front.
+QLabel* RedTitleCopy(QLabel& title);
 
 } // namespace Subs

@@ -11,10 +11,6 @@
 
 namespace {
 
-QRect twipsRect(int left, int top, int width, int height) {
-    return {Twips::ToPixelsX(left), Twips::ToPixelsY(top), Twips::ToPixelsX(width), Twips::ToPixelsY(height)};
-}
-
 // "MS Sans Serif" has no counterpart on Linux; the program's sans-serif stands in.
 QFont stripFont(double pointSize) {
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -45,7 +41,7 @@ frmInfo::frmInfo(QWidget* parent)
     Label1->setFont(stripFont(8.25));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setAutoFillBackground(true);
-    Label1->setGeometry(twipsRect(240, 0, 1215, 195));
+    Label1->setGeometry(Twips::Rect(240, 0, 1215, 195));
 
     lblInfo->setObjectName(QStringLiteral("lblInfo"));
     // Status texts come from the line and other programs: shown as they are, never as markup.
@@ -55,7 +51,7 @@ frmInfo::frmInfo(QWidget* parent)
     QPalette text = lblInfo->palette();
     text.setColor(QPalette::WindowText, Qt::black);
     lblInfo->setPalette(text);
-    lblInfo->setGeometry(twipsRect(360, 120, 6315, 435));
+    lblInfo->setGeometry(Twips::Rect(360, 120, 6315, 435));
 
     tmrInfo->setObjectName(QStringLiteral("tmrInfo"));
     tmrInfo->setSingleShot(true);
@@ -88,5 +84,5 @@ void frmInfo::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Global::ToQColor(BackColour));
     // Shape1: the blue frame.
     painter.setPen(Global::ToQColor(BlueColour));
-    painter.drawRect(twipsRect(60, 60, 6975, 615).adjusted(0, 0, -1, -1));
+    painter.drawRect(Twips::Rect(60, 60, 6975, 615).adjusted(0, 0, -1, -1));
 }

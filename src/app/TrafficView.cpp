@@ -1,0 +1,33 @@
+#include "app/TrafficView.h"
+
+#include "app/Traffic.h"
+#include "controls/quadBar.h"
+#include "controls/vfdDisplay.h"
+#include "platform/Convert.h"
+
+#include <QLabel>
+
+#include <utility>
+
+void TrafficView::Sample(qint32 sent, qint32 received, int intervalMs, qint16 lineSpeedUp, qint16 lineSpeedDown) {
+    totalSent_ = float(sent);
+    totalReceived_ = float(received);
+    if (std::exchange(takeAsPrevious_, false)) {
+        prevSent_ = totalSent_;
+        prevReceived_ = totalReceived_;
+    }
+    c_.lblTotUp->setText(Traffic::TotalText(totalSent_));
+    c_.lblTotDw->setText(Traffic::TotalText(totalReceived_));
+
+    const float up = Traffic::Rate(totalSent_, prevSent_, intervalMs);
+    const float down = Traffic::Rate(totalReceived_, prevReceived_, intervalMs);
+    c_.lblUp->setText(Traffic::RateText(up));
+    c_.lblDown->setText(Traffic::RateText(down));
+    prevReceived_ = totalReceived_;
+    prevSent_ = totalSent_;
+
+    c_.barUp->setPercent(Traffic::LevelOf(up, lineSpeedUp));
+    c_.barDw->setPercent(Traffic::LevelOf(down, lineSpeedDown));
+    c_.vfdUp->AddValue(Convert::ToInt32(up));
+    c_.vfdDw->AddValue(Convert::ToInt32(down));
+}
