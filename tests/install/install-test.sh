@@ -119,12 +119,12 @@ waitfor 10 test -S "$socket" -a -e "$dir/nv4.ini" -a -e "$dir/phonebook.conf" ||
 [[ $(stat -c %a:%U "$tmp/run" 2>/dev/null) == 700:root ]] || fail "the run folder is not root's, mode 700"
 
 # A second guard, with the same run folder or another one, refuses and leaves the first one's socket.
-before=$(stat -c %i:%Y "$socket" 2>/dev/null)
+before=$(stat -c "%i %z" "$socket" 2>/dev/null)
 for run in "$tmp/run" "$tmp/run2"; do
     timeout 10 "$dir/norvale-guard" --folder "$dir" --run-dir "$run" >>"$tmp/second.log" 2>&1
     status=$?
     [[ $status == 1 ]] || fail "a second guard with run folder ${run##*/} ended with status $status, not 1"
-    [[ -S $socket && $(stat -c %i:%Y "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
+    [[ -S $socket && $(stat -c "%i %z" "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
     # The request's side stays open until the answer is read.
     # shellcheck disable=SC2016 # sh expands it, unquoted since socat would eat the quotes
     answer=$(REQUEST='{"v":1,"id":7,"op":"counters"}' timeout 5 socat "UNIX-CONNECT:$socket" \
