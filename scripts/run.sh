@@ -1,8 +1,66 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Norvale and starts it on the built-in simulated line.
+# Installs what is missing, builds Norvale, installs it into a temporary folder and starts it there on
+# the built-in simulated line: the guard as root, the display as the user who ran this script. When
+# the display ends (or on Ctrl+C) the guard is stopped and the temporary folder removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DNORVALE_BENCH=OFF >/dev/null
-cmake --build build -j2 --target norvale norvale-line
-exec ./build/norvale "$@"
+if ((EUID != 0)); then
+    command -v sudo >/dev/null || { echo "run: the guard needs root: run this as root or install sudo" >&2; exit 1; }
+    exec sudo --preserve-env=DISPLAY,XAUTHORITY,WAYLAND_DISPLAY,XDG_RUNTIME_DIR,DBUS_SESSION_BUS_ADDRESS \
+        bash "$0" "$@"
+fi
+
+# Built as the owner of the source folder, so that the build folder stays theirs.
+owner=$(stat -c %U .)
+as_owner=()
+[[ $owner != root ]] && as_owner=(runuser -u "$owner" --)
+"${as_owner[@]}" cmake -S . -B build >/dev/null
+"${as_owner[@]}" cmake --build build -j2 --target norvale norvale-guard norvale-line norvale_sounds \
+    norvale_palette norvale_help
+
+base=$(mktemp -d -t norvale-run.XXXXXX)
+chmod 755 "$base"
+prefix=$base/norvale
+guard=
+stop() {
+    if [[ -n $guard ]] && kill -0 "$guard" 2>/dev/null; then
+        kill -TERM "$guard"
+        wait "$guard" && echo "run: the guard stopped" || echo "run: the guard ended with status $?" >&2
+    fi
+    chattr -R -i "$base" 2>/dev/null || true # a guard that was killed leaves its files locked
+    rm -rf "$base"
+}
+trap stop EXIT
+trap 'exit 130' INT TERM HUP
+
+# DESTDIR keeps the desktop entries and the unit of this throw-away install out of the system; only
+# the administrators' polkit action goes where polkit reads it, so that the setup can be opened.
+DESTDIR=$base cmake --install build --prefix /norvale >/dev/null
+chown --reference=build build/install_manifest.txt
+install -m 644 packaging/org.norvale.guard.policy /usr/share/polkit-1/actions/
+
+# As the service starts it: root, nothing from this environment.
+env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$prefix/norvale-guard" --folder "$prefix" --run-dir "$base/run" &
+guard=$!
+until [[ -S $prefix/guard.sock ]]; do
+    kill -0 "$guard" 2>/dev/null || { echo "run: the guard did not start" >&2; exit 1; }
+    sleep 0.1
+done
+echo "run: the guard runs on the built-in line in $prefix; calls of another program:" \
+    "$prefix/norvale-line dial NAME (as root)"
+
+user=${SUDO_USER:-root}
+if [[ $user == root ]]; then
+    echo "run: start the display as a desktop user: $prefix/norvale"
+    echo "run: Ctrl+C here stops the guard and removes $base"
+    wait "$guard"
+    exit
+fi
+# The user's session (tray, sound) when sudo did not pass it on.
+uid=$(id -u "$user")
+if [[ -z ${XDG_RUNTIME_DIR:-} && -d /run/user/$uid ]]; then
+    export XDG_RUNTIME_DIR=/run/user/$uid
+    export DBUS_SESSION_BUS_ADDRESS=${DBUS_SESSION_BUS_ADDRESS:-unix:path=/run/user/$uid/bus}
+fi
+runuser -u "$user" -- "$prefix/norvale" "$@" || true

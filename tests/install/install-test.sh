@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR
-# Stages cmake --install in a temporary folder (DESTDIR), so nothing is written outside it.
+# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR UNIT_DIR
+# Stages cmake --install in a temporary folder (DESTDIR), so nothing is written outside it and no
+# service is enabled or started.
 set -uo pipefail
-build=$1 source=$2 applications=$3 autostart=$4 polkit=$5
+build=$1 source=$2 applications=$3 autostart=$4 polkit=$5 units=$6
 prefix=/opt/norvale
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-install.XXXXXX") || exit 1
-pid=
+pids=()
 cleanup() {
-    if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
-        kill -KILL "$pid"
-        wait "$pid" 2>/dev/null
-    fi
-    # A program killed while it held its files leaves them immutable.
+    for p in "${pids[@]}"; do
+        kill -KILL "$p" 2>/dev/null && wait "$p" 2>/dev/null
+    done
+    # A guard killed while it held its files leaves them immutable.
     chattr -R -i "$tmp" 2>/dev/null
     rm -rf "$tmp"
 }
@@ -23,6 +23,16 @@ fail() {
     failures=$((failures + 1))
 }
 staged() { [[ $1 == /* ]] && echo "$tmp/root$1" || echo "$tmp/root$prefix/$1"; }
+# waitfor SECONDS TEST...: true once the test holds, checked every 0.1 s.
+waitfor() {
+    local tries=$(($1 * 10))
+    shift
+    for ((; tries > 0; tries--)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
 
 if ! DESTDIR="$tmp/root" cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
     cat "$tmp/install.log" >&2
@@ -33,14 +43,18 @@ dir=$tmp/root$prefix
 launcher=$(staged "$applications")/norvale.desktop
 autostarter=$(staged "$autostart")/norvale.desktop
 policy=$(staged "$polkit")/org.norvale.guard.policy
+unit=$(staged "$units")/norvale-guard.service
 
-# Exactly the program's companions, flat in its folder, and the two desktop entries: no test or
-# benchmark programs.
-expected=$(printf '%s\n' "$dir"/{connected.mp3,disconnected.mp3,error.mp3,norvale,norvale-help.xml,norvale-line,norvale-tray.png,norvale.hlp,palette.png,phonebook.sample.conf,start.mp3} "$launcher" "$autostarter" "$policy" | sort)
+# Exactly the programs and their companions, flat in their folder, the two desktop entries, the unit
+# and the policy: no test or benchmark programs. The display is installed when it was built.
+programs=(norvale-guard norvale-line)
+[[ -e $build/norvale ]] && programs+=(norvale)
+expected=$(printf '%s\n' "${programs[@]/#/$dir/}" "$dir"/{connected.mp3,disconnected.mp3,error.mp3,norvale-help.xml,norvale-tray.png,norvale.hlp,palette.png,phonebook.sample.conf,start.mp3} \
+    "$launcher" "$autostarter" "$policy" "$unit" | sort)
 actual=$(find "$tmp/root" -type f | sort)
 [[ $actual == "$expected" ]] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
-for program in norvale norvale-line; do
+for program in "${programs[@]}"; do
     [[ -f $dir/$program && -x $dir/$program ]] || fail "$program is not executable"
 done
 for asset in start.mp3 connected.mp3 disconnected.mp3 error.mp3 norvale.hlp norvale-help.xml \
@@ -51,6 +65,7 @@ done
 cmp -s "$source/assets/phonebook.conf" "$dir/phonebook.sample.conf" || fail "the sample phonebook differs"
 [[ $(stat -c %a "$dir") == 755 ]] || fail "the program's folder is not mode 755"
 
+# The display runs as the desktop's user, started straight from the program's folder.
 for entry in "$launcher" "$autostarter"; do
     [[ -f $entry ]] || continue
     if command -v desktop-file-validate >/dev/null; then
@@ -58,7 +73,7 @@ for entry in "$launcher" "$autostarter"; do
         report=$(desktop-file-validate "$entry" 2>&1)
         [[ $? == 0 && -z $report ]] || fail "desktop-file-validate: $report"
     fi
-    for line in "Type=Application" "Name=Norvale" "Exec=pkexec $prefix/norvale" \
+    for line in "Type=Application" "Name=Norvale" "Exec=$prefix/norvale" \
         "Icon=$prefix/norvale-tray.png" "Comment=Protegge la connessione telefonica dai dialer e ne mostra il traffico" \
         "Categories=Network;Dialup;Monitor;"; do
         grep -qxF "$line" "$entry" || fail "$entry lacks the line $line"
@@ -67,43 +82,74 @@ done
 for line in X-GNOME-Autostart-Delay=5 X-KDE-autostart-after=panel X-LXQt-Need-Tray=true X-MATE-Autostart-Delay=5; do
     grep -qxF "$line" "$autostarter" || fail "the autostart entry lacks the line $line"
 done
-# pkexec runs exactly the installed program, on the user's display, for the user at the desktop.
-for line in "<annotate key=\"org.freedesktop.policykit.exec.path\">$prefix/norvale</annotate>" \
-    '<annotate key="org.freedesktop.policykit.exec.allow_gui">true</annotate>' '<allow_active>yes</allow_active>' \
-    '<allow_any>no</allow_any>' '<action id="org.norvale.guard">'; do
-    grep -qF "$line" "$policy" || fail "the pkexec policy lacks $line"
-done
-xmllint --noout "$policy" 2>/dev/null || fail "the pkexec policy is not well-formed XML"
 
-# The installed program starts from its own folder: its settings file and the phonebook of the
-# built-in line appear there, and SIGTERM ends it cleanly.
-NORVALE_AUDIO_SINK="fakesink sync=true" QT_QPA_PLATFORM=offscreen "$dir/norvale" >"$tmp/run.log" 2>&1 &
+# The unit holds these settings and nothing else: any more sandboxing breaks the locks or pppd.
+want=$(printf '%s\n' '[Unit]' 'Description=' 'Before=systemd-user-sessions.service' '[Service]' \
+    "ExecStart=$prefix/norvale-guard" Restart=on-failure KillMode=process NoNewPrivileges=yes \
+    ProtectKernelTunables=yes ProtectControlGroups=yes LockPersonality=yes RestrictRealtime=yes \
+    '[Install]' WantedBy=multi-user.target)
+have=$(grep -v -e '^#' -e '^[[:space:]]*$' "$unit" | sed 's/^Description=.*/Description=/')
+[[ $have == "$want" ]] || fail "the unit differs:"$'\n'"$(diff <(echo "$want") <(echo "$have"))"
+# verify checks that ExecStart exists, on this machine: a copy that starts the staged guard is
+# verified (--root= reads the other units from the staged tree, which has none).
+sed "s|^ExecStart=.*|ExecStart=$dir/norvale-guard|" "$unit" >"$tmp/norvale-guard.service"
+# It warns about a bad value or key and still ends with 0: any word from it is a failure.
+report=$(systemd-analyze verify "$tmp/norvale-guard.service" 2>&1)
+[[ $? == 0 && -z $report ]] || fail "systemd-analyze verify: $report"
+
+# The administrators' action, asked through pkcheck, kept for a while once given; nothing to exec.
+xmllint --noout "$policy" 2>/dev/null || fail "the policy is not well-formed XML"
+for check in "string(/policyconfig/action/@id)=org.norvale.guard.admin" "count(//action)=1" \
+    "string(//action/defaults/allow_any)=no" "string(//action/defaults/allow_inactive)=no" \
+    "string(//action/defaults/allow_active)=auth_admin_keep" "count(//annotate)=0" \
+    "count(//description[not(@xml:lang)])=1" "count(//description[@xml:lang='it'])=1" \
+    "count(//message[not(@xml:lang)])=1" "count(//message[@xml:lang='it'])=1"; do
+    value=$(xmllint --xpath "${check%=*}" "$policy" 2>/dev/null)
+    [[ $value == "${check##*=}" ]] || fail "the policy's ${check%=*} is '$value', not '${check##*=}'"
+done
+
+# The installed guard starts from its own folder on the built-in line.
+"$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
 pid=$!
-for ((i = 0; i < 100; i++)); do
-    [[ -e $dir/nv4.ini ]] && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
+pids+=("$pid")
+socket=$dir/guard.sock
+waitfor 10 test -S "$socket" -a -e "$dir/nv4.ini" -a -e "$dir/phonebook.conf" ||
+    fail "no guard.sock, nv4.ini and phonebook.conf in the installed folder within 10 s"
+[[ $(stat -c %a "$socket" 2>/dev/null) == 666 ]] || fail "guard.sock is not mode 666"
+[[ $(stat -c %a:%U "$tmp/run" 2>/dev/null) == 700:root ]] || fail "the run folder is not root's, mode 700"
+
+# A second guard, with the same run folder or another one, refuses and leaves the first one's socket.
+before=$(stat -c "%i %z" "$socket" 2>/dev/null)
+for run in "$tmp/run" "$tmp/run2"; do
+    timeout 10 "$dir/norvale-guard" --folder "$dir" --run-dir "$run" >>"$tmp/second.log" 2>&1
+    status=$?
+    [[ $status == 1 ]] || fail "a second guard with run folder ${run##*/} ended with status $status, not 1"
+    [[ -S $socket && $(stat -c "%i %z" "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
+    # The request's side stays open until the answer is read.
+    # shellcheck disable=SC2016 # sh expands it, unquoted since socat would eat the quotes
+    answer=$(REQUEST='{"v":1,"id":7,"op":"counters"}' timeout 5 socat "UNIX-CONNECT:$socket" \
+        SYSTEM:'echo $REQUEST; head -n 1 >&2' 2>&1)
+    [[ $answer == *'"id":7'* && $answer == *'"ok":true'* ]] || fail "the first guard answers '$answer' on guard.sock"
+    "$dir/norvale-line" status >/dev/null 2>>"$tmp/second.log" || fail "the first guard's line does not answer"
 done
-[[ -e $dir/nv4.ini ]] || fail "no nv4.ini in the installed folder within 10 s"
-kill -TERM "$pid" 2>/dev/null
-for ((i = 0; i < 50; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-if kill -0 "$pid" 2>/dev/null; then
-    fail "the installed program did not end within 5 s of SIGTERM"
-else
+
+ended() { ! kill -0 "$pid" 2>/dev/null; }
+kill -TERM "$pid"
+if waitfor 5 ended; then
     wait "$pid"
     status=$?
-    pid=
-    [[ $status == 0 ]] || fail "the installed program ended with status $status"
+    [[ $status == 0 ]] || fail "the guard ended with status $status on SIGTERM"
+else
+    fail "the guard did not end within 5 s of SIGTERM"
 fi
 [[ -s $dir/nv4.ini ]] || fail "nv4.ini is empty after exit"
 cmp -s "$dir/phonebook.sample.conf" "$dir/phonebook.conf" || fail "phonebook.conf is not the sample"
 
 if ((failures > 0)); then
-    echo "--- program output" >&2
-    cat "$tmp/run.log" >&2
+    echo "--- guard output" >&2
+    cat "$tmp/guard.log" >&2
+    echo "--- second guards and norvale-line" >&2
+    cat "$tmp/second.log" >&2
     exit 1
 fi
-echo "install: tree, desktop entries and start from $prefix checked"
+echo "install: tree, unit, policy, desktop entries and the guard's start from $prefix checked"
