@@ -4,10 +4,16 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,10 +23,10 @@ QJsonObject failure(QLatin1StringView error, const QString& message) {
     return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}, {QStringLiteral("message"), message}};
 }
 
-bool peerOf(QLocalSocket* socket, Authority::Peer& peer) {
+bool peerOf(int fd, Authority::Peer& peer) {
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
         return false;
     peer.uid = credentials.uid;
     peer.pid = credentials.pid;
@@ -35,14 +41,24 @@ QByteArray GuardProtocol::Line(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-GuardServer::GuardServer(QObject* parent) : QObject(parent) {
-    connect(&server_, &QLocalServer::newConnection, this, &GuardServer::accept);
-}
+// Hands the accepted descriptors over as they are.
+class GuardServer::Listener final : public QLocalServer {
+public:
+    explicit Listener(GuardServer& owner) : owner_(owner) {}
+
+protected:
+    void incomingConnection(quintptr socketDescriptor) override { owner_.accept(int(socketDescriptor)); }
+
+private:
+    GuardServer& owner_;
+};
+
+GuardServer::GuardServer(QObject* parent) : QObject(parent), server_(std::make_unique<Listener>(*this)) {}
 
 GuardServer::~GuardServer() {
-    for (Client& client : clients_)
-        client.socket->disconnect(this);
-    server_.close();
+    while (!clients_.empty())
+        drop(clients_.begin()->first, nullptr);
+    server_->close();
 }
 
 bool GuardServer::listen(const QString& path, QString* why) {
@@ -60,9 +76,9 @@ bool GuardServer::listen(const QString& path, QString* why) {
     }
     // Nobody answers: what is left is a socket of a guard that ended.
     QLocalServer::removeServer(path);
-    server_.setSocketOptions(QLocalServer::WorldAccessOption);
-    if (!server_.listen(path)) {
-        *why = QStringLiteral("cannot listen on %1: %2").arg(path, server_.errorString());
+    server_->setSocketOptions(QLocalServer::WorldAccessOption);
+    if (!server_->listen(path)) {
+        *why = QStringLiteral("cannot listen on %1: %2").arg(path, server_->errorString());
         return false;
     }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup |
@@ -70,45 +86,79 @@ bool GuardServer::listen(const QString& path, QString* why) {
     return true;
 }
 
+GuardServer::Client* GuardServer::find(quint64 id) {
+    const auto it = clients_.find(id);
+    return it == clients_.end() ? nullptr : &it->second;
+}
+
 bool GuardServer::fullFor(uid_t uid) const {
-    if (clients_.size() >= GuardProtocol::MaxClients)
+    if (clients_.size() >= size_t(GuardProtocol::MaxClients))
         return true;
     int same = 0;
-    for (const Client& client : clients_)
+    for (const auto& [id, client] : clients_)
         same += client.peer.uid == uid ? 1 : 0;
     return same >= GuardProtocol::MaxClientsPerUid;
 }
 
-void GuardServer::accept() {
-    while (QLocalSocket* socket = server_.nextPendingConnection()) {
-        Client client;
-        client.socket = socket;
-        if (!peerOf(socket, client.peer) || fullFor(client.peer.uid)) {
-            socket->write(GuardProtocol::Line(failure(GuardProtocol::Error::Busy, QStringLiteral("too many connections"))));
-            socket->disconnectFromServer();
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+void GuardServer::accept(int fd) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Client client;
+    client.fd = fd;
+    if (!peerOf(fd, client.peer) || fullFor(client.peer.uid)) {
+        const QByteArray refusal =
+            GuardProtocol::Line(failure(GuardProtocol::Error::Busy, QStringLiteral("too many connections")));
+        (void)!::send(fd, refusal.constData(), size_t(refusal.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(fd);
+        return;
+    }
+    const quint64 id = nextId_++;
+    client.reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    client.writer = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    client.writer->setEnabled(false);
+    connect(client.reader, &QSocketNotifier::activated, this, [this, id] { onReadable(id); });
+    connect(client.writer, &QSocketNotifier::activated, this, [this, id] {
+        writeOut(id);
+        closeIfDone(id);
+    });
+    clients_.emplace(id, std::move(client));
+}
+
+void GuardServer::onReadable(quint64 id) {
+    Client* client = find(id);
+    if (!client)
+        return;
+    char chunk[16384];
+    for (;;) {
+        const qsizetype room = GuardProtocol::MaxLineBytes + 1 - client->in.size();
+        if (room <= 0)
+            break;
+        const ssize_t n = ::recv(client->fd, chunk, size_t(std::min<qsizetype>(room, qsizetype(sizeof chunk))), 0);
+        if (n > 0) {
+            client->in.append(chunk, n);
             continue;
         }
-        socket->setReadBufferSize(GuardProtocol::MaxLineBytes);
-        const quint64 id = nextId_++;
-        clients_.insert(id, client);
-        connect(socket, &QLocalSocket::readyRead, this, [this, id] { readRequests(id); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, id] { drop(id, nullptr); });
-        connect(socket, &QLocalSocket::errorOccurred, this, [this, id](QLocalSocket::LocalSocketError error) {
-            if (error != QLocalSocket::PeerClosedError)
-                drop(id, nullptr);
-        });
-        readRequests(id);
+        if (n == 0) {
+            // The client sends no more; it still gets the answers to what it sent.
+            client->peerClosed = true;
+            client->reader->setEnabled(false);
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            return drop(id, nullptr);
+        }
+        break;
     }
+    readRequests(id);
+    closeIfDone(id);
 }
 
 void GuardServer::readRequests(quint64 id) {
-    auto it = clients_.find(id);
-    if (it == clients_.end())
-        return;
-    QLocalSocket* socket = it->socket;
-    while (!it->busy && socket->canReadLine()) {
-        const QByteArray line = socket->readLine(GuardProtocol::MaxLineBytes + 1);
+    Client* client = find(id);
+    while (client && !client->busy) {
+        const qsizetype end = client->in.indexOf('\n');
+        if (end < 0)
+            break;
+        const QByteArray line = client->in.left(end + 1);
+        client->in.remove(0, end + 1);
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         const QJsonObject object = document.object();
@@ -125,78 +175,116 @@ void GuardServer::readRequests(quint64 id) {
             if (!requestId.isUndefined())
                 refusal.insert(QStringLiteral("id"), requestId);
             send(id, refusal);
-            // The write may have dropped the client.
-            it = clients_.find(id);
-            if (it == clients_.end())
-                return;
-            continue;
+        } else {
+            client->busy = true;
+            client->pendingId = requestId;
+            const Authority::Peer peer = client->peer;
+            emit request(id, peer, object);
         }
-        it->busy = true;
-        it->pendingId = requestId;
-        const Authority::Peer peer = it->peer;
-        emit request(id, peer, object);
-        it = clients_.find(id);
-        if (it == clients_.end())
-            return;
+        // An answer may have dropped the client.
+        client = find(id);
     }
-    if (!it->busy && !socket->canReadLine() && socket->bytesAvailable() >= GuardProtocol::MaxLineBytes)
-        drop(id, "its request line is longer than 64 KiB");
+    if (!client)
+        return;
+    if (!client->busy && client->in.size() > GuardProtocol::MaxLineBytes)
+        return drop(id, "its request line is longer than 64 KiB");
+    // Read on once there is room for a whole line; a client waiting for an answer is read no further.
+    client->reader->setEnabled(!client->peerClosed && client->in.size() <= GuardProtocol::MaxLineBytes);
 }
 
 void GuardServer::reply(quint64 id, QJsonObject answer) {
-    auto it = clients_.find(id);
-    if (it == clients_.end() || !it->busy)
+    Client* client = find(id);
+    if (!client || !client->busy)
         return;
-    it->busy = false;
-    if (!it->pendingId.isUndefined())
-        answer.insert(QStringLiteral("id"), it->pendingId);
-    it->pendingId = QJsonValue(QJsonValue::Undefined);
+    client->busy = false;
+    if (!client->pendingId.isUndefined())
+        answer.insert(QStringLiteral("id"), client->pendingId);
+    client->pendingId = QJsonValue(QJsonValue::Undefined);
     send(id, answer);
     // The next request, if one waits, from the event loop rather than from inside this answer.
-    if (clients_.contains(id))
-        QTimer::singleShot(0, this, [this, id] { readRequests(id); });
+    QTimer::singleShot(0, this, [this, id] {
+        readRequests(id);
+        closeIfDone(id);
+    });
 }
 
 void GuardServer::subscribe(quint64 id) {
-    if (auto it = clients_.find(id); it != clients_.end())
-        it->subscribed = true;
+    if (Client* client = find(id))
+        client->subscribed = true;
 }
 
 void GuardServer::broadcast(const QJsonObject& event) {
-    const QList<quint64> ids = clients_.keys();
-    for (const quint64 id : ids) {
-        const auto it = clients_.find(id);
-        if (it != clients_.end() && it->subscribed)
-            send(id, event);
+    std::vector<quint64> ids;
+    for (const auto& [id, client] : clients_) {
+        if (client.subscribed)
+            ids.push_back(id);
     }
+    for (const quint64 id : ids)
+        send(id, event);
 }
 
 void GuardServer::send(quint64 id, const QJsonObject& message) {
-    const auto it = clients_.find(id);
-    if (it == clients_.end())
+    Client* client = find(id);
+    if (!client)
         return;
     QJsonObject line = message;
     line.insert(QStringLiteral("v"), GuardProtocol::Version);
-    it->socket->write(GuardProtocol::Line(line));
-    if (it->socket->bytesToWrite() > GuardProtocol::MaxUnsentBytes)
+    client->out += GuardProtocol::Line(line);
+    writeOut(id);
+    client = find(id);
+    if (client && client->out.size() > GuardProtocol::MaxUnsentBytes)
         drop(id, "it does not read what the guard sends");
 }
 
+void GuardServer::writeOut(quint64 id) {
+    Client* client = find(id);
+    if (!client)
+        return;
+    while (!client->out.isEmpty()) {
+        const ssize_t n =
+            ::send(client->fd, client->out.constData(), size_t(client->out.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            client->out.remove(0, n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            break;
+        // Gone for good: nobody reads what is left.
+        return drop(id, nullptr);
+    }
+    client->writer->setEnabled(!client->out.isEmpty());
+}
+
+void GuardServer::closeIfDone(quint64 id) {
+    const Client* client = find(id);
+    if (client && client->peerClosed && !client->busy && client->out.isEmpty() && !client->in.contains('\n'))
+        drop(id, nullptr);
+}
+
 void GuardServer::flush() {
-    for (Client& client : clients_)
-        client.socket->waitForBytesWritten(100);
+    for (auto& [id, client] : clients_) {
+        if (client.out.isEmpty())
+            continue;
+        pollfd ready{client.fd, POLLOUT, 0};
+        if (::poll(&ready, 1, 100) > 0)
+            (void)!::send(client.fd, client.out.constData(), size_t(client.out.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
 }
 
 void GuardServer::drop(quint64 id, const char* why) {
     const auto it = clients_.find(id);
     if (it == clients_.end())
         return;
-    QLocalSocket* socket = it->socket;
+    Client& client = it->second;
     if (why)
-        qWarning("norvale-guard: dropped the client pid %d uid %u: %s", int(it->peer.pid), unsigned(it->peer.uid), why);
+        qWarning("norvale-guard: dropped the client pid %d uid %u: %s", int(client.peer.pid), unsigned(client.peer.uid),
+                 why);
+    // The notifiers may be the ones whose signal runs now.
+    for (QSocketNotifier* notifier : {client.reader, client.writer}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    ::close(client.fd);
     clients_.erase(it);
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
     emit clientGone(id);
 }

@@ -2,17 +2,22 @@
 
 #include "guard/Authority.h"
 
-#include <QHash>
+#include <QByteArray>
 #include <QJsonObject>
-#include <QLocalServer>
+#include <QJsonValue>
 #include <QObject>
 
-class QLocalSocket;
+#include <map>
+#include <memory>
+
+class QLocalServer;
+class QSocketNotifier;
 
 // The guard's socket: accepts the displays and whatever else connects, reads their requests one
 // line at a time and hands each on once the last one was answered, and sends the events. Each
 // client's identity comes from the kernel (SO_PEERCRED), never from what it says. A client that
-// breaks the limits is dropped; the guard goes on for the others.
+// breaks the limits is dropped; the guard goes on for the others. Connections are plain
+// non-blocking descriptors, so that a client that only stops sending still gets its answers.
 class GuardServer final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(GuardServer)
@@ -24,16 +29,15 @@ public:
     // Listens at path, open to every user. Refuses, with the reason in why, where another guard
     // answers already; a socket that answers is never removed.
     bool listen(const QString& path, QString* why);
-    QString path() const { return server_.fullServerName(); }
 
     // The answer to the client's request in progress; the next one it sent is handed on after it.
     void reply(quint64 client, QJsonObject answer);
     // To every client that said hello.
     void broadcast(const QJsonObject& event);
     void subscribe(quint64 client);
-    // Writes out what is waiting, as far as the clients take it, before the guard ends.
+    // Writes out what is waiting, as far as the clients take it within a moment, before the guard ends.
     void flush();
-    bool has(quint64 client) const { return clients_.contains(client); }
+    bool has(quint64 client) const { return clients_.count(client) != 0; }
     int clientCount() const { return int(clients_.size()); }
 
 signals:
@@ -42,21 +46,31 @@ signals:
     void clientGone(quint64 client);
 
 private:
+    class Listener;
     struct Client {
-        QLocalSocket* socket = nullptr;
+        int fd = -1;
         Authority::Peer peer;
+        QByteArray in;
+        QByteArray out;
+        QSocketNotifier* reader = nullptr;
+        QSocketNotifier* writer = nullptr;
         QJsonValue pendingId;
         bool busy = false;
         bool subscribed = false;
+        bool peerClosed = false;
     };
 
-    void accept();
+    void accept(int fd);
+    void onReadable(quint64 id);
     void readRequests(quint64 id);
     void send(quint64 id, const QJsonObject& message);
+    void writeOut(quint64 id);
+    void closeIfDone(quint64 id);
     void drop(quint64 id, const char* why);
     bool fullFor(uid_t uid) const;
+    Client* find(quint64 id);
 
-    QLocalServer server_;
-    QHash<quint64, Client> clients_;
+    std::unique_ptr<Listener> server_;
+    std::map<quint64, Client> clients_;
     quint64 nextId_ = 1;
 };
