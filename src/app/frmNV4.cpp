@@ -1,9 +1,10 @@
 #include "app/frmNV4.h"
 
 #include "app/GuardClient.h"
+#include "app/GuardWatch.h"
+#include "app/StripLayout.h"
 #include "app/StripMouse.h"
 #include "app/Traffic.h"
-#include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 #include "dialogs/frmSetup.h"
@@ -21,7 +22,6 @@
 #include <QCloseEvent>
 #include <QJsonArray>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -37,13 +37,6 @@ constexpr int VersionRevision = 0;
 
 const QString AdministratorOnly = QStringLiteral("\rQuesta azione è permessa solo ad un utente amministratore.");
 
-// "Small Fonts" and "MS Sans Serif" have no counterpart on Linux; a small sans-serif stands in.
-QFont interfaceFont(double pointSize) {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSizeF(pointSize);
-    return font;
-}
-
 // Enabling a timer that already runs leaves its count as it is.
 void enable(QTimer* timer) {
     if (!timer->isActive())
@@ -54,25 +47,28 @@ void enable(QTimer* timer) {
 
 frmNV4::frmNV4(Options options, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      barUp(new quadBar(this)), barDw(new quadBar(this)), vfdUp(new vfdDisplay(this)),
-      vfdDw(new vfdDisplay(this)), cmdSetup(makeButton(QStringLiteral("cmdSetup"), QStringLiteral("S"),
-                                                       QStringLiteral("Setup di Norvale"), 6720)),
-      cmdMin(makeButton(QStringLiteral("cmdMin"), QStringLiteral("_"),
-                        QStringLiteral("Minimizza nella traybar"), 7020)),
-      cmdExit(makeButton(QStringLiteral("cmdExit"), QStringLiteral("X"),
-                         QStringLiteral("Chiudi Norvale ed esci"), 7320)),
-      lblUp(makeLabel(QStringLiteral("lblUp"), QStringLiteral("UP"), 1380, 300, 1275, 135, 6)),
-      lblDown(makeLabel(QStringLiteral("lblDown"), QStringLiteral("DOWN"), 2820, 300, 1275, 135, 6)),
-      lblTotUp(makeLabel(QStringLiteral("lblTotUp"), QStringLiteral("UP"), 4200, 300, 1215, 135, 6)),
-      lblTotDw(makeLabel(QStringLiteral("lblTotDw"), QStringLiteral("DOWN"), 5460, 300, 1215, 135, 6)),
-      lblStatus(
-          makeLabel(QStringLiteral("lblStatus"), QStringLiteral("Informazioni"), 0, 525, 7335, 195, 6.75)),
+      barUp(StripLayout::LevelBar(this, QStringLiteral("barUp"), 1380)),
+      barDw(StripLayout::LevelBar(this, QStringLiteral("barDw"), 2820)),
+      vfdUp(StripLayout::Graph(this, QStringLiteral("vfdUp"), 4200)),
+      vfdDw(StripLayout::Graph(this, QStringLiteral("vfdDw"), 5460)),
+      cmdSetup(StripLayout::Button(this, QStringLiteral("cmdSetup"), QStringLiteral("S"),
+                                   QStringLiteral("Setup di Norvale"), 6720)),
+      cmdMin(StripLayout::Button(this, QStringLiteral("cmdMin"), QStringLiteral("_"),
+                                 QStringLiteral("Minimizza nella traybar"), 7020)),
+      cmdExit(StripLayout::Button(this, QStringLiteral("cmdExit"), QStringLiteral("X"),
+                                  QStringLiteral("Chiudi Norvale ed esci"), 7320)),
+      lblUp(StripLayout::Label(this, QStringLiteral("lblUp"), QStringLiteral("UP"), 1380, 300, 1275, 135, 6)),
+      lblDown(StripLayout::Label(this, QStringLiteral("lblDown"), QStringLiteral("DOWN"), 2820, 300, 1275, 135, 6)),
+      lblTotUp(StripLayout::Label(this, QStringLiteral("lblTotUp"), QStringLiteral("UP"), 4200, 300, 1215, 135, 6)),
+      lblTotDw(StripLayout::Label(this, QStringLiteral("lblTotDw"), QStringLiteral("DOWN"), 5460, 300, 1215, 135, 6)),
+      lblStatus(StripLayout::Label(this, QStringLiteral("lblStatus"), QStringLiteral("Informazioni"), 0, 525, 7335,
+                                   195, 6.75)),
       tryDialer(new TrayArea(this, std::move(options.notificationArea))), tmrInfo(new QTimer(this)),
       tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)), options_(std::move(options)),
       guard_(new GuardClient(Subs::WithTrailingSlash(options_.programFolder) +
                                  QLatin1String(GuardProtocol::SocketName),
                              this)),
-      guardGrace_(new QTimer(this)),
+      watch_(new GuardWatch(*guard_, this)),
       mouse_(new StripMouse(*this, {[this](int b, int s, float x, float y) { Form_MouseDown(b, s, x, y); },
                                     [this](int b, int s, float x, float y) { Form_MouseMove(b, s, x, y); },
                                     [this](int b, int s, float x, float y) { Form_MouseUp(b, s, x, y); },
@@ -83,36 +79,11 @@ frmNV4::frmNV4(Options options, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(Twips::ToPixelsX(7680), Twips::ToPixelsY(765));
 
-    lblInfo[0] =
-        makeLabel(QStringLiteral("lblInfo"), QStringLiteral("Norvale 4.3"), 60, 120, 1275, 255, 8.25);
+    lblInfo[0] = StripLayout::Label(this, QStringLiteral("lblInfo"), QStringLiteral("Norvale 4.3"), 60, 120, 1275,
+                                    255, 8.25);
     mouse_->dragsWith(*lblInfo[0]);
     for (QLabel* label : {lblUp, lblDown, lblTotUp, lblTotDw, lblStatus})
         mouse_->ignores(*label);
-
-    PropertyBag level;
-    level.WriteProperty(QStringLiteral("Percent"), qint16(10), qint16(0));
-    level.WriteProperty(QStringLiteral("BarColor"), qint32(0x008001), quadBar::DefaultBarColor);
-    level.WriteProperty(QStringLiteral("HighLightColor"), qint32(0x00FF00), quadBar::DefaultHighLightColor);
-    PropertyBag graph;
-    graph.WriteProperty(QStringLiteral("MaxBars"), qint16(20), qint16(10));
-    graph.WriteProperty(QStringLiteral("BackGround"), qint32(0), qint32(0x8000000Fu));
-    graph.WriteProperty(QStringLiteral("FilledPixel"), true, false);
-    graph.WriteProperty(QStringLiteral("PixelsPerBar"), qint16(10), qint16(8));
-    graph.WriteProperty(QStringLiteral("Min"), qint32(1), qint32(1));
-    const std::array<std::pair<quadBar*, int>, 2> bars{{{barUp, 1380}, {barDw, 2820}}};
-    for (const auto& [bar, left] : bars) {
-        bar->ReadProperties(level);
-        bar->setGeometry(Twips::Rect(left, 60, 1395, 255));
-    }
-    const std::array<std::pair<vfdDisplay*, int>, 2> graphs{{{vfdUp, 4200}, {vfdDw, 5460}}};
-    for (const auto& [vfd, left] : graphs) {
-        vfd->ReadProperties(graph);
-        vfd->setGeometry(Twips::Rect(left, 60, 1215, 255));
-    }
-    barUp->setObjectName(QStringLiteral("barUp"));
-    barDw->setObjectName(QStringLiteral("barDw"));
-    vfdUp->setObjectName(QStringLiteral("vfdUp"));
-    vfdDw->setObjectName(QStringLiteral("vfdDw"));
 
     tryDialer->setObjectName(QStringLiteral("tryDialer"));
     tryDialer->setIcon(QIcon(Subs::WithTrailingSlash(options_.programFolder) + TrayArea::IconFileName));
@@ -122,8 +93,6 @@ frmNV4::frmNV4(Options options, QWidget* parent)
     tmrLock->setInterval(2000);
     tmrUrl->setInterval(5000);
     tmrCycle->setInterval(CycleIntervalMs);
-    guardGrace_->setSingleShot(true);
-    guardGrace_->setInterval(GuardGraceMs);
 
     connect(cmdSetup, &QPushButton::clicked, this, &frmNV4::cmdSetup_Click);
     connect(cmdMin, &QPushButton::clicked, this, &frmNV4::cmdMin_Click);
@@ -132,7 +101,6 @@ frmNV4::frmNV4(Options options, QWidget* parent)
     connect(tmrLock, &QTimer::timeout, this, &frmNV4::tmrLock_Timer);
     connect(tmrUrl, &QTimer::timeout, this, &frmNV4::tmrUrl_Timer);
     connect(tmrCycle, &QTimer::timeout, this, &frmNV4::tmrCycle_Timer);
-    connect(guardGrace_, &QTimer::timeout, this, &frmNV4::checkGuardAway);
     connect(tryDialer, &TrayArea::DblClick, this, &frmNV4::tryDialer_DblClick);
     connect(tryDialer, &TrayArea::MouseDown, this, &frmNV4::tryDialer_MouseDown);
     connect(guard_, &GuardClient::Status, this, &frmNV4::rasDial_Status);
@@ -153,29 +121,6 @@ frmNV4::frmNV4(Options options, QWidget* parent)
 
 frmNV4::~frmNV4() {
     delete setup_.data();
-    delete guardAway_.data();
-}
-
-QLabel* frmNV4::makeLabel(const QString& name, const QString& caption, int left, int top, int width,
-                          int height, double pointSize) {
-    auto* label = new QLabel(caption, this);
-    label->setObjectName(name);
-    label->setFont(interfaceFont(pointSize));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(Twips::Rect(left, top, width, height));
-    return label;
-}
-
-QPushButton* frmNV4::makeButton(const QString& name, const QString& caption, const QString& toolTip,
-                                int left) {
-    auto* button = new QPushButton(caption, this);
-    button->setObjectName(name);
-    button->setToolTip(toolTip);
-    button->setFont(interfaceFont(8.25));
-    button->setGeometry(Twips::Rect(left, 60, 255, 255));
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setEnabled(false);
-    return button;
 }
 
 void frmNV4::createInfoCopy() {
@@ -207,16 +152,12 @@ void frmNV4::Form_Load() {
     paintStrip();
     News::state.NewsDownloadResult = News::NothingYet;
     PlayCue(QStringLiteral("start.mp3"));
-    guardGrace_->start();
+    watch_->Start();
     guard_->Start();
 }
 
 void frmNV4::guardConnected(const QJsonObject& snapshot) {
     Global::State& state = Global::state;
-    guardGrace_->stop();
-    if (guardAway_)
-        guardAway_->close();
-    toldAway_ = false;
     state.StartColor = snapshot.value(QStringLiteral("start_color")).toInt(state.StartColor);
     state.EndColor = snapshot.value(QStringLiteral("end_color")).toInt(state.EndColor);
     placeAt({Twips::ToPixelsX(snapshot.value(QStringLiteral("left")).toDouble()),
@@ -234,12 +175,6 @@ void frmNV4::guardConnected(const QJsonObject& snapshot) {
     } else {
         state.Connected = false;
     }
-    if (snapshot.value(QStringLiteral("phonebook")).toString().isEmpty() && !toldNoPhonebook_) {
-        toldNoPhonebook_ = true;
-        MessageBox::Open({QStringLiteral("Attenzione: c'è un errore nella lettura del file rasphone.pbk"),
-                          MessageBox::Buttons::Ok, MessageBox::Icon::Critical, MessageBox::Button::Ok,
-                          QStringLiteral(" Errore")});
-    }
 }
 
 void frmNV4::guardLost() {
@@ -247,25 +182,11 @@ void frmNV4::guardLost() {
     updateSetupButton();
     if (setup_)
         setup_->close();
-    guardGrace_->start();
-}
-
-// Told once an outage, and taken back by the program when the guard returns.
-void frmNV4::checkGuardAway() {
-    if (guard_->IsConnected() || toldAway_ || unloaded_)
-        return;
-    toldAway_ = true;
-    guardAway_ = MessageBox::Open({QString::fromUtf8(GuardAwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
-                                   MessageBox::Button::Ok, QStringLiteral(" Errore")});
 }
 
 void frmNV4::guardStopped() {
     Subs::SetTopMost(*this, false);
     Form_Unload();
-}
-
-QMessageBox* frmNV4::GuardAwayBox() const {
-    return guardAway_.data();
 }
 
 void frmNV4::updateSetupButton() {
@@ -276,7 +197,7 @@ void frmNV4::Form_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
-    guardGrace_->stop();
+    watch_->Stop();
     for (QTimer* timer : {tmrInfo, tmrLock, tmrUrl, tmrCycle})
         timer->stop();
     if (QWidget* box = QApplication::activeModalWidget())

@@ -16,8 +16,8 @@
 #include <memory>
 
 class GuardClient;
+class GuardWatch;
 class QLabel;
-class QMessageBox;
 class QPushButton;
 class QTimer;
 class StripMouse;
@@ -49,9 +49,6 @@ public:
     static constexpr int CorniceHeight = 495;
     static constexpr int BottomLineY = 720;
     static constexpr int CycleIntervalMs = 500;
-    // How long the guard may be away before the user is told.
-    static constexpr int GuardGraceMs = 3000;
-    static constexpr const char* GuardAwayText = "Il servizio di protezione di Norvale non è attivo.";
 
     explicit frmNV4(Options options, QWidget* parent = nullptr);
     ~frmNV4() override;
@@ -85,7 +82,6 @@ public:
 
     MonitorHooks& Hooks() { return hooks_; }
     bool Dragging() const { return dragging_; }
-    QMessageBox* GuardAwayBox() const;
 
     // Controls, for the parts of the program that reach into the window and for tests.
     std::array<QLabel*, 2> lblInfo{};
@@ -132,9 +128,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QLabel* makeLabel(const QString& name, const QString& caption, int left, int top, int width, int height,
-                      double pointSize);
-    QPushButton* makeButton(const QString& name, const QString& caption, const QString& toolTip, int left);
     void createInfoCopy();
     void keepReachable(const char* why);
     void hideToTray();
@@ -144,15 +137,13 @@ private:
     void guardConnected(const QJsonObject& snapshot);
     void guardLost();
     void guardStopped();
-    void checkGuardAway();
     void updateSetupButton();
 
     Options options_;
     GuardClient* const guard_;
     MonitorHooks hooks_;
     QPointer<frmSetup> setup_;
-    QPointer<QMessageBox> guardAway_;
-    QTimer* const guardGrace_;
+    GuardWatch* const watch_;
     StripMouse* const mouse_;
     TrafficView traffic_;
     QImage picture_;
@@ -164,7 +155,5 @@ private:
     QPoint place_;
     bool unloaded_ = false;
     bool buttonsEnabled_ = false;
-    bool toldAway_ = false;
-    bool toldNoPhonebook_ = false;
     bool countersAsked_ = false;
 };

@@ -278,27 +278,22 @@ void frmSetup::lstDialEntry_Click() {
     guard_.ReadEntry(name, [this, self = QPointer(this), name](const QJsonObject& entry) {
         // Answered after the dialog went or closed, or after another entry was chosen.
         if (self && !self->closed_ && GuardClient::Succeeded(entry) && SelectedName() == name)
-            showEntry(name, entry);
+            showEntry(entry);
     });
 }
 
 // What selecting the entry shows; the boxes' own handlers then run as the user's changes do.
-void frmSetup::showEntry(const QString&, const QJsonObject& entry) {
+void frmSetup::showEntry(const QJsonObject& entry) {
     const qint16 result = qint16(entry.value(QStringLiteral("result")).toInt());
-    row_.known = entry.value(QStringLiteral("known")).toBool(true);
-    row_.authorised = entry.value(QStringLiteral("authorised")).toBool();
-    row_.isDefault = entry.value(QStringLiteral("default")).toBool();
-    row_.speedType = qint16(entry.value(QStringLiteral("speed_type")).toInt());
-    row_.speedUp = qint16(entry.value(QStringLiteral("speed_up")).toInt(12));
-    row_.speedDown = qint16(entry.value(QStringLiteral("speed_down")).toInt(12));
+    row_ = EntryRow::From(entry);
     if (result == DialerControl::Done) {
         txtNumero->setText(entry.value(QStringLiteral("number")).toString());
         txtLogin->setText(entry.value(QStringLiteral("user")).toString());
         chkAutorizza->setChecked(row_.authorised);
         chkPredefinita->setChecked(row_.isDefault);
         selectSpeedOption(row_.speedType);
-        txtUp->setText(QString::number(speedOf(true)));
-        txtDW->setText(QString::number(speedOf(false)));
+        txtUp->setText(QString::number(row_.SpeedOf(true)));
+        txtDW->setText(QString::number(row_.SpeedOf(false)));
     } else {
         txtNumero->setText(QStringLiteral("-Errore:") + Convert::NumberText(result));
         txtLogin->setText(QString());
@@ -307,35 +302,7 @@ void frmSetup::showEntry(const QString&, const QJsonObject& entry) {
 
 void frmSetup::applyField(qint16 fieldCode, const QJsonValue& value) {
     guard_.SetField(SelectedName(), fieldCode, value);
-    // An entry the table does not hold keeps nothing.
-    if (!row_.known)
-        return;
-    const auto number = [&value] {
-        return Convert::ToInt16(value.isString() ? Convert::LeadingNumber(value.toString()) : value.toDouble());
-    };
-    switch (fieldCode) {
-    case Global::FieldAuthorised:
-        row_.authorised = value.toBool();
-        break;
-    case Global::FieldDefault:
-        row_.isDefault = Convert::TextToBoolean(value.toString());
-        break;
-    case Global::FieldSpeedType:
-        row_.speedType = number();
-        break;
-    case Global::FieldSpeedUp:
-        row_.speedUp = number();
-        break;
-    case Global::FieldSpeedDown:
-        row_.speedDown = number();
-        break;
-    default:
-        break;
-    }
-}
-
-qint16 frmSetup::speedOf(bool up) const {
-    return up ? row_.speedUp : row_.speedDown;
+    row_.Apply(fieldCode, value);
 }
 
 // A stored type outside the presets (a hand-edited settings file) selects no option: nothing is
@@ -399,8 +366,8 @@ void frmSetup::optSpeed_Click(int Index) {
     } else {
         txtUp->setEnabled(true);
         txtDW->setEnabled(true);
-        txtUp->setText(QString::number(speedOf(true)));
-        txtDW->setText(QString::number(speedOf(false)));
+        txtUp->setText(QString::number(row_.SpeedOf(true)));
+        txtDW->setText(QString::number(row_.SpeedOf(false)));
         txtUp->setFocus();
     }
     applyField(Global::FieldSpeedType, Index);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include "dialogs/EntryRow.h"
+
 #include <QImage>
 #include <QJsonObject>
 
@@ -112,25 +114,14 @@ private:
     void createInfoCopy();
     void selectSpeedOption(int index);
     void rateChanged(QLineEdit* box, const QString& fallback, qint16 fieldCode);
-    void showEntry(const QString& name, const QJsonObject& entry);
+    void showEntry(const QJsonObject& entry);
     // Changes the field in the guard's table, and in the dialog's copy of the selected entry's row.
     void applyField(qint16 fieldCode, const QJsonValue& value);
-    qint16 speedOf(bool up) const;
     void repaintColours();
     void unload(int result);
 
-    // The selected entry's row as the guard last gave it, with the changes sent since.
-    struct Row {
-        bool known = false;
-        bool authorised = false;
-        bool isDefault = false;
-        qint16 speedType = 0;
-        qint16 speedUp = 12;
-        qint16 speedDown = 12;
-    };
-
     GuardClient& guard_;
-    Row row_;
+    EntryRow row_;
     QImage picture_;
     qint32 savedStartColor_ = 0;
     qint32 savedEndColor_ = 0;

@@ -66,7 +66,7 @@ QString stateName(int state) {
 GuardService::GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& server, const Authority& authority,
                            Options options, QObject* parent)
     : QObject(parent), rasDial_(std::move(dialer)), server_(server), authority_(authority),
-      options_(std::move(options)) {
+      options_(std::move(options)), places_([this](QPointF topLeft) { writePlace(topLeft); }) {
     tmrLock_.setSingleShot(true);
     tmrLock_.setInterval(PhonebookLockDelayMs);
     connect(&tmrLock_, &QTimer::timeout, this, &GuardService::tmrLock_Timer);
@@ -151,10 +151,7 @@ void GuardService::Shutdown() {
         return;
     shutDown_ = true;
     tmrLock_.stop();
-    for (PlaceWrite& place : places_) {
-        if (place.pending)
-            writePlace(*std::exchange(place.pending, std::nullopt));
-    }
+    places_.WriteAll();
     unlockPhonebook();
     Global::SaveSettings();
     Global::UnlockSettingsFile();
@@ -365,13 +362,7 @@ void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, con
 void GuardService::onClientGone(quint64 client) {
     if (setupOwner_ == client)
         setupOwner_ = 0;
-    const auto it = places_.find(client);
-    if (it == places_.end())
-        return;
-    if (it->pending)
-        writePlace(*it->pending);
-    delete it->timer;
-    places_.erase(it);
+    places_.Forget(client);
 }
 
 QJsonObject GuardService::snapshot() const {
@@ -437,27 +428,7 @@ void GuardService::position(quint64 client, const QJsonObject& request) {
     if (!top || !left)
         return fail(client, P::Error::BadRequest, QStringLiteral("a place is two finite numbers of twips"));
     answer(client, ok());
-    PlaceWrite& place = places_[client];
-    if (!place.last.isValid() || place.last.hasExpired(PositionIntervalMs)) {
-        place.last.start();
-        writePlace({*top, *left});
-        return;
-    }
-    // Too soon after the last write: the newest place is written once the second is over.
-    place.pending = QPointF(*top, *left);
-    if (!place.timer) {
-        place.timer = new QTimer(this);
-        place.timer->setSingleShot(true);
-        connect(place.timer, &QTimer::timeout, this, [this, client] {
-            const auto it = places_.find(client);
-            if (it == places_.end() || !it->pending)
-                return;
-            it->last.start();
-            writePlace(*std::exchange(it->pending, std::nullopt));
-        });
-    }
-    if (!place.timer->isActive())
-        place.timer->start(int(PositionIntervalMs - place.last.elapsed()));
+    places_.Set(client, {*top, *left});
 }
 
 void GuardService::writePlace(QPointF place) {

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "guard/Authority.h"
+#include "guard/StripPlaces.h"
 #include "platform/SystemHelpers.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointF>
@@ -12,7 +11,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 class DialerControl;
 class GuardServer;
@@ -33,7 +31,6 @@ public:
     };
 
     static constexpr int PhonebookLockDelayMs = 2000;
-    static constexpr int PositionIntervalMs = 1000;
 
     GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& server, const Authority& authority,
                  Options options, QObject* parent = nullptr);
@@ -54,13 +51,6 @@ public slots:
     void rasDial_LastError(int errorCode, const QString& errorString, int response);
 
 private:
-    // A display's strip place, written at most once a second per client.
-    struct PlaceWrite {
-        QElapsedTimer last;
-        std::optional<QPointF> pending; // top, left
-        QTimer* timer = nullptr;
-    };
-
     void onRequest(quint64 client, const Authority::Peer& peer, const QJsonObject& request);
     void onClientGone(quint64 client);
     void answer(quint64 client, QJsonObject reply);
@@ -94,5 +84,5 @@ private:
     QString connectedEntry_;
     double topWin_ = 10;
     double leftWin_ = 100;
-    QHash<quint64, PlaceWrite> places_;
+    StripPlaces places_;
 };

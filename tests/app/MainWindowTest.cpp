@@ -3,6 +3,7 @@
 #include "QtTestApplication.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
+#include "app/GuardWatch.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -37,8 +38,8 @@ protected:
         const QString before = window->lblTotUp->text() + window->lblUp->text();
         window->tmrCycle_Timer();
         // Offline, nothing changes: a short wait shows it.
-        QTest::qWaitFor([&] { return window->lblTotUp->text() + window->lblUp->text() != before; },
-                        online ? 2000 : 200);
+        (void)QTest::qWaitFor([&] { return window->lblTotUp->text() + window->lblUp->text() != before; },
+                              online ? 2000 : 200);
     }
     QStringList captions() const {
         return {window->lblTotUp->text(), window->lblTotDw->text(), window->lblUp->text(),
@@ -85,7 +86,7 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
 
 TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) {
     guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
-    const Box away{QString::fromUtf8(frmNV4::GuardAwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
+    const Box away{QString::fromUtf8(GuardWatch::AwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
                    Button::Ok, u" Errore"_s};
     const Box noPhonebook{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
                           MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
@@ -94,13 +95,13 @@ TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) 
     guard.close();
     ASSERT_TRUE(FakeGuard::until([this] { return !window->Guard().IsConnected(); }));
     // Three seconds later, and only once however long it stays away.
-    QTest::qWait(frmNV4::GuardGraceMs + 500);
+    QTest::qWait(GuardWatch::GraceMs + 500);
     EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}}));
     EXPECT_FALSE(window->cmdSetup->isEnabled());
     guard.listen();
     ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
     guard.close();
-    QTest::qWait(frmNV4::GuardGraceMs + 500);
+    QTest::qWait(GuardWatch::GraceMs + 500);
     // A new outage is told again; the phonebook message is not.
     EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}, {away}}));
 }
