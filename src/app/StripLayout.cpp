@@ -4,27 +4,17 @@
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 #include "platform/Twips.h"
+#include "platform/WindowHelpers.h"
 
 #include <QLabel>
 #include <QPushButton>
 
 namespace StripLayout {
-namespace {
-
-// "Small Fonts" and "MS Sans Serif" have no counterpart on Linux; a small sans-serif stands in.
-QFont interfaceFont(double pointSize) {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSizeF(pointSize);
-    return font;
-}
-
-} // namespace
-
 QLabel* Label(QWidget* strip, const QString& name, const QString& caption, int left, int top, int width,
               int height, double pointSize) {
     auto* label = new QLabel(caption, strip);
     label->setObjectName(name);
-    label->setFont(interfaceFont(pointSize));
+    label->setFont(Subs::InterfaceFont(pointSize));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setGeometry(Twips::Rect(left, top, width, height));
     return label;
@@ -34,7 +24,7 @@ QPushButton* Button(QWidget* strip, const QString& name, const QString& caption,
     auto* button = new QPushButton(caption, strip);
     button->setObjectName(name);
     button->setToolTip(toolTip);
-    button->setFont(interfaceFont(8.25));
+    button->setFont(Subs::InterfaceFont(8.25));
     button->setGeometry(Twips::Rect(left, 60, 255, 255));
     button->setFocusPolicy(Qt::NoFocus);
     button->setEnabled(false);

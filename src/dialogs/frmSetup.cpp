@@ -32,12 +32,9 @@ namespace {
 constexpr qint32 ButtonFace = qint32(0x8000000Fu);
 constexpr double RateLimit = std::numeric_limits<qint16>::max();
 
-// "MS Sans Serif" and "Small Fonts" have no counterpart on Linux; a sans-serif stands in, as in the
-// main window, in its narrow cut so that the captions fit the widths the layout gives them.
+// The narrow cut, so that the captions fit the widths the layout gives them.
 QFont interfaceFont(double pointSize) {
-    QFont font(QStringLiteral("DejaVu Sans Condensed"));
-    font.setPointSizeF(pointSize);
-    return font;
+    return Subs::InterfaceFont(pointSize, true);
 }
 constexpr double DialogPoints = 8.0;
 constexpr double SmallPoints = 6.75;
@@ -141,9 +138,7 @@ frmSetup::frmSetup(GuardClient& guard, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     auto* title = new QLabel(QStringLiteral("Norvale 4.3"), picDemo);
-    QFont titleFont(QStringLiteral("DejaVu Sans"));
-    titleFont.setPointSizeF(TitlePoints);
-    title->setFont(titleFont);
+    title->setFont(Subs::InterfaceFont(TitlePoints));
     title->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblInfo[0] = place(title, "lblInfo", 120, 60, 1155, 255);
 

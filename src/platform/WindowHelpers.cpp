@@ -83,6 +83,12 @@ void RemoveCloseItem(QWidget& window) {
         window.installEventFilter(new CloseRefusal(&window));
 }
 
+QFont InterfaceFont(double pointSize, bool condensed) {
+    QFont font(condensed ? QStringLiteral("DejaVu Sans Condensed") : QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(pointSize);
+    return font;
+}
+
 QLabel* RedTitleCopy(QLabel& title) {
     auto* copy = new QLabel(title.text(), title.parentWidget());
     copy->setObjectName(title.objectName() + QStringLiteral("1"));

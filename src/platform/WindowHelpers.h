@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <Qt>
 
 class QLabel;
@@ -22,6 +23,10 @@ void CentreWindow(QWidget& window);
 
 // Takes the close button off the window's frame: the window is left through its own buttons.
 void RemoveCloseItem(QWidget& window);
+
+// "Small Fonts" and "MS Sans Serif" have no counterpart on Linux: a sans-serif stands in, in its
+// narrow cut where captions must fit the widths the layout gives them.
+QFont InterfaceFont(double pointSize, bool condensed = false);
 
 // The title's second element: a copy of the label in red, 20 twips right of and below it, in front.
 QLabel* RedTitleCopy(QLabel& title);

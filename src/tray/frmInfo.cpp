@@ -9,17 +9,6 @@
 #include <QPainter>
 #include <QTimer>
 
-namespace {
-
-// "MS Sans Serif" has no counterpart on Linux; the program's sans-serif stands in.
-QFont stripFont(double pointSize) {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSizeF(pointSize);
-    return font;
-}
-
-} // namespace
-
 frmInfo::frmInfo(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
       Label1(new QLabel(QStringLiteral(" Norvale 4.2"), this)), lblInfo(new QLabel(this)),
@@ -38,7 +27,7 @@ frmInfo::frmInfo(QWidget* parent)
     setPalette(palette);
 
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(stripFont(8.25));
+    Label1->setFont(Subs::InterfaceFont(8.25));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setAutoFillBackground(true);
     Label1->setGeometry(Twips::Rect(240, 0, 1215, 195));
@@ -46,7 +35,7 @@ frmInfo::frmInfo(QWidget* parent)
     lblInfo->setObjectName(QStringLiteral("lblInfo"));
     // Status texts come from the line and other programs: shown as they are, never as markup.
     lblInfo->setTextFormat(Qt::PlainText);
-    lblInfo->setFont(stripFont(18));
+    lblInfo->setFont(Subs::InterfaceFont(18));
     lblInfo->setAlignment(Qt::AlignCenter);
     QPalette text = lblInfo->palette();
     text.setColor(QPalette::WindowText, Qt::black);
