@@ -4,6 +4,8 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,9 +14,13 @@ namespace {
 // Seconds chat waits for each init answer, and for the far end to pick up after dialling.
 constexpr int InitTimeout = 5;
 constexpr int DialTimeout = 60;
+// A record is a few short lines; anything longer is not one.
+constexpr qsizetype MaxRecordBytes = 4096;
+const QString FolderPrefix = QStringLiteral("call-");
 
 bool writePrivateFile(const QString& path, const QByteArray& bytes) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     qsizetype done = 0;
@@ -29,6 +35,26 @@ bool writePrivateFile(const QString& path, const QByteArray& bytes) {
         done += n;
     }
     return ::close(fd) == 0;
+}
+
+QByteArray readSmallFile(const QString& path, qsizetype limit) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray out;
+    char buffer[1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buffer, n);
+        if (out.size() > limit)
+            break;
+    }
+    ::close(fd);
+    return out;
 }
 
 // A pppd options-file word: double quotes, backslash escapes for the quote, the backslash and
@@ -62,25 +88,120 @@ QString optionsQuoted(const QString& text) {
 
 } // namespace
 
-PppCallFiles::PppCallFiles(const PhonebookEntry& entry, const QString& chatProgram)
-    : m_entry(entry), m_chat(chatProgram),
-      m_dir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/norvale-ppp-XXXXXX"))) {
-    m_valid = m_dir->isValid() && writePrivateFile(scriptPath(), chatScript(entry).toUtf8()) &&
+PppCallFiles::PppCallFiles(const PhonebookEntry& entry, const QString& chatProgram, const QString& runFolder)
+    : m_entry(entry), m_chat(chatProgram) {
+    QByteArray pattern =
+        QFile::encodeName(runFolder + QLatin1Char('/') + FolderPrefix + QStringLiteral("XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        return;
+    m_folder = QFile::decodeName(pattern);
+    m_valid = writePrivateFile(scriptPath(), chatScript(entry).toUtf8()) &&
               writePrivateFile(optionsPath(), optionsText(entry).toUtf8());
 }
 
-PppCallFiles::~PppCallFiles() = default;
+PppCallFiles::PppCallFiles(const QString& folder) : m_folder(folder), m_valid(true) {}
+
+QString PppCallFiles::filePath(const char* name) const {
+    return m_folder + QLatin1Char('/') + QLatin1String(name);
+}
 
 QString PppCallFiles::scriptPath() const {
-    return m_dir->filePath(QStringLiteral("chat"));
+    return filePath("chat");
 }
 
 QString PppCallFiles::optionsPath() const {
-    return m_dir->filePath(QStringLiteral("options"));
+    return filePath("options");
+}
+
+QString PppCallFiles::logPath() const {
+    return filePath("pppd.log");
+}
+
+QString PppCallFiles::recordPath() const {
+    return filePath("call");
 }
 
 void PppCallFiles::remove() {
-    m_dir->remove();
+    if (!m_folder.isEmpty())
+        QDir(m_folder).removeRecursively();
+    m_valid = false;
+}
+
+int PppCallFiles::createLog() const {
+    if (m_folder.isEmpty())
+        return -1;
+    return ::open(QFile::encodeName(logPath()).constData(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+bool PppCallFiles::writeRecord(const Record& record) const {
+    if (m_folder.isEmpty())
+        return false;
+    const QString text = QStringLiteral("pid=%1\nstart=%2\ndial=%3\nentry=%4\n")
+                             .arg(record.pid)
+                             .arg(record.startTime)
+                             .arg(record.dialCommand, record.entry);
+    // Whole or not at all: a guard that dies while writing leaves no half record behind.
+    const QString temporary = recordPath() + QStringLiteral(".new");
+    const QByteArray from = QFile::encodeName(temporary);
+    ::unlink(from.constData());
+    return writePrivateFile(temporary, text.toUtf8()) &&
+           ::rename(from.constData(), QFile::encodeName(recordPath()).constData()) == 0;
+}
+
+std::optional<PppCallFiles::Record> PppCallFiles::readRecord() const {
+    const QByteArray bytes = readSmallFile(recordPath(), MaxRecordBytes);
+    if (bytes.isEmpty() || bytes.size() > MaxRecordBytes)
+        return std::nullopt;
+    Record record;
+    bool pidSeen = false;
+    bool startSeen = false;
+    for (const QByteArray& line : bytes.split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QByteArray key = line.left(equals);
+        const QByteArray value = line.mid(equals + 1);
+        if (key == "pid")
+            record.pid = static_cast<pid_t>(value.toInt(&pidSeen));
+        else if (key == "start")
+            record.startTime = value.toULongLong(&startSeen);
+        else if (key == "dial")
+            record.dialCommand = QString::fromUtf8(value);
+        else if (key == "entry")
+            record.entry = QString::fromUtf8(value);
+    }
+    if (!pidSeen || !startSeen || record.pid <= 1)
+        return std::nullopt;
+    return record;
+}
+
+QStringList PppCallFiles::callFolders(const QString& runFolder) {
+    QStringList out;
+    const QDir dir(runFolder);
+    for (const QString& name : dir.entryList({FolderPrefix + QLatin1Char('*')},
+                                             QDir::Dirs | QDir::NoSymLinks | QDir::Hidden, QDir::Name))
+        out << dir.filePath(name);
+    return out;
+}
+
+std::optional<quint64> PppCallFiles::startTimeOf(pid_t pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const QByteArray stat = readSmallFile(QString::fromLatin1(path), MaxRecordBytes);
+    // The command name may hold blanks and parentheses: the fields start after the last ')'.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    // Field 3 is the state, field 22 the start time.
+    if (fields.size() < 20 || fields.at(0) == "Z" || fields.at(0) == "X")
+        return std::nullopt;
+    bool ok = false;
+    const quint64 start = fields.at(19).toULongLong(&ok);
+    return ok ? std::optional<quint64>(start) : std::nullopt;
 }
 
 QString PppCallFiles::chatQuoted(const QString& text) {

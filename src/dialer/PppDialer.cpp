@@ -1,20 +1,40 @@
 #include "dialer/PppDialer.h"
 
+#include "dialer/Pidfd.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/ProcessEventWatch.h"
 #include "dialer/ProcessExitWatch.h"
 #include "dialer/ProcessKiller.h"
 #include "dialer/WvdialPhonebook.h"
+#include "platform/PrivateFolder.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <limits>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
 constexpr int DefaultIntervalMs = 100;
 constexpr int ShortestIntervalMs = 10;
+// pppd's own exit codes, for an end whose code nobody can read any more.
+constexpr int PppdUserRequest = 5;
+constexpr int PppdHangup = 16;
+// A log line longer than this is no line of pppd's or chat's.
+constexpr qsizetype LongestLogLine = 64 * 1024;
 
 // pppd and chat live in /usr/sbin, which is not on an ordinary user's PATH.
 QString resolveProgram(const QString& name) {
@@ -26,12 +46,73 @@ QString resolveProgram(const QString& name) {
     return found.isEmpty() ? name : found;
 }
 
+// Starts pppd as a process that does not need us: its output goes to the log, it has a process
+// group of its own, and it gets none of our descriptors nor our blocked signals. pid, or -1.
+pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd) {
+    std::vector<QByteArray> words{QFile::encodeName(program)};
+    for (const QString& a : arguments)
+        words.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, logFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, logFd, 2);
+    // A descriptor left open would keep our locks (the run folder's among them) alive in pppd.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Whether the process runs with this call's options file, as only the call's own pppd does.
+bool runsWithOptions(pid_t pid, const QString& optionsPath) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/cmdline", static_cast<int>(pid));
+    QFile file(QString::fromLatin1(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray wanted = QByteArray("file") + '\0' + optionsPath.toLocal8Bit() + '\0';
+    const QByteArray cmdline = file.read(128 * 1024);
+    return cmdline.startsWith(wanted) || cmdline.contains('\0' + wanted);
+}
+
+// pppd's and chat's words for a line that is gone or a call that failed: what an end nobody saw
+// the exit code of is taken for.
+bool tellsOfAnEnd(const QByteArray& line) {
+    const QByteArray l = line.trimmed();
+    return l.startsWith("Modem hangup") || l.startsWith("Serial link appears to be disconnected") ||
+           l.startsWith("Failed") || l.startsWith("Connect script failed") ||
+           l.contains("authentication failed") || l.contains("Authentication failure");
+}
+
 } // namespace
 
 PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
     : DialerControl(parent), m_settings(settings), m_events(new ProcessEventWatch(this)),
-      m_exits(new ProcessExitWatch(this)), m_killer(new ProcessKiller(this)), m_scanTimer(new QTimer(this)),
-      m_linkTimer(new QTimer(this)) {
+      m_exits(new ProcessExitWatch(this)), m_ownExit(new ProcessExitWatch(this)),
+      m_logWatch(new QFileSystemWatcher(this)), m_killer(new ProcessKiller(this)),
+      m_scanTimer(new QTimer(this)), m_linkTimer(new QTimer(this)) {
     connect(m_events, &ProcessEventWatch::diallingStarted, this, &PppDialer::onDiallingSeen,
             Qt::QueuedConnection);
     connect(m_events, &ProcessEventWatch::eventsLost, this, &PppDialer::scanForOthers, Qt::QueuedConnection);
@@ -41,18 +122,20 @@ PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
     connect(m_linkTimer, &QTimer::timeout, this, &PppDialer::checkOtherLink);
     m_scanTimer->setInterval(DefaultIntervalMs);
     m_linkTimer->setInterval(DefaultIntervalMs);
+    connect(m_ownExit, &ProcessExitWatch::exited, this, &PppDialer::onOwnExited);
+    connect(m_logWatch, &QFileSystemWatcher::fileChanged, this, &PppDialer::readLog);
+    // Before any watch starts: a call of ours must never be taken for another program's.
+    adoptCalls();
 }
 
 PppDialer::~PppDialer() {
     stopWatch();
-    if (m_pppd) {
-        m_pppd->disconnect(this);
-        m_pppd->terminate();
-        if (!m_pppd->waitForFinished(1000))
-            m_pppd->kill();
-        m_pppd->waitForFinished(1000);
-    }
-    if (m_files)
+    // The call goes on without us, its folder with it; a restarted guard adopts it.
+    m_ownExit->disconnect(this);
+    m_logWatch->disconnect(this);
+    if (m_logFd >= 0)
+        ::close(m_logFd);
+    if (m_files && m_ownPid <= 0)
         m_files->remove();
 }
 
@@ -161,22 +244,25 @@ void PppDialer::Dial() {
         raiseError(EntryNotFound);
         return;
     }
-    auto files = std::make_unique<PppCallFiles>(*entry, resolveProgram(m_settings.chat));
+    QString why;
+    if (!Subs::EnsurePrivateFolder(m_settings.runFolder, &why)) {
+        qWarning("dial-up: no folder for the call's files: %s", qPrintable(why));
+        raiseError(DeviceUnavailable);
+        return;
+    }
+    auto files =
+        std::make_unique<PppCallFiles>(*entry, resolveProgram(m_settings.chat), m_settings.runFolder);
     if (!files->isValid()) {
+        files->remove();
         raiseError(DeviceUnavailable);
         return;
     }
     m_files = std::move(files);
     m_parser = PppLineParser(entry->dialCommand);
     m_ownEntry = entry->name;
+    m_ownPid = 0;
     m_hangingUp = false;
-
-    m_pppd = new QProcess(this);
-    m_pppd->setProcessChannelMode(QProcess::MergedChannels);
-    m_pppd->setStandardInputFile(QProcess::nullDevice());
-    connect(m_pppd, &QProcess::readyRead, this, &PppDialer::onPppdOutput);
-    connect(m_pppd, &QProcess::finished, this, &PppDialer::onPppdFinished);
-    connect(m_pppd, &QProcess::errorOccurred, this, &PppDialer::onPppdError);
+    m_logToldEnd = false;
 
     deliver(m_parser.started());
     // A Status handler may have hung up already.
@@ -184,55 +270,185 @@ void PppDialer::Dial() {
         endOwnCall({});
         return;
     }
-    m_pppd->start(resolveProgram(m_settings.pppd), m_files->pppdArguments());
+    startPppd(entry->dialCommand);
 }
 
-void PppDialer::onPppdOutput() {
-    if (!m_pppd)
+void PppDialer::startPppd(const QString& dialCommand) {
+    const int logFd = m_files->createLog();
+    const pid_t pid =
+        logFd >= 0 ? spawnPppd(resolveProgram(m_settings.pppd), m_files->pppdArguments(), logFd) : -1;
+    if (logFd >= 0)
+        ::close(logFd);
+    if (pid <= 0) {
+        m_parser.finished(0, false, true);
+        endOwnCall({{PppLineParser::Event::Kind::Error, DeviceUnavailable,
+                     PppLineParser::errorText(DeviceUnavailable)}});
         return;
-    while (m_pppd && m_pppd->canReadLine())
-        deliver(m_parser.feed(QString::fromLocal8Bit(m_pppd->readLine())));
+    }
+    m_ownPid = pid;
+    m_ownChild = true;
+    // Our child stays unreaped until we wait for it, so its start time cannot be another's.
+    const PppCallFiles::Record record{m_ownEntry, dialCommand, pid,
+                                      PppCallFiles::startTimeOf(pid).value_or(0)};
+    if (!m_files->writeRecord(record))
+        qWarning("dial-up: cannot write %s: a restarted guard will not know this call",
+                 qPrintable(m_files->recordPath()));
+    followLog();
+    m_ownExit->watch(pid);
 }
 
-void PppDialer::onPppdFinished(int exitCode, QProcess::ExitStatus status) {
-    if (!m_pppd)
+void PppDialer::followLog() {
+    const QString path = m_files->logPath();
+    m_logFd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    m_logRest.clear();
+    if (m_logFd < 0)
         return;
-    onPppdOutput();
-    const QByteArray rest = m_pppd->readAll();
-    QList<PppLineParser::Event> events = m_parser.feed(QString::fromLocal8Bit(rest));
-    events += m_parser.finished(exitCode, status == QProcess::CrashExit, m_hangingUp);
+    // Watched before the first read, so that no line written in between waits for the next one.
+    m_logWatch->addPath(path);
+    readLog();
+}
+
+void PppDialer::readLog() {
+    char buffer[4096];
+    while (m_logFd >= 0) {
+        const ssize_t n = ::read(m_logFd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        m_logRest.append(buffer, n);
+        qsizetype newline;
+        while (m_files && (newline = m_logRest.indexOf('\n')) >= 0) {
+            const QByteArray line = m_logRest.left(newline);
+            m_logRest.remove(0, newline + 1);
+            feedLine(line);
+        }
+        if (m_logRest.size() > LongestLogLine) {
+            feedLine(m_logRest);
+            m_logRest.clear();
+        }
+    }
+}
+
+void PppDialer::feedLine(const QByteArray& line) {
+    m_logToldEnd = m_logToldEnd || tellsOfAnEnd(line);
+    const auto events = m_parser.feed(QString::fromLocal8Bit(line));
+    // An adopted call's past was told when it happened.
+    if (!m_replaying)
+        deliver(events);
+}
+
+void PppDialer::onOwnExited(pid_t pid) {
+    if (pid != m_ownPid || m_ownPid <= 0)
+        return;
+    int status = 0;
+    pid_t waited = -1;
+    if (m_ownChild)
+        while ((waited = ::waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+        }
+    if (waited == 0) {
+        // Still running: no pidfd could be had for it, so its end is looked for at the interval.
+        QTimer::singleShot(m_intervalMs, this, [this, pid] { onOwnExited(pid); });
+        return;
+    }
+    // Everything pppd wrote is in the log before its end is known.
+    readLog();
+    if (m_files && !m_logRest.isEmpty()) {
+        feedLine(m_logRest);
+        m_logRest.clear();
+    }
+    if (!m_files || pid != m_ownPid)
+        return;
+    QList<PppLineParser::Event> events;
+    if (waited == pid) {
+        const bool crashed = WIFSIGNALED(status);
+        events = m_parser.finished(crashed ? 0 : WEXITSTATUS(status), crashed, m_hangingUp);
+    } else {
+        // An adopted call: its exit code went to the guard that started it (reaped here only when
+        // that was this very process). A hang-up then, or the failure the log told of.
+        ::waitpid(pid, &status, WNOHANG);
+        events = m_parser.finished(m_logToldEnd ? PppdHangup : PppdUserRequest, false, m_hangingUp);
+    }
     endOwnCall(events);
 }
 
-void PppDialer::onPppdError(QProcess::ProcessError error) {
-    if (error != QProcess::FailedToStart || !m_pppd)
-        return;
-    m_parser.finished(0, false, true);
-    endOwnCall({{PppLineParser::Event::Kind::Error, DeviceUnavailable,
-                 PppLineParser::errorText(DeviceUnavailable)}});
-}
-
 void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events) {
-    if (m_pppd) {
-        m_pppd->disconnect(this);
-        m_pppd->deleteLater();
-        m_pppd = nullptr;
+    m_ownExit->clear();
+    if (m_logFd >= 0) {
+        ::close(m_logFd);
+        m_logFd = -1;
     }
+    if (!m_logWatch->files().isEmpty())
+        m_logWatch->removePaths(m_logWatch->files());
+    m_logRest.clear();
     if (m_files) {
         m_files->remove();
         m_files.reset();
     }
+    m_ownPid = 0;
+    m_ownChild = false;
     m_hangingUp = false;
     deliver(events);
+}
+
+void PppDialer::adoptCalls() {
+    const QString& run = m_settings.runFolder;
+    // Only a folder the guard made private already is read: the component never makes it here.
+    if (run.isEmpty() || !QFileInfo(run).isDir())
+        return;
+    QString why;
+    if (!Subs::EnsurePrivateFolder(run, &why)) {
+        qWarning("dial-up: not looking for earlier calls: %s", qPrintable(why));
+        return;
+    }
+    for (const QString& folder : PppCallFiles::callFolders(run)) {
+        auto files = std::make_unique<PppCallFiles>(folder);
+        const auto record = files->readRecord();
+        // The handle is taken first: once the start time matches, the process cannot change.
+        Pidfd pidfd(record ? record->pid : 0);
+        const bool running = record && pidfd.isValid() &&
+                             PppCallFiles::startTimeOf(record->pid) == record->startTime &&
+                             runsWithOptions(record->pid, files->optionsPath());
+        if (!running)
+            files->remove();
+        else if (!ownCallActive())
+            adopt(std::move(files), record->entry, record->dialCommand, std::move(pidfd));
+        // A second live call of ours cannot be followed as well; its files stay while it runs.
+    }
+}
+
+void PppDialer::adopt(std::unique_ptr<PppCallFiles> files, const QString& entry, const QString& dialCommand,
+                      Pidfd pidfd) {
+    m_files = std::move(files);
+    m_parser = PppLineParser(dialCommand);
+    m_ownEntry = entry;
+    m_ownPid = pidfd.pid();
+    m_ownChild = false;
+    m_hangingUp = false;
+    m_logToldEnd = false;
+    // The log from its start tells where the call stands; what it told is not told again.
+    m_replaying = true;
+    m_parser.started();
+    followLog();
+    m_replaying = false;
+    m_ownExit->watch(std::move(pidfd));
+    // A call that is up is announced, after the start-up that made us has finished.
+    if (m_parser.connected()) {
+        const pid_t pid = m_ownPid;
+        QTimer::singleShot(0, this, [this, pid] {
+            if (m_ownPid == pid && m_parser.connected())
+                emit Connect();
+        });
+    }
 }
 
 void PppDialer::HangUp() {
     // The processes already known get their signal before the slower search for the rest.
     QList<pid_t> known;
-    if (m_pppd) {
+    if (ownCallActive()) {
         m_hangingUp = true;
-        if (m_pppd->processId() > 0)
-            known << static_cast<pid_t>(m_pppd->processId());
+        if (m_ownPid > 0)
+            known << m_ownPid;
     }
     for (auto it = m_others.cbegin(); it != m_others.cend(); ++it)
         known << it.key();
@@ -311,10 +527,7 @@ void PppDialer::scanForOthers() {
 }
 
 bool PppDialer::isOwn(const DiallingProcess& process) const {
-    if (!m_pppd)
-        return false;
-    const auto own = static_cast<pid_t>(m_pppd->processId());
-    return own > 0 && (process.pid == own || process.ancestors.contains(own));
+    return m_ownPid > 0 && (process.pid == m_ownPid || process.ancestors.contains(m_ownPid));
 }
 
 void PppDialer::onDiallingSeen(const DiallingProcess& process) {

@@ -7,19 +7,22 @@
 #include "dialer/PppLink.h"
 
 #include <QHash>
-#include <QProcess>
 
 #include <memory>
 
+class Pidfd;
 class PppCallFiles;
 class ProcessEventWatch;
 class ProcessExitWatch;
 class ProcessKiller;
+class QFileSystemWatcher;
 class QTimer;
 class WvdialPhonebook;
 
 // The real line: dials through pppd with a chat connect script, and watches the machine for
 // dialling programs it did not start, reporting their calls like its own.
+// A call outlives the component: pppd writes to a log in its call folder under the run folder, and
+// a new component adopts a call whose pppd still runs when it is made.
 class PppDialer final : public DialerControl {
     Q_OBJECT
 
@@ -52,14 +55,19 @@ public:
 
 private:
     WvdialPhonebook phonebook() const;
-    bool ownCallActive() const { return m_pppd != nullptr; }
+    bool ownCallActive() const { return m_files != nullptr; }
     bool isOwn(const DiallingProcess& process) const;
     QString activeInterface() const;
 
-    void onPppdOutput();
-    void onPppdFinished(int exitCode, QProcess::ExitStatus status);
-    void onPppdError(QProcess::ProcessError error);
+    void startPppd(const QString& dialCommand);
+    void followLog();
+    void readLog();
+    void feedLine(const QByteArray& line);
+    void onOwnExited(pid_t pid);
     void endOwnCall(const QList<PppLineParser::Event>& events);
+    void adoptCalls();
+    void adopt(std::unique_ptr<PppCallFiles> files, const QString& entry, const QString& dialCommand,
+               Pidfd pidfd);
     void deliver(const QList<PppLineParser::Event>& events);
     void reportStatus(int state);
     void raiseError(int code);
@@ -78,12 +86,17 @@ private:
     bool m_useProcessEvents = true;
     int m_intervalMs = 100;
 
-    // Our own call.
-    QProcess* m_pppd = nullptr;
+    // Our own call, placed by this component or adopted; pid 0 until pppd runs.
     std::unique_ptr<PppCallFiles> m_files;
+    pid_t m_ownPid = 0;
+    bool m_ownChild = false; // started here: its exit code is ours to read
     PppLineParser m_parser;
     QString m_ownEntry;
     bool m_hangingUp = false;
+    bool m_replaying = false;
+    bool m_logToldEnd = false; // the log told of the line's end or of a failure
+    int m_logFd = -1;
+    QByteArray m_logRest; // a line pppd has not finished yet
 
     // The call placed by another program: its processes, entry and link.
     QHash<pid_t, DiallingProcess> m_others;
@@ -94,6 +107,8 @@ private:
     PppLink m_link;
     ProcessEventWatch* m_events;
     ProcessExitWatch* m_exits;
+    ProcessExitWatch* m_ownExit;
+    QFileSystemWatcher* m_logWatch;
     ProcessKiller* m_killer;
     QTimer* m_scanTimer;
     QTimer* m_linkTimer;

@@ -8,9 +8,15 @@ ProcessExitWatch::ProcessExitWatch(QObject* parent) : QObject(parent) {}
 ProcessExitWatch::~ProcessExitWatch() = default;
 
 void ProcessExitWatch::watch(pid_t pid) {
+    if (!isWatching(pid))
+        watch(Pidfd(pid));
+}
+
+void ProcessExitWatch::watch(Pidfd pidfd) {
+    const pid_t pid = pidfd.pid();
     if (isWatching(pid))
         return;
-    Watched w{Pidfd(pid), nullptr};
+    Watched w{std::move(pidfd), nullptr};
     if (!w.pidfd.isValid()) {
         QMetaObject::invokeMethod(
             this, [this, pid] { emit exited(pid); }, Qt::QueuedConnection);

@@ -20,6 +20,8 @@ public:
 
     // A process that is already gone is reported as exited from the event loop.
     void watch(pid_t pid);
+    // A process already checked through its handle, which cannot have been swapped since.
+    void watch(Pidfd pidfd);
     bool isWatching(pid_t pid) const { return m_watched.count(pid) != 0; }
     void clear();
 

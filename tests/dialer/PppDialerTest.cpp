@@ -11,6 +11,8 @@
 
 #include <QDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct ChatRun {
@@ -23,7 +25,8 @@ struct ChatRun {
 ChatRun runConnectScript(const ModemLine& line) {
     const PhonebookEntry entry{
         "Casa", "0190123456", {}, {}, line.device(), 57600, {"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2"}, "ATDT"};
-    PppCallFiles files(entry, chatProgram());
+    QTemporaryDir folder;
+    PppCallFiles files(entry, chatProgram(), folder.path());
     EXPECT_TRUE(files.isValid());
     PppLineParser parser(entry.dialCommand);
     ChatRun run;
@@ -61,7 +64,172 @@ void startOtherCall(QProcess& other, const ModemLine& line, const QString& comma
     ASSERT_TRUE(other.waitForStarted(5000));
 }
 
+// pppd cannot bring a link up here: a stand-in prints "lines" as pppd would, stops at "--wait--" until
+// a file "go" appears, then waits to be ended (or for its folder to go). It shows itself as pppd with
+// a chat below it, as the process watch sees the real ones.
+const QByteArray StandInPppd = R"(#!/bin/bash
+if [ -z "$STANDIN_PPPD" ]; then export STANDIN_PPPD=1; exec -a pppd /bin/bash "$0" "$@"; fi
+here=$(dirname "$0")
+trap 'printf "Terminating on signal 15\nConnection terminated.\n"; exit 5' TERM
+(exec -a chat sleep 600) &
+while IFS= read -r line; do
+    if [ "$line" != --wait-- ]; then printf '%s\n' "$line"; continue; fi
+    while [ ! -e "$here/go" ] && [ -e "$here/lines" ]; do sleep 0.05; done
+    (exec -a chat sleep 600) &
+done < "$here/lines"
+while [ -e "$here/lines" ]; do sleep 1 & wait $!; done
+kill %1
+)";
+
+// The recorded connected call up to its DNS lines, with "--wait--" after the line given.
+QByteArray connectedLines(const QByteArray& waitAfter = {}) {
+    QByteArray lines = readBytes(NORVALE_PPP_TRANSCRIPTS "/connected-pap.log");
+    lines.truncate(lines.indexOf("Modem hangup"));
+    if (!waitAfter.isEmpty())
+        lines.replace(waitAfter + '\n', waitAfter + "\n--wait--\n");
+    return lines;
+}
+
+// A phonebook with one entry, the stand-in as pppd and a run folder, all in dir.
+DialerSettings standInSettings(const QTemporaryDir& dir, const QByteArray& lines) {
+    const DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
+                                  .phonebook = dir.filePath("wvdial.conf"),
+                                  .pppd = dir.filePath("pppd"),
+                                  .runFolder = dir.filePath("run")};
+    writeBytes(settings.phonebook,
+               "[Dialer Casa]\nModem = /dev/ttyS9\nPhone = 0190123456\nPassword = segreto\n");
+    writeBytes(settings.pppd, StandInPppd);
+    writeBytes(dir.filePath("lines"), lines);
+    QFile::setPermissions(settings.pppd, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return settings;
+}
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// What a component tells.
+struct Told {
+    QList<int> states;
+    int connects = 0, others = 0; // errors and disconnects
+    explicit Told(DialerControl& d) {
+        QObject::connect(&d, &DialerControl::Status, [this](int s) { states << s; });
+        QObject::connect(&d, &DialerControl::Connect, [this] { ++connects; });
+        QObject::connect(&d, &DialerControl::Disconnect, [this] { ++others; });
+        QObject::connect(&d, &DialerControl::LastError, [this] { ++others; });
+    }
+};
+
 } // namespace
+
+// A component goes during a call (the guard's shut-down): pppd goes on with its files in a private
+// call folder, and the next component takes the call over as its own, whether up or still dialling.
+TEST(PppOwnCall, OutlivesTheComponentAndTheNextOneAdoptsIt) {
+    const struct {
+        const char* name;
+        QByteArray lines;
+        int leftAt; // the last stage the first component saw
+        QList<int> statesAfterAdoption;
+    } rows[] = {
+        {"connected", connectedLines(), 8192, {}},
+        {"dialling", connectedLines("send (ATDT0190123456^M)"), 2, {3, 5, 14, 8192}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const DialerSettings settings = standInSettings(dir, row.lines);
+        auto first = std::make_unique<PppDialer>(settings);
+        Told firstTold(*first);
+        first->SetWatchOtherCalls(true);
+        ASSERT_EQ(first->SelectEntry("Casa"), 0);
+        first->Dial();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return firstTold.states.contains(row.leftAt); }, 15000));
+
+        const PppCallFiles files(PppCallFiles::callFolders(settings.runFolder).value(0));
+        EXPECT_EQ(modeOf(files.folder()), 0700u);
+        EXPECT_EQ(QDir(files.folder()).entryList(QDir::Files),
+                  (QStringList{"call", "chat", "options", "pppd.log"}));
+        for (const QString& name : QDir(files.folder()).entryList(QDir::Files))
+            EXPECT_EQ(modeOf(files.folder() + '/' + name), 0600u) << name.toStdString();
+        const qsizetype wait = row.lines.indexOf("--wait--");
+        const QByteArray written = wait < 0 ? row.lines : row.lines.left(wait);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return readBytes(files.logPath()) == written; }, 15000));
+        const auto record = files.readRecord().value_or(PppCallFiles::Record{});
+        EXPECT_EQ(record.entry, "Casa");
+        EXPECT_EQ(record.dialCommand, "ATDT");
+        EXPECT_EQ(PppCallFiles::startTimeOf(record.pid), record.startTime);
+        EXPECT_FALSE(readBytes(QString("/proc/%1/cmdline").arg(record.pid)).contains("segreto"));
+        // Otherwise the watch could not tell it from another program's call.
+        ASSERT_EQ(DiallingProcess::inspect(record.pid).value_or(DiallingProcess{}).program, "pppd");
+        Pidfd pppd(record.pid);
+        first.reset();
+        EXPECT_FALSE(pppd.hasExited());
+        EXPECT_TRUE(QFileInfo::exists(files.folder()));
+
+        PppDialer second(settings);
+        Told told(second);
+        second.SetWatchOtherCalls(true);
+        EXPECT_EQ(second.EntryName(), "Casa");
+        if (row.leftAt == 2) {
+            EXPECT_FALSE(second.IsOnline());
+            writeBytes(dir.filePath("go"), {});
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return told.connects == 1; }, 15000));
+        EXPECT_EQ(told.states, row.statesAfterAdoption);
+        EXPECT_TRUE(second.IsOnline());
+        EXPECT_EQ(second.IpAddress(), "10.64.64.64");
+
+        second.HangUp();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return told.others > 0; }, 15000));
+        EXPECT_TRUE(pppd.hasExited());
+        EXPECT_FALSE(QFileInfo::exists(files.folder()));
+        EXPECT_EQ(told.states.mid(row.statesAfterAdoption.size()), QList<int>{8193});
+        EXPECT_EQ(told.connects + told.others, 2) << "a Disconnect and nothing else";
+    }
+}
+
+TEST(PppOwnCall, AFolderWhosePppdIsGoneIsRemovedNotAdopted) {
+    QTemporaryDir dir;
+    const DialerSettings settings = standInSettings(dir, connectedLines());
+    QProcess gone;
+    gone.start("/bin/true");
+    ASSERT_TRUE(gone.waitForFinished(5000));
+    // Runs with the options of the folder "call-reused", but is not the process its record names; and
+    // it is the process "call-other" names, but runs with no options of that call.
+    QProcess live;
+    live.start("/bin/bash", {"-c", "read", "pppd", "file", settings.runFolder + "/call-reused/options"});
+    ASSERT_TRUE(live.waitForStarted(5000));
+    const qint64 pid = live.processId();
+    const quint64 since = PppCallFiles::startTimeOf(pid_t(pid)).value_or(0);
+    const struct {
+        const char* folder;
+        QByteArray record;
+    } rows[] = {
+        {"call-gone", QString("pid=%1\nstart=1\n").arg(gone.processId()).toUtf8()},
+        {"call-reused", QString("pid=%1\nstart=%2\n").arg(pid).arg(since + 1).toUtf8()},
+        {"call-other", QString("pid=%1\nstart=%2\n").arg(pid).arg(since).toUtf8()},
+        {"call-garbage", "pid=x\nstart=\n"},
+        {"call-unrecorded", {}},
+    };
+    for (const auto& row : rows) {
+        const QString folder = settings.runFolder + '/' + row.folder;
+        ASSERT_TRUE(QDir().mkpath(folder));
+        writeBytes(folder + "/pppd.log", connectedLines());
+        if (!row.record.isEmpty())
+            writeBytes(folder + "/call", row.record + "entry=Casa\n");
+    }
+    writeBytes(settings.runFolder + "/guard.lock", {});
+    PppDialer dialer(settings);
+    Told told(dialer);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QDir(settings.runFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"guard.lock"});
+    EXPECT_EQ(dialer.EntryName(), "");
+    EXPECT_EQ(told.connects, 0);
+    live.kill();
+    live.waitForFinished(5000);
+}
 
 TEST(PppRealLine, ChatReportsTheModemsAnswersAsStagesAndErrorCodes) {
     const QStringList dialled{"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2", "ATDT0190123456"};
@@ -101,10 +269,11 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     DialerSettings settings;
     settings.backend = DialerSettings::Backend::Ppp;
     settings.phonebook = dir.filePath("wvdial.conf");
+    settings.runFolder = dir.filePath("run");
     writeBytes(settings.phonebook,
-              "[Dialer Defaults]\nModem = " + line.device().toUtf8() +
-                  "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\n"
-                  "Password = segreto\n");
+               "[Dialer Defaults]\nModem = " + line.device().toUtf8() +
+                   "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\n"
+                   "Password = segreto\n");
     PppDialer dialer(settings);
     QList<int> states;
     QStringList errors;
@@ -121,7 +290,6 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     EXPECT_EQ(dialer.EntryNumber(), "0190123456");
     EXPECT_EQ(dialer.EntryUser(), "mario");
 
-    const QStringList before = QDir::temp().entryList({"norvale-ppp-*"}, QDir::Dirs);
     dialer.Dial();
     EXPECT_EQ(dialer.EntryName(), "Casa");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 15000));
@@ -130,7 +298,7 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
                                   "configured properly."});
     EXPECT_FALSE(dialer.IsOnline());
     EXPECT_EQ(dialer.IpAddress(), "");
-    EXPECT_EQ(QDir::temp().entryList({"norvale-ppp-*"}, QDir::Dirs), before); // the password file went
+    EXPECT_EQ(PppCallFiles::callFolders(settings.runFolder), QStringList{}); // the password file went
 }
 
 class OtherProgramsCall : public ::testing::TestWithParam<bool> {};
@@ -143,7 +311,9 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     const QString script = dir.filePath("script");
     writeBytes(script, "ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
 
-    PppDialer dialer(DialerSettings{});
+    DialerSettings settings;
+    settings.runFolder = dir.filePath("run");
+    PppDialer dialer(settings);
     dialer.SetUseProcessEvents(GetParam());
     dialer.SetReportEveryStage(true);
     dialer.SetWatchInterval(100);
@@ -194,7 +364,10 @@ TEST_P(OtherProgramsCall, IsNotReportedWhenUnwatchedAndOnlySeenWhenStagesAreOff)
         SCOPED_TRACE(watch ? "stages off" : "unwatched");
         ModemLine line({"--init", "silent"});
         ASSERT_TRUE(line.isReady());
-        PppDialer dialer(DialerSettings{});
+        QTemporaryDir dir;
+        DialerSettings settings;
+        settings.runFolder = dir.filePath("run");
+        PppDialer dialer(settings);
         dialer.SetUseProcessEvents(GetParam());
         dialer.SetWatchOtherCalls(true);
         dialer.SetWatchOtherCalls(watch);

@@ -111,7 +111,8 @@ TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte) {
 }
 
 TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
-    PppCallFiles files(sampleEntry(), "/usr/sbin/chat");
+    QTemporaryDir run;
+    PppCallFiles files(sampleEntry(), "/usr/sbin/chat", run.path());
     ASSERT_TRUE(files.isValid());
     QFile options(files.optionsPath());
     ASSERT_TRUE(options.open(QIODevice::ReadOnly));
@@ -131,7 +132,8 @@ TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
     PhonebookEntry e = sampleEntry();
     e.modem = "call";
     e.baud = 0;
-    EXPECT_EQ(PppCallFiles(e, "chat").pppdArguments().mid(0, 2), (QStringList{"/dev/call", "nodetach"}));
+    EXPECT_EQ(PppCallFiles(e, "chat", run.path()).pppdArguments().mid(0, 2),
+              (QStringList{"/dev/call", "nodetach"}));
     EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
 }
 
