@@ -249,7 +249,7 @@ check "nobody's refusal and the administrator's refused stop show the same box" 
 check "the display keeps running" alive "$display_pid"
 check "nv4.ini is held as before" not readable "$ini"
 
-before=$(stat -c '%i %s %Y %Z' "$ini")
+before=$(stat -c '%i %s %.9Y %.9Z' "$ini")
 # Each request with the error it must get; field 0 is the authorisation, 3 the number.
 requests=(
     '{"v":1,"id":1,"op":"setup_open"}' refused
@@ -265,13 +265,14 @@ for ((i = 0; i < ${#requests[@]}; i += 2)); do
     lines+=("${requests[i]}")
 done
 mapfile -t answers < <(guard_requests "$Nobody" "${lines[@]}")
+echo "nobody's requests answered: $(printf '%s\n' "${answers[@]}" | jq -r '.error // .ok' | paste -sd ' ')"
 for ((i = 0; i < ${#lines[@]}; i++)); do
     got=${answers[i]:-'{"nothing":true}'}
     check "nobody: $(jq -r .op <<<"${lines[i]}") is answered ${requests[2 * i + 1]}: $got" \
         test "$(jq -r 'if .ok == false then .error else "ok" end' <<<"$got")" = "${requests[2 * i + 1]}"
 done
 check "the guard still runs" alive "$guard_pid"
-check "nv4.ini was not touched meanwhile" test "$(stat -c '%i %s %Y %Z' "$ini")" = "$before"
+check "nv4.ini was not touched meanwhile" test "$(stat -c '%i %s %.9Y %.9Z' "$ini")" = "$before"
 check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")" = 4
 terminate_display
 terminate_guard
