@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth openbox trayer x11-utils xdotool imagemagick xdg-utils libxcb1-dev
+  iproute2 python3 dbus-daemon
   ppp socat sox lame desktop-file-utils libxml2-utils jq x11-xkb-utils
   polkitd systemd
   fonts-dejavu-core

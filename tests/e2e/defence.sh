@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# defence.sh BUILD: calls placed by another program on the built-in line against the installed
-# program: an entry the phonebook lacks, an unauthorised entry, an authorised entry whose number
-# changed while the program was stopped, and an authorised entry, which connects and shows its
-# traffic. Meanwhile the phonebook and nv4.ini are closed to other programs; SIGTERM saves the
-# settings and gives both files back.
+# defence.sh BUILD: calls placed by another program on the built-in line against the installed guard:
+# an entry the phonebook lacks, an unauthorised entry, an authorised entry whose number changed while
+# the guard was stopped, and an authorised entry, which connects. Hostile clients of guard.sock do not
+# slow the hang-ups down. The display (nobody) is killed through X, then its X server: the guard goes
+# on guarding, and a new display on a new X server shows the call that is up and its traffic.
+# Meanwhile the phonebook and nv4.ini are closed to other programs; SIGTERM saves the settings and
+# gives both files back.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
+write_clients
 
 printf 'stage_ms=100\ndown_bps=20000\nup_bps=4000\n' >"$dir/dialer.conf"
-# "Provider Backup" gets another number while the program is not running.
+# "Provider Backup" gets another number while the guard is not running.
 sed 's/^Phone = 0245871299$/Phone = 0899123456/' "$dir/phonebook.sample.conf" >"$dir/phonebook.conf"
 chmod 640 "$dir/phonebook.conf"
 cp -p "$dir/phonebook.conf" "$tmp/phonebook.before"
@@ -22,27 +25,31 @@ require "the test's phonebook differs from the sample" not cmp -s "$dir/phoneboo
 } >"$dir/nv4.ini"
 chmod 644 "$dir/nv4.ini"
 
-start_norvale
+start_guard
+start_display "$Nobody"
 require "the strip shows" wait_until 10 strip_shown
 require "the strip hides into the tray" wait_until 10 strip_hidden
 # Back on the screen, so that what the strip shows of each call can be seen.
 require "the strip comes back from the tray" restore_strip
-require "the line's control socket is there" wait_until 10 test -S "$dir/line.sock"
 mouse_away
 
-# Each call of another program on an entry it may not use is hung up when it connects the device
-# (state 2); the status area opens and shows the stage it was hung up at.
+# unauthorised ENTRY: another program's call on it is hung up when it connects the device (state 2).
+unauthorised() {
+    check "$1: the call is placed" quiet line dial "$1"
+    if ! await_call hung-up connected; then
+        fail "$1: the call did not end"
+        return 1
+    fi
+    check "$1: hung up ($call)" test "$(field outcome)" = hung-up
+    check "$1: at the device stage" test "$(field last_state)" = 2
+    check "$1: placed by another program" test "$(field placed_by)" = other
+    check "$1: the line is idle" line_is idle
+}
+
+# The status area opens and shows the stage each call was hung up at.
 status_shots=()
 for entry in "Nowhere" "Office" "Provider Backup"; do
-    check "$entry: the call is placed" quiet line dial "$entry"
-    if ! await_call hung-up connected; then
-        fail "$entry: the call did not end"
-        continue
-    fi
-    check "$entry: hung up ($call)" test "$(field outcome)" = hung-up
-    check "$entry: at the device stage" test "$(field last_state)" = 2
-    check "$entry: placed by another program" test "$(field placed_by)" = other
-    check "$entry: the line is idle" line_is idle
+    unauthorised "$entry" || continue
     eventually 3 "$entry: the strip shows its status area" place_is "$strip" "7 1 509 48"
     shot "$tmp/$entry.png"
     status_shots+=("$tmp/$entry.png")
@@ -54,6 +61,42 @@ check "the status line shows a text" test "$(count_pixels "${status_shots[0]}" "
 check "the three hung-up calls leave the same status text" test \
     "$(changed_pixels "${status_shots[0]}" "${status_shots[1]}" "$status_part")$(changed_pixels "${status_shots[0]}" "${status_shots[2]}" "$status_part")" = 00
 
+# Hostile clients at once: bad lines, a line over 64 KiB, half a line, two that never read while the
+# events of a call flow, one of them asking for answers without end (uid 65533, no user of the
+# machine), and 100 connections of nobody, whose display holds one of its 8. A call on an
+# unauthorised entry placed meanwhile is hung up as promptly as ever: 100 ms a stage makes 200 ms.
+step "hostile clients"
+as_user 65533 "$Python" "$tmp/clients.py" odd "$dir/guard.sock" "$tmp/done" >"$tmp/odd.out" 2>&1 &
+odd_pid=$!
+as_user "$Nobody" "$Python" "$tmp/clients.py" flood "$dir/guard.sock" "$tmp/done" >"$tmp/flood.out" 2>&1 &
+flood_pid=$!
+helper_pids+=("$odd_pid" "$flood_pid")
+require "the hostile clients are connected" wait_until 15 eval "grep -qx ready '$tmp/odd.out' && grep -qx ready '$tmp/flood.out'"
+if unauthorised Office; then
+    after=$(field hung_up_after_ms)
+    echo "Office hung up after $after ms among the hostile clients"
+    check "Office: hung up after $after ms, under 500 ms" awk -v ms="$after" 'BEGIN { exit !(ms ~ /^[0-9.]+$/ && ms < 500) }'
+fi
+touch "$tmp/done"
+wait "$odd_pid" "$flood_pid"
+odd=$(tail -n 1 "$tmp/odd.out") flood=$(tail -n 1 "$tmp/flood.out")
+echo "odd clients: $odd"
+echo "flood: $flood"
+check "each bad line gets its refusal" test "$(jq -c '[.bad[].error]' <<<"$odd")" = \
+    '["bad_request","bad_request","version","bad_request","unknown_op"]'
+check "the connection that sent them is still served" test "$(jq .bad_after.ok <<<"$odd")" = true
+check "the line over 64 KiB ends its connection" test "$(jq -r .long_line <<<"$odd")" = closed
+check "the guard says why" grep -q "request line is longer than 64 KiB" "$tmp/guard.log"
+check "half a line is left unanswered" test "$(jq -r .half <<<"$odd")" = "open, unanswered"
+check "the client that does not read the events was sent them" \
+    test "$(jq -c .mute <<<"$odd")" = '["answer","status 0","status 1","status 2"]'
+check "the client that asks for answers it does not read is dropped" test "$(jq -r .greedy <<<"$odd")" = closed
+check "the guard says why" grep -q "it does not read what the guard sends" "$tmp/guard.log"
+check "7 of nobody's 100 connections are taken, the display holding an 8th: $flood" test "$(jq .accepted <<<"$flood")" = 7
+check "the 93 others are told the guard is busy" test "$(jq .busy <<<"$flood")" = 93
+check "the guard still runs" alive "$guard_pid"
+check "the display still runs" alive "$display_pid"
+
 # The status area closes 6 s after it opened; the next call's stages open it again.
 eventually 10 "the status area closes again" place_is "$strip" "7 1 509 33"
 
@@ -62,13 +105,60 @@ check "Provider: the call is placed" quiet line dial Provider
 require "Provider: the call connects" await_call connected
 check "Provider: placed by another program" test "$(field placed_by)" = other
 check "Provider: the line is up" line_is connected
-connected_ms=$(now_ms)
 require "the status area shows the connection" wait_until 3 place_is "$strip" "7 1 509 48"
+
+# Other programs can neither read, change, replace nor remove the two files.
+for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do
+    name=${file##*/}
+    check "$name: cat fails" not quiet cat "$file"
+    check "$name: echo >> fails" not quiet eval "echo dialer >>'$file'"
+    check "$name: mv fails" not quiet mv "$file" "$file.moved"
+    check "$name: rm fails" not quiet rm -f "$file"
+    check "$name: still there" test -f "$file"
+done
+# Root's rm fails only on an immutable file; the phonebook is marked read-only as well.
+check "phonebook.conf: no write bits while held" mode_is "$dir/phonebook.conf" 440
+line rewrite Provider 0899000000 >/dev/null 2>&1
+check "norvale-line rewrite is refused with status 3" test $? = 3
+check "the call is still up" line_is connected
+
+# The display killed through its X connection, then the X server gone as at a logout: the guard
+# guards on, with no display at all.
+step "xkill and the X server's end"
+check "the line drops" quiet line drop
+xkill -id "$strip" >/dev/null 2>&1
+eventually 5 "xkill ends the display" not alive "$display_pid"
+wait "$display_pid" 2>/dev/null
+display_pid=
+check "the guard goes on after xkill" alive "$guard_pid"
+stop_desktop
+check "the guard goes on after its X server ended" alive "$guard_pid"
+unauthorised Office
+for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do
+    check "${file##*/}: still held without a display" not readable "$file"
+done
+check "Provider: the call is placed without a display" quiet line dial Provider
+require "Provider: the call connects without a display" await_call connected
+
+# A new X server and a new display: it finds the call up and shows it.
+step "a new desktop"
+start_desktop
+start_display "$Nobody"
+require "the new display's strip shows" wait_until 10 strip_shown
+require "the strip hides into the tray" wait_until 10 strip_hidden
+require "the strip comes back from the tray" restore_strip
+mouse_away
+eventually 3 "the status area shows the connection" place_is "$strip" "7 1 509 48"
+
+# Nothing of the guard's process tree is connected to an X server or a D-Bus daemon; the same
+# reading sees the display's connection to its X server.
+check_guard_apart "Xvfb $xserver_pid"
 
 # Rates, totals, level bars and graphs move: each part changes between the first picture and one
 # of the pictures taken a second apart after it.
 strip_place
 declare -A moved=([BarUp]="" [BarDown]="" [GraphUp]="" [GraphDown]="" [Rates]="" [Totals]="")
+connected_ms=$(now_ms)
 shot "$tmp/connected-0.png"
 all_moved() {
     local part
@@ -93,22 +183,7 @@ check "the status line shows the connection, not the hung-up stage" \
 keep_shot "$last" "${strip_w}x$strip_h+$strip_x+$strip_y" connected-strip-4x.png 400
 echo "traffic watched for $(($(now_ms) - connected_ms)) ms, $((n > 6 ? 6 : n)) pictures after the first"
 
-# Other programs can neither read, change, replace nor remove the two files.
-for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do
-    name=${file##*/}
-    check "$name: cat fails" not quiet cat "$file"
-    check "$name: echo >> fails" not quiet eval "echo dialer >>'$file'"
-    check "$name: mv fails" not quiet mv "$file" "$file.moved"
-    check "$name: rm fails" not quiet rm -f "$file"
-    check "$name: still there" test -f "$file"
-done
-# Root's rm fails only on an immutable file; the phonebook is marked read-only as well.
-check "phonebook.conf: no write bits while held" mode_is "$dir/phonebook.conf" 440
-line rewrite Provider 0899000000 >/dev/null 2>&1
-check "norvale-line rewrite is refused with status 3" test $? = 3
-check "the call is still up" line_is connected
-
-terminate_norvale
+terminate_guard
 ini=$dir/nv4.ini
 check "nv4.ini starts with its banner" cmp -s -n 25 "$ini" <(printf %s "$IniBanner")
 check "nv4.ini holds [General Setup]" file_has "$ini" $'\r\n[General Setup]\r\n'
@@ -126,4 +201,5 @@ for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do
 done
 check "phonebook.conf: mode 640 again" mode_is "$dir/phonebook.conf" 640
 check "nv4.ini: mode 644 again" mode_is "$dir/nv4.ini" 644
+terminate_display
 e2e_finish

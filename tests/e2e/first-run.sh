@@ -1,37 +1,44 @@
 #!/usr/bin/env bash
-# first-run.sh BUILD: the installed program's first start in an empty folder: the strip's place and
-# stacking, the bare settings file, the hiding into the tray, the start sound, and the strip coming
-# back where it was.
+# first-run.sh BUILD: the installed guard's and display's first start in an empty folder: the strip's
+# place and stacking, the bare settings file, the hiding into the tray, the start sound, and the strip
+# coming back where it was. The display runs as nobody and refuses root.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
 
-start_norvale NORVALE_AUDIO_SINK="audioconvert ! wavenc ! filesink location=$tmp/start.wav"
+"$dir/norvale" >"$tmp/root-display.log" 2>&1
+status=$?
+check "the display refuses to run as root (status $status)" test "$status" = 1
+check "the display says why it refuses root" grep -q "not started as root" "$tmp/root-display.log"
+
+start_guard
+eventually 10 "nv4.ini is written" test -e "$dir/nv4.ini"
+eventually 10 "nv4.ini is held against other programs" not readable "$dir/nv4.ini"
+
+wav=$(home_of "$Nobody")/start.wav
+start_display "$Nobody" NORVALE_AUDIO_SINK="audioconvert ! wavenc ! filesink location=$wav"
 require "the strip shows" wait_until 10 strip_shown
 # 100 and 10 twips from the screen's corner, 7635 x 495 twips.
 check "the strip lies at 7,1 and is 509 x 33: $(geometry "$strip")" place_is "$strip" "7 1 509 33"
 check "the strip stays on top" eval "xprop -id $strip _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
 check "no tray icon while the strip shows" icon_count_is 0
 
-eventually 10 "nv4.ini is written" test -e "$dir/nv4.ini"
-eventually 10 "nv4.ini is held against other programs" not readable "$dir/nv4.ini"
-
 # Into the tray on the fifth tick of the 500 ms cycle, never before.
 require "the strip hides into the tray" wait_until 10 strip_hidden
 hidden_after=$(($(now_ms) - started_ms))
 check "the strip hid after $hidden_after ms, not before 2.3 s" test "$hidden_after" -ge 2300
 eventually 3 "one icon shows in the tray" icon_count_is 1
-check "the program still runs" alive "$norvale_pid"
+check "the display still runs" alive "$display_pid"
 
 # wavenc fills in the RIFF size (the file's size less 8) at the end of the stream.
 wav_complete() {
     local size riff
-    size=$(stat -c %s "$tmp/start.wav" 2>/dev/null) || return 1
-    riff=$(od -An -tu4 -j4 -N4 "$tmp/start.wav" | tr -d ' ')
+    size=$(stat -c %s "$wav" 2>/dev/null) || return 1
+    riff=$(od -An -tu4 -j4 -N4 "$wav" | tr -d ' ')
     ((size > 44 && riff == size - 8))
 }
 if wait_until 10 wav_complete; then
-    stat=$(sox "$tmp/start.wav" -n stat 2>&1)
+    stat=$(sox "$wav" -n stat 2>&1)
     seconds=$(awk '/^Length \(seconds\)/ { print $3 }' <<<"$stat")
     rms=$(awk '/^RMS +amplitude/ { print $3 }' <<<"$stat")
     echo "start sound captured: $seconds s, RMS amplitude $rms"
@@ -51,8 +58,10 @@ require "the strip settles" await_settled back "$strip"
 check "the strip comes back at 7,1: $back" test "${back% * *}" = "7 1"
 check "the strip shows its status area: $back" test "${back#* * }" = "509 48"
 
-# Its bytes as they were while it ran: a kill saves nothing.
-kill_norvale
-check "nv4.ini holds only its banner while the program runs" file_is "$dir/nv4.ini" "$IniBanner"
+# Its bytes as they were while the guard ran: a kill saves nothing.
+kill_guard
+check "nv4.ini holds only its banner while the guard runs" file_is "$dir/nv4.ini" "$IniBanner"
 check "the phonebook of the built-in line is the sample" cmp -s "$dir/phonebook.conf" "$dir/phonebook.sample.conf"
+# A shut-down signal ends the display alone, guard or no guard.
+terminate_display
 e2e_finish

@@ -1,11 +1,14 @@
-# Shared by the end-to-end scripts: the installed program on its own X display with a window manager
-# and a tray host, driven only from outside. Source it, then call e2e_start BUILD_FOLDER.
+# Shared by the end-to-end scripts: the installed guard, run as root in the test's folder, and the
+# installed display, run as a user who is not root on its own X display with a window manager and a
+# tray host, both driven only from outside. Source it, then call e2e_start BUILD_FOLDER.
 # shellcheck shell=bash
 set -uo pipefail
 export LC_ALL=C
 
-tmp='' dir='' shots='' display_pid='' norvale_pid='' started_ms=0 failures=0 checks=0
-helper_pids=()
+tmp='' dir='' shots='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
+desktop_pids=() helper_pids=()
+Nobody=65534
+Python=/usr/bin/python3
 
 # Names and places the program gives itself, in pixels at 15 twips a pixel.
 StripTitle='Norvale 4\.0'
@@ -78,28 +81,45 @@ alive() {
 
 end_process() {
     local pid=$1
-    alive "$pid" || return 0
+    alive "$pid" || { wait "$pid" 2>/dev/null; return 0; }
     kill -TERM "$pid" 2>/dev/null
     wait_until 3 not alive "$pid" || kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
 }
 
+# await_end VARIABLE WHAT STATUS: waits for the process in the variable to end with that status and
+# empties the variable.
+await_end() {
+    local pid=${!1} status
+    if ! wait_until 10 not alive "$pid"; then
+        fail "$2 did not end within 10 s"
+        return 1
+    fi
+    wait "$pid"
+    status=$?
+    printf -v "$1" '%s' ''
+    check "$2 ends with status $3 (it gave $status)" test "$status" = "$3"
+}
+
 e2e_cleanup() {
     local i
-    if ((failures > 0)) && [[ -s $tmp/norvale.log ]]; then
-        echo "--- the program's output" >&2
-        cat "$tmp/norvale.log" >&2
+    if ((failures > 0)); then
+        for i in guard display; do
+            [[ -s $tmp/$i.log ]] && { echo "--- $i.log" >&2; cat "$tmp/$i.log" >&2; }
+        done
     fi
-    if [[ -n $norvale_pid ]] && alive "$norvale_pid"; then
-        kill -KILL "$norvale_pid"
-        wait "$norvale_pid" 2>/dev/null
+    if [[ -n $display_pid ]] && alive "$display_pid"; then
+        kill -KILL "$display_pid"
+        wait "$display_pid" 2>/dev/null
     fi
     for ((i = ${#helper_pids[@]} - 1; i >= 0; i--)); do
         end_process "${helper_pids[i]}"
     done
-    [[ -n $display_pid ]] && end_process "$display_pid"
+    stop_desktop
+    # A guard that is left gives its files back on SIGTERM.
+    [[ -n $guard_pid ]] && end_process "$guard_pid"
     if [[ -n $tmp ]]; then
-        # A program killed while it held its files leaves them immutable.
+        # A guard killed while it held its files leaves them immutable.
         chattr -R -i "$tmp" 2>/dev/null
         rm -rf "$tmp"
     fi
@@ -109,16 +129,18 @@ e2e_cleanup() {
 e2e_start() {
     local build=$1 tool
     if ((EUID != 0)); then
-        echo "SKIP: the file protection under test needs root" >&2
+        echo "SKIP: the guard under test needs root" >&2
         exit 77
     fi
-    for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo import convert compare jq \
-        chattr lsattr sox xkbevd; do
+    for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert compare jq \
+        chattr lsattr sox xkbevd ss setpriv unshare dbus-daemon "$Python"; do
         command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
     done
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-e2e.XXXXXX") || exit 1
     trap e2e_cleanup EXIT
     trap 'echo "interrupted" >&2; exit 130' INT TERM HUP
+    # The displays' users reach the installed program through it.
+    chmod 755 "$tmp"
     shots=$build/e2e-shots
     mkdir -p "$shots"
     # Staged, so that the desktop entries land in the temporary folder too.
@@ -128,11 +150,12 @@ e2e_start() {
         exit 1
     fi
     dir=$tmp/root/opt/norvale
-    mkdir -m 700 "$tmp/runtime"
-    export XDG_RUNTIME_DIR=$tmp/runtime QT_QPA_PLATFORM=xcb NORVALE_AUDIO_SINK="fakesink sync=true"
-    unset WAYLAND_DISPLAY
+    export QT_QPA_PLATFORM=xcb NORVALE_AUDIO_SINK="fakesink sync=true"
+    unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR
     start_desktop
 }
+
+# ---- the desktop ----------------------------------------------------------------------------
 
 tray_host_shown() {
     local id
@@ -142,23 +165,48 @@ tray_host_shown() {
     return 1
 }
 
+# A new X server with its tray host and window manager; DISPLAY names it.
 start_desktop() {
     # The server picks a free display and writes its number once it accepts clients. Without
-    # -noreset it would start over when its last client leaves.
-    Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-    display_pid=$!
-    require "Xvfb gives its display number" wait_until 10 test -s "$tmp/display"
-    DISPLAY=:$(head -n 1 "$tmp/display")
+    # -noreset it would start over when its last client leaves; without -auth it admits the local
+    # clients of every user, as a desktop admits its own user's.
+    Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/xdisplay" 2>>"$tmp/xvfb.log" &
+    xserver_pid=$!
+    require "Xvfb gives its display number" wait_until 10 test -s "$tmp/xdisplay"
+    DISPLAY=:$(head -n 1 "$tmp/xdisplay")
     export DISPLAY
     require "Xvfb answers on $DISPLAY" wait_until 10 quiet xdpyinfo
     # The tray host goes first: the program looks for it at start, and openbox takes over a tray
     # already on the screen.
     trayer --edge bottom --align right --widthtype pixel --width 64 --height 24 >/dev/null 2>&1 &
-    helper_pids+=($!)
+    desktop_pids=($!)
     require "trayer shows" wait_until 10 tray_host_shown
     openbox >/dev/null 2>&1 &
-    helper_pids+=($!)
+    desktop_pids+=($!)
     require "openbox runs" wait_until 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
+}
+
+# The X server ends as at a logout; its clients lose their connection.
+stop_desktop() {
+    local pid
+    [[ -n $xserver_pid ]] && end_process "$xserver_pid"
+    for pid in "${desktop_pids[@]}"; do
+        end_process "$pid"
+    done
+    xserver_pid='' desktop_pids=()
+    : >"$tmp/xdisplay"
+}
+
+# start_session_bus UID: that user's session bus, as a desktop session has one; sets bus to its
+# address.
+start_session_bus() {
+    local home
+    home=$(home_of "$1")
+    as_user "$1" env HOME="$home" dbus-daemon --session --nofork --nopidfile \
+        --address="unix:path=$home/runtime/bus" --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
+    helper_pids+=($!)
+    require "the session bus answers" wait_until 5 test -s "$tmp/bus"
+    bus=$(head -n 1 "$tmp/bus")
 }
 
 # Every bell of the display becomes a line in bells.log.
@@ -173,42 +221,323 @@ start_bell_log() {
 
 bells() { wc -l <"$tmp/bells.log"; }
 
-# start_norvale [NAME=VALUE...]: the installed program with these extra settings in its environment.
-start_norvale() {
-    env "$@" "$dir/norvale" >"$tmp/norvale.log" 2>&1 &
-    norvale_pid=$!
-    started_ms=$(now_ms)
+# ---- the guard and the display ------------------------------------------------------------------
+
+guard_ready() { grep -q "^norvale-guard: guarding" "$tmp/guard.log" && quiet line status; }
+
+# start_guard [NAME=VALUE...]: the installed guard as root with these extra settings in its
+# environment, in the staged folder; returns once it guards.
+start_guard() {
+    env "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
+    guard_pid=$!
+    require "the guard starts guarding" wait_until 10 guard_ready
 }
 
-# Ends the program the way a logout does and waits for it; fails when it does not end cleanly.
-terminate_norvale() {
-    kill -TERM "$norvale_pid"
-    await_exit
+terminate_guard() {
+    kill -TERM "$guard_pid"
+    await_end guard_pid "the guard" 0
 }
 
-await_exit() {
-    local status
-    if ! wait_until 10 not alive "$norvale_pid"; then
-        fail "the program did not end within 10 s"
-        return 1
-    fi
-    wait "$norvale_pid"
-    status=$?
-    norvale_pid=
-    check "the program ends with status 0 (it gave $status)" test "$status" = 0
-}
-
-# Ends the program with nothing saved; the kernel drops its fanotify listener, the immutable flags
+# Ends the guard with nothing saved; the kernel drops its fanotify listener, the immutable flags
 # stay until cleared.
-kill_norvale() {
-    kill -KILL "$norvale_pid"
-    { wait "$norvale_pid"; } 2>/dev/null
-    norvale_pid=
+kill_guard() {
+    kill -KILL "$guard_pid"
+    { wait "$guard_pid"; } 2>/dev/null
+    guard_pid=
     chattr -i "$dir"/* 2>/dev/null
 }
 
-# ---- windows ------------------------------------------------------------------------------
+# home_of UID: the folder of a display's user, made on first use: HOME, and its XDG_RUNTIME_DIR
+# inside, each 0700 and owned by the user.
+home_of() {
+    local home=$tmp/user-$1
+    if [[ ! -d $home ]]; then
+        mkdir -m 700 "$home" "$home/runtime"
+        chown -R "$1:$(id -g "$1")" "$home"
+    fi
+    echo "$home"
+}
 
+# start_display UID [NAME=VALUE...]: the installed display as that user, with these extra settings
+# in its environment. nobody gets no groups; any other user the groups of the user database.
+start_display() {
+    local uid=$1 home groups=--init-groups
+    shift
+    home=$(home_of "$uid")
+    ((uid == Nobody)) && groups=--clear-groups
+    setpriv --reuid "$uid" --regid "$(id -g "$uid")" "$groups" \
+        env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" "$@" "$dir/norvale" >>"$tmp/display.log" 2>&1 &
+    display_pid=$!
+    started_ms=$(now_ms)
+}
+
+# Ends the display the way a logout does; the guard goes on.
+terminate_display() {
+    kill -TERM "$display_pid"
+    await_end display_pid "the display" 0
+}
+
+# ---- an administrator without an account on the machine -------------------------------------
+
+admin_uid='' admin_name=norvale-e2e
+
+# No test may create accounts on the machine, and the administrator's display needs a user in
+# group sudo: the script runs again in a private mount namespace, where copies of /etc/passwd and
+# /etc/group bind-mounted over the real ones hold such a user. Call it first; add_admin_user after
+# e2e_start.
+enter_admin_namespace() {
+    if ((EUID != 0)); then
+        echo "SKIP: the guard under test needs root" >&2
+        exit 77
+    fi
+    [[ ${NORVALE_E2E_NAMESPACE:-} == 1 ]] && return 0
+    NORVALE_E2E_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
+}
+
+add_admin_user() {
+    admin_uid=4242
+    while getent passwd "$admin_uid" >/dev/null || getent group "$admin_uid" >/dev/null; do
+        admin_uid=$((admin_uid + 1))
+    done
+    require "$admin_name is no user of the machine" not quiet getent passwd "$admin_name"
+    cp /etc/passwd "$tmp/passwd"
+    cp /etc/group "$tmp/group"
+    chmod 644 "$tmp/passwd" "$tmp/group"
+    echo "$admin_name:x:$admin_uid:$admin_uid:Norvale test:/nonexistent:/usr/sbin/nologin" >>"$tmp/passwd"
+    echo "$admin_name:x:$admin_uid:" >>"$tmp/group"
+    require "the machine has a group sudo" grep -q '^sudo:' "$tmp/group"
+    sed -i -E "s/^(sudo:[^:]*:[^:]*:)(.+)$/\1\2,$admin_name/; s/^(sudo:[^:]*:[^:]*:)$/\1$admin_name/" "$tmp/group"
+    mount --bind "$tmp/passwd" /etc/passwd && mount --bind "$tmp/group" /etc/group
+    require "$admin_name ($admin_uid) is in group sudo here" eval "id -nG $admin_uid | grep -qw sudo"
+}
+
+# No polkitd runs in the test's sandbox: a stand-in for pkcheck, first on the guard's PATH, writes
+# down each call's arguments and answers what pkcheck.answer says (0 granted, 1 refused).
+make_pkcheck() {
+    mkdir -p "$tmp/bin"
+    cat >"$tmp/bin/pkcheck" <<EOF
+#!/bin/sh
+printf '%s\n' "\$*" >>'$tmp/pkcheck.calls'
+exit "\$(cat '$tmp/pkcheck.answer')"
+EOF
+    chmod 755 "$tmp/bin/pkcheck"
+    : >"$tmp/pkcheck.calls"
+    pkcheck_answers 0
+}
+
+pkcheck_answers() { echo "$1" >"$tmp/pkcheck.answer"; }
+
+# ---- raw clients of guard.sock ------------------------------------------------------------------
+
+# as_user UID COMMAND...: the command as that user, with no groups. Started with & it becomes the
+# job itself, so that $! names the command and not a shell around it.
+as_user() {
+    local command=(setpriv --reuid "$1" --regid "$(id -g "$1" 2>/dev/null || echo "$1")" --clear-groups "${@:2}")
+    [[ $BASHPID != "$$" ]] && exec "${command[@]}"
+    "${command[@]}"
+}
+
+# guard_requests UID REQUEST...: one connection of that user sends each request line and prints the
+# answer of each, one line each ({"timeout":true} for none within 5 s).
+guard_requests() { as_user "$1" "$Python" "$tmp/clients.py" requests "$dir/guard.sock" "${@:2}"; }
+
+# Raw socket clients, in Python. "requests" as above. "odd DONE_FILE": one connection sends bad
+# lines, one a line over 64 KiB, one half a line, and one greets, asks for far more answers than it
+# reads and never reads. "flood DONE_FILE": 100 connections greet at once. Each prints "ready" once
+# its connections are open, holds them until DONE_FILE exists, then prints what they got as JSON.
+write_clients() {
+    cat >"$tmp/clients.py" <<'PY'
+import json, os, socket, sys, threading, time
+
+def connect(path):
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.connect(path)
+    return s
+
+def answer(reader, wanted_id=None):
+    """The next line that is no event (with that id, if one is given), or None."""
+    try:
+        while True:
+            line = reader.readline()
+            if not line:
+                return {"closed": True}
+            message = json.loads(line)
+            if "event" in message:
+                continue
+            if wanted_id is None or message.get("id") == wanted_id:
+                return message
+    except (socket.timeout, OSError):
+        return None
+
+def answer_or_event(reader):
+    try:
+        line = reader.readline()
+        return json.loads(line) if line else None
+    except (socket.timeout, OSError):
+        return None
+
+def requests(path, lines):
+    s = connect(path)
+    s.settimeout(5)
+    reader = s.makefile("rb")
+    for line in lines:
+        s.sendall(line.encode() + b"\n")
+        try:
+            wanted = json.loads(line).get("id")
+        except (ValueError, AttributeError):
+            wanted = None
+        print(json.dumps(answer(reader, wanted) or {"timeout": True}), flush=True)
+
+def state_of(s):
+    """'open' or 'closed' without waiting, after whatever was sent to it is read."""
+    s.setblocking(False)
+    try:
+        while True:
+            if not s.recv(65536):
+                return "closed"
+    except BlockingIOError:
+        return "open"
+    except OSError:
+        return "closed"
+
+def hold(done_file):
+    print("ready", flush=True)
+    deadline = time.monotonic() + 30
+    while not os.path.exists(done_file) and time.monotonic() < deadline:
+        time.sleep(0.05)
+
+def odd(path, done_file):
+    report = {}
+    bad = connect(path)
+    bad.settimeout(5)
+    bad_reader = bad.makefile("rb")
+    report["bad"] = []
+    for line in [b"this is no JSON", b"[1, 2]", b'{"v": 99, "id": 1, "op": "hello"}',
+                 b'{"v": 1, "id": 2, "op": 7}', b'{"v": 1, "id": 3, "op": "format_disk"}']:
+        bad.sendall(line + b"\n")
+        report["bad"].append(answer(bad_reader))
+    long_line = connect(path)
+    try:
+        long_line.sendall(b"x" * (70 * 1024))
+    except OSError:
+        pass
+    half = connect(path)
+    half.sendall(b'{"v": 1, "id": 1, "op": "coun')
+    # Both greet, so that every event comes to them too; neither reads. The greedy one asks for
+    # far more answers than the guard keeps for a client.
+    mute = connect(path)
+    mute.sendall(b'{"v":1,"id":0,"op":"hello"}\n')
+    greedy = connect(path)
+    burst = b'{"v":1,"id":0,"op":"hello"}\n' + b"".join(
+        b'{"v":1,"id":%d,"op":"counters"}\n' % n for n in range(1, 12001))
+    def push():
+        try:
+            greedy.sendall(burst)
+        except OSError:
+            pass
+    pusher = threading.Thread(target=push, daemon=True)
+    pusher.start()
+    hold(done_file)
+    pusher.join(5)
+    report["long_line"] = state_of(long_line)
+    report["greedy"] = state_of(greedy)
+    # What the mute one was sent meanwhile: its greeting's answer, then the events.
+    mute.settimeout(1)
+    report["mute"] = []
+    reader = mute.makefile("rb")
+    while (message := answer_or_event(reader)) is not None:
+        report["mute"].append("%s %s" % (message["event"], message.get("state", "")) if "event" in message
+                              else "answer" if message.get("ok") else "refusal")
+    half.setblocking(False)
+    try:
+        report["half"] = "answered" if half.recv(65536) else "closed"
+    except BlockingIOError:
+        report["half"] = "open, unanswered"
+    bad.sendall(b'{"v":1,"id":9,"op":"counters"}\n')
+    report["bad_after"] = answer(bad_reader, 9)
+    print(json.dumps(report), flush=True)
+
+def flood(path, done_file):
+    sockets = []
+    for _ in range(100):
+        s = connect(path)
+        s.sendall(b'{"v":1,"id":1,"op":"hello"}\n')
+        sockets.append(s)
+    counts = {"accepted": 0, "busy": 0, "other": 0, "silent": 0}
+    for s in sockets:
+        s.settimeout(5)
+        got = answer(s.makefile("rb"))
+        if got is None:
+            counts["silent"] += 1
+        elif got.get("ok") is True:
+            counts["accepted"] += 1
+        elif got.get("error") == "busy":
+            counts["busy"] += 1
+        else:
+            counts["other"] += 1
+    hold(done_file)
+    print(json.dumps(counts), flush=True)
+
+if sys.argv[1] == "requests":
+    requests(sys.argv[2], sys.argv[3:])
+else:
+    {"odd": odd, "flood": flood}[sys.argv[1]](sys.argv[2], sys.argv[3])
+PY
+    chmod 644 "$tmp/clients.py"
+}
+
+# ---- what talks to whom -------------------------------------------------------------------------
+
+# descendants PID: the process and every process below it.
+descendants() {
+    local pid child
+    for pid in "$@"; do
+        echo "$pid"
+        for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
+            descendants "$child"
+        done
+    done
+}
+
+# peers_of PID...: for each connected Unix socket of these processes, the program on the other end
+# ("COMMAND PID"), from ss: a socket's peer is the socket whose inode is its peer inode.
+peers_of() {
+    local pids=" $* "
+    ss -xpn 2>/dev/null | awk -v pids="$pids" '
+        NR > 1 {
+            local_inode = $6; peer_inode = $8
+            n = 0
+            while (match($0, /\("[^"]*",pid=[0-9]+/)) {
+                entry = substr($0, RSTART + 1, RLENGTH - 1); $0 = substr($0, RSTART + RLENGTH)
+                split(entry, f, /",pid=/); name = substr(f[1], 2)
+                owner[local_inode] = owner[local_inode] name " " f[2] ";"
+                if (index(pids, " " f[2] " ")) mine[local_inode] = peer_inode
+            }
+        }
+        END {
+            for (inode in mine) {
+                split(owner[mine[inode]], list, ";")
+                for (i in list) if (list[i] != "") print list[i]
+            }
+        }' | sort -u
+}
+
+# check_guard_apart PATTERN...: no process of the guard's tree is connected to an X server or a
+# D-Bus daemon, and the same reading sees the display connected to a program matching each pattern
+# ("COMMAND PID"), so that it would see such connections.
+check_guard_apart() {
+    local tree guard_peers display_peers pattern
+    mapfile -t tree < <(descendants "$guard_pid")
+    guard_peers=$(peers_of "${tree[@]}" | paste -sd ,)
+    display_peers=$(peers_of "$display_pid" | paste -sd ,)
+    check "the guard's tree (${tree[*]}) talks to no X server or D-Bus daemon: $guard_peers" \
+        not grep -qE '(^|,)(Xvfb|Xorg|X|Xwayland|dbus-daemon|dbus-broker) ' <<<"$guard_peers"
+    for pattern in "$@"; do
+        check "the reading sees the display's peer $pattern: $display_peers" grep -qE "(^|,)$pattern(,|$)" <<<"$display_peers"
+    done
+}
+
+# ---- windows ------------------------------------------------------------------------------
 
 # geometry WINDOW: "X Y WIDTH HEIGHT" on the screen, and whether it is shown.
 geometry() {
@@ -399,7 +728,7 @@ connection_row() {
         "$1" "$(encode "$2")" "$1" "$(encode "$3")" "$1" "$4" "$1" "$5" "$1" "$6" "$1" "$7" "$1" "$8"
 }
 
-# Another process's view of the files while the program holds them.
+# Another process's view of the files while the guard holds them.
 readable() { cat "$1" >/dev/null 2>&1; }
 appendable() { (: >>"$1") 2>/dev/null; }
 immutable() { lsattr -d "$1" 2>/dev/null | cut -d' ' -f1 | grep -q i; }
