@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FakeDialer.h"
+#include "../guard/FakeDialer.h"
 #include "TestFiles.h"
 #include "app/frmNV4.h"
 #include "controls/TrayArea.h"

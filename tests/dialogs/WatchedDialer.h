@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../app/FakeDialer.h"
+#include "../guard/FakeDialer.h"
 #include "settings/FileLocks.h"
 #include "settings/Global.h"
 
