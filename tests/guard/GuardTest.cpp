@@ -200,10 +200,10 @@ TEST_F(GuardTest, OneSetupAtATimeItsDialIsAuthorisedItsSaveAndTheStopReachEveryD
 {"end_color":2,"event":"saved","start_color":1})"_s);
     EXPECT_EQ(settings(), Banner + "[General Setup]\r\nStartColor= 1\r\nEndColor= 2\r\n" + table("1101"));
 
-    // The stop saves what changed since, tells every display and releases both files.
+    // The stop is answered, saves what changed since, tells every display and releases both files.
     a.ask(Op::SetupColours, {{u"start"_s, 3}, {u"end"_s, 4}});
     forget();
-    b.send(Op::Stop);
+    EXPECT_EQ(b.error(Op::Stop), u"ok"_s);
     for (Client* display : {&a, &b})
         EXPECT_EQ(display->events(1), uR"({"event":"stopped"})"_s);
     EXPECT_EQ(ended, QList<int>{0});
