@@ -102,7 +102,7 @@ nv_seconds_since() {
     awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f\n", b - a }'
 }
 
-# SIGTERM, then waits for the end, up to the 90 s that systemd gives a service to stop; returns the
+# SIGTERM, then waits for the end, up to systemd's default 90 s for a service to stop; returns the
 # exit status, 124 if it did not end. NV_STOP_SECONDS holds how long it took.
 nv_stop() {
     local start=$EPOCHREALTIME deadline=$((SECONDS + 90))
