@@ -86,6 +86,10 @@ bool GuardServer::listen(const QString& path, QString* why) {
     return true;
 }
 
+QString GuardServer::path() const {
+    return server_->fullServerName();
+}
+
 GuardServer::Client* GuardServer::find(quint64 id) {
     const auto it = clients_.find(id);
     return it == clients_.end() ? nullptr : &it->second;

@@ -29,6 +29,7 @@ public:
     // Listens at path, open to every user. Refuses, with the reason in why, where another guard
     // answers already; a socket that answers is never removed.
     bool listen(const QString& path, QString* why);
+    QString path() const;
 
     // The answer to the client's request in progress; the next one it sent is handed on after it.
     void reply(quint64 client, QJsonObject answer);

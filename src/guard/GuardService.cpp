@@ -294,8 +294,11 @@ void GuardService::administratorRequest(quint64 client, const Authority::Peer& p
         }
         if (!server_.has(client))
             return;
-        if (!setup)
+        if (!setup) {
+            // Answered like any request, before the "stopped" that every display gets.
+            answer(client, ok());
             return stop();
+        }
         if (setupOwner_ != 0 && setupOwner_ != client)
             return fail(client, P::Error::Busy, QStringLiteral("the setup is open in another display"));
         setupOwner_ = client;

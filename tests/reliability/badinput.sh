@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # badinput.sh BUILD
-# The program starts on broken, huge, strange or unreadable files in its folder. Each time it must
+# norvale-guard starts on broken, huge, strange or unreadable files in its folder. Each time it must
 # come up, answer on its line, hang up a call on an unauthorised entry, end on SIGTERM, and leave
 # a sound nv4.ini behind, or an unreadable one exactly as it was.
 source "$(dirname "$0")/lib.sh" "$1"
@@ -9,21 +9,21 @@ ini=$NV_DIR/nv4.ini
 book=$NV_DIR/phonebook.conf
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 
-# run NAME [COMMAND...]: one start and stop on the folder as prepared. Prints the start-up time:
-# until nv4.ini is locked, the last step of start-up, where root can lock it.
+# run NAME [COMMAND...]: one start and stop on the folder as prepared. Prints the start-up time
+# (until nv4.ini is locked, where root can lock it) and the shut-down time.
 run() {
     local name=$1 took ready=
     shift
     [[ $# == 0 && ! -d $ini && ! -p $ini ]] && ready=locked
     nv_start "$@"
     if ! took=$(nv_wait_up $ready); then
-        fail "$name: the program did not come up"
+        fail "$name: the guard did not come up"
         nv_kill
         return 1
     fi
     nv_check_hangup "$name"
     nv_stop_checked "$name"
-    echo "badinput: $name: up in $took s"
+    echo "badinput: $name: up in $took s, ended $NV_STOP_SECONDS s after SIGTERM"
 }
 
 # A fresh folder on the built-in line.
@@ -32,7 +32,7 @@ prepare() {
     nv_conf stage_ms=1
 }
 
-# The bytes the file had must all still be there, at its start: the program adds its sections
+# The bytes the file had must all still be there, at its start: the guard adds its sections
 # after them.
 check_kept() {
     local name=$1 original=$2
@@ -40,7 +40,7 @@ check_kept() {
         fail "$name: the original bytes of nv4.ini were not kept"
 }
 
-# Every line that the program does not own (its keys, the [Connections] section it rewrites) is
+# Every line that the guard does not own (its keys, the [Connections] section it rewrites) is
 # still in the file.
 check_foreign_lines() {
     local name=$1 original=$2 line missing=0
@@ -175,16 +175,20 @@ mkfifo "$book"
 run "phonebook a FIFO" && nv_check_ini_sound "phonebook a FIFO" "$ini"
 [[ -p $book ]] || fail "phonebook a FIFO: it is no longer the FIFO"
 
-# The user the program runs as owns the folder but may not read the file.
+# The guard runs as a user who owns the folder (and its run folder) but may not read the file.
+as_nobody_folder() {
+    chown nobody "$NV_DIR" && mkdir -m 700 "$NV_RUN" && chown nobody "$NV_RUN"
+}
+
 prepare
-chown nobody "$NV_DIR"
+as_nobody_folder
 cp "$NV_TMP/groups.ini" "$ini" && chmod 600 "$ini"
 run "nv4.ini unreadable to the user" "${as_nobody[@]}"
 cmp -s "$NV_TMP/groups.ini" "$ini" && [[ $(stat -c %U:%a "$ini") == root:600 ]] ||
     fail "nv4.ini unreadable to the user: the file changed"
 
 prepare
-chown nobody "$NV_DIR"
+as_nobody_folder
 cp "$NV_DIR/phonebook.sample.conf" "$book" && chmod 600 "$book"
 run "phonebook unreadable to the user" "${as_nobody[@]}" &&
     nv_check_ini_sound "phonebook unreadable to the user" "$ini"

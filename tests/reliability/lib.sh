@@ -1,10 +1,13 @@
 # Shared by the reliability scripts: a temporary program folder, starting and stopping the real
-# program in it, the line control, and the checks of nv4.ini. Source it with the build folder as $1.
+# norvale-guard in it, the line control, and the checks of nv4.ini. Source it with the build folder
+# as $1.
 set -uo pipefail
 
 NV_BUILD=$(cd "$1" && pwd) || exit 1
 NV_TMP=$(mktemp -d "${TMPDIR:-/tmp}/norvale-reliab.XXXXXX") || exit 1
 NV_DIR=$NV_TMP/prog
+# The guard's own root-only folder.
+NV_RUN=$NV_TMP/run
 NV_LOG=$NV_TMP/run.log
 NV_PID=
 nv_failures=0
@@ -19,7 +22,7 @@ nv_kill() {
 
 nv_cleanup() {
     nv_kill
-    # A program killed while it held its files leaves them immutable.
+    # A guard killed while it held its files leaves them immutable.
     chattr -R -i "$NV_TMP" 2>/dev/null
     rm -rf "$NV_TMP"
 }
@@ -34,7 +37,7 @@ fail() {
 # The verdict of the script: its last command.
 nv_finish() {
     if ((nv_failures > 0)); then
-        echo "--- last program output" >&2
+        echo "--- last output of the guard" >&2
         tail -n 30 "$NV_LOG" >&2
         echo "$nv_failures failure(s)" >&2
         exit 1
@@ -42,27 +45,22 @@ nv_finish() {
     exit 0
 }
 
-# A fresh program folder holding the program and its companions, as installed. The folder can be
-# read by every user, so that the program can run as another one.
+# A fresh program folder holding what the guard needs of an installation: the guard and the sample
+# phonebook that the built-in line starts from. The folder can be read by every user, so that the
+# guard can run as another one; its run folder is made afresh too.
 nv_folder() {
     nv_kill
     chattr -R -i "$NV_DIR" 2>/dev/null
-    rm -rf "$NV_DIR"
+    rm -rf "$NV_DIR" "$NV_RUN"
     mkdir -p "$NV_DIR" && chmod 755 "$NV_TMP" "$NV_DIR"
-    local name
-    for name in norvale norvale-line phonebook.sample.conf start.mp3 connected.mp3 disconnected.mp3 \
-        error.mp3 norvale-tray.png palette.png norvale.hlp; do
-        # The program takes its folder from its own path: a copy, not a link.
-        cp "$NV_BUILD/$name" "$NV_DIR/" || return 1
-    done
+    cp "$NV_BUILD/norvale-guard" "$NV_BUILD/phonebook.sample.conf" "$NV_DIR/" || return 1
     : >"$NV_LOG"
 }
 
-# nv_start [COMMAND...]: starts the program in the background, through COMMAND if given
-# (setpriv ... to run it as another user).
+# nv_start [COMMAND...]: starts the guard in the background, through COMMAND if given
+# (setpriv ... to run it as another user, who must then own the run folder).
 nv_start() {
-    (cd "$NV_DIR" && exec "$@" env QT_QPA_PLATFORM=offscreen NORVALE_AUDIO_SINK=fakesink "$NV_DIR/norvale") \
-        >>"$NV_LOG" 2>&1 &
+    (cd "$NV_DIR" && exec "$@" "$NV_DIR/norvale-guard" --folder "$NV_DIR" --run-dir "$NV_RUN") >>"$NV_LOG" 2>&1 &
     NV_PID=$!
 }
 
@@ -72,17 +70,17 @@ nv_alive() {
 }
 
 nv_line() {
-    "$NV_DIR/norvale-line" --socket "$NV_DIR/line.sock" "$@"
+    "$NV_BUILD/norvale-line" --socket "$NV_DIR/line.sock" "$@"
 }
 
-# A program that does not answer within 5 s counts as not answering.
+# A guard that does not answer within 5 s counts as not answering.
 nv_status() {
-    timeout 5 "$NV_DIR/norvale-line" --socket "$NV_DIR/line.sock" status 2>/dev/null
+    timeout 5 "$NV_BUILD/norvale-line" --socket "$NV_DIR/line.sock" status 2>/dev/null
 }
 
-# Waits up to a minute until the program answers on its line (and, with "locked", has locked
-# nv4.ini too, the last step of its start-up: run as root, it denies every open). Prints the
-# seconds it took.
+# Waits up to a minute until the guard answers on its line, which it serves only once its start-up
+# has run (with "locked", until nv4.ini is locked too: run as root, it denies every open). Prints
+# the seconds it took.
 nv_wait_up() {
     local start=$EPOCHREALTIME deadline=$((SECONDS + 60))
     while ((SECONDS < deadline)); do
@@ -104,14 +102,15 @@ nv_seconds_since() {
     awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f\n", b - a }'
 }
 
-# SIGTERM, then waits for the end (up to 30 s); returns the exit status, 124 if it did not end.
+# SIGTERM, then waits for the end, up to systemd's default 90 s for a service to stop; returns the
+# exit status, 124 if it did not end. NV_STOP_SECONDS holds how long it took.
 nv_stop() {
+    local start=$EPOCHREALTIME deadline=$((SECONDS + 90))
     kill -TERM "$NV_PID" 2>/dev/null
-    local i
-    for ((i = 0; i < 600; i++)); do
-        nv_alive || break
+    while nv_alive && ((SECONDS < deadline)); do
         sleep 0.05
     done
+    NV_STOP_SECONDS=$(nv_seconds_since "$start")
     nv_alive && return 124
     wait "$NV_PID"
     local status=$?
@@ -122,11 +121,11 @@ nv_stop() {
 nv_stop_checked() {
     nv_stop
     local status=$?
-    ((status == 0)) || fail "$1: the program ended with status $status after SIGTERM"
+    ((status == 0)) || fail "$1: the guard ended with status $status after SIGTERM"
     nv_kill
 }
 
-# The program's resident memory in KB.
+# The guard's resident memory in KB.
 nv_rss() {
     awk '/^VmRSS:/ { print $2 }' "/proc/$NV_PID/status"
 }
@@ -147,7 +146,7 @@ nv_settled_call() {
     echo "$last"
 }
 
-# Another program dials an entry nobody authorised: the program must hang it up before it connects.
+# Another program dials an entry nobody authorised: the guard must hang it up before it connects.
 nv_check_hangup() {
     local what=$1 entry=${2:-Premium 899} call
     if ! nv_line dial "$entry" --number 0899123456 >/dev/null; then
@@ -159,10 +158,9 @@ nv_check_hangup() {
         fail "$what: the unauthorised call was not hung up before connecting: $call"
 }
 
-# A settings file as the program leaves it: the program's two sections (their headers as the
-# program reads them: any letter case, blanks and a missing "]" allowed), numeric colours, and in
-# [Connections], which the program writes whole, only its row keys. Other lines are the user's:
-# kept, not judged.
+# A settings file as the guard leaves it: its two sections (their headers as the guard reads them:
+# any letter case, blanks and a missing "]" allowed), numeric colours, and in [Connections], which
+# the guard writes whole, only its row keys. Other lines are the user's: kept, not judged.
 nv_check_ini_sound() {
     local what=$1 file=$2 report
     [[ -f $file ]] || {
@@ -203,11 +201,11 @@ nv_random() {
     echo $((((RANDOM << 15) | RANDOM) % $1))
 }
 
-# Files in the program's folder that neither the installation nor the program's own files account
-# for (left-over temporary files, for instance).
+# Files in the program's folder that neither the installation nor the guard's own files account for
+# (left-over temporary files, for instance).
 nv_strays() {
     find "$NV_DIR" -mindepth 1 -maxdepth 1 -printf '%f\n' |
-        grep -vxE 'norvale|norvale-line|phonebook\.sample\.conf|[a-z]+\.mp3|[a-z-]+\.png|norvale\.hlp|nv4\.ini|phonebook\.conf|dialer\.conf|line\.sock'
+        grep -vxE 'norvale-guard|phonebook\.sample\.conf|nv4\.ini|phonebook\.conf|dialer\.conf|(guard|line)\.sock'
 }
 
 # The settings file's encoding of a (plain ASCII) text: each byte XOR a repeating key, as three digits.

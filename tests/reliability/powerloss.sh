@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # powerloss.sh BUILD [KILLS] [SEED]
-# The program is killed with SIGKILL, as a power loss stops it, at a random moment of its shut-down,
-# in which it saves its settings, until KILLS kills (300 unless given) have hit a running program,
-# with the moments fixed by SEED.
+# norvale-guard is killed with SIGKILL, as a power loss stops it, at a random moment of its shut-down
+# after SIGTERM, in which it saves its settings, until KILLS kills (300 unless given) have hit a
+# running guard, with the moments fixed by SEED.
 # Each time nv4.ini must be, byte for byte, either the file as it was or the file as the save
 # writes it, nothing may be left in the folder that was not there, and the next start must work
 # from what was left.
@@ -18,7 +18,7 @@ nv_conf stage_ms=1
 ini=$NV_DIR/nv4.ini
 old=$NV_TMP/old.ini
 new=$NV_TMP/new.ini
-# The program's own file, edited by hand as a save will not leave it: a colour written with a blank
+# The guard's own file, edited by hand as a save will not leave it: a colour written with a blank
 # and a leading zero, an authorisation written "True" with blanks around the "=". The save
 # rewrites both lines.
 nv_start
@@ -40,7 +40,7 @@ took_us=()
 for ((i = 0; i < 5; i++)); do
     restore
     nv_start
-    nv_wait_up locked >/dev/null || fail "calibration: the program did not come up"
+    nv_wait_up locked >/dev/null || fail "calibration: the guard did not come up"
     t0=$EPOCHREALTIME
     kill -TERM "$NV_PID"
     while nv_alive; do nv_pause 0.0002; done
@@ -63,7 +63,7 @@ for ((round = 1; killed < kills && round <= 3 * kills && nv_failures == 0; round
     cmp -s "$old" "$ini" || restore
     nv_start
     if ! nv_wait_up locked >/dev/null; then
-        fail "round $round: the program did not start from what the last kill left"
+        fail "round $round: the guard did not start from what the last kill left"
         break
     fi
     us=$(nv_random "$window_us")
@@ -113,14 +113,14 @@ duration=$(nv_seconds_since "$start")
 
 # The last kill's leftovers start and save cleanly.
 nv_start
-nv_wait_up locked >/dev/null || fail "the program did not start after the last kill"
+nv_wait_up locked >/dev/null || fail "the guard did not start after the last kill"
 nv_stop_checked "after the last kill"
 cmp -s "$new" "$ini" || fail "the last save did not write the expected file"
 
 played=$((round - 1))
 echo "powerloss: $played rounds in $duration s; at the end kills fell from 0 to $window_us us after SIGTERM"
 for class in "${!landed[@]}"; do printf '  %-40s %4d\n' "$class" "${landed[$class]}"; done | sort
-((killed >= kills)) || fail "only $killed of $played kills hit a running program"
+((killed >= kills)) || fail "only $killed of $played kills hit a running guard"
 echo "powerloss: $killed kills landed in the shut-down, ${landed["killed during the save"]:-0} of them between unlocking nv4.ini and replacing it"
 echo "powerloss: $(nv_strays | grep -c '^nv4\.ini\.') kills left the save's temporary file behind"
 nv_finish

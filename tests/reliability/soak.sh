@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # soak.sh BUILD [CALLS] [SEED]
-# One running Norvale on its built-in line takes CALLS calls (1000 unless given) placed by another
-# program, in a random mix fixed by SEED: calls on unauthorised entries, which it must hang up
-# before they connect, and calls on authorised ones that the line drops or ends with a modem
-# error at a random stage; drops and errors on the idle line in between. (Norvale dials by itself
-# only from its tray menu: no call of its own here.) The program must live through all of it with
-# flat memory and leave nv4.ini as it found it.
+# One running norvale-guard on its built-in line takes CALLS calls (1000 unless given) placed by
+# another program, in a random mix fixed by SEED: calls on unauthorised entries, which it must hang
+# up before they connect, and calls on authorised ones that the line drops or ends with a modem
+# error at a random stage; drops and errors on the idle line in between. (The guard dials only when
+# a display asks: no call of its own here.) It must live through all of it with flat memory and
+# leave nv4.ini as it found it.
 source "$(dirname "$0")/lib.sh" "$1"
 calls=${2:-1000}
 seed=${3:-$((EPOCHSECONDS % 32768))}
@@ -20,9 +20,6 @@ errors=(676 678 679 680 691 692 633 20000)
 
 nv_folder || exit 1
 nv_conf stage_ms=2
-# Without their files the sound cues play nothing. GStreamer's playbin keeps about 4 KB for every
-# sound it plays, even when the pipeline is reused, and would hide the program's own memory use.
-rm -f "$NV_DIR"/*.mp3
 # The first start writes one row per phonebook entry; the user authorises two of them.
 nv_start
 nv_wait_up >/dev/null || fail "the first start did not come up"
@@ -79,9 +76,9 @@ settle() {
 }
 
 nv_start
-nv_wait_up >/dev/null || fail "the program did not come up"
+nv_wait_up >/dev/null || fail "the guard did not come up"
 # The line keeps a record of its last 1000 calls for its status report, which grows until full:
-# fill it first, so that the memory figures show only what the program itself keeps.
+# fill it first, so that the memory figures show only what the guard itself keeps.
 for ((i = 0; i < 1000 && nv_failures == 0; i++)); do
     dial "${unauthorised[i % ${#unauthorised[@]}]}" || fail "the line refused a call"
 done
@@ -92,7 +89,7 @@ placed=0 checked=0 hung_up=0 connected=0 refused=0
 start=$EPOCHREALTIME
 while ((placed < calls && nv_failures == 0)); do
     nv_alive || {
-        fail "the program died after $placed calls"
+        fail "the guard died after $placed calls"
         break
     }
     r=$((RANDOM % 100))
@@ -125,7 +122,7 @@ while ((placed < calls && nv_failures == 0)); do
     fi
 done
 duration=$(nv_seconds_since "$start")
-nv_alive || fail "the program is not running after $placed calls"
+nv_alive || fail "the guard is not running after $placed calls"
 settle
 check_calls
 rss_end=$(nv_rss)

@@ -29,6 +29,7 @@ public:
     qint32 sent = 0, received = 0;
     int hangUps = 0;
     std::function<void()> onHangUp = [] {};
+    std::function<void()> onDial = [] {};
 
     QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
     QString EntryName() const override { return callEntry.isEmpty() ? selected_.name : callEntry; }
@@ -52,7 +53,10 @@ public:
     }
     qint32 BytesReceived() const override { return received; }
     qint32 BytesSent() const override { return sent; }
-    void Dial() override { log_ << QStringLiteral("Dial"); }
+    void Dial() override {
+        log_ << QStringLiteral("Dial");
+        onDial();
+    }
     void HangUp() override {
         log_ << QStringLiteral("HangUp");
         ++hangUps;

@@ -1,0 +1,368 @@
+// The guard in the test process on a real socket: start-up, defence, requests, shut-down, who may
+// do what, and the limits of a connection.
+#include "GuardFixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QProcess>
+
+#include <pwd.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+namespace Op = GuardProtocol::Op;
+
+const QByteArray Banner = ";Norvale 4.2 - ini file\r\n";
+const QByteArray General = "[General Setup]\r\nStartColor= 16711680\r\nEndColor= 65535\r\n";
+const QByteArray Place = "TopWin= 1500\r\nLeftWin= 3000\r\n";
+const QJsonObject Office{{u"name"_s, u"Office"_s}};
+
+using GuardTest = GuardFixture;
+
+TEST_F(GuardTest, StartUpCallsTheComponentInOrderAndLocksThePhonebookTwoSecondsLater) {
+    const QByteArray stored = Banner + General + Place + table("1011");
+    QElapsedTimer clock;
+    clock.start();
+    start(stored);
+    // The phonebook against the empty table, then the stored authorised rows compared with it.
+    EXPECT_EQ(log,
+              split("EntryCount starting=1;SelectEntry Provider;EntryNumber;SelectEntry Office;EntryNumber;"
+                    "SelectEntry Tampered;EntryNumber;SelectEntry Stranger;EntryNumber;"
+                    "SelectEntry Provider;EntryNumber;SelectEntry Tampered;EntryNumber;SelectEntry Gone;"
+                    "SetWatchOtherCalls 1;SetReportEveryStage 1;SetWatchInterval 100;PhonebookFile"));
+    QStringList rows;
+    for (const QString& name : split("Provider;Office;Tampered;Gone;Stranger"))
+        rows << name + u'=' + QString::number(Global::IsAuthorised(name));
+    EXPECT_EQ(rows.join(u' '), u"Provider=1 Office=0 Tampered=0 Gone=1 Stranger=0"_s);
+    EXPECT_EQ(Global::state.ConnectionCount, 4);
+    EXPECT_EQ(Global::state.PhonebookCount, 4);
+    EXPECT_FALSE(Global::FileExists(ini));
+    EXPECT_EQ(settings(), stored);
+    EXPECT_EQ(phonebookState(), u"readable writable"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Global::FileExists(book); }, WaitMs));
+    EXPECT_GE(clock.elapsed(), 1900);
+    EXPECT_EQ(phonebookState(), u"locked read-only"_s);
+}
+
+TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingTheHelloedDisplays) {
+    start(Banner + General + Place + table("1011"));
+    Client& display = connect();
+    display.ask(Op::Hello);
+    Client& silent = connect();
+    // The component reports its hang-up at once, from inside HangUp.
+    line->onHangUp = [this] {
+        emit line->Status(DialerControl::Disconnected);
+        emit line->Disconnect();
+    };
+    const QString hungUp = uR"({"event":"status","state":8193}
+{"event":"disconnect"})"_s;
+    for (const QString& entry : {u"Office"_s, u"Stranger"_s, u"Tampered"_s}) {
+        SCOPED_TRACE(entry.toStdString());
+        line->callEntry = entry;
+        forget();
+        emit line->Status(DialerControl::ConnectDevice);
+        EXPECT_EQ(display.events(3), uR"({"event":"status","state":2})"_s + u'\n' + hungUp);
+        forget();
+        emit line->Connect();
+        EXPECT_EQ(display.events(3),
+                  uR"({"authorised":false,"entry":"%1","event":"connect","ip":"10.64.0.7","speed_down":0,)"
+                  uR"("speed_up":0})"_s.arg(entry) +
+                      u'\n' + hungUp);
+        EXPECT_EQ(log, QStringList{u"HangUp"_s});
+        EXPECT_FALSE(Global::state.Connected);
+    }
+    line->callEntry = u"Provider"_s;
+    forget();
+    emit line->Status(DialerControl::ConnectDevice);
+    emit line->Status(DialerControl::Connected);
+    emit line->Connect();
+    emit line->LastError(633, u"The port is not available."_s, 0);
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_TRUE(Global::state.Connected);
+    EXPECT_EQ(display.events(4), uR"({"event":"status","state":2}
+{"event":"status","ip":"10.64.0.7","state":8192}
+{"authorised":true,"entry":"Provider","event":"connect","ip":"10.64.0.7","speed_down":230,"speed_up":32}
+{"code":633,"event":"error","text":"The port is not available."})"_s);
+    // Its answer comes after whatever was sent to it before: no event.
+    silent.ask(Op::Counters);
+    EXPECT_EQ(silent.lines.size(), 1);
+
+    // A display that connects during the call learns what it missed.
+    line->online = true;
+    line->sent = 1234;
+    line->received = 987654;
+    const QString snapshot =
+        uR"({"connected":%1,"end_color":65535,"entry":"%2","ip":"%3","left":3000,"ok":true,)"
+        uR"("phonebook":"%4","speed_down":230,"speed_up":32,"start_color":16711680,"top":1500})"_s;
+    EXPECT_EQ(text(silent.ask(Op::Hello)), snapshot.arg(u"true"_s, u"Provider"_s, u"10.64.0.7"_s, book));
+    EXPECT_EQ(text(silent.ask(Op::Counters)),
+              uR"({"ok":true,"online":true,"received":987654,"sent":1234})"_s);
+    line->online = false;
+    emit line->Disconnect();
+    EXPECT_EQ(text(silent.ask(Op::Hello)), snapshot.arg(u"false"_s, QString(), QString(), book));
+}
+
+TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {
+    start();
+    Client& display = connect();
+    const auto place = [&](const QJsonValue& top, const QJsonValue& left) {
+        return display.error(Op::Position, {{u"top"_s, top}, {u"left"_s, left}});
+    };
+    EXPECT_EQ(place(u"1500"_s, 3000), u"bad_request"_s);
+    EXPECT_EQ(place(1500, QJsonValue::Undefined), u"bad_request"_s);
+    EXPECT_EQ(place(QJsonValue::Null, 0), u"bad_request"_s);
+    EXPECT_EQ(place(QJsonArray{1}, 2), u"bad_request"_s);
+    EXPECT_EQ(settings(), Banner);
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(place(1500, 3000), u"ok"_s);
+    const QByteArray first = Banner + "[General Setup]\r\nTopWin= 1500\r\nLeftWin= 3000\r\n";
+    EXPECT_EQ(settings(), first);
+    place(0, 15);
+    place(-45, 1e9); // beyond X11's coordinates
+    EXPECT_EQ(settings(), first);
+    const QByteArray newest = Banner + "[General Setup]\r\nTopWin=-45\r\nLeftWin= 491505\r\n";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settings() == newest; }, WaitMs));
+    EXPECT_GE(clock.elapsed(), 900);
+}
+
+TEST_F(GuardTest, DialDefaultAnswersAndReleasesThePhonebookOnlyAroundTheDial) {
+    const struct {
+        int pred;
+        const char* answer;
+        const char* calls;
+    } rows[] = {
+        {-1, R"({"ok":true,"result":"no_default"})", ""},
+        {1, R"({"ok":true,"result":"not_authorised"})", ""},
+        {0, R"({"ok":true,"result":"dialled"})", "SelectEntry Provider;Dial"},
+        {3,
+         R"({"code":623,"ok":true,"result":"select_failed","text":"The system could not find the phone book )"
+         R"(entry for this connection."})",
+         "SelectEntry Gone"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.answer);
+        start(Banner + table("1011", row.pred));
+        service->tmrLock_Timer();
+        log.clear();
+        QString atDial;
+        line->onDial = [&] { atDial = phonebookState(); };
+        EXPECT_EQ(text(connect().ask(Op::DialDefault)), QString::fromUtf8(row.answer));
+        EXPECT_EQ(log.join(u';'), QString::fromUtf8(row.calls));
+        EXPECT_EQ(atDial, log.contains(u"Dial"_s) ? u"readable writable"_s : QString());
+        EXPECT_EQ(phonebookState(), u"locked read-only"_s);
+    }
+}
+
+TEST_F(GuardTest, OneSetupAtATimeItsDialIsAuthorisedItsSaveAndTheStopReachEveryDisplay) {
+    start(Banner + General + table("1011"));
+    service->tmrLock_Timer();
+    Client& a = connect();
+    Client& b = connect();
+    a.ask(Op::Hello);
+    b.ask(Op::Hello);
+    EXPECT_EQ(a.error(Op::SetupEntry, Office), u"no_setup"_s);
+    EXPECT_EQ(a.ask(Op::SetupOpen).value(u"entries"_s).toVariant().toStringList(),
+              split("Provider;Office;Tampered;Stranger"));
+    EXPECT_EQ(b.error(Op::SetupOpen), u"busy"_s);
+    EXPECT_EQ(a.error(Op::SetupClose), u"ok"_s);
+    EXPECT_EQ(a.error(Op::SetupSave), u"no_setup"_s);
+    Client& c = connect();
+    EXPECT_EQ(c.error(Op::SetupOpen), u"ok"_s);
+    EXPECT_EQ(a.error(Op::SetupOpen), u"busy"_s);
+    c.socket.abort(); // its display ends without closing the setup
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 2; }, WaitMs));
+    EXPECT_EQ(a.error(Op::SetupOpen), u"ok"_s);
+
+    a.ask(Op::SetupField, {{u"name"_s, u"Office"_s}, {u"field"_s, 0}, {u"value"_s, true}});
+    a.ask(Op::SetupField, {{u"name"_s, u"Office"_s}, {u"field"_s, 3}, {u"value"_s, u"065551234"_s}});
+    forget();
+    QString atDial;
+    line->onDial = [&] { atDial = phonebookState(); };
+    EXPECT_EQ(a.error(Op::SetupDial, Office), u"ok"_s);
+    EXPECT_EQ(atDial, u"readable read-only"_s);
+    EXPECT_EQ(phonebookState(), u"locked read-only"_s);
+    emit line->Status(DialerControl::ConnectDevice);
+    emit line->Connect();
+    EXPECT_EQ(log, split("SelectEntry Office;Dial"));
+    EXPECT_TRUE(Global::state.Connected);
+    a.ask(Op::SetupColours, {{u"start"_s, 1}, {u"end"_s, 2}});
+    a.ask(Op::SetupSave);
+    for (Client* display : {&a, &b})
+        EXPECT_EQ(display->events(4), uR"({"end_color":65535,"event":"saved","start_color":16711680}
+{"event":"status","state":2}
+{"authorised":true,"entry":"Office","event":"connect","ip":"10.64.0.7","speed_down":14,"speed_up":10}
+{"end_color":2,"event":"saved","start_color":1})"_s);
+    EXPECT_EQ(settings(), Banner + "[General Setup]\r\nStartColor= 1\r\nEndColor= 2\r\n" + table("1101"));
+
+    // The stop is answered, saves what changed since, tells every display and releases both files.
+    a.ask(Op::SetupColours, {{u"start"_s, 3}, {u"end"_s, 4}});
+    forget();
+    EXPECT_EQ(b.error(Op::Stop), u"ok"_s);
+    for (Client* display : {&a, &b})
+        EXPECT_EQ(display->events(1), uR"({"event":"stopped"})"_s);
+    EXPECT_EQ(ended, QList<int>{0});
+    EXPECT_EQ(phonebookState(), u"readable writable"_s);
+    EXPECT_TRUE(Global::FileExists(ini));
+    EXPECT_EQ(readBytes(ini), Banner + "[General Setup]\r\nStartColor= 3\r\nEndColor= 4\r\n" + table("1101"));
+}
+
+TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot) {
+    for (const QString& user : split("1001=users sudo;1002=wheel;1003=admin;1004=dip;1005=users"))
+        groups.insert(user.section(u'=', 0, 0).toUInt(), user.section(u'=', 1).split(u' '));
+    QStringList rights; // 1006 has no user
+    for (const uid_t uid : {0u, 1001u, 1002u, 1003u, 1004u, 1005u, 1006u})
+        rights << u"%1:%2%3"_s.arg(uid).arg(authority.mayDial(uid)).arg(authority.inAdministratorGroup(uid));
+    EXPECT_EQ(rights.join(u' '), u"0:11 1001:11 1002:11 1003:11 1004:10 1005:00 1006:00"_s);
+
+    std::optional<bool> granted;
+    const auto confirm = [&](Authority::Peer peer) {
+        granted.reset();
+        authority.confirmAdministrator(peer, [&](bool yes) { granted = yes; });
+        return granted;
+    };
+    EXPECT_EQ(confirm({0, 0, 0}), true);
+    EXPECT_EQ(confirm({1004, 4242, 777}), false);
+    EXPECT_EQ(confirm({1006, 4242, 777}), false);
+    EXPECT_EQ(confirm({1002, 4242, 0}), false); // the process is gone
+    EXPECT_EQ(polkitAsks, 0);
+    // A member of an administrators' group waits for polkit, asked about that very process.
+    for (const bool answer : {true, false}) {
+        EXPECT_EQ(confirm({1002, 4242, 777}), std::nullopt);
+        ASSERT_TRUE(polkitAnswer);
+        EXPECT_EQ(std::tuple(polkitPeer.uid, polkitPeer.pid, polkitPeer.startTime),
+                  std::tuple(1002u, 4242, 777u));
+        std::exchange(polkitAnswer, nullptr)(answer);
+        EXPECT_EQ(granted, answer);
+    }
+    EXPECT_EQ(polkitAsks, 2);
+}
+
+// The start time as ps finds it: boot-relative clock ticks, to the second.
+double startTicksFromPs(qint64 pid) {
+    QProcess ps;
+    ps.start(u"ps"_s, {u"-o"_s, u"etimes="_s, u"-p"_s, QString::number(pid)});
+    ps.waitForFinished();
+    const double uptime = readBytes(u"/proc/uptime"_s).split(' ').value(0).toDouble();
+    return (uptime - ps.readAllStandardOutput().trimmed().toDouble()) * double(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(GuardTest, StartTimeIsReadFromProcEvenBehindANameWithParenthesesAndBlanks) {
+    const QString odd = dir.filePath(u"a) 1 2 (b"_s);
+    ASSERT_TRUE(QFile::link(u"/bin/sleep"_s, odd));
+    QProcess child;
+    child.start(odd, {u"30"_s});
+    ASSERT_TRUE(child.waitForStarted());
+    for (const qint64 pid : {qint64(getpid()), child.processId()})
+        EXPECT_NEAR(double(Authority::StartTimeOf(pid_t(pid))), startTicksFromPs(pid),
+                    2.0 * sysconf(_SC_CLK_TCK));
+    child.kill();
+    child.waitForFinished();
+    EXPECT_EQ(Authority::StartTimeOf(pid_t(child.processId())), 0u);
+}
+
+TEST_F(GuardTest, BadRequestsAreAnsweredWithTheirErrorAndTheConnectionGoesOn) {
+    start();
+    Client& display = connect();
+    const char* rows[][2] = {{"not json", "bad_request "},
+                             {"[1,2]", "bad_request "},
+                             {R"({"id":6,"op":"hello"})", "version 6"},
+                             {R"({"v":2,"id":7,"op":"hello"})", "version 7"},
+                             {R"({"v":1,"id":8,"op":"fly"})", "unknown_op 8"},
+                             {R"({"v":1,"id":9,"op":5})", "bad_request 9"}};
+    for (const auto& [request, expected] : rows) {
+        display.lines.clear();
+        display.socket.write(request + QByteArray("\n"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !display.lines.isEmpty(); }, WaitMs)) << request;
+        const QJsonObject answer = display.lines.first();
+        EXPECT_EQ(
+            u"%1 %2"_s.arg(answer.value(u"error"_s).toString(), answer.value(u"id"_s).toVariant().toString()),
+            QString::fromUtf8(expected));
+    }
+    EXPECT_EQ(display.error(Op::Hello), u"ok"_s);
+    EXPECT_EQ(display.events(), QString());
+}
+
+TEST_F(GuardTest, AClientOverALimitIsDroppedAndTheOthersGoOnUpToEightAUser) {
+    start();
+    Client& reader = connect();
+    reader.ask(Op::Hello);
+    Client& longLine = connect();
+    longLine.socket.write(QByteArray(P::MaxLineBytes + 1, 'x') + '\n');
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return longLine.socket.state() == QLocalSocket::UnconnectedState; }, WaitMs));
+    EXPECT_TRUE(longLine.lines.isEmpty());
+
+    // A display that says hello, then never reads again.
+    Client& deaf = connect();
+    deaf.ask(Op::Hello);
+    deaf.socket.setReadBufferSize(1);
+    QObject::disconnect(&deaf.socket, &QLocalSocket::readyRead, nullptr, nullptr);
+    const QString padding(4000, u'e');
+    constexpr int Events = 300; // 1.2 MB: more than the kernel and the guard keep for one client
+    for (int i = 0; i < Events; ++i) {
+        emit line->LastError(i, padding, 0);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(reader.events(Events).count(u'\n'), Events - 1);
+    EXPECT_EQ(reader.lines.last().value(u"code"_s).toInt(), Events - 1);
+    EXPECT_EQ(server->clientCount(), 1);
+
+    for (int i = 1; i < P::MaxClientsPerUid; ++i)
+        EXPECT_EQ(connect().error(Op::Counters), u"ok"_s) << i;
+    Client& ninth = connect();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return ninth.socket.state() == QLocalSocket::UnconnectedState; }, WaitMs));
+    ASSERT_EQ(ninth.lines.size(), 1);
+    EXPECT_EQ(ninth.lines.first().value(u"error"_s), u"busy"_s);
+    EXPECT_EQ(reader.error(Op::Counters), u"ok"_s);
+}
+
+// Another user, a member of sudo, through the real socat: polkit is asked about that very process,
+// and its next requests wait for the answer.
+TEST_F(GuardTest, RequestsOfAnotherUserAreAnsweredInOrderWhilePolkitIsAsked) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "connecting as another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    groups.insert(nobody->pw_uid, {u"sudo"_s});
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther);
+    start(Banner + table("1011"));
+    QProcess client;
+    client.start(u"setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, u"socat"_s,
+                                u"-"_s, u"UNIX-CONNECT:"_s + server->path()});
+    ASSERT_TRUE(client.waitForStarted());
+    int id = 0;
+    for (const char* op : {"setup_open", "counters", "stop", "hello"})
+        client.write(P::Line({{u"v"_s, 1}, {u"id"_s, ++id}, {u"op"_s, QString::fromLatin1(op)}}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 1; }, WaitMs));
+    EXPECT_EQ(
+        std::tuple(polkitPeer.uid, qint64(polkitPeer.pid), polkitPeer.startTime),
+        std::tuple(nobody->pw_uid, client.processId(), Authority::StartTimeOf(pid_t(client.processId()))));
+    QTest::qWait(300);
+    QByteArray out = client.readAllStandardOutput();
+    EXPECT_EQ(out, QByteArray());
+    std::exchange(polkitAnswer, nullptr)(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 2; }, WaitMs)); // for the stop
+    std::exchange(polkitAnswer, nullptr)(false);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return (out += client.readAllStandardOutput()).count('\n') >= 4; }, WaitMs));
+    QStringList answers;
+    for (const QByteArray& answer : out.trimmed().split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(answer).object();
+        answers
+            << u"%1 %2"_s.arg(object.value(u"id"_s).toInt()).arg(object.value(u"error"_s).toString(u"ok"_s));
+    }
+    EXPECT_EQ(answers, split("1 ok;2 ok;3 refused;4 ok"));
+    EXPECT_TRUE(ended.isEmpty());
+    client.kill();
+    client.waitForFinished();
+}
+
+} // namespace
