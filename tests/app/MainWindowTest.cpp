@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -350,19 +349,6 @@ TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
     ASSERT_FALSE(News::state.Browse.isNull());
     EXPECT_FALSE(News::state.Browse->isVisible());
     EXPECT_EQ(soundChecks, 2);
-}
-
-// Root on a user's display is refused before anything else happens.
-TEST(DisplayProgram, RefusesToRunAsRoot) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root";
-    QProcess norvale;
-    norvale.start(QStringLiteral(NORVALE_PROGRAM), {});
-    ASSERT_TRUE(norvale.waitForFinished(10000));
-    EXPECT_EQ(norvale.exitCode(), 1);
-    const QByteArray said = norvale.readAllStandardError();
-    EXPECT_EQ(said.count('\n'), 1) << said.constData();
-    EXPECT_TRUE(said.startsWith("norvale: not started as root")) << said.constData();
 }
 
 } // namespace

@@ -8,7 +8,6 @@ export LC_ALL=C
 tmp='' dir='' shots='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
 desktop_pids=() helper_pids=()
 Nobody=65534
-Python=/usr/bin/python3
 
 # Names and places the program gives itself, in pixels at 15 twips a pixel.
 StripTitle='Norvale 4\.0'
@@ -133,7 +132,7 @@ e2e_start() {
         exit 77
     fi
     for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert compare jq \
-        chattr lsattr sox xkbevd ss setpriv unshare dbus-daemon "$Python"; do
+        chattr lsattr sox xkbevd ss setpriv unshare dbus-daemon; do
         command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
     done
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-e2e.XXXXXX") || exit 1
@@ -337,154 +336,30 @@ as_user() {
     "${command[@]}"
 }
 
-# guard_requests UID REQUEST...: one connection of that user sends each request line and prints the
-# answer of each, one line each ({"timeout":true} for none within 5 s).
-guard_requests() { as_user "$1" "$Python" "$tmp/clients.py" requests "$dir/guard.sock" "${@:2}"; }
+# guard_requests UID REQUEST...: one connection of that user sends the request lines and prints the
+# answers, one a line, as they come (none for a request that got none within 5 s).
+guard_requests() { printf '%s\n' "${@:2}" | as_user "$1" socat -t 5 - "UNIX-CONNECT:$dir/guard.sock"; }
 
-# Raw socket clients, in Python. "requests" as above. "odd DONE_FILE": one connection sends bad
-# lines, one a line over 64 KiB, one half a line, and one greets, asks for far more answers than it
-# reads and never reads. "flood DONE_FILE": 100 connections greet at once. Each prints "ready" once
-# its connections are open, holds them until DONE_FILE exists, then prints what they got as JSON.
-write_clients() {
-    cat >"$tmp/clients.py" <<'PY'
-import json, os, socket, sys, threading, time
+# client UID OUT [socat options]: a connection of that user that sends what comes on standard input
+# and writes what it gets to OUT; with -u it never reads. Started with &, $! is the socat.
+client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$dir/guard.sock" >"$2"; }
 
-def connect(path):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(path)
-    return s
-
-def answer(reader, wanted_id=None):
-    """The next line that is no event (with that id, if one is given), or None."""
-    try:
-        while True:
-            line = reader.readline()
-            if not line:
-                return {"closed": True}
-            message = json.loads(line)
-            if "event" in message:
-                continue
-            if wanted_id is None or message.get("id") == wanted_id:
-                return message
-    except (socket.timeout, OSError):
-        return None
-
-def answer_or_event(reader):
-    try:
-        line = reader.readline()
-        return json.loads(line) if line else None
-    except (socket.timeout, OSError):
-        return None
-
-def requests(path, lines):
-    s = connect(path)
-    s.settimeout(5)
-    reader = s.makefile("rb")
-    for line in lines:
-        s.sendall(line.encode() + b"\n")
-        try:
-            wanted = json.loads(line).get("id")
-        except (ValueError, AttributeError):
-            wanted = None
-        print(json.dumps(answer(reader, wanted) or {"timeout": True}), flush=True)
-
-def state_of(s):
-    """'open' or 'closed' without waiting, after whatever was sent to it is read."""
-    s.setblocking(False)
-    try:
-        while True:
-            if not s.recv(65536):
-                return "closed"
-    except BlockingIOError:
-        return "open"
-    except OSError:
-        return "closed"
-
-def hold(done_file):
-    print("ready", flush=True)
-    deadline = time.monotonic() + 30
-    while not os.path.exists(done_file) and time.monotonic() < deadline:
-        time.sleep(0.05)
-
-def odd(path, done_file):
-    report = {}
-    bad = connect(path)
-    bad.settimeout(5)
-    bad_reader = bad.makefile("rb")
-    report["bad"] = []
-    for line in [b"this is no JSON", b"[1, 2]", b'{"v": 99, "id": 1, "op": "hello"}',
-                 b'{"v": 1, "id": 2, "op": 7}', b'{"v": 1, "id": 3, "op": "format_disk"}']:
-        bad.sendall(line + b"\n")
-        report["bad"].append(answer(bad_reader))
-    long_line = connect(path)
-    try:
-        long_line.sendall(b"x" * (70 * 1024))
-    except OSError:
-        pass
-    half = connect(path)
-    half.sendall(b'{"v": 1, "id": 1, "op": "coun')
-    # Both greet, so that every event comes to them too; neither reads. The greedy one asks for
-    # far more answers than the guard keeps for a client.
-    mute = connect(path)
-    mute.sendall(b'{"v":1,"id":0,"op":"hello"}\n')
-    greedy = connect(path)
-    burst = b'{"v":1,"id":0,"op":"hello"}\n' + b"".join(
-        b'{"v":1,"id":%d,"op":"counters"}\n' % n for n in range(1, 12001))
-    def push():
-        try:
-            greedy.sendall(burst)
-        except OSError:
-            pass
-    pusher = threading.Thread(target=push, daemon=True)
-    pusher.start()
-    hold(done_file)
-    pusher.join(5)
-    report["long_line"] = state_of(long_line)
-    report["greedy"] = state_of(greedy)
-    # What the mute one was sent meanwhile: its greeting's answer, then the events.
-    mute.settimeout(1)
-    report["mute"] = []
-    reader = mute.makefile("rb")
-    while (message := answer_or_event(reader)) is not None:
-        report["mute"].append("%s %s" % (message["event"], message.get("state", "")) if "event" in message
-                              else "answer" if message.get("ok") else "refusal")
-    half.setblocking(False)
-    try:
-        report["half"] = "answered" if half.recv(65536) else "closed"
-    except BlockingIOError:
-        report["half"] = "open, unanswered"
-    bad.sendall(b'{"v":1,"id":9,"op":"counters"}\n')
-    report["bad_after"] = answer(bad_reader, 9)
-    print(json.dumps(report), flush=True)
-
-def flood(path, done_file):
-    sockets = []
-    for _ in range(100):
-        s = connect(path)
-        s.sendall(b'{"v":1,"id":1,"op":"hello"}\n')
-        sockets.append(s)
-    counts = {"accepted": 0, "busy": 0, "other": 0, "silent": 0}
-    for s in sockets:
-        s.settimeout(5)
-        got = answer(s.makefile("rb"))
-        if got is None:
-            counts["silent"] += 1
-        elif got.get("ok") is True:
-            counts["accepted"] += 1
-        elif got.get("error") == "busy":
-            counts["busy"] += 1
-        else:
-            counts["other"] += 1
-    hold(done_file)
-    print(json.dumps(counts), flush=True)
-
-if sys.argv[1] == "requests":
-    requests(sys.argv[2], sys.argv[3:])
-else:
-    {"odd": odd, "flood": flood}[sys.argv[1]](sys.argv[2], sys.argv[3])
-PY
-    chmod 644 "$tmp/clients.py"
+# held UID OUT TEXT [socat options]: as client, sending TEXT and keeping its sending side open until
+# the test ends (through a FIFO the test holds, so that no process of its own lingers); $held_pid is
+# the socat.
+held() {
+    local fifo=$tmp/held.$((++held_count)) fd
+    mkfifo "$fifo"
+    exec {fd}<>"$fifo"
+    printf '%s' "$3" >&"$fd"
+    client "$1" "$2" "${@:4}" <"$fifo" &
+    held_pid=$!
+    helper_pids+=("$held_pid")
 }
+held_count=0
+
+# The Recv-Q of a process's Unix-socket connection: how much the guard sent it that it did not read.
+unread_by() { ss -xpn 2>/dev/null | awk -v pid="pid=$1," '$1 == "u_str" && index($0, pid) { print $3; exit }'; }
 
 # ---- what talks to whom -------------------------------------------------------------------------
 

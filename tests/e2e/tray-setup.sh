@@ -11,7 +11,6 @@ enter_admin_namespace "$@"
 e2e_start "$1"
 add_admin_user
 make_pkcheck
-write_clients
 
 # The setup dialog's controls from the top-left corner of its client area.
 EntryList=257x65+10+78

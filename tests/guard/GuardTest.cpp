@@ -1,5 +1,5 @@
-// The guard in the test process on a real socket: start-up, defence, requests, shut-down, who may
-// do what, and the limits of a connection.
+// The guard in the test process on a real socket: start-up, defence, requests, shut-down and who
+// may do what. The socket's limits are the black-box tests' (tests/e2e/defence.sh).
 #include "GuardFixture.h"
 
 #include <QCoreApplication>
@@ -241,86 +241,6 @@ TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot)
         EXPECT_EQ(granted, answer);
     }
     EXPECT_EQ(polkitAsks, 2);
-}
-
-// The start time as ps finds it: boot-relative clock ticks, to the second.
-double startTicksFromPs(qint64 pid) {
-    QProcess ps;
-    ps.start(u"ps"_s, {u"-o"_s, u"etimes="_s, u"-p"_s, QString::number(pid)});
-    ps.waitForFinished();
-    const double uptime = readBytes(u"/proc/uptime"_s).split(' ').value(0).toDouble();
-    return (uptime - ps.readAllStandardOutput().trimmed().toDouble()) * double(sysconf(_SC_CLK_TCK));
-}
-
-TEST_F(GuardTest, StartTimeIsReadFromProcEvenBehindANameWithParenthesesAndBlanks) {
-    const QString odd = dir.filePath(u"a) 1 2 (b"_s);
-    ASSERT_TRUE(QFile::link(u"/bin/sleep"_s, odd));
-    QProcess child;
-    child.start(odd, {u"30"_s});
-    ASSERT_TRUE(child.waitForStarted());
-    for (const qint64 pid : {qint64(getpid()), child.processId()})
-        EXPECT_NEAR(double(Authority::StartTimeOf(pid_t(pid))), startTicksFromPs(pid),
-                    2.0 * sysconf(_SC_CLK_TCK));
-    child.kill();
-    child.waitForFinished();
-    EXPECT_EQ(Authority::StartTimeOf(pid_t(child.processId())), 0u);
-}
-
-TEST_F(GuardTest, BadRequestsAreAnsweredWithTheirErrorAndTheConnectionGoesOn) {
-    start();
-    Client& display = connect();
-    const char* rows[][2] = {{"not json", "bad_request "},
-                             {"[1,2]", "bad_request "},
-                             {R"({"id":6,"op":"hello"})", "version 6"},
-                             {R"({"v":2,"id":7,"op":"hello"})", "version 7"},
-                             {R"({"v":1,"id":8,"op":"fly"})", "unknown_op 8"},
-                             {R"({"v":1,"id":9,"op":5})", "bad_request 9"}};
-    for (const auto& [request, expected] : rows) {
-        display.lines.clear();
-        display.socket.write(request + QByteArray("\n"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !display.lines.isEmpty(); }, WaitMs)) << request;
-        const QJsonObject answer = display.lines.first();
-        EXPECT_EQ(
-            u"%1 %2"_s.arg(answer.value(u"error"_s).toString(), answer.value(u"id"_s).toVariant().toString()),
-            QString::fromUtf8(expected));
-    }
-    EXPECT_EQ(display.error(Op::Hello), u"ok"_s);
-    EXPECT_EQ(display.events(), QString());
-}
-
-TEST_F(GuardTest, AClientOverALimitIsDroppedAndTheOthersGoOnUpToEightAUser) {
-    start();
-    Client& reader = connect();
-    reader.ask(Op::Hello);
-    Client& longLine = connect();
-    longLine.socket.write(QByteArray(P::MaxLineBytes + 1, 'x') + '\n');
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return longLine.socket.state() == QLocalSocket::UnconnectedState; }, WaitMs));
-    EXPECT_TRUE(longLine.lines.isEmpty());
-
-    // A display that says hello, then never reads again.
-    Client& deaf = connect();
-    deaf.ask(Op::Hello);
-    deaf.socket.setReadBufferSize(1);
-    QObject::disconnect(&deaf.socket, &QLocalSocket::readyRead, nullptr, nullptr);
-    const QString padding(4000, u'e');
-    constexpr int Events = 300; // 1.2 MB: more than the kernel and the guard keep for one client
-    for (int i = 0; i < Events; ++i) {
-        emit line->LastError(i, padding, 0);
-        QCoreApplication::processEvents();
-    }
-    EXPECT_EQ(reader.events(Events).count(u'\n'), Events - 1);
-    EXPECT_EQ(reader.lines.last().value(u"code"_s).toInt(), Events - 1);
-    EXPECT_EQ(server->clientCount(), 1);
-
-    for (int i = 1; i < P::MaxClientsPerUid; ++i)
-        EXPECT_EQ(connect().error(Op::Counters), u"ok"_s) << i;
-    Client& ninth = connect();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return ninth.socket.state() == QLocalSocket::UnconnectedState; }, WaitMs));
-    ASSERT_EQ(ninth.lines.size(), 1);
-    EXPECT_EQ(ninth.lines.first().value(u"error"_s), u"busy"_s);
-    EXPECT_EQ(reader.error(Op::Counters), u"ok"_s);
 }
 
 // Another user, a member of sudo, through the real socat: polkit is asked about that very process,
