@@ -83,7 +83,7 @@ private:
     void endCall(Outcome outcome);
     void raiseError(int code);
     void raiseLater(int code);
-    void updateTraffic();
+    void updateTraffic() const;
 
     void listen();
     void acceptClients();
@@ -111,13 +111,13 @@ private:
     QTimer m_stageTimer;
 
     QString m_ip;
-    QTimer m_trafficTimer;
     QElapsedTimer m_trafficClock;
-    double m_received = 0;
-    double m_sent = 0;
-    double m_downLevel = 1;
-    double m_upLevel = 1;
-    QRandomGenerator m_random;
+    mutable qint64 m_trafficSteps = 0;
+    mutable double m_received = 0;
+    mutable double m_sent = 0;
+    mutable double m_downLevel = 1;
+    mutable double m_upLevel = 1;
+    mutable QRandomGenerator m_random;
 
     QLocalServer m_server;
     QString m_socketPath;
