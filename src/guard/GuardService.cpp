@@ -259,7 +259,7 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
     if (op == P::Op::Counters)
         return answer(client, counters());
     if (op == P::Op::Position)
-        return position(client, request);
+        return position(client, peer.uid, request);
     if (op == P::Op::DialDefault || op == P::Op::HangUp) {
         if (!authority_.mayDial(peer.uid)) {
             log(QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
@@ -365,7 +365,6 @@ void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, con
 void GuardService::onClientGone(quint64 client) {
     if (setupOwner_ == client)
         setupOwner_ = 0;
-    places_.Forget(client);
 }
 
 QJsonObject GuardService::snapshot() const {
@@ -425,13 +424,14 @@ void GuardService::hangUp() {
     lockPhonebook();
 }
 
-void GuardService::position(quint64 client, const QJsonObject& request) {
+void GuardService::position(quint64 client, uid_t uid, const QJsonObject& request) {
     const std::optional<double> top = twips(request.value(QStringLiteral("top")));
     const std::optional<double> left = twips(request.value(QStringLiteral("left")));
     if (!top || !left)
         return fail(client, P::Error::BadRequest, QStringLiteral("a place is two finite numbers of twips"));
     answer(client, ok());
-    places_.Set(client, {*top, *left});
+    // Per user, not per connection: a new connection for each place would get round the second.
+    places_.Set(uid, {*top, *left});
 }
 
 void GuardService::writePlace(QPointF place) {

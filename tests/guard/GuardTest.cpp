@@ -124,6 +124,9 @@ TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {
     const QByteArray first = Banner + "[General Setup]\r\nTopWin= 1500\r\nLeftWin= 3000\r\n";
     EXPECT_EQ(settings(), first);
     place(0, 15);
+    // Nor does a new connection of the same user get round the second.
+    EXPECT_EQ(connect().error(Op::Position, {{u"top"_s, 30}, {u"left"_s, 60}}), u"ok"_s);
+    EXPECT_EQ(settings(), first);
     place(-45, 1e9); // beyond X11's coordinates
     EXPECT_EQ(settings(), first);
     const QByteArray newest = Banner + "[General Setup]\r\nTopWin=-45\r\nLeftWin= 491505\r\n";
