@@ -153,9 +153,11 @@ void GuardService::Shutdown() {
     tmrLock_.stop();
     places_.WriteAll();
     unlockPhonebook();
-    Global::SaveSettings();
+    const bool saved = Global::SaveSettings();
     Global::UnlockSettingsFile();
-    log(QStringLiteral("settings saved, files released"));
+    log(saved ? QStringLiteral("settings saved, files released")
+              : QStringLiteral("files released; the settings could not be written to %1, which is left as it was")
+                    .arg(Global::state.SettingsFile));
 }
 
 void GuardService::stop() {
@@ -477,7 +479,9 @@ QJsonObject GuardService::readEntry(const QString& name) {
 }
 
 void GuardService::saveSettings() {
-    Global::SaveSettings();
+    if (!Global::SaveSettings())
+        log(QStringLiteral("the settings could not be written to %1, which is left as it was (a full disk?)")
+                .arg(Global::state.SettingsFile));
     QJsonObject saved = eventOf(P::Event::Saved);
     saved.insert(QStringLiteral("start_color"), Global::state.StartColor);
     saved.insert(QStringLiteral("end_color"), Global::state.EndColor);
