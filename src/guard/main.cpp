@@ -60,7 +60,10 @@ bool takeRunLock(const QString& runFolder) {
 
 int main(int argc, char* argv[]) {
     // No display and no session bus: nothing the desktop's user controls may reach this process.
-    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+    // Nor a system bus other than the system's: pkcheck would take its answer from that bus's
+    // "polkit".
+    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                             "DBUS_SYSTEM_BUS_ADDRESS", "DBUS_STARTER_ADDRESS", "DBUS_STARTER_BUS_TYPE"})
         ::unsetenv(name);
     keepOnlyRootsPath();
     ShutdownSignals::BlockInAllThreads();
