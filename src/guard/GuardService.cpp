@@ -143,7 +143,7 @@ void GuardService::revokeChangedNumbers() {
 
 void GuardService::tmrLock_Timer() {
     tmrLock_.stop();
-    Global::LockPhonebook(Global::state.PhonebookPath);
+    lockPhonebook();
 }
 
 void GuardService::Shutdown() {
@@ -179,8 +179,17 @@ void GuardService::unlockPhonebook() {
 }
 
 void GuardService::lockPhonebook() {
-    if (!Global::state.IsWindows4)
-        Global::LockPhonebook(Global::state.PhonebookPath);
+    const QString& path = Global::state.PhonebookPath;
+    if (Global::state.IsWindows4)
+        return;
+    Global::LockPhonebook(path);
+    // Said once for each time it is lost, so that a flood of hang-ups does not flood the journal.
+    const bool held = path.isEmpty() || Global::state.PhonebookLockFile.isHeld();
+    if (!held && !phonebookLossTold_)
+        log(QStringLiteral("cannot hold the phonebook %1: it is missing, no regular file, flocked by another "
+                           "program or reached through another user's link")
+                .arg(path));
+    phonebookLossTold_ = !held;
 }
 
 // ---- the component's events ----------------------------------------------------------------------

@@ -80,6 +80,7 @@ private:
     Options options_;
     QTimer tmrLock_;
     bool shutDown_ = false;
+    bool phonebookLossTold_ = false;
     quint64 setupOwner_ = 0;
     QString connectedEntry_;
     double topWin_ = 10;
