@@ -44,7 +44,8 @@ bool createFromSample(const QString& target, const QString& appFolder) {
         return false;
     const QByteArray content = in.read(MaxSettingsBytes * 32);
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
+    // Unbuffered, or a full disk shows only at the commit, which would put a cut copy in place.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(content) != content.size())
         return false;
     if (QFileInfo::exists(target)) {
         out.cancelWriting();

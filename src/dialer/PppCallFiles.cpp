@@ -207,7 +207,9 @@ std::optional<quint64> PppCallFiles::startTimeOf(pid_t pid) {
 QString PppCallFiles::chatQuoted(const QString& text) {
     QString out = QStringLiteral("'");
     for (const QChar c : text) {
-        if (c == QLatin1Char('\'') || c == QLatin1Char('\\') || c == QLatin1Char('^'))
+        // chat sends the content of the file a string starting with "@" names; "\@" is a plain "@".
+        if (c == QLatin1Char('\'') || c == QLatin1Char('\\') || c == QLatin1Char('^') ||
+            c == QLatin1Char('@'))
             out += QLatin1Char('\\');
         out += c;
     }

@@ -15,12 +15,32 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77
+#endif
+
 namespace {
 
 constexpr qsizetype MaxSocketPathBytes = 107;
 
 QJsonObject failure(QLatin1StringView error, const QString& message) {
     return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}, {QStringLiteral("message"), message}};
+}
+
+// The start time of the process that connected; 0 once it has ended, since its pid may then name
+// another process already, and polkit would be asked about that one. The kernel's handle on the
+// very process that connected tells (Linux 6.5); an older kernel leaves only the pid.
+quint64 startTimeOfPeer(int fd, pid_t pid) {
+    int pidfd = -1;
+    socklen_t size = sizeof pidfd;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &size) != 0)
+        return errno == ENOPROTOOPT ? Authority::StartTimeOf(pid) : 0;
+    const quint64 start = Authority::StartTimeOf(pid);
+    // Still running after the read: the pid was its own while it was read.
+    pollfd ended{pidfd, POLLIN, 0};
+    const bool gone = ::poll(&ended, 1, 0) != 0;
+    ::close(pidfd);
+    return gone ? 0 : start;
 }
 
 bool peerOf(int fd, Authority::Peer& peer) {
@@ -30,8 +50,7 @@ bool peerOf(int fd, Authority::Peer& peer) {
         return false;
     peer.uid = credentials.uid;
     peer.pid = credentials.pid;
-    // Read now, while the process that connected still runs: polkit is asked about that process.
-    peer.startTime = Authority::StartTimeOf(credentials.pid);
+    peer.startTime = startTimeOfPeer(fd, credentials.pid);
     return true;
 }
 

@@ -143,7 +143,7 @@ void GuardService::revokeChangedNumbers() {
 
 void GuardService::tmrLock_Timer() {
     tmrLock_.stop();
-    Global::LockPhonebook(Global::state.PhonebookPath);
+    lockPhonebook();
 }
 
 void GuardService::Shutdown() {
@@ -153,9 +153,11 @@ void GuardService::Shutdown() {
     tmrLock_.stop();
     places_.WriteAll();
     unlockPhonebook();
-    Global::SaveSettings();
+    const bool saved = Global::SaveSettings();
     Global::UnlockSettingsFile();
-    log(QStringLiteral("settings saved, files released"));
+    log(saved ? QStringLiteral("settings saved, files released")
+              : QStringLiteral("files released; the settings could not be written to %1, which is left as it was")
+                    .arg(Global::state.SettingsFile));
 }
 
 void GuardService::stop() {
@@ -177,8 +179,17 @@ void GuardService::unlockPhonebook() {
 }
 
 void GuardService::lockPhonebook() {
-    if (!Global::state.IsWindows4)
-        Global::LockPhonebook(Global::state.PhonebookPath);
+    const QString& path = Global::state.PhonebookPath;
+    if (Global::state.IsWindows4)
+        return;
+    Global::LockPhonebook(path);
+    // Said once for each time it is lost, so that a flood of hang-ups does not flood the journal.
+    const bool held = path.isEmpty() || Global::state.PhonebookLockFile.isHeld();
+    if (!held && !phonebookLossTold_)
+        log(QStringLiteral("cannot hold the phonebook %1: it is missing, no regular file, flocked by another "
+                           "program or reached through another user's link")
+                .arg(path));
+    phonebookLossTold_ = !held;
 }
 
 // ---- the component's events ----------------------------------------------------------------------
@@ -259,7 +270,7 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
     if (op == P::Op::Counters)
         return answer(client, counters());
     if (op == P::Op::Position)
-        return position(client, request);
+        return position(client, peer.uid, request);
     if (op == P::Op::DialDefault || op == P::Op::HangUp) {
         if (!authority_.mayDial(peer.uid)) {
             log(QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
@@ -365,7 +376,6 @@ void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, con
 void GuardService::onClientGone(quint64 client) {
     if (setupOwner_ == client)
         setupOwner_ = 0;
-    places_.Forget(client);
 }
 
 QJsonObject GuardService::snapshot() const {
@@ -425,13 +435,14 @@ void GuardService::hangUp() {
     lockPhonebook();
 }
 
-void GuardService::position(quint64 client, const QJsonObject& request) {
+void GuardService::position(quint64 client, uid_t uid, const QJsonObject& request) {
     const std::optional<double> top = twips(request.value(QStringLiteral("top")));
     const std::optional<double> left = twips(request.value(QStringLiteral("left")));
     if (!top || !left)
         return fail(client, P::Error::BadRequest, QStringLiteral("a place is two finite numbers of twips"));
     answer(client, ok());
-    places_.Set(client, {*top, *left});
+    // Per user, not per connection: a new connection for each place would get round the second.
+    places_.Set(uid, {*top, *left});
 }
 
 void GuardService::writePlace(QPointF place) {
@@ -477,7 +488,9 @@ QJsonObject GuardService::readEntry(const QString& name) {
 }
 
 void GuardService::saveSettings() {
-    Global::SaveSettings();
+    if (!Global::SaveSettings())
+        log(QStringLiteral("the settings could not be written to %1, which is left as it was (a full disk?)")
+                .arg(Global::state.SettingsFile));
     QJsonObject saved = eventOf(P::Event::Saved);
     saved.insert(QStringLiteral("start_color"), Global::state.StartColor);
     saved.insert(QStringLiteral("end_color"), Global::state.EndColor);

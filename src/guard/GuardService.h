@@ -62,7 +62,7 @@ private:
     QJsonObject counters() const;
     QJsonObject dialDefault();
     void hangUp();
-    void position(quint64 client, const QJsonObject& request);
+    void position(quint64 client, uid_t uid, const QJsonObject& request);
     void writePlace(QPointF place);
     QJsonObject openSetup();
     QJsonObject readEntry(const QString& name);
@@ -80,6 +80,7 @@ private:
     Options options_;
     QTimer tmrLock_;
     bool shutDown_ = false;
+    bool phonebookLossTold_ = false;
     quint64 setupOwner_ = 0;
     QString connectedEntry_;
     double topWin_ = 10;

@@ -10,7 +10,9 @@
 #include <memory>
 #include <optional>
 
-// The strip's place that the displays send, as top and left in twips. Each display's places are
+#include <sys/types.h>
+
+// The strip's place that the displays send, as top and left in twips. Each user's places are
 // written at most once a second; one that comes sooner waits, and only the newest waiting one is
 // written when the second is over, so that the place the user left the strip at is never lost.
 class StripPlaces final : public QObject {
@@ -24,9 +26,7 @@ public:
     explicit StripPlaces(Writer write, QObject* parent = nullptr);
     ~StripPlaces() override;
 
-    void Set(quint64 client, QPointF topLeft);
-    // The display went: a place it left waiting is written now.
-    void Forget(quint64 client);
+    void Set(uid_t user, QPointF topLeft);
     // Every waiting place now, before the guard ends.
     void WriteAll();
 
@@ -40,5 +40,5 @@ private:
     void writeNow(Pending& pending);
 
     Writer write_;
-    std::map<quint64, Pending> clients_;
+    std::map<uid_t, Pending> users_;
 };

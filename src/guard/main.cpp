@@ -8,6 +8,7 @@
 #include "platform/PrivateFolder.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
+#include "platform/TrustedPath.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,6 +31,24 @@ int refuse(const QString& why) {
     return 1;
 }
 
+// pkcheck, pppd and chat are found on PATH and run as root: a folder on it that another user can
+// write (a user's PATH kept by su) would run that user's programs. Such folders are left out.
+void keepOnlyRootsPath() {
+    QStringList kept;
+    for (const QString& folder : qEnvironmentVariable("PATH").split(u':', Qt::SkipEmptyParts)) {
+        QString why;
+        if (folder.startsWith(u'/') && Subs::OnlyOwnersCanChange(folder, &why))
+            kept << folder;
+        else if (QFileInfo::exists(folder))
+            std::fprintf(stderr, "norvale-guard: %s left out of PATH: %s\n", qPrintable(folder),
+                         qPrintable(why.isEmpty() ? QStringLiteral("not an absolute path") : why));
+    }
+    if (kept.isEmpty())
+        kept = QStringList{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),
+                           QStringLiteral("/bin")};
+    qputenv("PATH", QFile::encodeName(kept.join(u':')));
+}
+
 // One guard for a run folder: the lock goes with the process, however it ends.
 bool takeRunLock(const QString& runFolder) {
     const QByteArray path = QFile::encodeName(runFolder + QStringLiteral("/guard.lock"));
@@ -41,8 +60,12 @@ bool takeRunLock(const QString& runFolder) {
 
 int main(int argc, char* argv[]) {
     // No display and no session bus: nothing the desktop's user controls may reach this process.
-    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+    // Nor a system bus other than the system's: pkcheck would take its answer from that bus's
+    // "polkit".
+    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                             "DBUS_SYSTEM_BUS_ADDRESS", "DBUS_STARTER_ADDRESS", "DBUS_STARTER_BUS_TYPE"})
         ::unsetenv(name);
+    keepOnlyRootsPath();
     ShutdownSignals::BlockInAllThreads();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvale-guard"));
@@ -62,8 +85,14 @@ int main(int argc, char* argv[]) {
     if (!QFileInfo(folder).isDir())
         return refuse(QStringLiteral("%1 is not a folder").arg(folder));
     QString why;
+    // Root writes nv4.ini and the phonebook there and runs pppd on the call files: a folder that
+    // another user could change, or rename away, would let that user choose what root writes.
+    if (!Subs::OnlyOwnersCanChange(folder, &why))
+        return refuse(QStringLiteral("the program's folder may be changed by root only: %1").arg(why));
     if (!Subs::EnsurePrivateFolder(runFolder, &why))
         return refuse(why);
+    if (!Subs::OnlyOwnersCanChange(runFolder, &why))
+        return refuse(QStringLiteral("the run folder may be changed by root only: %1").arg(why));
     if (!takeRunLock(runFolder))
         return refuse(QStringLiteral("another norvale-guard runs with %1").arg(runFolder));
 

@@ -1,5 +1,7 @@
 #include "platform/FileGuard.h"
 
+#include "platform/TrustedPath.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -112,8 +114,7 @@ bool FileGuard::setImmutable(int fd, bool on) {
 }
 
 bool FileGuard::clearImmutable(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = Subs::OpenRegularWithOwnLinks(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     const bool done = setImmutable(fd, false);
@@ -122,8 +123,8 @@ bool FileGuard::clearImmutable(const QString& path) {
 }
 
 FileLock FileGuard::lock(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // Not through another user's link: the flag, the mark and the mode would land on its target.
+    const int fd = Subs::OpenRegularWithOwnLinks(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return {};
     struct stat info {};

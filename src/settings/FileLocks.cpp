@@ -1,5 +1,6 @@
 #include "settings/FileLocks.h"
 
+#include "platform/TrustedPath.h"
 #include "settings/Global.h"
 
 #include <QFile>
@@ -18,15 +19,18 @@ void lockInto(FileLock& handle, const QString& path) {
     handle = state.Guard->lock(path);
 }
 
+// Without opening the file, which a held lock would deny, and never through another user's link.
 void changeMode(const QString& path, mode_t clear, mode_t add) {
-    const QByteArray name = QFile::encodeName(path);
+    const int fd = Subs::ResolveWithOwnLinks(path);
     struct stat info {};
-    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return;
-    const mode_t mode = info.st_mode & 07777;
-    const mode_t wanted = (mode & ~clear) | add;
-    if (wanted != mode)
-        ::chmod(name.constData(), wanted);
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const mode_t mode = info.st_mode & 07777;
+        const mode_t wanted = (mode & ~clear) | add;
+        if (wanted != mode)
+            ::chmod(Subs::DescriptorPath(fd).constData(), wanted);
+    }
+    if (fd >= 0)
+        ::close(fd);
 }
 
 // Creates the file with the banner line; never touches a file that already exists.
@@ -42,7 +46,9 @@ void createSettingsFile() {
 
 } // namespace
 
-void OpenLocked(const QString& path) { lockInto(state.PhonebookLockFile, path); }
+void OpenLocked(const QString& path) {
+    lockInto(state.PhonebookLockFile, path);
+}
 
 void LockPhonebook(const QString& path) {
     if (path.isEmpty())

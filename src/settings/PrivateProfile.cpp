@@ -160,7 +160,9 @@ std::optional<QByteArray> readFile(const QString& path, bool* unreadable = nullp
 
 bool writeFile(const QString& path, const QByteArray& data) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a write that fails (a full disk) must fail here. Buffered, the error comes at the
+    // commit's flush, which QSaveFile does not check: it would put an empty file in place of the old.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (file.write(data) != data.size()) {
         file.cancelWriting();

@@ -51,8 +51,9 @@ void LoadConnections() {
     }
 }
 
-void SaveSettings() {
+bool SaveSettings() {
     UnlockSettingsFile();
+    bool saved = false;
     {
         // Up to 49 rows of seven keys: one replacement of the file instead of one per key.
         Subs::IniBatch batch(state.SettingsFile);
@@ -73,8 +74,10 @@ void SaveSettings() {
             if (row.Default)
                 state.DefaultEntryName = row.Name.trimmed();
         }
+        saved = batch.commit();
     }
     LockSettingsFile();
+    return saved;
 }
 
 } // namespace Global

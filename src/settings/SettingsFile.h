@@ -8,7 +8,8 @@ namespace Global {
 void LoadConnections();
 
 // Writes the colours and the first PhonebookCount rows, releasing the settings lock around the
-// write. The displays repaint when the guard tells them the settings were saved.
-void SaveSettings();
+// write. The displays repaint when the guard tells them the settings were saved. False when the
+// file could not be written (a full disk): it is then left as it was.
+bool SaveSettings();
 
 } // namespace Global

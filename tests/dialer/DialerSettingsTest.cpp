@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 class DialerSettingsTest : public ::testing::Test {
@@ -63,4 +66,22 @@ TEST_F(DialerSettingsTest, TheBackendComesFromTheSettings) {
     const auto real = CreateDialer(folder, folder);
     EXPECT_NE(dynamic_cast<PppDialer*>(real.get()), nullptr);
     EXPECT_EQ(real->PhonebookFile(), folder + "phonebook.conf");
+}
+
+// A file size limit fails the copy as a full disk does: no phonebook rather than a cut one.
+TEST_F(DialerSettingsTest, TheSampleIsCopiedWholeOrNotAtAll) {
+    const QByteArray sample = "[Dialer Provider]\nPhone = 0245871200\n" + QByteArray(200, '#') + '\n';
+    write("phonebook.sample.conf", sample);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{64, old.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString phonebook = DialerSettings::read(folder).phonebook;
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(phonebook, "");
+    EXPECT_FALSE(QFileInfo::exists(folder + "phonebook.conf"));
+    EXPECT_EQ(DialerSettings::read(folder).phonebook, folder + "phonebook.conf");
+    EXPECT_EQ(readBytes(folder + "phonebook.conf"), sample);
 }

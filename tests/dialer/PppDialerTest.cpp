@@ -260,6 +260,28 @@ TEST(PppRealLine, ChatReportsTheModemsAnswersAsStagesAndErrorCodes) {
     }
 }
 
+// chat reads a send string that starts with "@" from the file it names: an Init2 of "@/etc/shadow"
+// in a phonebook would have the guard's chat send that file to the modem.
+TEST(PppRealLine, AnInitStringThatNamesAFileIsSentAsItIsWritten) {
+    QTemporaryDir dir;
+    const QString secret = dir.filePath("secret");
+    writeBytes(secret, "ATS7=55\n");
+    ModemLine line;
+    ASSERT_TRUE(line.isReady());
+    const PhonebookEntry entry{"Casa", "0190123456",          {},    {}, line.device(),
+                               57600,  {"ATZ", '@' + secret}, "ATDT"};
+    PppCallFiles files(entry, chatProgram(), dir.path());
+    QProcess chat;
+    chat.setStandardInputFile(line.device());
+    chat.setStandardOutputFile(line.device(), QIODevice::Append);
+    chat.start(chatProgram(), {"-s", "-v", "-f", files.scriptPath()});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line.received().size() >= 2; }, 10000));
+    chat.kill();
+    chat.waitForFinished();
+    // The emulator records commands in capitals.
+    EXPECT_EQ(line.received().mid(0, 2), (QStringList{"ATZ", ('@' + secret).toUpper()}));
+}
+
 TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     if (QFileInfo::exists("/dev/ppp"))
         GTEST_SKIP() << "this machine has /dev/ppp: pppd would go on to negotiate with the emulator";

@@ -11,6 +11,15 @@ status=$?
 check "the display refuses to run as root (status $status)" test "$status" = 1
 check "the display says why it refuses root" grep -q "not started as root" "$tmp/root-display.log"
 
+# A program folder that another user could change: root would write and chmod where that user says.
+chown "$Nobody" "$dir"
+"$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/refused.log" 2>&1
+status=$?
+chown root "$dir"
+check "the guard refuses a program folder of nobody's (status $status)" test "$status" = 1
+check "the guard says why" grep -q "the program's folder may be changed by root only" "$tmp/refused.log"
+check "the refused guard left nothing in it" test ! -e "$dir/nv4.ini" -a ! -e "$dir/guard.sock"
+
 start_guard
 eventually 10 "nv4.ini is written" test -e "$dir/nv4.ini"
 eventually 10 "nv4.ini is held against other programs" not readable "$dir/nv4.ini"

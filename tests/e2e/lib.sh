@@ -317,6 +317,7 @@ make_pkcheck() {
     cat >"$tmp/bin/pkcheck" <<EOF
 #!/bin/sh
 printf '%s\n' "\$*" >>'$tmp/pkcheck.calls'
+printf '%s\n' "\${DBUS_SYSTEM_BUS_ADDRESS-the system's}" >>'$tmp/pkcheck.buses'
 exit "\$(cat '$tmp/pkcheck.answer')"
 EOF
     chmod 755 "$tmp/bin/pkcheck"

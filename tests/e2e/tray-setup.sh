@@ -124,8 +124,15 @@ close_setup_with_ok() {
 printf 'stage_ms=100\n' >"$dir/dialer.conf"
 start_bell_log
 start_session_bus "$admin_uid"
-# The guard started as carelessly as can be: the desktop's DISPLAY and session bus in its environment.
-start_guard PATH="$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus"
+# The guard started as carelessly as can be: the desktop's DISPLAY and session bus in its environment,
+# a system bus of nobody's, whose "polkit" would grant everything, and first on its PATH a folder of
+# nobody's with a pkcheck that would grant everything (su keeps the user's environment).
+mkdir "$tmp/userbin"
+printf '#!/bin/sh\ntouch %q\n' "$tmp/userbin.ran" >"$tmp/userbin/pkcheck"
+chmod 755 "$tmp/userbin/pkcheck"
+chown -R "$Nobody" "$tmp/userbin"
+start_guard PATH="$tmp/userbin:$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus" \
+    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/userbin/bus"
 start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus"
 require "the strip shows" wait_until 10 strip_shown
 # Its pid and start time: field 22 of its stat line, the 20th after the name in parentheses.
@@ -214,6 +221,9 @@ cat "$tmp/pkcheck.calls"
 check "pkcheck is asked at each setup and each stop" test "$(wc -l <"$tmp/pkcheck.calls")" = 4
 check "pkcheck is asked about the display's process each time" \
     test "$(grep -cxF -- "$expected" "$tmp/pkcheck.calls")" = 4
+check "the pkcheck in nobody's folder on PATH never ran" test ! -e "$tmp/userbin.ran"
+check "pkcheck always asks the system's own bus" test "$(sort -u "$tmp/pkcheck.buses")" = "the system's"
+check "the guard says it left nobody's folder out of PATH" grep -q "userbin left out of PATH" "$tmp/guard.log"
 
 ini=$dir/nv4.ini
 check "nv4.ini keeps Provider authorised and default, byte for byte" \

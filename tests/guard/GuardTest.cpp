@@ -7,7 +7,12 @@
 #include <QJsonArray>
 #include <QProcess>
 
+#include <cstring>
+#include <grp.h>
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -124,6 +129,9 @@ TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {
     const QByteArray first = Banner + "[General Setup]\r\nTopWin= 1500\r\nLeftWin= 3000\r\n";
     EXPECT_EQ(settings(), first);
     place(0, 15);
+    // Nor does a new connection of the same user get round the second.
+    EXPECT_EQ(connect().error(Op::Position, {{u"top"_s, 30}, {u"left"_s, 60}}), u"ok"_s);
+    EXPECT_EQ(settings(), first);
     place(-45, 1e9); // beyond X11's coordinates
     EXPECT_EQ(settings(), first);
     const QByteArray newest = Banner + "[General Setup]\r\nTopWin=-45\r\nLeftWin= 491505\r\n";
@@ -283,6 +291,46 @@ TEST_F(GuardTest, RequestsOfAnotherUserAreAnsweredInOrderWhilePolkitIsAsked) {
     EXPECT_TRUE(ended.isEmpty());
     client.kill();
     client.waitForFinished();
+}
+
+// The process that connected has ended by the time the guard takes its connection, its request
+// sent: its pid may name another process by then (here it is a zombie, whose start time can still be
+// read), and polkit would be asked about that process. A member of sudo is then no administrator.
+TEST_F(GuardTest, AConnectionWhoseProcessEndedBeforeItWasTakenIsNoAdministrators) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "connecting as another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    groups.insert(uid, {u"sudo"_s});
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther);
+    start();
+    bool gone = false;
+    QObject::connect(server.get(), &GuardServer::clientGone, [&] { gone = true; });
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(server->path());
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const QByteArray request = P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, u"setup_open"_s}});
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0 &&
+                        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                        ::write(fd, request.constData(), size_t(request.size())) == request.size()
+                    ? 0
+                    : 1);
+    }
+    ASSERT_GT(child, 0);
+    siginfo_t ended{};
+    ASSERT_EQ(::waitid(P_PID, id_t(child), &ended, WEXITED | WNOWAIT), 0); // a zombie, not reaped
+    ASSERT_EQ(ended.si_status, 0);
+    ASSERT_NE(Authority::StartTimeOf(child), 0u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gone || polkitAsks > 0; }, WaitMs));
+    EXPECT_EQ(polkitAsks, 0);
+    ::waitpid(child, nullptr, 0);
 }
 
 } // namespace

@@ -1,4 +1,9 @@
 #include "platform/SystemHelpers.h"
+#include "platform/TrustedPath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -59,4 +64,55 @@ TEST(SystemHelpers, GroupsOfAUserComeFromTheUserDatabase) {
     EXPECT_FALSE(Global::GroupNamesOf(4242424).has_value());
     EXPECT_TRUE(Global::UserIsAdministrator(0));
     EXPECT_FALSE(Global::UserIsAdministrator(4242424));
+}
+
+// Who could change what a path names: the folders the guard runs in and takes programs from.
+TEST(SystemHelpers, OnlyAPathThatNoOtherUserCanChangeIsTrusted) {
+    QTemporaryDir dir;
+    if (geteuid() != 0 || !OnlyOwnersCanChange(dir.path()))
+        GTEST_SKIP() << "needs root and a temporary folder that only root can change";
+    const auto make = [&](const char* name, mode_t mode, uid_t owner) {
+        const QByteArray path = QFile::encodeName(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_EQ(::mkdir(path.constData(), mode) == 0 && ::chmod(path.constData(), mode) == 0 &&
+                      ::chown(path.constData(), owner, owner) == 0,
+                  true)
+            << name;
+    };
+    const auto link = [&](const char* target, const char* name, uid_t owner) {
+        const QByteArray path = QFile::encodeName(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(::symlink(target, path.constData()) == 0 &&
+                    ::lchown(path.constData(), owner, owner) == 0);
+    };
+    make("root", 0755, 0);
+    make("user", 0755, 65534);
+    make("user/root", 0755, 0);
+    make("open", 0777, 0);
+    make("sticky", 01777, 0);
+    make("sticky/root", 0755, 0);
+    make("sticky/user", 0755, 65534);
+    link("root", "roots-link", 0);
+    link("root", "users-link", 65534);
+    link("../user/root", "root/up-and-in", 0);
+    const struct {
+        const char* path;
+        const char* why; // empty: trusted
+    } rows[] = {
+        {"root", ""},
+        {"sticky/root", ""},
+        {"roots-link", ""},
+        {"roots-link/.", ""},
+        {"user", "user belongs to uid 65534"},
+        {"user/root", "user belongs to uid 65534"},
+        {"root/up-and-in", "root/up-and-in/../user belongs to uid 65534"},
+        {"open", "open can be written by others than its owner"},
+        {"sticky/user", "sticky/user belongs to uid 65534"},
+        {"users-link", "users-link is a link of uid 65534"},
+        {"missing", "missing: No such file or directory"},
+    };
+    for (const auto& row : rows) {
+        QString why;
+        const bool trusted = OnlyOwnersCanChange(dir.filePath(QString::fromLatin1(row.path)), &why);
+        EXPECT_EQ(trusted ? std::string() : why.mid(dir.path().size() + 1).toStdString(), row.why)
+            << row.path;
+    }
 }

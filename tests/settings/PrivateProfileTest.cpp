@@ -5,7 +5,9 @@
 
 #include <QDir>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +157,23 @@ TEST_F(PrivateProfile, FailedReplacementLeavesTheOldFileWhole) {
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(ini()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// A file size limit fails the new file's write as a full disk does (EFBIG instead of ENOSPC).
+TEST_F(PrivateProfile, AWriteTheDiskCannotHoldLeavesTheOldFileWhole) {
+    const QByteArray original = ";banner\r\n[S]\r\nK=V\r\n";
+    writeBytes(ini(), original);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{64, old.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteIniValue(ini(), "S", "K", QString(100, u'W'));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(readBytes(ini()), original);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"test.ini"});
 }
 
 TEST_F(PrivateProfile, ABatchReplacesTheFileOnceWithWhatSingleWritesLeave) {
