@@ -1,5 +1,7 @@
 #include "dialer/DiallingProcess.h"
 
+#include "platform/SystemHelpers.h"
+
 #include <QFileInfo>
 
 #include <cerrno>
@@ -14,21 +16,7 @@ namespace {
 // Plain system calls: a scan reads a few files of every process on the machine, and it runs
 // in the middle of a hang-up.
 QByteArray readSmallFile(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    QByteArray out;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || out.size() + n > 64 * 1024)
-            break;
-        out.append(buffer, n);
-    }
-    ::close(fd);
-    return out;
+    return Subs::ReadSmallFile(path, 64 * 1024);
 }
 
 QByteArray procPath(pid_t pid, const char* leaf) {

@@ -1,5 +1,7 @@
 #include "dialer/PppCallFiles.h"
 
+#include "platform/SystemHelpers.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -37,25 +39,6 @@ bool writePrivateFile(const QString& path, const QByteArray& bytes) {
     return ::close(fd) == 0;
 }
 
-QByteArray readSmallFile(const QString& path, qsizetype limit) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    QByteArray out;
-    char buffer[1024];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buffer, n);
-        if (out.size() > limit)
-            break;
-    }
-    ::close(fd);
-    return out;
-}
 
 // A pppd options-file word: double quotes, backslash escapes for the quote, the backslash and
 // the control characters that would otherwise end or bend the word.
@@ -150,7 +133,7 @@ bool PppCallFiles::writeRecord(const Record& record) const {
 }
 
 std::optional<PppCallFiles::Record> PppCallFiles::readRecord() const {
-    const QByteArray bytes = readSmallFile(recordPath(), MaxRecordBytes);
+    const QByteArray bytes = Subs::ReadSmallFile(QFile::encodeName(recordPath()).constData(), MaxRecordBytes + 1);
     if (bytes.isEmpty() || bytes.size() > MaxRecordBytes)
         return std::nullopt;
     Record record;
@@ -186,22 +169,11 @@ QStringList PppCallFiles::callFolders(const QString& runFolder) {
 }
 
 std::optional<quint64> PppCallFiles::startTimeOf(pid_t pid) {
-    if (pid <= 0)
+    const std::optional<Subs::ProcessStat> stat = Subs::ReadProcessStat(pid);
+    // A zombie or a dead process is no running call.
+    if (!stat || stat->state == 'Z' || stat->state == 'X')
         return std::nullopt;
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    const QByteArray stat = readSmallFile(QString::fromLatin1(path), MaxRecordBytes);
-    // The command name may hold blanks and parentheses: the fields start after the last ')'.
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return std::nullopt;
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    // Field 3 is the state, field 22 the start time.
-    if (fields.size() < 20 || fields.at(0) == "Z" || fields.at(0) == "X")
-        return std::nullopt;
-    bool ok = false;
-    const quint64 start = fields.at(19).toULongLong(&ok);
-    return ok ? std::optional<quint64>(start) : std::nullopt;
+    return stat->startTime;
 }
 
 QString PppCallFiles::chatQuoted(const QString& text) {

@@ -1,6 +1,5 @@
 #include "guard/Authority.h"
 
-#include <QFile>
 #include <QProcess>
 
 Authority::Authority(Global::GroupLookup groups, PolkitCheck polkit)
@@ -59,15 +58,6 @@ void Authority::RunPkcheck(const Peer& peer, std::function<void(bool)> done) {
 }
 
 quint64 Authority::StartTimeOf(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray line = stat.readAll();
-    // The command name in parentheses may hold blanks and parentheses: count from the last one.
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0)
-        return 0;
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    // Field 22 of the line is the 20th after the name.
-    return fields.size() > 19 ? fields.at(19).toULongLong() : 0;
+    const std::optional<Subs::ProcessStat> stat = Subs::ReadProcessStat(pid);
+    return stat ? stat->startTime : 0;
 }

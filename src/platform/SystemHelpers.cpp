@@ -1,10 +1,13 @@
 #include "platform/SystemHelpers.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -46,6 +49,44 @@ QString ReplaceText(const QString& source, const QString& searched, const QStrin
 
 QString WithTrailingSlash(const QString& path) {
     return path.endsWith(u'/') ? path : path + u'/';
+}
+
+QByteArray ReadSmallFile(const char* path, qsizetype limit) {
+    const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buffer, std::min<qsizetype>(n, limit - out.size()));
+        if (out.size() >= limit)
+            break;
+    }
+    ::close(fd);
+    return out;
+}
+
+std::optional<ProcessStat> ReadProcessStat(pid_t pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const QByteArray stat = ReadSmallFile(path, 4096);
+    // The command name may hold blanks and parentheses: the fields start after the last ')'.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    bool ok = false;
+    const quint64 start = fields.size() > 19 ? fields.at(19).toULongLong(&ok) : 0;
+    if (!ok || fields.at(0).isEmpty())
+        return std::nullopt;
+    return ProcessStat{fields.at(0).at(0), start};
 }
 
 } // namespace Subs

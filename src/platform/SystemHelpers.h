@@ -28,6 +28,18 @@ QString ReplaceText(const QString& source, const QString& searched, const QStrin
 // The folder path ending in "/".
 QString WithTrailingSlash(const QString& path);
 
+// The first limit bytes of a file at most, read with plain system calls and never through a link as
+// its last name; empty when it cannot be read.
+QByteArray ReadSmallFile(const char* path, qsizetype limit);
+
+// What /proc/PID/stat tells of a process: its state (field 3) and start time (field 22, clock ticks
+// after boot). Nothing when there is no such process.
+struct ProcessStat {
+    char state = '?';
+    quint64 startTime = 0;
+};
+std::optional<ProcessStat> ReadProcessStat(pid_t pid);
+
 } // namespace Subs
 
 namespace Global {
