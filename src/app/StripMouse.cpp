@@ -52,6 +52,7 @@ bool StripMouse::eventFilter(QObject* watched, QEvent* event) {
         return true;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const int shift = TrayArea::ShiftState(mouse->modifiers());
+    onScreen_ = mouse->globalPosition();
     const auto x = float(mouse->position().x() * Twips::PerPixelX());
     const auto y = float(mouse->position().y() * Twips::PerPixelY());
     switch (type) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointF>
 
 #include <functional>
 
@@ -26,6 +27,10 @@ public:
     void dragsWith(QWidget& label);
     // A label that takes no part.
     void ignores(QWidget& label);
+    // The pointer on the screen at the event being handled, in pixels. A drag is measured with it:
+    // back-to-back motion events come before the window manager has moved the window, so positions
+    // in the window would count each step again.
+    QPointF OnScreen() const { return onScreen_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -33,4 +38,5 @@ protected:
 private:
     QWidget& strip_;
     Handlers handlers_;
+    QPointF onScreen_;
 };

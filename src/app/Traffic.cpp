@@ -11,7 +11,7 @@ namespace {
 QString grouped(double value, int decimals) {
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', decimals);
+    return Convert::LatinDigits(locale.toString(value, 'f', decimals));
 }
 
 } // namespace

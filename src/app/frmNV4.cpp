@@ -138,7 +138,7 @@ void frmNV4::Form_Load() {
     News::state.NewsFilePath = state.AppFolder + QString::fromLatin1(News::NewsFileName);
     News::state.NewsUrl.clear();
     const QString ver = Subs::WindowsVersionText(options_.version);
-    state.IsWindows4 = ver.startsWith(u'4');
+    state.IsWindows4 = false; // the phonebook is a file on any kernel
     lblInfo[0]->setToolTip(QStringLiteral("Versione Windows:") +
                            Subs::ReplaceText(ver, QStringLiteral(","), QStringLiteral(".")));
     if (!state.IsWindows4)
@@ -349,16 +349,16 @@ double frmNV4::TopTwips() const {
     return Twips::FromPixelsY(place_.y());
 }
 
-void frmNV4::Form_MouseDown(int, int, float x, float y) {
-    dragX_ = x;
-    dragY_ = y;
+void frmNV4::Form_MouseDown(int, int, float, float) {
+    dragFrom_ = mouse_->OnScreen();
+    dragPlace_ = place_;
     dragging_ = true;
 }
 
-void frmNV4::Form_MouseMove(int button, int, float x, float y) {
+void frmNV4::Form_MouseMove(int button, int, float, float) {
     if (button != 1 || !dragging_)
         return;
-    placeAt({Twips::ToPixelsX(LeftTwips() + (x - dragX_)), Twips::ToPixelsY(TopTwips() + (y - dragY_))});
+    placeAt(dragPlace_ + (mouse_->OnScreen() - dragFrom_).toPoint());
 }
 
 void frmNV4::Form_MouseUp(int, int, float, float) {

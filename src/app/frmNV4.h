@@ -148,8 +148,8 @@ private:
     TrafficView traffic_;
     QImage picture_;
 
-    float dragX_ = 0;
-    float dragY_ = 0;
+    QPointF dragFrom_;
+    QPoint dragPlace_;
     bool dragging_ = false;
     qint16 startTicks_ = 0;
     QPoint place_;

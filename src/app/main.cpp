@@ -1,3 +1,4 @@
+#include "app/SingleInstance.h"
 #include "app/frmNV4.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
@@ -7,6 +8,7 @@
 #include "tray/frmMenu.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <unistd.h>
@@ -30,6 +32,12 @@ int main(int argc, char* argv[]) {
     // The strip lives on hidden in the notification area; closing a pop-up must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     ShutdownSignals shutdown;
+    SingleInstance single(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation),
+                          qEnvironmentVariable("DISPLAY"));
+    if (!single.Claim()) {
+        std::fputs("norvale: already running on this display: its strip is shown instead\n", stderr);
+        return 0;
+    }
 
     const QString appFolder = Subs::WithTrailingSlash(QApplication::applicationDirPath());
     frmNV4::Options options;
@@ -49,6 +57,7 @@ int main(int argc, char* argv[]) {
     Media::state.AudioSink = qEnvironmentVariable("NORVALE_AUDIO_SINK");
     // A logout or a shut-down signal ends the display only; the guard goes on.
     QObject::connect(&shutdown, &ShutdownSignals::received, &window, &frmNV4::Form_Unload);
+    QObject::connect(&single, &SingleInstance::ShowRequested, &window, &frmNV4::Restore);
 
     window.Form_Load();
     window.show();

@@ -14,4 +14,15 @@ public:
 
     void clear() override { QListWidget::clear(); }
     void addItem(const QString& name) override { QListWidget::addItem(name); }
+
+protected:
+    // Once an entry is chosen one stays chosen: Ctrl+click or Ctrl+Space never leaves none.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override {
+        const QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
+        if (!index.isValid() ||
+            flags.testAnyFlags(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+            return QItemSelectionModel::NoUpdate;
+        return flags;
+    }
 };

@@ -67,6 +67,9 @@ frmColors::frmColors(QWidget* parent)
     place(*scrBlue, 360, 3840, 2055, 255);
     place(*cmdOk, 60, 4200, 1275, 495);
     place(*cmdAnnulla, 1440, 4200, 1275, 495);
+    // No default button: Enter closes nothing.
+    cmdOk->setAutoDefault(false);
+    cmdAnnulla->setAutoDefault(false);
     // The backdrops lie under their bars.
     Shape1->lower();
     Shape2->lower();

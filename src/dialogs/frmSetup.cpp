@@ -154,9 +154,8 @@ frmSetup::frmSetup(GuardClient& guard, QWidget* parent)
     for (int i = 0; i < int(optSpeed.size()); ++i) {
         auto* option = new QRadioButton(QLatin1String(SpeedCaptions[size_t(i)]), this);
         option->setFont(interfaceFont(DialogPoints));
-        // Wide enough for its caption; the rate boxes lie to the right of the last one.
-        const int width = i == 6 ? 1700 : 1800;
-        place(option, "optSpeed", SpeedPlaces[size_t(i)][0], SpeedPlaces[size_t(i)][1], width, 255);
+        // Wide enough for the longest caption, "Definita dall'utente", which ends before the rate boxes.
+        place(option, "optSpeed", SpeedPlaces[size_t(i)][0], SpeedPlaces[size_t(i)][1], 1800, 255);
         option->setProperty("Index", i);
         optSpeed[size_t(i)] = option;
     }
@@ -413,7 +412,12 @@ bool frmSetup::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::KeyPress && (watched == txtUp || watched == txtDW)) {
         // Keys that type no character (arrows, Delete, Tab) are not key presses of the toolkit.
-        const QString text = static_cast<QKeyEvent*>(event)->text();
+        // X11 gives Tab, Esc and Delete a text too: they stay focus, cancel and deletion.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Escape ||
+            key->key() == Qt::Key_Delete)
+            return QDialog::eventFilter(watched, event);
+        const QString text = key->text();
         for (const QChar character : text) {
             int keyAscii = character.unicode();
             if (watched == txtUp)

@@ -94,7 +94,8 @@ void GuardService::Start() {
     Global::State& state = Global::state;
     state.AppFolder = Subs::WithTrailingSlash(options_.programFolder);
     state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
-    state.IsWindows4 = Subs::WindowsVersionText(options_.version).startsWith(u'4');
+    // The phonebook is always a file here, whatever the kernel's version: it is always locked.
+    state.IsWindows4 = false;
 
     // The table is still empty: every phonebook entry is appended, as the hidden setup's loading did.
     state.StartingUp = true;
@@ -446,12 +447,12 @@ void GuardService::position(quint64 client, uid_t uid, const QJsonObject& reques
 }
 
 void GuardService::writePlace(QPointF place) {
-    topWin_ = place.x();
-    leftWin_ = place.y();
+    topWin_ = float(place.x());
+    leftWin_ = float(place.y());
     const QString& file = Global::state.SettingsFile;
     Global::UnlockSettingsFile();
-    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("TopWin"), Convert::NumberText(topWin_));
-    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("LeftWin"), Convert::NumberText(leftWin_));
+    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("TopWin"), Convert::SingleText(float(topWin_)));
+    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("LeftWin"), Convert::SingleText(float(leftWin_)));
     Global::LockSettingsFile();
 }
 

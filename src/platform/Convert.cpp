@@ -1,5 +1,7 @@
 #include "platform/Convert.h"
 
+#include <QList>
+
 #include <cmath>
 #include <limits>
 
@@ -69,6 +71,8 @@ double LeadingNumber(QStringView text) {
                                                                 : std::numeric_limits<double>::max());
 }
 
+static QString numberText(double value, int precision);
+
 bool TextToBoolean(QStringView text) {
     const QStringView trimmed = text.trimmed();
     if (trimmed.compare(u"true", Qt::CaseInsensitive) == 0)
@@ -77,11 +81,32 @@ bool TextToBoolean(QStringView text) {
         return false;
     bool ok = false;
     const double value = trimmed.toString().toDouble(&ok);
-    return ok && value != 0.0;
+    // Qt reads "nan" and "inf" as numbers; a hand-edited flag must not authorise through them.
+    return ok && std::isfinite(value) && value != 0.0;
+}
+
+QString LatinDigits(const QString& text) {
+    QString latin;
+    latin.reserve(text.size());
+    for (const char32_t codePoint : text.toUcs4()) {
+        if (QChar::category(codePoint) == QChar::Number_DecimalDigit)
+            latin += QChar(u'0' + QChar::digitValue(codePoint));
+        else
+            latin += QString::fromUcs4(&codePoint, 1);
+    }
+    return latin;
 }
 
 QString NumberText(double value) {
-    QString digits = QString::number(value, 'g', 15);
+    return numberText(value, 15);
+}
+
+QString SingleText(float value) {
+    return numberText(double(value), 7);
+}
+
+static QString numberText(double value, int precision) {
+    QString digits = QString::number(value, 'g', precision);
     if (value >= 0)
         digits.prepend(u' ');
     return digits;

@@ -17,10 +17,15 @@ qint32 ToInt32(double value);
 // Value of the longest prefix that reads as a decimal number after leading blanks; 0 when none.
 double LeadingNumber(QStringView text);
 
-// "true"/"false" in any letter case, or a number (non-zero is true). Anything else is false.
+// "true"/"false" in any letter case, or a finite number (non-zero is true). Anything else is false.
 bool TextToBoolean(QStringView text);
+
+// Every decimal digit of any script as its Latin digit; the other characters stay.
+QString LatinDigits(const QString& text);
 
 // Decimal text with one blank in front of a number that is not negative, a minus sign otherwise.
 QString NumberText(double value);
+// The same for a single-precision value: 7 significant digits at most.
+QString SingleText(float value);
 
 } // namespace Convert

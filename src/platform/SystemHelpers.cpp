@@ -1,5 +1,7 @@
 #include "platform/SystemHelpers.h"
 
+#include "platform/Convert.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -28,7 +30,7 @@ QString WindowsVersionText(const VersionSource& source, const QLocale& locale) {
     const double version = double(low % 256) + double(low / 256) / 100.0;
     QLocale format = locale;
     format.setNumberOptions(QLocale::OmitGroupSeparator);
-    return format.toString(version, 'f', 2);
+    return Convert::LatinDigits(format.toString(version, 'f', 2));
 }
 
 QString ReplaceText(const QString& source, const QString& searched, const QString& replacement) {

@@ -11,6 +11,8 @@ QString ZeroPad(const QString& text, qint16 width);
 // Names and numbers are stored XORed with a fixed key, three decimal digits a character.
 namespace Global {
 inline constexpr char ValueKey[] = "KTRW39PPZ82Q";
+// The settings file keeps 254 characters of a value: 84 bytes of three digits each.
+inline constexpr qsizetype MaxEncodedBytes = 254 / 3;
 
 QString EncodeValue(const QString& text);
 QString DecodeValue(const QString& text);

@@ -37,6 +37,8 @@ frmInfo::frmInfo(QWidget* parent)
     lblInfo->setTextFormat(Qt::PlainText);
     lblInfo->setFont(Subs::InterfaceFont(18));
     lblInfo->setAlignment(Qt::AlignCenter);
+    // A long text wraps over the label's height instead of being cut at both ends.
+    lblInfo->setWordWrap(true);
     QPalette text = lblInfo->palette();
     text.setColor(QPalette::WindowText, Qt::black);
     lblInfo->setPalette(text);

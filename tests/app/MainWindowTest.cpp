@@ -77,9 +77,9 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     EXPECT_TRUE(window->cmdSetup->isEnabled());
     EXPECT_TRUE(MessageBox::Record().isEmpty());
 
-    version = 0x0A04; // 4.10: the buttons stay off
+    version = 0x0A04; // 4.10: the phonebook is a file all the same, the buttons come on
     create().Form_Load();
-    EXPECT_FALSE(window->tmrLock->isActive());
+    EXPECT_TRUE(window->tmrLock->isActive());
     EXPECT_EQ(window->lblInfo[0]->toolTip(), u"Versione Windows:4.10"_s);
 }
 
@@ -156,16 +156,23 @@ TEST_F(MainWindowTest, WithoutTheGuardTheExitEndsTheDisplayOnly) {
 
 TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsThePlace) {
     load().placeAt({100, 50});
-    window->Form_MouseDown(1, 0, 300, 90);
-    window->Form_MouseMove(1, 0, 450, 390); // 10 px right, 20 px down
-    EXPECT_EQ(window->pos(), QPoint(110, 70));
-    window->Form_MouseMove(2, 0, 900, 900);
-    window->Form_MouseMove(3, 0, 900, 900);
-    window->Form_MouseUp(2, 0, 900, 900);
+    // Back to back, every motion comes before the window manager has moved the window: its local
+    // position is still the one against the place at the press.
+    const auto mouse = [this](QEvent::Type type, QPointF screen, Qt::MouseButtons held) {
+        QMouseEvent event(type, screen - QPointF(100, 50), screen, Qt::LeftButton, held, {});
+        QCoreApplication::sendEvent(window.get(), &event);
+    };
+    mouse(QEvent::MouseButtonPress, {120, 56}, Qt::LeftButton);
+    for (int i = 1; i <= 20; ++i)
+        mouse(QEvent::MouseMove, {120 + 5.0 * i, 56 + 2.5 * i}, Qt::LeftButton);
+    EXPECT_EQ(window->pos(), QPoint(200, 100));
+    mouse(QEvent::MouseMove, {900, 900}, Qt::RightButton);
+    mouse(QEvent::MouseMove, {900, 900}, Qt::LeftButton | Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, {900, 900}, {});
     EXPECT_FALSE(window->Dragging());
-    window->Form_MouseMove(1, 0, 900, 900);
-    EXPECT_EQ(window->pos(), QPoint(110, 70));
-    EXPECT_TRUE(guard.received(uR"(position {"left":1650,"top":1050})"_s));
+    mouse(QEvent::MouseMove, {900, 900}, Qt::LeftButton);
+    EXPECT_EQ(window->pos(), QPoint(200, 100));
+    EXPECT_TRUE(guard.received(uR"(position {"left":3000,"top":1500})"_s));
 
     // A click without movement on the red title copy sends it too; one on the status line neither
     // drags nor sends.
@@ -298,6 +305,10 @@ TEST_F(MainWindowTest, TotalsAndRatesFollowTheLocaleAndTheMegabyteBoundary) {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
     tick(1000000, 1000001);
     EXPECT_EQ(captions(), split("1.000,000 KB;1,000 MB;2.000,00 KB;2.000,00 KB"));
+    // The user's marks, always Latin digits.
+    QLocale::setDefault(QLocale(u"ar_EG"_s));
+    tick(1000000, 1000001);
+    EXPECT_EQ(captions(), split("1٬000٫000 KB;1٫000 MB;0٫00 KB;0٫00 KB"));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     tick(1000000, 1000001);
     EXPECT_EQ(captions(), split("1,000.000 KB;1.000 MB;0.00 KB;0.00 KB"));

@@ -90,6 +90,8 @@ TEST_F(ColourPicker, OkGivesTheChosenColourBackAnnullaAndEscCancel) {
     Colors::state.ChosenColour = rgb(1, 2, 3);
     frmColors escaped;
     escaped.show();
+    QtTestApplication::Key(escaped, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_TRUE(escaped.isVisible());
     QtTestApplication::Key(escaped, Qt::Key_Escape);
     EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
     EXPECT_FALSE(escaped.isVisible());

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -170,6 +171,7 @@ TEST_F(SetupDialog, LoadsItsLayoutGradientAndTheGuardsList) {
               (QList<QPoint>{{16, 300}, {144, 280}}));
     EXPECT_EQ((QStringList{d.optSpeed[6]->text(), d.Label7->text()}),
               (QStringList{"Definita dall'utente", "Autorizza questa connessione"}));
+    EXPECT_GE(d.optSpeed[6]->width(), d.optSpeed[6]->sizeHint().width()); // the caption shows whole
     EXPECT_DOUBLE_EQ(d.txtUp->font().pointSizeF(), 6.75);
 
     // The title and its red copy one pixel (20 twips) down and to the right, inside picDemo.
@@ -221,6 +223,10 @@ TEST_F(SetupDialog, ASelectEntryFailureShowsTheCodeAndKeepsTheRest) {
     // Boxes and rates as the entry before left them.
     EXPECT_EQ(shown(), "-Errore: 623 00 6 20/30 11");
     EXPECT_EQ(d.txtLogin->text(), QString());
+    // Ctrl+click on the chosen entry keeps it chosen.
+    QTest::mouseClick(d.lstDialEntry->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      d.lstDialEntry->visualItemRect(d.lstDialEntry->item(6)).center());
+    EXPECT_EQ(d.ListIndex(), 6);
 }
 
 TEST_F(SetupDialog, AuthorisingSendsTheShownNumberAndOnlyTheMouseMovesTheDefault) {
@@ -272,18 +278,28 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
                                                                  {Qt::Key_Minus, "-", "10"},
                                                                  {Qt::Key_5, "5", "105"},
                                                                  {Qt::Key_Backspace, QString(QChar(8)), "10"},
-                                                                 {Qt::Key_Return, "\r", "10"}};
+                                                                 {Qt::Key_Return, "\r", "10"},
+                                                                 {Qt::Key_Left, "", "10"},
+                                                                 {Qt::Key_Delete, "\x7f", "1"},
+                                                                 {Qt::Key_Tab, "\t", "1"}};
+    d.txtUp->setFocus();
     for (const auto& [code, text, result] : keys) {
         Key(*d.txtUp, code, text);
         EXPECT_EQ(d.txtUp->text(), result) << code;
     }
+    // X11's texts of Delete and Tab are no characters: Tab moved on to the DW box.
+    EXPECT_EQ(d.focusWidget(), d.txtDW);
     EXPECT_TRUE(d.isVisible());
     // A rate beyond the 16-bit field shows and sends the largest it can hold.
     d.txtDW->setText(u"99999"_s);
     EXPECT_EQ(d.txtDW->text(), u"32767"_s);
     QTest::qWait(50);
     // Each new text is sent, the nested change of a replaced text first.
-    EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"5=10", "5=10", "5=105", "5=10", "6=32767", "6=32767"}));
+    EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"5=10", "5=10", "5=105", "5=10", "5=1", "6=32767", "6=32767"}));
+    d.setAttribute(Qt::WA_DeleteOnClose, false);
+    Key(*d.txtDW, Qt::Key_Escape, u"\x1b"_s);
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_FALSE(d.isVisible());
 }
 
 TEST_F(SetupDialog, ColourBoxesPickAndAnnullaKeepsTableChangesButRestoresTheColours) {

@@ -193,8 +193,17 @@ check "the phonebook is held again after the hang-up" not readable "$dir/phonebo
 # The exit button asks; "No" keeps everything. "Sì" asks the guard to stop, which asks polkit
 # about the display's process: refused, the display says so and the guard goes on; granted, the
 # guard stops and the display ends with it.
+# A second start by the same user on the same display shows the running strip and ends.
+step "a second start"
+first_display=$display_pid
+start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus"
+second_display=$display_pid
+display_pid=$first_display
+require "a second start brings the strip back from the tray" wait_until 10 strip_shown
+await_end second_display "the second start" 0
+check "the running display goes on" alive "$display_pid"
+
 step "the exit button"
-require "the strip comes back from the tray" restore_strip
 click_strip "${ExitButton[@]}"
 answer No
 eventually 5 "No closes the question" unmapped "$box"

@@ -128,6 +128,7 @@ protected:
             line->entries.append({entry.section(u'=', 0, 0), entry.section(u'=', 1)});
         GuardService::Options options;
         options.programFolder = dir.path();
+        options.version = [this] { return version; };
         options.endProgram = [this](int status) { ended << status; };
         service = std::make_unique<GuardService>(std::move(dialer), *server, authority, std::move(options));
         service->Start();
@@ -191,6 +192,7 @@ protected:
     QStringList log;
     FakeDialer* line = nullptr;
     QList<int> ended;
+    quint32 version = 0x0106; // 6.1
     QHash<uid_t, QStringList> groups; // a uid not here has no user
     int polkitAsks = 0;
     Authority::Peer polkitPeer;

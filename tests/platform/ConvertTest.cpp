@@ -33,7 +33,7 @@ TEST(Convert, LeadingNumberReadsTheLongestDecimalPrefix) {
 TEST(Convert, TextToBooleanAcceptsWordsInAnyCaseAndNumbers) {
     for (const char16_t* text : {u"TRUE", u"True", u"1", u"-1", u" 2.5 "})
         EXPECT_TRUE(TextToBoolean(text)) << QString::fromUtf16(text).toStdString();
-    for (const char16_t* text : {u"false", u"FALSE", u"0", u"yes", u"1abc", u""})
+    for (const char16_t* text : {u"false", u"FALSE", u"0", u"yes", u"1abc", u"", u"nan", u"inf", u"-inf", u"INF"})
         EXPECT_FALSE(TextToBoolean(text)) << QString::fromUtf16(text).toStdString();
 }
 

@@ -74,7 +74,10 @@ TEST_F(SettingsFile, SavingWithAnEmptyPhonebookLeavesAnEmptyConnectionsSection) 
 
 TEST_F(SettingsFile, DefaultNameIsTrimmedOnSaveButNotOnLoad) {
     state.ConnectionTable[0] = {"  Spazi  ", "1", false, true, 0, 10, 14};
-    state.ConnectionCount = state.PhonebookCount = 1;
+    // Twenty characters Windows-1252 cannot hold keep their name and authorisation.
+    const ConnectionRecord chinese{"中国电信拨号上网北京市海淀区中关村大街一", "0101", true, false, 6, 10, 14};
+    state.ConnectionTable[1] = chinese;
+    state.ConnectionCount = state.PhonebookCount = 2;
     Global::SaveSettings();
     Global::UnlockSettingsFile();
     EXPECT_EQ(state.DefaultEntryName, "Spazi");
@@ -83,6 +86,7 @@ TEST_F(SettingsFile, DefaultNameIsTrimmedOnSaveButNotOnLoad) {
     Global::LoadConnections();
     EXPECT_EQ(state.ConnectionTable[0].Name, "  Spazi  ");
     EXPECT_EQ(state.DefaultEntryName, "  Spazi  ");
+    EXPECT_EQ(state.ConnectionTable[1], chinese);
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {

@@ -31,10 +31,17 @@ TEST(ValueEncoding, UsesWindows1252CodesAndRoundTripsEveryOne) {
     // "è" is 232 and "€" is 128 in Windows-1252; XOR with "K" (75).
     EXPECT_EQ(EncodeValue("è"), QString::number(232 ^ 75));
     EXPECT_EQ(EncodeValue("€"), QString::number(128 ^ 75));
-    // A character Windows-1252 cannot hold becomes "?" (63).
-    EXPECT_EQ(EncodeValue("ж"), EncodeValue("?"));
-    EXPECT_EQ(DecodeValue(EncodeValue("aжb")), "a?b");
-    EXPECT_EQ(DecodeValue(EncodeValue(QString::fromUcs4(U"\U0001F600"))), "?");
+    // A text with a character Windows-1252 cannot hold goes as UTF-8: "ж" is D0 B6.
+    EXPECT_EQ(EncodeValue("ж"), QString::number(0xD0 ^ 75) + QString::number(0xB6 ^ 84));
+    EXPECT_EQ(DecodeValue(EncodeValue("aжb? è")), "aжb? è");
+    EXPECT_EQ(DecodeValue(EncodeValue(QString::fromUcs4(U"\U0001F600"))), QString::fromUcs4(U"\U0001F600"));
+    // Bytes that read as UTF-8 but say only what the code page holds stay Windows-1252.
+    EXPECT_EQ(DecodeValue(EncodeValue("Ã©")), "Ã©");
+    // 84 bytes fill the file's 254 digits: 28 of 29 characters, a 29th never half.
+    const QString han = QString(29, QChar(0x4E2D));
+    EXPECT_EQ(EncodeValue(han).size(), 252);
+    EXPECT_EQ(DecodeValue(EncodeValue(han)), han.left(28));
+    EXPECT_EQ(DecodeValue(EncodeValue("a" + han)), "a" + han.left(27));
 
     QString all;
     for (int code = 0; code < 256; ++code)

@@ -130,6 +130,13 @@ TEST_F(InfoStripTest, SecondMessageReplacesTextAndSizeOnly) {
     const QRect small = darkExtent(*strip);
     ASSERT_FALSE(small.isEmpty());
     EXPECT_LT(small.height(), large.height());
+    // Too long for one line: two centred lines, nothing cut at either end.
+    Global::ShowInfo(QStringLiteral("Codice errore:  692 - There was a hardware failure in the modem (or other "
+                                    "connecting device)."), 8);
+    const QRect area = strip->lblInfo->geometry(), wrapped = darkExtent(*strip);
+    EXPECT_GT(wrapped.left(), area.left() + 2);
+    EXPECT_LT(wrapped.right(), area.right() - 2);
+    EXPECT_GT(wrapped.height(), small.height() * 3 / 2);
 }
 
 } // namespace
