@@ -210,7 +210,7 @@ start_session_bus() {
 
 # ---- the accessibility tree ------------------------------------------------------------------
 
-a11y_uid='' a11y_env=() tree=''
+a11y_uid='' a11y_env=() tree='' changed_name='' listener_pid=''
 
 # start_accessibility UID: that user's session bus (unless one runs) and its accessibility bus, both
 # under that uid, as a desktop session has them; a11y_env is what a display then needs to join them.
