@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth openbox trayer x11-utils xdotool imagemagick xdg-utils libxcb1-dev
   iproute2 python3 dbus-daemon
+  at-spi2-core dbus-x11 python3-pyatspi
   ppp socat sox lame desktop-file-utils libxml2-utils jq x11-xkb-utils
   polkitd systemd
   fonts-dejavu-core

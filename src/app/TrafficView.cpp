@@ -30,4 +30,15 @@ void TrafficView::Sample(qint32 sent, qint32 received, int intervalMs, qint16 li
     c_.barDw->setPercent(Traffic::LevelOf(down, lineSpeedDown));
     c_.vfdUp->AddValue(Convert::ToInt32(up));
     c_.vfdDw->AddValue(Convert::ToInt32(down));
+    describe(QStringLiteral("Upload "), c_.lblUp->text(), c_.barUp->Percent(), c_.barUp, c_.vfdUp);
+    describe(QStringLiteral("Download "), c_.lblDown->text(), c_.barDw->Percent(), c_.barDw, c_.vfdDw);
+}
+
+// What a screen reader says of a bar and its graph: the rate as the strip shows it, and the level.
+void TrafficView::describe(const QString& way, const QString& rate, qint16 percent, QWidget* bar,
+                           QWidget* graph) {
+    const QString text =
+        way + rate + QStringLiteral("/s, ") + QString::number(percent) + QStringLiteral(" %");
+    bar->setAccessibleDescription(text);
+    graph->setAccessibleDescription(text);
 }

@@ -3,6 +3,8 @@
 #include <QtGlobal>
 
 class QLabel;
+class QString;
+class QWidget;
 class quadBar;
 class vfdDisplay;
 
@@ -29,6 +31,9 @@ public:
     void Sample(qint32 sent, qint32 received, int intervalMs, qint16 lineSpeedUp, qint16 lineSpeedDown);
 
 private:
+    static void describe(const QString& way, const QString& rate, qint16 percent, QWidget* bar,
+                         QWidget* graph);
+
     Controls c_;
     bool takeAsPrevious_ = false;
     float totalSent_ = 0;

@@ -1,5 +1,6 @@
 #include "controls/PictureBox.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Convert.h"
 #include "platform/Gradient.h"
 #include "platform/Twips.h"
@@ -45,6 +46,7 @@ double PictureBox::Height() const {
 
 void PictureBox::SetBackColor(qint32 colour) {
     backColor_ = colour;
+    setAccessibleDescription(Accessibility::ColourText(colour));
     Cls();
 }
 

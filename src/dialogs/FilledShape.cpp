@@ -1,5 +1,6 @@
 #include "dialogs/FilledShape.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Gradient.h"
 
 #include <QPainter>
@@ -9,6 +10,7 @@ FilledShape::FilledShape(QWidget* parent) : QWidget(parent) {
 }
 
 void FilledShape::SetFillColor(qint32 colour) {
+    setAccessibleDescription(Accessibility::ColourText(colour));
     if (colour == fillColor_)
         return;
     fillColor_ = colour;

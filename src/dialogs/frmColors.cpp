@@ -75,6 +75,12 @@ frmColors::frmColors(QWidget* parent)
     Shape2->lower();
     Shape3->lower();
 
+    const std::pair<QWidget*, const char*> spoken[] = {{picTest, "Tavolozza"},     {scrLight, "Luminosità"},
+                                                       {shpTest, "Colore scelto"}, {scrRed, "Rosso"},
+                                                       {scrGreen, "Verde"},        {scrBlue, "Blu"}};
+    for (auto [control, name] : spoken)
+        control->setAccessibleName(QString::fromUtf8(name));
+
     setTabOrder(scrRed, scrGreen);
     setTabOrder(scrGreen, scrBlue);
     setTabOrder(scrBlue, cmdOk);

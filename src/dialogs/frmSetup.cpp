@@ -195,6 +195,11 @@ frmSetup::frmSetup(GuardClient& guard, QWidget* parent)
     connect(cmdAnnulla, &QPushButton::clicked, this, &frmSetup::cmdAnnulla_Click);
     for (QObject* watched : std::initializer_list<QObject*>{picStart, picEnd, txtUp, txtDW})
         watched->installEventFilter(this);
+    // Spoken by the caption beside each: no caption has a mnemonic that would make it a buddy.
+    for (auto [control, label] : {std::pair<QWidget*, QLabel*>{picStart, Label1}, {picEnd, Label2}, {lstDialEntry, Label5},
+                                  {txtNumero, Label3}, {txtLogin, Label6}, {chkAutorizza, Label7},
+                                  {chkPredefinita, Label8}, {txtUp, Label9}, {txtDW, Label10}})
+        control->setAccessibleName(label->text());
 }
 
 // ---- loading --------------------------------------------------------------------------------

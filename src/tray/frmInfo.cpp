@@ -1,5 +1,6 @@
 #include "tray/frmInfo.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Gradient.h"
 #include "platform/Twips.h"
 #include "platform/WindowHelpers.h"
@@ -35,6 +36,8 @@ frmInfo::frmInfo(QWidget* parent)
     lblInfo->setObjectName(QStringLiteral("lblInfo"));
     // Status texts come from the line and other programs: shown as they are, never as markup.
     lblInfo->setTextFormat(Qt::PlainText);
+    // Read out as it shows, and again at each new text.
+    Accessibility::SetRole(*lblInfo, QAccessible::AlertMessage);
     lblInfo->setFont(Subs::InterfaceFont(18));
     lblInfo->setAlignment(Qt::AlignCenter);
     // A long text wraps over the label's height instead of being cut at both ends.

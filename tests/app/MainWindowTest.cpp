@@ -21,6 +21,7 @@ namespace {
 namespace Event = GuardProtocol::Event;
 using Box = MessageBox::Request;
 using Button = MessageBox::Button;
+using QtTestApplication::Spoken;
 
 class MainWindowTest : public MainWindowFixture {
 protected:
@@ -65,6 +66,10 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     // Without the guard there is no setup to open.
     EXPECT_EQ(std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
               std::tuple(false, true, true));
+    // Spoken by what they do, not by their one-letter captions.
+    EXPECT_EQ(QStringList({Spoken(*window->cmdSetup), Spoken(*window->cmdMin), Spoken(*window->cmdExit)}),
+              split("Button|Impostazioni|Setup di Norvale;Button|Nascondi|Minimizza nella traybar;"
+                    "Button|Esci|Chiudi Norvale ed esci"));
 
     guard.answers[u"hello"_s][u"start_color"_s] = 0xFF0000;
     guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
@@ -232,6 +237,7 @@ TEST_F(MainWindowTest, EveryStateShowsItsTextInFourPlacesAndOpensTheStatusArea) 
         guard.send(Event::Status, {{u"state"_s, state}, {u"ip"_s, state == 8192 ? u"10.64.0.7"_s : u""_s}});
         ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
         EXPECT_EQ(destinations(), four(text));
+        EXPECT_EQ(Spoken(*window->lblStatus), u"StatusBar|"_s + text + u'|');
         EXPECT_EQ(window->height(), 48);
     }
     EXPECT_TRUE(window->tmrInfo->isActive());
@@ -326,12 +332,14 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
     // their full scale; the levels show 0 for a negative rate or no line speed and stop at 16 bits.
     const struct {
         qint32 sent, received, speedUp, speedDown;
-        const char* shown;
-    } ticks[] = {{1000, 25000, 10, 100, "2.00 KB;50.00 KB;20;50;2;50"},
-                 {2250, 26750, 10, 100, "2.50 KB;3.50 KB;25;4;2;4"},
-                 {1750, 26750, 10, 100, "-1.00 KB;0.00 KB;0;0;-1;0"},
-                 {601750, 27750, 10, 100, "1,200.00 KB;2.00 KB;12000;2;10;2"},
-                 {801750, 226750, 0, 1, "400.00 KB;398.00 KB;0;32767;10;100"}};
+        const char *shown, *spoken;
+    } ticks[] = {{1000, 25000, 10, 100, "2.00 KB;50.00 KB;20;50;2;50", "Upload 2.00 KB/s, 20 %;Download 50.00 KB/s, 50 %"},
+                 {2250, 26750, 10, 100, "2.50 KB;3.50 KB;25;4;2;4", "Upload 2.50 KB/s, 25 %;Download 3.50 KB/s, 4 %"},
+                 {1750, 26750, 10, 100, "-1.00 KB;0.00 KB;0;0;-1;0", "Upload -1.00 KB/s, 0 %;Download 0.00 KB/s, 0 %"},
+                 {601750, 27750, 10, 100, "1,200.00 KB;2.00 KB;12000;2;10;2",
+                  "Upload 1,200.00 KB/s, 12000 %;Download 2.00 KB/s, 2 %"},
+                 {801750, 226750, 0, 1, "400.00 KB;398.00 KB;0;32767;10;100",
+                  "Upload 400.00 KB/s, 0 %;Download 398.00 KB/s, 32767 %"}};
     for (const auto& t : ticks) {
         SCOPED_TRACE(t.sent);
         Global::state.LineSpeedUp = t.speedUp;
@@ -342,7 +350,11 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
                                     << QString::number(window->vfdUp->History().back())
                                     << QString::number(window->vfdDw->History().back()),
                   split(t.shown));
+        EXPECT_EQ(QStringList({window->barUp->accessibleDescription(), window->vfdDw->accessibleDescription()}),
+                  split(t.spoken));
     }
+    EXPECT_EQ(QStringList({Spoken(*window->barUp), Spoken(*window->vfdDw)}),
+              split("ProgressBar|Livello upload|Upload 400.00 KB/s, 0 %;Chart|Grafico download|Download 398.00 KB/s, 32767 %"));
 }
 
 // The page is read on one tick and opened on the next; nobody listens at it, so it stays hidden.

@@ -173,6 +173,11 @@ TEST_F(SetupDialog, LoadsItsLayoutGradientAndTheGuardsList) {
               (QStringList{"Definita dall'utente", "Autorizza questa connessione"}));
     EXPECT_GE(d.optSpeed[6]->width(), d.optSpeed[6]->sizeHint().width()); // the caption shows whole
     EXPECT_DOUBLE_EQ(d.txtUp->font().pointSizeF(), 6.75);
+    QStringList spoken;
+    for (QWidget* control : std::initializer_list<QWidget*>{d.picStart, d.txtNumero, d.chkAutorizza, d.txtDW})
+        spoken << QtTestApplication::Spoken(*control);
+    EXPECT_EQ(spoken, (QStringList{"Client|Inizio|rosso 255, verde 0, blu 0", "EditableText|Numero|",
+                                   "CheckBox|Autorizza questa connessione|", "EditableText|DW|"}));
 
     // The title and its red copy one pixel (20 twips) down and to the right, inside picDemo.
     ASSERT_NE(d.lblInfo[1], nullptr);

@@ -25,7 +25,8 @@ eventually 10 "nv4.ini is written" test -e "$dir/nv4.ini"
 eventually 10 "nv4.ini is held against other programs" not readable "$dir/nv4.ini"
 
 wav=$(home_of "$Nobody")/start.wav
-start_display "$Nobody" NORVALE_AUDIO_SINK="audioconvert ! wavenc ! filesink location=$wav"
+start_accessibility "$Nobody"
+start_display "$Nobody" "${a11y_env[@]}" NORVALE_AUDIO_SINK="audioconvert ! wavenc ! filesink location=$wav"
 require "the strip shows" wait_until 10 strip_shown
 # 100 and 10 twips from the screen's corner, 7635 x 495 twips.
 check "the strip lies at 7,1 and is 509 x 33: $(geometry "$strip")" place_is "$strip" "7 1 509 33"
@@ -59,6 +60,7 @@ fi
 
 # A call hung up while the strip is in the tray changes the status line, which grows the hidden
 # window; the strip once came back at the screen's corner after that.
+check "a screen reader listens" listen_for_name "status bar"
 check "another program's call is placed" quiet line dial Provider
 check "the call ends" await_call hung-up connected
 check "the call on an entry never authorised is hung up: $call" test "$(field outcome)" = hung-up
@@ -66,6 +68,14 @@ require "the strip comes back from the tray" restore_strip
 require "the strip settles" await_settled back "$strip"
 check "the strip comes back at 7,1: $back" test "${back% * *}" = "7 1"
 check "the strip shows its status area: $back" test "${back#* * }" = "509 48"
+check "the call's first status text is heard as a name change of the status bar" heard_name
+echo "the status line's first new name: $changed_name"
+read_tree
+for button in Impostazioni Nascondi Esci; do
+    check "a screen reader finds the button $button" spoken "push button" "$button"
+done
+status=$(node_field "status bar" "" 2)
+check "the status line, spoken as a status bar, reads the hung-up call: $status" test "$status" = "Connecting device..."
 
 # Its bytes as they were while the guard ran: a kill saves nothing.
 kill_guard

@@ -208,6 +208,54 @@ start_session_bus() {
     bus=$(head -n 1 "$tmp/bus")
 }
 
+# ---- the accessibility tree ------------------------------------------------------------------
+
+a11y_uid='' a11y_env=() tree='' changed_name='' listener_pid=''
+
+# start_accessibility UID: that user's session bus (unless one runs) and its accessibility bus, both
+# under that uid, as a desktop session has them; a11y_env is what a display then needs to join them.
+start_accessibility() {
+    local home
+    home=$(home_of "$1")
+    a11y_uid=$1
+    [[ -n ${bus:-} ]] || start_session_bus "$1"
+    as_user "$1" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" DBUS_SESSION_BUS_ADDRESS="$bus" \
+        /usr/libexec/at-spi-bus-launcher --launch-immediately >"$tmp/atspi.log" 2>&1 &
+    helper_pids+=($!)
+    # The reader runs as that user, who may not read the source tree.
+    install -m 644 "$(dirname "${BASH_SOURCE[0]}")/atspi.py" "$tmp/atspi.py"
+    a11y_env=(DBUS_SESSION_BUS_ADDRESS="$bus" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
+    require "the accessibility bus answers" wait_until 5 quiet as_user "$1" env DBUS_SESSION_BUS_ADDRESS="$bus" \
+        dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress
+}
+
+atspi() { as_user "$a11y_uid" env DBUS_SESSION_BUS_ADDRESS="$bus" HOME="$(home_of "$a11y_uid")" /usr/bin/python3 "$tmp/atspi.py" "$@"; }
+
+# Sets tree to the program's shown nodes, one a line: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated.
+read_tree() { tree=$(atspi dump 2>>"$tmp/atspi.log"); }
+
+# spoken ROLE NAME [DESCRIPTION]: the last tree read holds such a node.
+spoken() { grep -qF "$1"$'\t'"$2"$'\t'"${3-}" <<<"$tree"; }
+
+# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 role ... 6 place) of the first such node of the last
+# tree read, found by its name, by its place in its window, or by its role alone.
+node_field() {
+    awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
+        '$1 == role && (key == "" || $2 == key || "@" $6 == key) { print $field; exit }' <<<"$tree"
+}
+
+# listen_for_name ROLE [PREFIX]: from now on for 10 s, a screen reader's wait for a node of that role
+# to take a name starting with PREFIX; heard_name then succeeds if one did, and sets changed_name.
+listen_for_name() {
+    atspi await-name "$1" 10 "${2-}" >"$tmp/name-change.out" 2>>"$tmp/atspi.log" &
+    listener_pid=$!
+    wait_until 5 grep -q '^listening$' "$tmp/name-change.out"
+}
+heard_name() {
+    wait "$listener_pid" || return 1
+    changed_name=$(sed -n 2p "$tmp/name-change.out")
+}
+
 # Every bell of the display becomes a line in bells.log.
 start_bell_log() {
     printf 'Bell() shell "echo bell >> %s/bells.log"\n' "$tmp" >"$tmp/xkbevd.cf"

@@ -75,6 +75,9 @@ open_setup_on_provider() {
     fi
     click_dialog 60 $((78 + row_height * ProviderRow + row_height / 2))
     require "Provider is selected" wait_until 3 provider_selected
+    read_tree
+    check "the setup dialog's Numero box reads Provider's number" test "$(node_field text Numero 4)" = 0245871200
+    check "the rate boxes are spoken by their captions" eval 'spoken text UP && spoken text DW'
 }
 
 # A message box that says the user may not do this: titled "Norvale" like the message strip, but
@@ -133,7 +136,8 @@ chmod 755 "$tmp/userbin/pkcheck"
 chown -R "$Nobody" "$tmp/userbin"
 start_guard PATH="$tmp/userbin:$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus" \
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/userbin/bus"
-start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus"
+start_accessibility "$admin_uid"
+start_display "$admin_uid" "${a11y_env[@]}"
 require "the strip shows" wait_until 10 strip_shown
 # Its pid and start time: field 22 of its stat line, the 20th after the name in parentheses.
 admin_display="$display_pid,$(sed 's/.*) //' "/proc/$display_pid/stat" | cut -d' ' -f20)"
@@ -160,6 +164,8 @@ eventually 3 "a click ticks Imposta come predefinita" ticked "${DefaultBox[@]}"
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" info_shown
+read_tree
+check "a screen reader reads the message strip as an alert" spoken alert "La connessione predefinita non è stata autorizzata..."
 check "no call on an unauthorised default" call_count_is 0
 check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1))
 

@@ -1,0 +1,62 @@
+#!/usr/bin/python3
+"""The program's windows as a screen reader reads them (AT-SPI).
+atspi.py dump: a line per node of the shown windows: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated
+  (TEXT an editable box's content, STATES "checked" and "focused", X,Y the place in the window).
+atspi.py await-name ROLE SECONDS [PREFIX]: prints "listening", then the first new name (starting with
+  PREFIX) of a node with that role; status 1 when the time is up first."""
+import sys
+
+import pyatspi
+from gi.repository import GLib
+
+
+def line(node, origin):
+    role, states = node.getRoleName(), node.getState()
+    text = node.queryText().getText(0, -1) if role == "text" else ""
+    words = [w for w, s in (("checked", pyatspi.STATE_CHECKED), ("focused", pyatspi.STATE_FOCUSED)) if states.contains(s)]
+    x, y = node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
+    fields = (role, node.name, node.description, text, " ".join(words), f"{x - origin[0]},{y - origin[1]}")
+    return "\t".join((f or "").replace("\t", " ").replace("\n", " ").replace("\r", " ") for f in fields)
+
+
+def walk(node, origin=None):
+    # Qt gives screen places for WINDOW_COORDS as well: places are taken from the window's corner here.
+    origin = origin or node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
+    yield line(node, origin)
+    for child in node:
+        if child is not None:
+            yield from walk(child, origin)
+
+
+def dump():
+    apps = [a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "Norvale"]
+    windows = [w for a in apps for w in a if w is not None and w.getState().contains(pyatspi.STATE_SHOWING)]
+    print("\n".join(line for w in windows for line in walk(w)))
+    return 0 if apps else 1
+
+
+def await_name(role, seconds, prefix=""):
+    status = [1]
+
+    def changed(event):
+        # Qt sends the node, not its new name: read the name afresh.
+        event.source.clear_cache()
+        if event.source.getRoleName() == role and (event.source.name or "").startswith(prefix):
+            print(event.source.name, flush=True)
+            status[0] = 0
+            pyatspi.Registry.stop()
+
+    pyatspi.Registry.registerEventListener(changed, "object:property-change:accessible-name")
+    # The program learns of a new listener through a signal of the registry: give it a moment.
+    GLib.timeout_add(300, lambda: print("listening", flush=True))
+    GLib.timeout_add(int(float(seconds) * 1000), pyatspi.Registry.stop)
+    pyatspi.Registry.start()
+    return status[0]
+
+
+if __name__ == "__main__":
+    if sys.argv[1:2] == ["dump"]:
+        sys.exit(dump())
+    if sys.argv[1:2] == ["await-name"] and len(sys.argv) in (4, 5):
+        sys.exit(await_name(*sys.argv[2:]))
+    sys.exit(__doc__)
