@@ -103,6 +103,11 @@ QString SimulatedDialer::EntryName() const {
     return m_selected ? m_selected->name : QString();
 }
 
+QString SimulatedDialer::CallNumber() const {
+    const Call* call = activeCall();
+    return call != nullptr && isReported(*call) ? call->number : QString();
+}
+
 QString SimulatedDialer::EntryNumber() const {
     return m_selected ? m_selected->number : QString();
 }
