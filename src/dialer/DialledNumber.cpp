@@ -18,13 +18,16 @@ namespace {
 
 // A script or an options file is a few lines; a longer one could hide its dial past what is read.
 constexpr qsizetype MaxFileBytes = 64 * 1024;
-// pppd's "file" and "call" may name further files, and a loop of them must end.
+// pppd's "file" and "call" may name further files: a loop of them, or a file that names another
+// thousands of times, must not keep the guard reading.
 constexpr int MaxDepth = 8;
+constexpr int MaxFiles = 32;
 
 // The dial strings a call sends, and whether part of it could not be read.
 struct Reading {
     QStringList dials;
     bool unknown = false;
+    int files = 0;
 };
 
 // A file as the process sees it. Not through a link as its last name, never a FIFO or a device
@@ -73,8 +76,10 @@ QStringList words(const QString& text, Lexer lexer, bool* special = nullptr) {
             continue;
         }
         // chat takes "#" for a comment at the start of a line only.
-        if (text.at(i) == u'#' &&
-            (lexer != Lexer::Chat || text.left(i).section(u'\n', -1).trimmed().isEmpty())) {
+        qsizetype before = i;
+        while (before > 0 && text.at(before - 1).isSpace() && text.at(before - 1) != u'\n')
+            --before;
+        if (text.at(i) == u'#' && (lexer != Lexer::Chat || before == 0 || text.at(before - 1) == u'\n')) {
             while (i < n && text.at(i) != u'\n')
                 ++i;
             continue;
@@ -214,7 +219,7 @@ void readChat(pid_t pid, const QStringList& arguments, Reading& reading) {
         }
     }
     if (!file.isEmpty()) {
-        const auto text = readAs(pid, file);
+        const auto text = ++reading.files > MaxFiles ? std::nullopt : readAs(pid, file);
         if (!text)
             reading.unknown = true;
         else
@@ -238,7 +243,8 @@ void readCommand(pid_t pid, const QString& command, Reading& reading) {
 
 // pppd's options in the order it takes them; "file" and "call" read their files in place.
 void readOptions(pid_t pid, const QStringList& options, int depth, Reading& reading) {
-    for (qsizetype i = 0; i < options.size(); ++i) {
+    // Once part of the call is unknown, so is its number: nothing more is read.
+    for (qsizetype i = 0; i < options.size() && !reading.unknown; ++i) {
         const QString& o = options.at(i);
         const bool takesValue = o == QLatin1String("file") || o == QLatin1String("call") ||
                                 o == QLatin1String("connect") || o == QLatin1String("init") ||
@@ -250,7 +256,7 @@ void readOptions(pid_t pid, const QStringList& options, int depth, Reading& read
             readCommand(pid, value, reading);
             continue;
         }
-        if (o == QLatin1String("pty") || depth >= MaxDepth ||
+        if (o == QLatin1String("pty") || depth >= MaxDepth || ++reading.files > MaxFiles ||
             (o == QLatin1String("call") && value.contains(u'/'))) {
             reading.unknown = true;
             continue;
