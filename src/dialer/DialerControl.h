@@ -43,6 +43,9 @@ public:
     virtual QString PhonebookFile() const = 0;
     // Entry of the call in progress or up, whoever placed it; otherwise the selected entry.
     virtual QString EntryName() const = 0;
+    // The number the call in progress or up dials, whoever placed it, as its dialler has it (an
+    // ATD, ATDT or ATDP may lead); empty when it cannot be read.
+    virtual QString CallNumber() const = 0;
     // Phone number and user name of the selected entry.
     virtual QString EntryNumber() const = 0;
     virtual QString EntryUser() const = 0;

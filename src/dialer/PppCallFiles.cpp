@@ -179,9 +179,8 @@ std::optional<quint64> PppCallFiles::startTimeOf(pid_t pid) {
 QString PppCallFiles::chatQuoted(const QString& text) {
     QString out = QStringLiteral("'");
     for (const QChar c : text) {
-        // chat sends the content of the file a string starting with "@" names; "\@" is a plain "@".
-        if (c == QLatin1Char('\'') || c == QLatin1Char('\\') || c == QLatin1Char('^') ||
-            c == QLatin1Char('@'))
+        // A string that starts with "@" (chat would send the file it names) is refused before this.
+        if (c == QLatin1Char('\'') || c == QLatin1Char('\\') || c == QLatin1Char('^'))
             out += QLatin1Char('\\');
         out += c;
     }

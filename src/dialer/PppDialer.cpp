@@ -1,5 +1,7 @@
 #include "dialer/PppDialer.h"
 
+#include "dialer/DialString.h"
+#include "dialer/DialledNumber.h"
 #include "dialer/Pidfd.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/ProcessEventWatch.h"
@@ -7,6 +9,7 @@
 #include "dialer/ProcessKiller.h"
 #include "dialer/WvdialPhonebook.h"
 #include "platform/PrivateFolder.h"
+#include "platform/SystemHelpers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -155,6 +158,16 @@ QString PppDialer::EntryName() const {
     return m_selected;
 }
 
+QString PppDialer::CallNumber() const {
+    if (!m_others.isEmpty())
+        return DialledNumber::OfCall(m_others.values());
+    // Our own call dials what its chat script says.
+    if (ownCallActive())
+        return DialledNumber::OfChatScript(
+            Subs::ReadSmallFile(QFile::encodeName(m_files->scriptPath()).constData(), 64 * 1024));
+    return {};
+}
+
 QString PppDialer::EntryNumber() const {
     const auto entry = phonebook().entry(m_selected);
     return entry ? entry->number : QString();
@@ -241,6 +254,11 @@ void PppDialer::Dial() {
         return;
     const auto entry = phonebook().entry(m_selected);
     if (!entry) {
+        raiseError(EntryNotFound);
+        return;
+    }
+    if (const QString refused = DialString::Refusal(*entry); !refused.isEmpty()) {
+        qWarning("dial-up: \"%s\" is not dialled: %s", qPrintable(entry->name), qPrintable(refused));
         raiseError(EntryNotFound);
         return;
     }

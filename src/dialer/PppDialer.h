@@ -33,6 +33,7 @@ public:
 
     QString PhonebookFile() const override;
     QString EntryName() const override;
+    QString CallNumber() const override;
     QString EntryNumber() const override;
     QString EntryUser() const override;
     bool IsOnline() const override;

@@ -68,13 +68,16 @@ const WvdialPhonebook& SimulatedDialer::phonebook() const {
     QByteArray bytes;
     QFile file(m_settings.phonebook);
     // Opening a FIFO put in its place would wait for a writer forever.
-    if (QFileInfo(m_settings.phonebook).isFile() && file.open(QIODevice::ReadOnly))
+    const bool readable = QFileInfo(m_settings.phonebook).isFile() && file.open(QIODevice::ReadOnly);
+    if (readable)
         bytes = file.read(WvdialPhonebook::MaxFileBytes);
     if (!m_bookRead || bytes != m_bookBytes) {
         m_book = WvdialPhonebook::parse(bytes);
         m_bookBytes = bytes;
         m_bookRead = true;
     }
+    if (readable)
+        m_readableBook = m_book;
     return m_book;
 }
 
@@ -101,6 +104,11 @@ QString SimulatedDialer::EntryName() const {
     if (call != nullptr && isReported(*call))
         return call->entry;
     return m_selected ? m_selected->name : QString();
+}
+
+QString SimulatedDialer::CallNumber() const {
+    const Call* call = activeCall();
+    return call != nullptr && isReported(*call) ? call->number : QString();
 }
 
 QString SimulatedDialer::EntryNumber() const {
@@ -445,8 +453,12 @@ QJsonObject SimulatedDialer::answer(const QJsonObject& request) {
         QString number;
         if (given.isString()) {
             number = given.toString();
-        } else if (const auto known = phonebook().entry(entry)) {
-            number = known->number;
+        } else {
+            // Another program read the phonebook before the guard closed it to others.
+            auto known = phonebook().entry(entry);
+            if (!known)
+                known = m_readableBook.entry(entry);
+            number = known ? known->number : QString();
         }
         const QString refused = placeCall(entry, number, Placer::Other);
         if (!refused.isEmpty())

@@ -33,6 +33,7 @@ public:
 
     QString PhonebookFile() const override;
     QString EntryName() const override;
+    QString CallNumber() const override;
     QString EntryNumber() const override;
     QString EntryUser() const override;
     bool IsOnline() const override;
@@ -97,6 +98,8 @@ private:
     mutable QByteArray m_bookBytes;
     mutable WvdialPhonebook m_book;
     mutable bool m_bookRead = false;
+    // The phonebook as last read while it could be read.
+    mutable WvdialPhonebook m_readableBook;
 
     std::optional<PhonebookEntry> m_selected;
 

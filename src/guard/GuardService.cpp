@@ -1,6 +1,7 @@
 #include "guard/GuardService.h"
 
 #include "dialer/DialerControl.h"
+#include "guard/CallCheck.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "platform/Convert.h"
@@ -51,14 +52,9 @@ std::optional<double> twips(const QJsonValue& value) {
 }
 
 QString stateName(int state) {
-    switch (state) {
-    case DialerControl::ConnectDevice:
+    if (state == DialerControl::ConnectDevice)
         return QStringLiteral("connecting the device");
-    case DialerControl::Connected:
-        return QStringLiteral("connected");
-    default:
-        return QStringLiteral("state %1").arg(state);
-    }
+    return state == DialerControl::Connected ? QStringLiteral("connected") : QStringLiteral("state %1").arg(state);
 }
 
 } // namespace
@@ -196,24 +192,26 @@ void GuardService::lockPhonebook() {
 // ---- the component's events ----------------------------------------------------------------------
 
 void GuardService::rasDial_Status(int state) {
-    const bool hangUp = state == DialerControl::ConnectDevice && !Global::IsAuthorised(rasDial_->EntryName());
+    const QString entry = rasDial_->EntryName();
+    const QString refused =
+        state == DialerControl::ConnectDevice ? CallCheck::Refusal(entry, rasDial_->CallNumber()) : QString();
     QJsonObject status = eventOf(P::Event::Status);
     status.insert(QStringLiteral("state"), state);
     if (state == DialerControl::Connected)
         status.insert(QStringLiteral("ip"), rasDial_->IpAddress());
     // Sent before the hang-up, whose own events follow it.
     server_.broadcast(status);
-    if (hangUp) {
-        const QString entry = rasDial_->EntryName();
+    if (!refused.isEmpty()) {
         rasDial_->HangUp();
-        log(QStringLiteral("hung up a call on \"%1\" at %2: not authorised").arg(entry, stateName(state)));
+        log(QStringLiteral("hung up a call on \"%1\" at %2: %3").arg(entry, stateName(state), refused));
     }
 }
 
 void GuardService::rasDial_Connect() {
     Global::State& state = Global::state;
     const QString name = rasDial_->EntryName();
-    const bool authorised = Global::IsAuthorised(name);
+    const QString refused = CallCheck::Refusal(name, rasDial_->CallNumber());
+    const bool authorised = refused.isEmpty();
     if (authorised) {
         state.LineSpeedUp = Global::SpeedOf(name, true);
         state.LineSpeedDown = Global::SpeedOf(name, false);
@@ -229,7 +227,8 @@ void GuardService::rasDial_Connect() {
     server_.broadcast(connected);
     if (!authorised) {
         rasDial_->HangUp();
-        log(QStringLiteral("hung up a call on \"%1\" at %2: not authorised").arg(name, stateName(DialerControl::Connected)));
+        log(QStringLiteral("hung up a call on \"%1\" at %2: %3")
+                .arg(name, stateName(DialerControl::Connected), refused));
     }
 }
 

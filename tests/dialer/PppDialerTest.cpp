@@ -260,26 +260,23 @@ TEST(PppRealLine, ChatReportsTheModemsAnswersAsStagesAndErrorCodes) {
     }
 }
 
-// chat reads a send string that starts with "@" from the file it names: an Init2 of "@/etc/shadow"
-// in a phonebook would have the guard's chat send that file to the modem.
-TEST(PppRealLine, AnInitStringThatNamesAFileIsSentAsItIsWritten) {
+// chat reads a send string that starts with "@" from the file it names, as root: an Init2 of
+// "@/etc/shadow" would send that file to the modem. Refused before the call's folder is made.
+TEST(PppRealLine, AnInitStringThatNamesAFileIsRefusedBeforeAnythingRuns) {
     QTemporaryDir dir;
-    const QString secret = dir.filePath("secret");
-    writeBytes(secret, "ATS7=55\n");
-    ModemLine line;
-    ASSERT_TRUE(line.isReady());
-    const PhonebookEntry entry{"Casa", "0190123456",          {},    {}, line.device(),
-                               57600,  {"ATZ", '@' + secret}, "ATDT"};
-    PppCallFiles files(entry, chatProgram(), dir.path());
-    QProcess chat;
-    chat.setStandardInputFile(line.device());
-    chat.setStandardOutputFile(line.device(), QIODevice::Append);
-    chat.start(chatProgram(), {"-s", "-v", "-f", files.scriptPath()});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return line.received().size() >= 2; }, 10000));
-    chat.kill();
-    chat.waitForFinished();
-    // The emulator records commands in capitals.
-    EXPECT_EQ(line.received().mid(0, 2), (QStringList{"ATZ", ('@' + secret).toUpper()}));
+    const DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
+                                  .phonebook = dir.filePath("wvdial.conf"),
+                                  .runFolder = dir.filePath("run")};
+    writeBytes(settings.phonebook, "[Dialer Casa]\nModem = /dev/ttyS9\nPhone = 0190123456\nInit2 = @/etc/shadow\n");
+    PppDialer dialer(settings);
+    QList<int> told;
+    QObject::connect(&dialer, &DialerControl::Status, [&](int s) { told << s; });
+    QObject::connect(&dialer, &DialerControl::LastError, [&](int code, const QString&, int) { told << code; });
+    ASSERT_EQ(dialer.SelectEntry("Casa"), 0);
+    dialer.Dial();
+    EXPECT_EQ(told, QList<int>{623});
+    EXPECT_FALSE(QFileInfo::exists(settings.runFolder));
+    EXPECT_EQ(dialer.CallNumber(), "");
 }
 
 TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {

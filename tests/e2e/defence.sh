@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # defence.sh BUILD: calls placed by another program on the built-in line against the installed guard:
 # an entry the phonebook lacks, an unauthorised entry, an authorised entry whose number changed while
-# the guard was stopped, and an authorised entry, which connects. Hostile clients of guard.sock do not
-# slow the hang-ups down. The display (nobody) is killed through X, then its X server: the guard goes
-# on guarding, and a new display on a new X server shows the call that is up and its traffic.
+# the guard was stopped, an authorised entry dialled with another number, and an authorised entry,
+# which connects. Hostile clients of guard.sock do not slow the hang-ups down. The display (nobody) is
+# killed through X, then its X server: the guard goes on guarding, and a new display on a new X server
+# shows the call that is up and its traffic.
 # Meanwhile the phonebook and nv4.ini are closed to other programs; SIGTERM saves the settings and
 # gives both files back.
 # shellcheck source=tests/e2e/lib.sh
@@ -33,9 +34,12 @@ require "the strip hides into the tray" wait_until 10 strip_hidden
 require "the strip comes back from the tray" restore_strip
 mouse_away
 
-# unauthorised ENTRY: another program's call on it is hung up when it connects the device (state 2).
+# unauthorised ENTRY[|NUMBER]: another program's call on it (dialling NUMBER instead of the entry's
+# own) is hung up when it connects the device (state 2).
 unauthorised() {
-    check "$1: the call is placed" quiet line dial "$1"
+    local number=()
+    [[ $1 == *"|"* ]] && number=(--number "${1#*|}")
+    check "$1: the call is placed" quiet line dial "${1%%|*}" "${number[@]}"
     if ! await_call hung-up connected; then
         fail "$1: the call did not end"
         return 1
@@ -62,6 +66,8 @@ echo "status texts of the hung-up calls: ${status_texts[*]@Q}"
 check "the status line shows a text" test -n "${status_texts[0]}"
 check "the three hung-up calls leave the same status text" test \
     "${status_texts[*]}" = "${status_texts[0]} ${status_texts[0]} ${status_texts[0]}"
+# The authorised entry dialled with another number: hung up like the others.
+unauthorised "Provider|0899123456"
 
 # Hostile clients at once: bad lines, a line over 64 KiB, half a line, two that never read while the
 # events of a call flow, one of them asking for answers without end (uid 65533, no user of the

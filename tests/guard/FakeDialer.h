@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // A dial-up component with a phonebook in memory that writes every call made on it to a log.
 class FakeDialer final : public DialerControl {
@@ -25,6 +26,7 @@ public:
     QString phonebookPath = QStringLiteral("/nonexistent/phonebook.conf");
     // The entry of the call in progress; empty: the selected entry.
     QString callEntry;
+    std::optional<QString> callNumber;
     bool online = false;
     qint32 sent = 0, received = 0;
     int hangUps = 0;
@@ -33,6 +35,15 @@ public:
 
     QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
     QString EntryName() const override { return callEntry.isEmpty() ? selected_.name : callEntry; }
+    // The number of the call's entry unless callNumber says otherwise.
+    QString CallNumber() const override {
+        if (callNumber)
+            return *callNumber;
+        for (const Entry& entry : entries)
+            if (entry.name == EntryName())
+                return QStringLiteral("ATDT") + entry.number;
+        return {};
+    }
     QString EntryNumber() const override { return noted(QStringLiteral("EntryNumber"), selected_.number); }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return online; }

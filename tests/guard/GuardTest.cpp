@@ -1,6 +1,7 @@
 // The guard in the test process on a real socket: start-up, defence, requests, shut-down and who
 // may do what. The socket's limits are the black-box tests' (tests/e2e/defence.sh).
 #include "GuardFixture.h"
+#include "guard/CallCheck.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -66,9 +67,13 @@ TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingThe
     };
     const QString hungUp = uR"({"event":"status","state":8193}
 {"event":"disconnect"})"_s;
-    for (const QString& entry : {u"Office"_s, u"Stranger"_s, u"Tampered"_s}) {
-        SCOPED_TRACE(entry.toStdString());
+    // After "=": the number the call dials, Provider's own being 0245871200; empty: it cannot be read.
+    for (const QString& call : split("Office;Stranger;Tampered;Provider=ATDT0899123456;Provider=")) {
+        SCOPED_TRACE(call.toStdString());
+        const QString entry = call.section(u'=', 0, 0);
         line->callEntry = entry;
+        if (call.contains(u'='))
+            line->callNumber = call.section(u'=', 1);
         forget();
         emit line->Status(DialerControl::ConnectDevice);
         EXPECT_EQ(display.events(3), uR"({"event":"status","state":2})"_s + u'\n' + hungUp);
@@ -82,6 +87,7 @@ TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingThe
         EXPECT_FALSE(Global::state.Connected);
     }
     line->callEntry = u"Provider"_s;
+    line->callNumber.reset();
     forget();
     emit line->Status(DialerControl::ConnectDevice);
     emit line->Status(DialerControl::Connected);
@@ -110,6 +116,28 @@ TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingThe
     line->online = false;
     emit line->Disconnect();
     EXPECT_EQ(text(silent.ask(Op::Hello)), snapshot.arg(u"false"_s, QString(), QString(), book));
+}
+
+TEST(CallCheck, AnAuthorisedEntryDialledWithAnotherNumberOrAnUnreadableOneIsRefused) {
+    Global::Reset();
+    Global::state.ConnectionTable[0] = {u"Casa"_s, u"0,0612345678"_s, true};
+    Global::state.ConnectionTable[1] = {u"Ufficio"_s, u"065551234"_s, false};
+    Global::state.ConnectionCount = 2;
+    const QString casa = u", authorised for 00612345678"_s;
+    const QString rows[][3] = {
+        {u"Casa"_s, u"ATDT0,0612345678"_s, {}},
+        {u"Casa"_s, u"atdp 0 0612345678"_s, {}},
+        {u"Casa"_s, u"00612345678"_s, {}},
+        {u"Casa"_s, u"ATDT0,061234567"_s, u"dials 0061234567"_s + casa},
+        {u"Casa"_s, u"ATDT0,0612345678;D0899"_s, u"dials 006123456780899"_s + casa},
+        {u"Casa"_s, u"ATDT"_s, u"its number cannot be read"_s + casa},
+        {u"Casa"_s, {}, u"its number cannot be read"_s + casa},
+        {u"Ufficio"_s, u"ATDT065551234"_s, u"not authorised"_s},
+        {u"Nessuno"_s, u"ATDT0612345678"_s, u"not authorised"_s},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CallCheck::Refusal(row[0], row[1]), row[2]) << row[1].toStdString();
+    Global::Reset();
 }
 
 TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {

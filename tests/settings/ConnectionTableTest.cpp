@@ -24,6 +24,7 @@ public:
                                         [&](const auto& e) { return e.first == EntryName(); });
         return found == entries.end() ? QString() : found->second;
     }
+    QString CallNumber() const override { return {}; }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return false; }
     qint16 EntryCount() const override { return qint16(entries.size()); }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "dialer/DiallingProcess.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The number a call dials, read from what its processes run: chat's script (its words or its
+// -f file) and pppd's connect and init commands, from its command line and its options files.
+// Files are read as the process sees them, through /proc/PID/root and /proc/PID/cwd.
+// Whatever cannot be told for sure (a dial command hidden from the reading, a script read from a
+// file at run time, a program other than chat, a second number) gives no number: a call whose
+// number is unknown is no authorised call.
+namespace DialledNumber {
+
+// The dial string the processes of one call send, as they send it ("ATDT0612345678"); empty
+// unless every one of them can be read and all dial the same number.
+QString OfCall(const QList<DiallingProcess>& processes);
+
+// The dial string of a chat script file's text; \T stands for phone.
+QString OfChatScript(const QByteArray& script, const QString& phone = {});
+
+} // namespace DialledNumber

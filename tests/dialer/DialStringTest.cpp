@@ -1,0 +1,95 @@
+// What the guard's own dial strings may carry, and the number read from what a dialling process runs.
+#include "TestApp.h"
+
+#include "dialer/DialString.h"
+#include "dialer/DialledNumber.h"
+#include "dialer/PppCallFiles.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+TEST(DialString, AnEntryThatCouldReadAFileOrDialTwiceIsRefusedAndAnOwnScriptDialsItsNumber) {
+    const QStringList wvdial{"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2 +FCLASS=0"};
+    const struct {
+        QStringList inits;
+        QString dial, number, password, refusal;
+    } rows[] = {
+        {wvdial, "ATDT", "0,0612345678", "", ""},
+        {{"AT&F \\N3 %C1 *E0 +CGDCONT=1,\"IP\",\"a;D0899\""}, "atdp", "*31#+39 (06) 1234-5678W,P!T", "", ""},
+        {{"ATZ;ATDT0899123456"}, "ATDT", "0612345678", "", "the Init string \"ATZ;ATDT0899123456\" dials"},
+        {{"ATZ", "AT S0=0 D0899"}, "ATDT", "0612345678", "", "the Init string \"AT S0=0 D0899\" dials"},
+        {{"AT+FCLASS=0;D0899"}, "ATDT", "0612345678", "", "the Init string \"AT+FCLASS=0;D0899\" dials"},
+        {{"AT&FD0899"}, "ATDT", "0612345678", "", "the Init string \"AT&FD0899\" dials"},
+        {{"ATZ", "@/etc/shadow"}, "ATDT", "0612345678", "", "the Init string \"@/etc/shadow\" names a file"},
+        {{"ATZ\rATDT0899"}, "ATDT", "0612345678", "", "an Init string holds a control character"},
+        {wvdial, "ATDT0899123456;ATD", "0612345678", "",
+         "the Dial Command \"ATDT0899123456;ATD\" is none of ATD, ATDT and ATDP"},
+        {wvdial, "ATDT", "0612345678;D0899", "",
+         "the number \"0612345678;D0899\" holds \";\", which is no dialling character"},
+        {wvdial, "ATDT", "@0612345678", "",
+         "the number \"@0612345678\" holds \"@\", which is no dialling character"},
+        {wvdial, "ATDT", "0612\x7f", "", "Dial Prefix, Area Code or Phone holds a control character"},
+        {wvdial, "ATDT", "0612345678", "se\ngreto", "Password holds a control character"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE((row.inits.join('|') + ' ' + row.dial + row.number).toStdString());
+        PhonebookEntry entry{"Casa",       row.number, "mario",   row.password,
+                             "/dev/ttyS0", 57600,      row.inits, row.dial};
+        EXPECT_EQ(DialString::Refusal(entry), row.refusal);
+        // What the guard's chat is told to dial always matches the number the entry was authorised for.
+        if (row.refusal.isEmpty()) {
+            EXPECT_EQ(
+                DialString::Reduce(DialledNumber::OfChatScript(PppCallFiles::chatScript(entry).toUtf8())),
+                DialString::Reduce(entry.number));
+        }
+    }
+}
+
+// Stand-ins started under the name chat or pppd, in a folder of their own, read as the guard reads them.
+TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("chat-script"),
+               "# the provider\nABORT BUSY\n'' ATZ\nOK 'ATDT\\T'\nCONNECT \\d\\c\n");
+    writeBytes(dir.filePath("options.casa"), "lock # to the end of the line\n"
+                                             "connect \"/usr/sbin/chat -v -f chat-script -T 0612345678\"\n");
+    writeBytes(dir.filePath("two-numbers"), "'' ATDT0612345678\nBUSY ATDT0899123456\n");
+    const struct {
+        const char* program;
+        QStringList arguments;
+        const char* number;
+    } rows[] = {
+        {"chat", {"-v", "", "ATZ", "OK", "ATDT0899123456", "CONNECT", ""}, "ATDT0899123456"},
+        {"chat", {"-T", "0612345678", "-f", "chat-script"}, "ATDT0612345678"},
+        {"chat", {"-f", "two-numbers"}, ""},
+        {"chat", {"", "AT\\c", "OK", "X3DT0899123456"}, "ATDT0899123456"},
+        {"chat", {"SAY", "dial ATDT0899", "", "ATDT0612345678"}, "ATDT0612345678"},
+        {"chat", {"", "@dial-file"}, ""},
+        {"chat", {"-E", "", "ATDT0612345678$MORE"}, ""},
+        {"pppd",
+         {"/dev/ttyS0", "linkname", "Provider", "connect", "chat '' ATZ OK ATDT0899123456"},
+         "ATDT0899123456"},
+        {"pppd", {"/dev/ttyS0", "file", "options.casa"}, "ATDT0612345678"},
+        {"pppd", {"/dev/ttyS0", "connect", "chat '' ATDT0612345678; chat '' ATDT0899"}, ""},
+        {"pppd", {"/dev/ttyS0", "file", "missing-options"}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE((row.program + (' ' + row.arguments.join(' '))).toStdString());
+        // bash reading its commands from a pipe that stays open: an idle process named as told.
+        QProcess standIn;
+        standIn.setWorkingDirectory(dir.path());
+        standIn.start("/bin/bash",
+                      QStringList{"-c", R"(exec -a "$0" /bin/bash -s "$@")", row.program} + row.arguments);
+        ASSERT_TRUE(standIn.waitForStarted());
+        std::optional<DiallingProcess> seen;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                seen = DiallingProcess::inspect(pid_t(standIn.processId()));
+                return seen && seen->program == row.program;
+            },
+            10000));
+        EXPECT_EQ(DialledNumber::OfCall({*seen}), row.number);
+        standIn.closeWriteChannel();
+        EXPECT_TRUE(standIn.waitForFinished());
+    }
+}
