@@ -120,7 +120,8 @@ void CallEnder::end(const QList<ModemNode>& nodes, const QList<CallProcess>& pro
         if (m_seam->startTime(p.pid) != std::optional<quint64>(p.startTime) ||
             (p.heldModem && !HoldsModem(p.pid, nodes)))
             continue;
-        if (m_seam->signal(handle, SIGTERM))
+        // A dial command typed a character at a time is cut short only by an end at once.
+        if (m_seam->signal(handle, p.gentle ? SIGTERM : SIGKILL) && p.gentle)
             batch->push_back(std::move(handle));
     }
     if (batch->empty())

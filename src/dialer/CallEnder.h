@@ -30,6 +30,7 @@ struct CallProcess {
     pid_t pid = 0;
     quint64 startTime = 0;
     bool heldModem = false;
+    bool gentle = false; // pppd: SIGTERM first, so that it gives the tty back and ends its chat
 };
 
 // The node one of the process's descriptors is, or empty.
@@ -40,7 +41,7 @@ inline bool HoldsModem(pid_t pid, const QList<ModemNode>& nodes) {
 
 // Ends another program's call: the modem's pending output thrown away and DTR dropped for a second,
 // then each process signalled through a handle taken before it is checked again, so that a pid
-// reused meanwhile is never hit. SIGKILL a second later to whatever ignored SIGTERM.
+// reused meanwhile is never hit. SIGKILL at once, or a second after SIGTERM for a gentle one.
 class CallEnder final : public QObject {
     Q_OBJECT
 

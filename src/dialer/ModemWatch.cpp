@@ -80,14 +80,15 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
     const QList<ModemNode>& nodes = m_devices->nodes();
     QList<CallProcess> targets;
     QSet<pid_t> taken;
-    const auto add = [&](pid_t pid, quint64 startTime, bool held) {
+    const auto add = [&](pid_t pid, quint64 startTime, bool held, bool gentle) {
         if (!taken.contains(pid) && pid != ::getpid()) {
             taken.insert(pid);
-            targets.append({pid, startTime, held});
+            targets.append({pid, startTime, held, gentle});
         }
     };
+    const QString pppd = QStringLiteral("pppd");
     for (const DiallingProcess& p : processes) {
-        add(p.pid, p.startTime, p.holdsModem);
+        add(p.pid, p.startTime, p.holdsModem, p.program == pppd);
         struct stat info {};
         const QByteArray proc = "/proc/" + QByteArray::number(p.pid);
         const long uid = ::stat(proc.constData(), &info) == 0 ? long(info.st_uid) : -1;
@@ -99,8 +100,9 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
         for (pid_t child : DiallingProcess::descendantsOf({p.pid})) {
             const auto stat = Subs::ReadProcessStat(child);
             const bool held = HoldsModem(child, nodes);
-            if (stat && (dialler || held || DiallingProcess::inspect(child)))
-                add(child, stat->startTime, held);
+            const auto dialling = DiallingProcess::inspect(child);
+            if (stat && (dialler || held || dialling))
+                add(child, stat->startTime, held, dialling && dialling->program == pppd);
         }
     }
     QList<ModemNode> held;

@@ -198,7 +198,7 @@ TEST(CallEnder, DropsDtrAfterAFlushAndSignalsOnlyTheProcessItFound) {
         }
         QStringList expected{"open /dev/ttyS0", "flush", "dtr down", "close"};
         if (!shift)
-            expected.insert(3, "signal 15");
+            expected.insert(3, "signal 9");
         EXPECT_EQ(steps, expected);
         EXPECT_EQ(Pidfd(pid).hasExited(), !shift);
         sleeper.kill();
