@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace {
@@ -95,6 +96,14 @@ DialerSettings DialerSettings::read(const QString& folder) {
                 settings.pppd = value;
             } else if (key == u"chat" && !value.isEmpty()) {
                 settings.chat = value;
+            } else if (key == u"allow") {
+                static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+                for (const QString& path : value.split(separators, Qt::SkipEmptyParts)) {
+                    if (QDir::isAbsolutePath(path))
+                        settings.allow.append(QDir::cleanPath(path));
+                    else
+                        qWarning("dialer.conf: allow=%s is no absolute path: ignored", qPrintable(path));
+                }
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The dial-up component's own settings, read from "dialer.conf" in the program's folder:
 // plain key=value lines, "#" comments, unknown keys ignored.
@@ -19,6 +20,9 @@ struct DialerSettings {
     QString chat = QStringLiteral("chat");
     // Not a key of the file: the guard's owner-only folder for the files of its calls.
     QString runFolder = QStringLiteral("/run/norvale-guard");
+    // Executables that may hold the modem (a getty, gpsd...): absolute paths, "allow=" lines,
+    // separated by blanks or commas.
+    QStringList allow = {};
 
     // appFolder ends in "/". A missing or malformed file gives the defaults.
     static DialerSettings read(const QString& appFolder);

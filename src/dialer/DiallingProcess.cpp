@@ -120,17 +120,25 @@ QString DiallingProcess::entryNameFor(const QString& program, const QStringList&
     return device.isEmpty() ? program : program + QLatin1Char(' ') + device;
 }
 
-std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid) {
-    QString program = programKind(linkTarget(procPath(pid, "exe")));
+namespace {
+
+std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram) {
+    const QString executable = linkTarget(procPath(pid, "exe"));
+    QString program = DiallingProcess::programKind(executable);
     const QByteArray cmdline = readSmallFile(procPath(pid, "cmdline").constData());
     if (program.isEmpty())
-        program = programKind(QString::fromLocal8Bit(cmdline.left(cmdline.indexOf('\0'))));
-    if (program.isEmpty())
+        program = DiallingProcess::programKind(QString::fromLocal8Bit(cmdline.left(cmdline.indexOf('\0'))));
+    if (program.isEmpty() && anyProgram)
+        program = QFileInfo(executable).fileName();
+    const auto stat = Subs::ReadProcessStat(pid);
+    if (program.isEmpty() || !stat)
         return std::nullopt;
 
     DiallingProcess p;
     p.pid = pid;
     p.program = program;
+    p.executable = executable;
+    p.startTime = stat->startTime;
     for (const QByteArray& a : cmdline.split('\0'))
         p.arguments << QString::fromLocal8Bit(a);
     if (!p.arguments.isEmpty() && p.arguments.constLast().isEmpty())
@@ -150,10 +158,36 @@ std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid) {
         if (isTty(in))
             p.device = in;
     }
-    p.entryName = entryNameFor(program, p.arguments, p.device);
+    p.entryName = DiallingProcess::entryNameFor(program, p.arguments, p.device);
     for (pid_t up = parentOf(pid); up > 1 && p.ancestors.size() < 64; up = parentOf(up))
         p.ancestors.append(up);
     return p;
+}
+
+} // namespace
+
+std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid) {
+    return inspectAny(pid, false);
+}
+
+std::optional<DiallingProcess> DiallingProcess::inspectHolder(pid_t pid, const QString& device) {
+    auto p = inspectAny(pid, true);
+    if (p) {
+        p->holdsModem = true;
+        if (p->device.isEmpty() || p->entryName == p->program + QLatin1Char(' ') + p->device) {
+            p->device = device;
+            p->entryName = entryNameFor(p->program, p->arguments, device);
+        }
+    }
+    return p;
+}
+
+bool DiallingProcess::namesEntry() const {
+    return entryName != (device.isEmpty() ? program : program + QLatin1Char(' ') + device);
+}
+
+QList<pid_t> DiallingProcess::allProcessIds() {
+    return allProcesses();
 }
 
 QList<DiallingProcess> DiallingProcess::scanAll() {

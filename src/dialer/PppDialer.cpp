@@ -2,6 +2,7 @@
 
 #include "dialer/DialString.h"
 #include "dialer/DialledNumber.h"
+#include "dialer/ModemWatch.h"
 #include "dialer/Pidfd.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/ProcessEventWatch.h"
@@ -116,6 +117,8 @@ PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
       m_exits(new ProcessExitWatch(this)), m_ownExit(new ProcessExitWatch(this)),
       m_logWatch(new QFileSystemWatcher(this)), m_killer(new ProcessKiller(this)),
       m_scanTimer(new QTimer(this)), m_linkTimer(new QTimer(this)) {
+    m_modem = new ModemWatch(m_settings.runFolder, m_settings.allow, m_events, nullptr, this);
+    connect(m_modem, &ModemWatch::holderFound, this, &PppDialer::onDiallingSeen);
     connect(m_events, &ProcessEventWatch::diallingStarted, this, &PppDialer::onDiallingSeen,
             Qt::QueuedConnection);
     connect(m_events, &ProcessEventWatch::eventsLost, this, &PppDialer::scanForOthers, Qt::QueuedConnection);
@@ -468,24 +471,22 @@ void PppDialer::HangUp() {
         if (m_ownPid > 0)
             known << m_ownPid;
     }
-    for (auto it = m_others.cbegin(); it != m_others.cend(); ++it)
-        known << it.key();
     // What they started must be found before they die: orphans lose their parent link.
     m_killer->terminate(known + DiallingProcess::descendantsOf(QSet<pid_t>(known.cbegin(), known.cend())));
+    m_otherEnded = m_otherEnded || !m_others.isEmpty();
+    m_modem->end(m_others.values());
+    for (auto it = m_others.cbegin(); it != m_others.cend(); ++it)
+        known << it.key();
 
     // The search for the others reads all of /proc: done right after, so that HangUp returns
     // at once.
     QTimer::singleShot(0, this, [this, known] {
-        QSet<pid_t> roots(known.cbegin(), known.cend());
-        QList<pid_t> rest;
+        const QSet<pid_t> roots(known.cbegin(), known.cend());
+        QList<DiallingProcess> rest;
         for (const DiallingProcess& p : DiallingProcess::scanAll())
-            if (!roots.contains(p.pid)) {
-                roots.insert(p.pid);
-                rest << p.pid;
-            }
-        // Killing wvdial alone would leave its pppd; whatever a dialling process started goes too.
-        rest += DiallingProcess::descendantsOf(roots);
-        m_killer->terminate(rest);
+            if (!roots.contains(p.pid) && !isOwn(p))
+                rest << p;
+        m_modem->end(rest);
     });
 }
 
@@ -519,14 +520,25 @@ bool PppDialer::UsesProcessEvents() const {
     return m_events->isRunning();
 }
 
+QStringList PppDialer::modemDevices() const {
+    const WvdialPhonebook book = phonebook();
+    QStringList devices;
+    for (const QString& name : book.entryNames())
+        if (const auto entry = book.entry(name))
+            devices << entry->modem;
+    return devices;
+}
+
 void PppDialer::startWatch() {
     if (!(m_useProcessEvents && m_events->start()))
         m_scanTimer->start();
+    m_modem->start(modemDevices());
     // Whatever runs already was never announced.
     scanForOthers();
 }
 
 void PppDialer::stopWatch() {
+    m_modem->stop();
     m_events->stop();
     m_scanTimer->stop();
     m_linkTimer->stop();
@@ -535,6 +547,8 @@ void PppDialer::stopWatch() {
     m_otherConnected = false;
     m_otherEntry.clear();
     m_otherInterface.clear();
+    m_otherNamed = false;
+    m_otherEnded = false;
 }
 
 void PppDialer::scanForOthers() {
@@ -552,18 +566,28 @@ void PppDialer::onDiallingSeen(const DiallingProcess& process) {
     if (!m_watchOthers || isOwn(process))
         return;
     if (m_others.contains(process.pid)) {
-        m_others[process.pid] = process;
+        DiallingProcess& known = m_others[process.pid];
+        // A holder found by its descriptors is seen again under its exec'd name: it still holds.
+        const bool held = known.holdsModem;
+        known = process;
+        known.holdsModem = known.holdsModem || held;
         return;
     }
     const bool first = m_others.isEmpty();
     m_others.insert(process.pid, process);
     m_exits->watch(process.pid);
-    if (!first)
+    // Every process counts: one that names another entry than the call's is checked again.
+    const bool renamed = process.namesEntry() && (!m_otherNamed || process.entryName != m_otherEntry);
+    if (!first && !renamed)
         return;
     m_otherEntry = process.entryName;
-    m_otherConnected = false;
-    m_otherInterface.clear();
-    m_linkTimer->start();
+    m_otherNamed = process.namesEntry();
+    if (first) {
+        m_otherConnected = false;
+        m_otherEnded = false;
+        m_otherInterface.clear();
+        m_linkTimer->start();
+    }
     reportStatus(ConnectDevice);
 }
 
@@ -574,10 +598,13 @@ void PppDialer::onProcessExited(pid_t pid) {
     const bool wasConnected = m_otherConnected;
     m_otherConnected = false;
     m_otherInterface.clear();
-    if (wasConnected) {
+    m_otherNamed = false;
+    if (wasConnected)
         reportStatus(Disconnected);
+    // A call hung up before it connected ends for the displays as well.
+    if (wasConnected || m_otherEnded)
         emit Disconnect();
-    }
+    m_otherEnded = false;
 }
 
 void PppDialer::checkOtherLink() {

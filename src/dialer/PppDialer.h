@@ -12,6 +12,7 @@
 
 class Pidfd;
 class PppCallFiles;
+class ModemWatch;
 class ProcessEventWatch;
 class ProcessExitWatch;
 class ProcessKiller;
@@ -79,6 +80,7 @@ private:
     void onDiallingSeen(const DiallingProcess& process);
     void onProcessExited(pid_t pid);
     void checkOtherLink();
+    QStringList modemDevices() const;
 
     DialerSettings m_settings;
     QString m_selected;
@@ -104,9 +106,12 @@ private:
     QString m_otherEntry;
     QString m_otherInterface;
     bool m_otherConnected = false;
+    bool m_otherNamed = false; // m_otherEntry came from a command line
+    bool m_otherEnded = false; // hung up here: its end is reported
 
     PppLink m_link;
     ProcessEventWatch* m_events;
+    ModemWatch* m_modem;
     ProcessExitWatch* m_exits;
     ProcessExitWatch* m_ownExit;
     QFileSystemWatcher* m_logWatch;

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr size_t RecentKept = 256;
+
 bool sendControl(int socket, proc_cn_mcast_op op) {
     char buffer[NLMSG_SPACE(sizeof(cn_msg) + sizeof op)] = {};
     auto* header = reinterpret_cast<nlmsghdr*>(buffer);
@@ -79,6 +81,20 @@ void ProcessEventWatch::stop() {
     m_wake = -1;
 }
 
+QList<pid_t> ProcessEventWatch::recentPids() const {
+    std::lock_guard lock(m_recentLock);
+    return QList<pid_t>(m_recent.crbegin(), m_recent.crend());
+}
+
+void ProcessEventWatch::remember(pid_t pid) {
+    std::lock_guard lock(m_recentLock);
+    if (!m_recent.empty() && m_recent.back() == pid)
+        return;
+    m_recent.push_back(pid);
+    if (m_recent.size() > RecentKept)
+        m_recent.pop_front();
+}
+
 void ProcessEventWatch::run() {
     alignas(nlmsghdr) char buffer[8192];
     pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake, POLLIN, 0}};
@@ -115,8 +131,11 @@ void ProcessEventWatch::run() {
             proc_event event{};
             std::memcpy(&event, message->data,
                         std::min({sizeof event, size_t(message->len), NLMSG_PAYLOAD(h, 0) - sizeof(cn_msg)}));
+            if (event.what == proc_event::PROC_EVENT_FORK)
+                remember(event.event_data.fork.child_tgid);
             if (event.what != proc_event::PROC_EVENT_EXEC)
                 continue;
+            remember(event.event_data.exec.process_tgid);
             // Only the thread-group leader has a /proc entry of its own.
             if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid))
                 emit diallingStarted(*p);

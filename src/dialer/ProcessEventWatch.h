@@ -4,7 +4,11 @@
 
 #include <QObject>
 
+#include <QList>
+
 #include <atomic>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 // The kernel's process-event connector: every exec on the machine, seen within microseconds.
@@ -22,6 +26,9 @@ public:
     bool start();
     void stop();
     bool isRunning() const { return m_socket >= 0; }
+    // The processes started or exec'd lately, newest first: where the holder of a modem just opened
+    // is looked for before the whole of /proc.
+    QList<pid_t> recentPids() const;
 
 signals:
     // Emitted from the helper thread; connect with a queued connection.
@@ -31,8 +38,11 @@ signals:
 
 private:
     void run();
+    void remember(pid_t pid);
 
     int m_socket = -1;
     int m_wake = -1;
     std::thread m_thread;
+    mutable std::mutex m_recentLock;
+    std::deque<pid_t> m_recent;
 };

@@ -371,9 +371,9 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     EXPECT_TRUE(QTest::qWaitFor([&] { return helper.hasExited(); }, 15000));
     EXPECT_FALSE(line.received().contains("CONNECT"));
 
-    // The call is over: no error, no connection, and the selected entry is back.
+    // The call is over: a Disconnect, no error, no connection, and the selected entry is back.
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialer.EntryName().isEmpty(); }, 15000));
-    EXPECT_EQ(others, 0);
+    EXPECT_EQ(others, 1);
     EXPECT_FALSE(dialer.IsOnline());
     EXPECT_TRUE(Pidfd(chatPid).hasExited());
 }

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <sys/stat.h>
+
+class QSocketNotifier;
+
+// A modem device node as the guard closed it: what an open descriptor of it looks like.
+struct ModemNode {
+    QByteArray path; // the node itself, links resolved
+    dev_t dev = 0;
+    ino_t ino = 0;
+    dev_t rdev = 0;
+    bool isDevice = false; // a character device; otherwise a file standing in for one
+
+    // True when info (an fstat of some descriptor) is this node, or the same device under another name.
+    bool matches(const struct stat& info) const;
+};
+
+// Keeps other users off the modem: every device the phonebook names is made owner root, mode 0600,
+// no access ACL, while the guard runs. What it was is recorded in a file before it is changed, so
+// that shut-down, or the next start after a crash, gives it back. Nothing of the device is held open:
+// a held descriptor would keep the tty from the hang-up of its last close.
+class ModemDevices final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ModemDevices(const QString& recordPath, QObject* parent = nullptr);
+    ~ModemDevices() override;
+    Q_DISABLE_COPY_MOVE(ModemDevices)
+
+    // Gives back what a record left behind names, then closes these devices and watches for them.
+    void close(const QStringList& devices);
+    // Gives every recorded device its owner, mode and ACL back and forgets the record.
+    void giveBack();
+    const QList<ModemNode>& nodes() const { return m_nodes; }
+
+signals:
+    // A process opened one of the nodes (inotify tells no pid: the holder must be looked up).
+    void opened();
+
+private:
+    struct Original {
+        QByteArray path;
+        uid_t uid = 0;
+        gid_t gid = 0;
+        mode_t mode = 0;
+        QByteArray acl; // empty: none
+    };
+    void apply();
+    bool closeOne(const QString& device, ModemNode& node);
+    void watchFolder(const QByteArray& folder);
+    void onEvents();
+    QList<Original> readRecord() const;
+    bool writeRecord() const;
+    static void restore(const Original& original);
+
+    QString m_recordPath;
+    QStringList m_devices;
+    QList<ModemNode> m_nodes;
+    QList<Original> m_originals;
+    QStringList m_refusedTold;
+    int m_inotify = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QList<int> m_nodeWatches;
+    bool m_applyQueued = false;
+};

@@ -1,0 +1,207 @@
+// The modem closed to other users, its holders found whatever their name, and calls ended by DTR.
+
+#include "ModemLine.h"
+#include "TestApp.h"
+
+#include "dialer/CallEnder.h"
+#include "dialer/ModemDevices.h"
+#include "dialer/PppDialer.h"
+
+#include <QDir>
+
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+struct Attributes {
+    uid_t uid;
+    gid_t gid;
+    unsigned mode;
+    QByteArray acl;
+    bool operator==(const Attributes&) const = default;
+};
+
+Attributes attributesOf(const QString& path) {
+    struct stat st {};
+    char acl[256];
+    const QByteArray name = QFile::encodeName(QFileInfo(path).canonicalFilePath());
+    ::stat(name.constData(), &st);
+    const ssize_t n = ::getxattr(name.constData(), "system.posix_acl_access", acl, sizeof acl);
+    return {st.st_uid, st.st_gid, st.st_mode & 07777u, n > 0 ? QByteArray(acl, n) : QByteArray()};
+}
+
+// user::rw- user:65534:rw- group::r-- mask::rw- other::r--, in the kernel's xattr form.
+QByteArray aclGivingNobodyWrite() {
+    QByteArray acl("\x02\0\0\0", 4);
+    const auto add = [&acl](quint16 tag, quint16 perm, quint32 id) {
+        acl.append(reinterpret_cast<const char*>(&tag), 2).append(reinterpret_cast<const char*>(&perm), 2);
+        acl.append(reinterpret_cast<const char*>(&id), 4);
+    };
+    add(0x01, 6, ~0u), add(0x02, 6, 65534), add(0x04, 4, ~0u), add(0x10, 6, ~0u), add(0x20, 4, ~0u);
+    return acl;
+}
+
+} // namespace
+
+TEST(ModemDevices, ClosedGivenBackAndRestoredAfterACrash) {
+    QTemporaryDir dir;
+    const QString device = dir.filePath("ttyS0"), link = dir.filePath("modem"), run = dir.filePath("run");
+    writeBytes(device, "");
+    ASSERT_EQ(::chown(QFile::encodeName(device).constData(), 65534, 30), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(device).constData(), 0664), 0);
+    const QByteArray acl = aclGivingNobodyWrite();
+    ASSERT_EQ(::setxattr(QFile::encodeName(device).constData(), "system.posix_acl_access", acl.constData(),
+                         size_t(acl.size()), 0), 0) << std::strerror(errno);
+    ASSERT_TRUE(QFile::link(device, link));
+    QDir().mkpath(run);
+    const Attributes original = attributesOf(device);
+    for (const bool crash : {false, true}) {
+        SCOPED_TRACE(crash ? "crash" : "shut-down");
+        std::optional<ModemDevices> devices;
+        if (crash) {
+            // A run that ends without a word, the record left behind.
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ModemDevices left(run + "/record");
+                left.close({link});
+                ::_exit(0);
+            }
+            ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        } else {
+            devices.emplace(run + "/record").close({link});
+            ASSERT_EQ(devices->nodes().size(), 1);
+            EXPECT_EQ(devices->nodes().first().path, QFile::encodeName(device));
+        }
+        EXPECT_EQ(attributesOf(device), (Attributes{0, 30, 0600, {}}));
+        EXPECT_TRUE(QFileInfo::exists(run + "/record"));
+        if (crash)
+            ModemDevices(run + "/record").close({});
+        devices.reset();
+        EXPECT_EQ(attributesOf(device), original);
+        EXPECT_FALSE(QFileInfo::exists(run + "/record"));
+    }
+}
+
+TEST(ModemDevices, ADeviceThatAppearsOrIsOpenedAgainIsClosed) {
+    QTemporaryDir dir;
+    const QString device = dir.filePath("ttyUSB0");
+    ModemDevices devices(dir.filePath("record"));
+    devices.close({device});
+    EXPECT_TRUE(devices.nodes().isEmpty());
+    writeBytes(device, "");
+    ::chmod(QFile::encodeName(device).constData(), 0666);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return attributesOf(device).mode == 0600; }, 5000));
+    EXPECT_EQ(devices.nodes().size(), 1);
+    // udev gives the node its mode again.
+    ::chown(QFile::encodeName(device).constData(), 65534, 30);
+    ::chmod(QFile::encodeName(device).constData(), 0660);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return attributesOf(device) == Attributes{0, 30, 0600, {}}; }, 5000));
+}
+
+// Another program's holder on the real pty, under a name no dialler has.
+TEST(ModemWatch, AHolderUnderAnyNameIsEndedUnlessAllowedAndOthersAreRefused) {
+    const QString bash = QFileInfo("/bin/bash").canonicalFilePath();
+    for (const bool allowed : {false, true}) {
+        SCOPED_TRACE(allowed ? "allowed" : "not allowed");
+        ModemLine line({"--delay", "5000"});
+        ASSERT_TRUE(line.isReady());
+        const QString expected = "bash " + line.ptyPath();
+        const QByteArray pty = QFile::encodeName(line.ptyPath());
+        ASSERT_EQ(::chmod(pty.constData(), 0666), 0);
+        QTemporaryDir dir;
+        DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
+                                .phonebook = dir.filePath("wvdial.conf"),
+                                .runFolder = dir.filePath("run")};
+        // socat and the emulator keep the far end of the pty open, as no real modem's line has.
+        settings.allow = QStringList{QStandardPaths::findExecutable("socat"),
+                                     QFileInfo(NORVALE_MODEM_EMULATOR).canonicalFilePath()};
+        if (allowed)
+            settings.allow << bash;
+        writeBytes(settings.phonebook, "[Dialer Defaults]\nModem = " + line.device().toUtf8() + "\nPhone = 1\n");
+        QList<int> states;
+        QStringList entries; // other tests on the machine may dial meanwhile
+        int disconnects = 0;
+        {
+            PppDialer dialer(settings);
+            dialer.SetWatchOtherCalls(true);
+            EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0600u);
+            QObject::connect(&dialer, &DialerControl::Status, [&](int s) {
+                states << s;
+                entries << dialer.EntryName();
+                dialer.HangUp();
+            });
+            QObject::connect(&dialer, &DialerControl::Disconnect, [&] { ++disconnects; });
+
+            QProcess refused;
+            refused.start("setpriv", {"--reuid", "65534", "--regid", "65534", "--clear-groups", "/bin/sh", "-c",
+                                      "printf 'ATDT0899123456\\r' > " + line.ptyPath()});
+            ASSERT_TRUE(refused.waitForFinished(5000));
+            EXPECT_NE(refused.exitCode(), 0);
+
+            QProcess holder;
+            holder.start(bash, {"-c", "exec > " + line.device() + "; exec -a notadialer " + bash +
+                                          " -c \"sleep 0.5; printf 'ATDT0899123456\\r'; exec sleep 60\""});
+            ASSERT_TRUE(holder.waitForStarted(5000));
+            if (allowed) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return line.received().contains("ATDT0899123456"); }, 10000));
+                EXPECT_EQ(holder.state(), QProcess::Running);
+                QCoreApplication::processEvents();
+                EXPECT_FALSE(entries.contains(expected));
+                holder.kill();
+                holder.waitForFinished(5000);
+                continue;
+            }
+            ASSERT_TRUE(QTest::qWaitFor([&] { return holder.state() == QProcess::NotRunning; }, 10000));
+            EXPECT_EQ(holder.exitStatus(), QProcess::CrashExit) << "ended by a signal";
+            ASSERT_TRUE(QTest::qWaitFor([&] { return disconnects > 0; }, 5000));
+        }
+        EXPECT_TRUE(entries.contains(expected)) << entries.join(", ").toStdString();
+        EXPECT_EQ(states.count(2), entries.size());
+        EXPECT_GE(disconnects, 1);
+        EXPECT_EQ(line.received(), QStringList()) << "nothing got through";
+        EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0666u) << "given back";
+    }
+}
+
+// A pty has no DTR and a pid cannot be reused at will: the seam records the steps and can give back
+// the start time of another process.
+struct RecordingSeam final : LineSeam {
+    QStringList* steps;
+    quint64 shift;
+    RecordingSeam(QStringList* s, quint64 t) : steps(s), shift(t) {}
+    int openLine(const QByteArray& node) override { return *steps << "open " + node, ::open("/dev/null", O_RDWR); }
+    bool flushOutput(int) override { return *steps << "flush", true; }
+    bool dropDtr(int) override { return *steps << "dtr down", true; }
+    void closeLine(int fd) override { *steps << "close", ::close(fd); }
+    std::optional<quint64> startTime(pid_t pid) override { return LineSeam::startTime(pid).value() + shift; }
+    bool signal(const Pidfd& p, int s) override { return *steps << QString("signal %1").arg(s), p.sendSignal(s); }
+};
+
+TEST(CallEnder, DropsDtrAfterAFlushAndSignalsOnlyTheProcessItFound) {
+    for (const quint64 shift : {0, 1}) {
+        SCOPED_TRACE(shift ? "pid reused" : "same process");
+        QProcess sleeper;
+        sleeper.start("sleep", {"60"});
+        ASSERT_TRUE(sleeper.waitForStarted(5000));
+        const auto pid = static_cast<pid_t>(sleeper.processId());
+        QStringList steps;
+        {
+            CallEnder ender(std::make_unique<RecordingSeam>(&steps, shift));
+            ender.end({ModemNode{"/dev/ttyS0"}}, {{pid, LineSeam().startTime(pid).value(), false}});
+            ASSERT_TRUE(QTest::qWaitFor([&] { return steps.contains("close"); }, 5000));
+        }
+        QStringList expected{"open /dev/ttyS0", "flush", "dtr down", "close"};
+        if (!shift)
+            expected.insert(3, "signal 9");
+        EXPECT_EQ(steps, expected);
+        EXPECT_EQ(Pidfd(pid).hasExited(), !shift);
+        sleeper.kill();
+        sleeper.waitForFinished(5000);
+    }
+}
