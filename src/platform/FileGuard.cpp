@@ -22,12 +22,10 @@ namespace {
 constexpr unsigned WriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 bool isPrivilegeError(int error) { return error == EPERM || error == EACCES; }
-
-// The file system keeps no such flag (vfat, NFS, ramfs).
-bool isUnsupported(int error) { return error == ENOTTY || error == EOPNOTSUPP || error == EINVAL; }
 } // namespace
 
-FileGuard::FileGuard(Protection protection) : m_reduced(protection == Protection::Reduced) {}
+FileGuard::FileGuard(Protection protection)
+    : m_reduced(protection == Protection::Reduced), m_reason(QStringLiteral("reduced protection asked for")) {}
 
 FileGuard::~FileGuard() { stopListener(); }
 
@@ -42,7 +40,8 @@ void FileGuard::reduce(const char* reason) {
     if (!m_warned) {
         m_warned = true;
         std::fprintf(stderr,
-                     "norvale: protection reduced (%s): locked files are only write-protected and flocked\n",
+                     "norvale: protection reduced (%s): locked files are only made immutable where "
+                     "allowed, write-protected and flocked\n",
                      reason);
     }
 }
@@ -148,35 +147,43 @@ FileLock FileGuard::lock(const QString& path) {
         m_recordWarned = true;
         std::fprintf(stderr, "norvale: cannot record the mode and flags of %s before locking it\n", qPrintable(path));
     }
-    bool marked = false, immutable = false, bitsAndFlock = true;
-    if (!m_reduced) {
-        int flags = 0;
-        const bool hasFlags = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        const int flagError = hasFlags ? 0 : errno;
-        // An immutable flag of someone else's stays theirs: protected as it is, and left on.
-        immutable = hasFlags && !(flags & FS_IMMUTABLE_FL) && setImmutable(fd, true);
-        if (hasFlags && !immutable && !(flags & FS_IMMUTABLE_FL) && isPrivilegeError(errno))
+    int flags = 0;
+    const bool hasFlags = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    // An immutable flag of someone else's stays theirs: protected as it is, and left on.
+    bool immutable = false;
+    if (hasFlags && !(flags & FS_IMMUTABLE_FL) && !m_noImmutable) {
+        immutable = setImmutable(fd, true);
+        if (!immutable && isPrivilegeError(errno)) {
+            m_noImmutable = true;
             reduce("no right to make files immutable");
-        // The mark goes on after our own open, which it would otherwise deny.
-        if (!m_reduced && startListener()) {
-            marked = fanotify_mark(m_fanotify, FAN_MARK_ADD, FAN_OPEN_PERM, fd, nullptr) == 0;
-            if (!marked && isPrivilegeError(errno))
-                reduce(std::strerror(errno));
         }
-        if (!marked && immutable)
-            immutable = !setImmutable(fd, false);
-        // Without the flag the file could still be truncated or replaced: write bits and flock too.
-        bitsAndFlock = !marked || (!hasFlags && isUnsupported(flagError));
+    }
+    bool marked = false;
+    // The mark goes on after our own open, which it would otherwise deny.
+    if (!m_reduced && startListener()) {
+        marked = fanotify_mark(m_fanotify, FAN_MARK_ADD, FAN_OPEN_PERM, fd, nullptr) == 0;
+        if (!marked && isPrivilegeError(errno))
+            reduce(std::strerror(errno));
     }
     if (m_reduced)
         report(path, m_reason);
+    // A file that is not immutable (no such flag on vfat, NFS, ramfs; no right to it) could still
+    // be truncated or replaced: its write bits are cleared and it is flocked as well.
+    const bool frozen = immutable || (hasFlags && (flags & FS_IMMUTABLE_FL));
     unsigned savedMode = 0;
-    if (bitsAndFlock) {
+    if (!marked || !frozen) {
         const unsigned mode = info.st_mode & 07777;
+        // The mode cannot change under our own flag: off for a moment.
+        if (immutable)
+            setImmutable(fd, false);
         savedMode = (mode & WriteBits) && fchmod(fd, mode & ~WriteBits) == 0 ? mode : 0;
+        if (immutable)
+            immutable = setImmutable(fd, true);
         if (flock(fd, LOCK_EX | LOCK_NB) < 0 && !marked) {
             if (savedMode)
                 fchmod(fd, mode);
+            if (immutable)
+                setImmutable(fd, false);
             if (ownsRecord)
                 LockRecord::Remove(fd);
             ::close(fd);

@@ -13,8 +13,8 @@
 // With the privileges for it, every open of a locked file is denied (fanotify, answered from a
 // thread of its own that never waits for the user interface) and the file is made immutable,
 // so it cannot be truncated, unlinked or replaced; where its file system has no immutable flag,
-// its write bits are cleared and it is flocked as well. Without them, protection is reduced to
-// clearing its write bits and an exclusive flock. Each file's mode and flags are recorded before
+// its write bits are cleared and it is flocked as well. Without fanotify, protection is reduced to
+// the immutable flag where allowed, cleared write bits and an exclusive flock. Each file's mode and flags are recorded before
 // they change (LockRecord), and the record goes with the unlock.
 class FileGuard final {
 public:
@@ -53,6 +53,7 @@ private:
     bool m_reduced = false;
     bool m_warned = false;
     bool m_recordWarned = false;
+    bool m_noImmutable = false;
     QString m_reason;
     Reporter m_reporter;
     int m_fanotify = -1;

@@ -21,11 +21,13 @@ void lockInto(FileLock& handle, const QString& path) {
 }
 
 // Without opening the file, which a held lock would deny, and on the descriptor of a walk without
-// links through safe folders. record: the mode and flags are recorded first.
+// links through safe folders. record: the mode and flags are recorded first, where they can be.
 void changeMode(const QString& path, mode_t clear, mode_t add, bool record = false) {
     const int fd = Subs::ResolveForLocking(path);
     struct stat info {};
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (!record || LockRecord::Save(fd))) {
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (record)
+            LockRecord::Save(fd);
         const mode_t mode = info.st_mode & 07777;
         const mode_t wanted = (mode & ~clear) | add;
         if (wanted != mode)
