@@ -113,6 +113,8 @@ void GuardClient::dispatch(const QJsonObject& message) {
         emit Saved(number("start_color"), number("end_color"));
     else if (event == P::Event::Stopped)
         emit Stopped();
+    else if (event == P::Event::Notice)
+        emit Notice(text("text"));
 }
 
 bool GuardClient::Succeeded(const QJsonObject& reply) {

@@ -60,6 +60,8 @@ signals:
     void Saved(qint32 startColor, qint32 endColor);
     // An administrator stopped the guard.
     void Stopped();
+    // What the status line should read: a file protected less than fully, the settings unsaved.
+    void Notice(const QString& text);
 
 private:
     void send(QLatin1StringView op, QJsonObject arguments, Reply onReply);

@@ -107,6 +107,7 @@ frmNV4::frmNV4(Options options, QWidget* parent)
     connect(guard_, &GuardClient::Disconnect, this, &frmNV4::rasDial_Disconnect);
     connect(guard_, &GuardClient::LastError, this,
             [this](int code, const QString& text) { rasDial_LastError(code, text, 0); });
+    connect(guard_, &GuardClient::Notice, this, &frmNV4::ShowStatus);
     connect(guard_, &GuardClient::Saved, this, [this](qint32 start, qint32 end) {
         Global::state.StartColor = start;
         Global::state.EndColor = end;

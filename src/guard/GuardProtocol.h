@@ -47,6 +47,8 @@ inline constexpr QLatin1StringView Disconnect{"disconnect"};
 inline constexpr QLatin1StringView LastError{"error"};
 inline constexpr QLatin1StringView Saved{"saved"};
 inline constexpr QLatin1StringView Stopped{"stopped"};
+// "text": what the status line reads (a file protected less than fully, the settings unsaved).
+inline constexpr QLatin1StringView Notice{"notice"};
 } // namespace Event
 
 // Why a request failed.

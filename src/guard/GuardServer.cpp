@@ -246,6 +246,12 @@ void GuardServer::broadcast(const QJsonObject& event) {
         send(id, event);
 }
 
+void GuardServer::tell(quint64 id, const QJsonObject& event) {
+    const Client* client = find(id);
+    if (client && client->subscribed)
+        send(id, event);
+}
+
 void GuardServer::send(quint64 id, const QJsonObject& message) {
     Client* client = find(id);
     if (!client)

@@ -35,6 +35,8 @@ public:
     void reply(quint64 client, QJsonObject answer);
     // To every client that said hello.
     void broadcast(const QJsonObject& event);
+    // To one client that said hello.
+    void tell(quint64 client, const QJsonObject& event);
     void subscribe(quint64 client);
     // Writes out what is waiting, as far as the clients take it within a moment, before the guard ends.
     void flush();

@@ -5,6 +5,7 @@
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "platform/Convert.h"
+#include "platform/LockRecord.h"
 #include "settings/ConnectionTable.h"
 #include "settings/FileLocks.h"
 #include "settings/Global.h"
@@ -62,7 +63,7 @@ QString stateName(int state) {
 GuardService::GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& server, const Authority& authority,
                            Options options, QObject* parent)
     : QObject(parent), rasDial_(std::move(dialer)), server_(server), authority_(authority),
-      options_(std::move(options)), places_([this](QPointF topLeft) { writePlace(topLeft); }) {
+      options_(std::move(options)), places_([this](QPointF topLeft) { writePlace(topLeft); }), files_(server) {
     tmrLock_.setSingleShot(true);
     tmrLock_.setInterval(PhonebookLockDelayMs);
     connect(&tmrLock_, &QTimer::timeout, this, &GuardService::tmrLock_Timer);
@@ -92,6 +93,10 @@ void GuardService::Start() {
     state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
     // The phonebook is always a file here, whatever the kernel's version: it is always locked.
     state.IsWindows4 = false;
+    state.PhonebookPath = rasDial_->PhonebookFile();
+    if (!options_.recordFolder.isEmpty())
+        LockRecord::SetFolder(options_.recordFolder);
+    files_.Start();
 
     // The table is still empty: every phonebook entry is appended, as the hidden setup's loading did.
     state.StartingUp = true;
@@ -112,7 +117,6 @@ void GuardService::Start() {
     rasDial_->SetWatchOtherCalls(true);
     rasDial_->SetReportEveryStage(true);
     rasDial_->SetWatchInterval(100);
-    state.PhonebookPath = rasDial_->PhonebookFile();
     if (state.PhonebookPath.isEmpty())
         log(QStringLiteral("the dial-up component names no phonebook: nothing to lock"));
     state.StartingUp = false;
@@ -152,9 +156,11 @@ void GuardService::Shutdown() {
     unlockPhonebook();
     const bool saved = Global::SaveSettings();
     Global::UnlockSettingsFile();
-    log(saved ? QStringLiteral("settings saved, files released")
-              : QStringLiteral("files released; the settings could not be written to %1, which is left as it was")
-                    .arg(Global::state.SettingsFile));
+    if (saved)
+        log(QStringLiteral("settings saved, files released"));
+    else
+        files_.SaveFailed(QStringLiteral("files released; the settings could not be written to %1, which is left as it was")
+                              .arg(Global::state.SettingsFile));
 }
 
 void GuardService::stop() {
@@ -166,27 +172,6 @@ void GuardService::stop() {
         options_.endProgram(0);
     else
         QCoreApplication::exit(0);
-}
-
-// Where the phonebook lock is never taken it is never touched either, or the phonebook would stay
-// write-protected after the guard.
-void GuardService::unlockPhonebook() {
-    if (!Global::state.IsWindows4)
-        Global::UnlockPhonebook(Global::state.PhonebookPath);
-}
-
-void GuardService::lockPhonebook() {
-    const QString& path = Global::state.PhonebookPath;
-    if (Global::state.IsWindows4)
-        return;
-    Global::LockPhonebook(path);
-    // Said once for each time it is lost, so that a flood of hang-ups does not flood the journal.
-    const bool held = path.isEmpty() || Global::state.PhonebookLockFile.isHeld();
-    if (!held && !phonebookLossTold_)
-        log(QStringLiteral("cannot hold the phonebook %1: it is missing, no regular file, flocked by another "
-                           "program or reached through another user's link")
-                .arg(path));
-    phonebookLossTold_ = !held;
 }
 
 // ---- the component's events ----------------------------------------------------------------------
@@ -265,7 +250,8 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
         return fail(client, P::Error::Refused, QStringLiteral("the guard is stopping"));
     if (op == P::Op::Hello) {
         server_.subscribe(client);
-        return answer(client, snapshot());
+        answer(client, snapshot());
+        return files_.Replay(client);
     }
     if (op == P::Op::Counters)
         return answer(client, counters());
@@ -450,9 +436,12 @@ void GuardService::writePlace(QPointF place) {
     leftWin_ = float(place.y());
     const QString& file = Global::state.SettingsFile;
     Global::UnlockSettingsFile();
-    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("TopWin"), Convert::SingleText(float(topWin_)));
-    Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("LeftWin"), Convert::SingleText(float(leftWin_)));
+    const bool saved =
+        Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("TopWin"), Convert::SingleText(float(topWin_))) &&
+        Subs::WriteIniValue(file, GeneralSetup, QStringLiteral("LeftWin"), Convert::SingleText(float(leftWin_)));
     Global::LockSettingsFile();
+    if (!saved)
+        files_.SaveFailed(QStringLiteral("the strip's place could not be written to %1").arg(file));
 }
 
 QJsonObject GuardService::openSetup() {
@@ -489,8 +478,8 @@ QJsonObject GuardService::readEntry(const QString& name) {
 
 void GuardService::saveSettings() {
     if (!Global::SaveSettings())
-        log(QStringLiteral("the settings could not be written to %1, which is left as it was (a full disk?)")
-                .arg(Global::state.SettingsFile));
+        files_.SaveFailed(QStringLiteral("the settings could not be written to %1, which is left as it was (a full disk?)")
+                              .arg(Global::state.SettingsFile));
     QJsonObject saved = eventOf(P::Event::Saved);
     saved.insert(QStringLiteral("start_color"), Global::state.StartColor);
     saved.insert(QStringLiteral("end_color"), Global::state.EndColor);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "guard/Authority.h"
+#include "guard/GuardFiles.h"
 #include "guard/StripPlaces.h"
 #include "platform/SystemHelpers.h"
 
@@ -26,6 +27,8 @@ public:
     struct Options {
         QString programFolder;
         Subs::VersionSource version = Subs::KernelVersionWord;
+        // Lock records of files whose file system keeps no extended attributes; empty: the default.
+        QString recordFolder;
         // Ends the program after the shut-down with this status; none: leave the event loop.
         std::function<void(int status)> endProgram;
     };
@@ -69,8 +72,8 @@ private:
     void saveSettings();
     void stop();
 
-    void unlockPhonebook();
-    void lockPhonebook();
+    void unlockPhonebook() { files_.UnlockPhonebook(); }
+    void lockPhonebook() { files_.LockPhonebook(); }
     void revokeChangedNumbers();
     void log(const QString& line) const;
 
@@ -80,10 +83,10 @@ private:
     Options options_;
     QTimer tmrLock_;
     bool shutDown_ = false;
-    bool phonebookLossTold_ = false;
     quint64 setupOwner_ = 0;
     QString connectedEntry_;
     double topWin_ = 10;
     double leftWin_ = 100;
     StripPlaces places_;
+    GuardFiles files_;
 };

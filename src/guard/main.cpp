@@ -22,9 +22,11 @@
 
 namespace {
 
-constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR]\n"
-                         "  --folder DIR   the program's folder (default: the folder of this program)\n"
-                         "  --run-dir DIR  the guard's own root-only folder (default: /run/norvale-guard)\n";
+constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR] [--state-dir DIR]\n"
+                         "  --folder DIR     the program's folder (default: the folder of this program)\n"
+                         "  --run-dir DIR    the guard's own root-only folder (default: /run/norvale-guard)\n"
+                         "  --state-dir DIR  lock records of files without extended attributes\n"
+                         "                   (default: /var/lib/norvale-guard)\n";
 
 int refuse(const QString& why) {
     std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
@@ -72,11 +74,14 @@ int main(int argc, char* argv[]) {
 
     QString folder = QCoreApplication::applicationDirPath();
     QString runFolder = QStringLiteral("/run/norvale-guard");
+    QString stateFolder;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        if ((argument == u"--folder" || argument == u"--run-dir") && i + 1 < arguments.size()) {
-            (argument == u"--folder" ? folder : runFolder) = QFileInfo(arguments.at(++i)).absoluteFilePath();
+        if ((argument == u"--folder" || argument == u"--run-dir" || argument == u"--state-dir") &&
+            i + 1 < arguments.size()) {
+            (argument == u"--folder" ? folder : argument == u"--run-dir" ? runFolder : stateFolder) =
+                QFileInfo(arguments.at(++i)).absoluteFilePath();
             continue;
         }
         std::fputs(Usage, argument == u"--help" ? stdout : stderr);
@@ -103,6 +108,7 @@ int main(int argc, char* argv[]) {
         return refuse(why);
     GuardService::Options options;
     options.programFolder = folder;
+    options.recordFolder = stateFolder;
     GuardService guard(CreateDialer(Subs::WithTrailingSlash(folder), runFolder), server, authority, std::move(options));
     QObject::connect(&shutdown, &ShutdownSignals::received, &guard, [&guard] {
         guard.Shutdown();

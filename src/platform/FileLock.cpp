@@ -1,15 +1,17 @@
 #include "platform/FileLock.h"
 
 #include "platform/FileGuard.h"
+#include "platform/LockRecord.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
 
-FileLock::FileLock(FileGuard* guard, int fd, QString path, bool marked, bool immutable, unsigned savedMode)
+FileLock::FileLock(FileGuard* guard, int fd, QString path, bool marked, bool immutable, unsigned savedMode,
+                   bool ownsRecord)
     : m_guard(guard), m_fd(fd), m_path(std::move(path)), m_marked(marked), m_immutable(immutable),
-      m_savedMode(savedMode) {}
+      m_savedMode(savedMode), m_ownsRecord(ownsRecord) {}
 
 FileLock::~FileLock() { release(); }
 
@@ -24,6 +26,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
         m_marked = std::exchange(other.m_marked, false);
         m_immutable = std::exchange(other.m_immutable, false);
         m_savedMode = std::exchange(other.m_savedMode, 0);
+        m_ownsRecord = std::exchange(other.m_ownsRecord, false);
     }
     return *this;
 }
@@ -41,8 +44,10 @@ void FileLock::release() {
         if (fstat(m_fd, &info) == 0 && (info.st_mode & 07777) == (m_savedMode & ~0222u))
             fchmod(m_fd, m_savedMode);
     }
+    if (m_ownsRecord)
+        LockRecord::Remove(m_fd);
     ::close(m_fd); // drops the flock
     m_fd = -1;
-    m_marked = m_immutable = false;
+    m_marked = m_immutable = m_ownsRecord = false;
     m_savedMode = 0;
 }

@@ -20,12 +20,14 @@ public:
 
 private:
     friend class FileGuard;
-    FileLock(FileGuard* guard, int fd, QString path, bool marked, bool immutable, unsigned savedMode);
+    FileLock(FileGuard* guard, int fd, QString path, bool marked, bool immutable, unsigned savedMode,
+             bool ownsRecord);
 
     FileGuard* m_guard = nullptr;
     int m_fd = -1;
     QString m_path;
     bool m_marked = false;    // open-permission events denied
     bool m_immutable = false; // immutable flag set by us
-    unsigned m_savedMode = 0; // write bits to give back in reduced protection; 0 when none taken
+    unsigned m_savedMode = 0; // write bits to give back; 0 when none taken
+    bool m_ownsRecord = false; // the record of mode and flags was written for this lock
 };

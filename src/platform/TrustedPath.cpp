@@ -41,9 +41,31 @@ int openStart(const QByteArray& path) {
     return ::open(path.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-// One name at a time on O_PATH descriptors, so that what was judged is what is used. strict: every
-// folder on the way and the end must be closed. -1 with errno and, in why, what stopped it.
-int walk(const QString& path, bool strict, QString* why) {
+enum class Rule {
+    Trusted,  // only links of root's or this user's, and every folder on the way and the end closed
+    NoLinks,  // no link at all, and every folder on the way safe for locking what it holds
+};
+
+// A folder root may lock, chmod or chattr files in: nobody but its owner can rename what it
+// holds, unless it is sticky, open to all and the next name belongs to another user, who may
+// rename that one away.
+QString unsafeFolder(const struct stat& folder, const struct stat& next, const QByteArray& where,
+                     const QByteArray& nextWhere) {
+    const bool sticky = folder.st_mode & S_ISVTX;
+    if (!ownUser(folder.st_uid))
+        return QStringLiteral("%1 belongs to uid %2").arg(QFile::decodeName(where)).arg(folder.st_uid);
+    if ((folder.st_mode & (S_IWGRP | S_IWOTH)) && !sticky)
+        return QStringLiteral("%1 can be written by others than its owner").arg(QFile::decodeName(where));
+    if (sticky && (folder.st_mode & S_IWOTH) && !ownUser(next.st_uid))
+        return QStringLiteral("%1 belongs to uid %2 in a folder open to all")
+            .arg(QFile::decodeName(nextWhere))
+            .arg(next.st_uid);
+    return {};
+}
+
+// One name at a time on O_PATH descriptors, so that what was judged is what is used. -1 with
+// errno and, in why, what stopped it.
+int walk(const QString& path, Rule rule, QString* why) {
     const auto failed = [why](int at, int error, const QString& reason) {
         if (at >= 0)
             ::close(at);
@@ -61,17 +83,21 @@ int walk(const QString& path, bool strict, QString* why) {
     QByteArray where = name.startsWith('/') ? QByteArray("/") : QByteArray(".");
     int links = 0;
     struct stat info {};
+    struct stat folder {};
     for (;;) {
-        if (strict && (::fstat(at, &info) != 0 || !closed(info))) {
+        if (::fstat(at, &folder) != 0)
+            return failed(at, errno, QString::fromLocal8Bit(std::strerror(errno)));
+        if (rule == Rule::Trusted && !closed(folder)) {
             const QString place = QFile::decodeName(where);
             return failed(at, EPERM,
-                          ownUser(info.st_uid)
+                          ownUser(folder.st_uid)
                               ? QStringLiteral("%1 can be written by others than its owner").arg(place)
-                              : QStringLiteral("%1 belongs to uid %2").arg(place).arg(info.st_uid));
+                              : QStringLiteral("%1 belongs to uid %2").arg(place).arg(folder.st_uid));
         }
         if (names.isEmpty())
             return at;
         const QByteArray next = names.takeLast();
+        const QByteArray folderWhere = where;
         where = where.endsWith('/') ? where + next : where + '/' + next;
         const int fd = ::openat(at, next.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 || ::fstat(fd, &info) != 0) {
@@ -81,6 +107,15 @@ int walk(const QString& path, bool strict, QString* why) {
             return failed(at, error,
                           QStringLiteral("%1: %2").arg(QFile::decodeName(where),
                                                        QString::fromLocal8Bit(std::strerror(error))));
+        }
+        if (rule == Rule::NoLinks) {
+            QString unsafe = S_ISLNK(info.st_mode)
+                                 ? QStringLiteral("%1 is a symbolic link").arg(QFile::decodeName(where))
+                                 : unsafeFolder(folder, info, folderWhere, where);
+            if (!unsafe.isEmpty()) {
+                ::close(fd);
+                return failed(at, S_ISLNK(info.st_mode) ? ELOOP : EPERM, unsafe);
+            }
         }
         if (!S_ISLNK(info.st_mode)) {
             ::close(at);
@@ -111,8 +146,8 @@ int walk(const QString& path, bool strict, QString* why) {
 
 } // namespace
 
-int ResolveWithOwnLinks(const QString& path) {
-    return walk(path, false, nullptr);
+int ResolveForLocking(const QString& path, QString* why) {
+    return walk(path, Rule::NoLinks, why);
 }
 
 QByteArray DescriptorPath(int fd) {
@@ -121,23 +156,8 @@ QByteArray DescriptorPath(int fd) {
     return name;
 }
 
-int OpenRegularWithOwnLinks(const QString& path, int flags) {
-    const int at = ResolveWithOwnLinks(path);
-    if (at < 0)
-        return -1;
-    struct stat info {};
-    // Opening a device or a FIFO may have effects of its own: only a regular file is opened.
-    const int fd = ::fstat(at, &info) == 0 && S_ISREG(info.st_mode)
-                       ? ::open(DescriptorPath(at).constData(), flags | O_CLOEXEC)
-                       : (errno = EINVAL, -1);
-    const int error = errno;
-    ::close(at);
-    errno = error;
-    return fd;
-}
-
 bool OnlyOwnersCanChange(const QString& path, QString* why) {
-    const int fd = walk(path, true, why);
+    const int fd = walk(path, Rule::Trusted, why);
     if (fd < 0)
         return false;
     ::close(fd);

@@ -7,13 +7,12 @@
 // have changed what it names, one name at a time, never by the whole name looked up again.
 namespace Subs {
 
-// Resolves path following only the symbolic links that belong to root or to this process's user:
-// another user's link, anywhere on the way, could point a chmod or chattr by root at any file.
-// An O_PATH descriptor of what the path names, or -1 with errno (ELOOP for another user's link).
-int ResolveWithOwnLinks(const QString& path);
-
-// The regular file that path names, resolved as above, opened with flags; -1 with errno otherwise.
-int OpenRegularWithOwnLinks(const QString& path, int flags);
+// For the locks, which chmod and chattr as root: path resolved with no symbolic link at all and
+// only through folders where nobody but root (or this process's user) can rename what lies on the
+// way: a folder of another owner, or writable by its group or by all without the sticky bit, or
+// sticky and open to all while the next name is another user's, is refused. An O_PATH
+// descriptor, or -1 with errno (ELOOP for a link, EPERM for a folder) and the reason in why.
+int ResolveForLocking(const QString& path, QString* why = nullptr);
 
 // The name that reaches a descriptor's file again, without a second lookup of the path.
 QByteArray DescriptorPath(int fd);

@@ -1,5 +1,6 @@
 #include "settings/FileLocks.h"
 
+#include "platform/LockRecord.h"
 #include "platform/TrustedPath.h"
 #include "settings/Global.h"
 
@@ -19,11 +20,14 @@ void lockInto(FileLock& handle, const QString& path) {
     handle = state.Guard->lock(path);
 }
 
-// Without opening the file, which a held lock would deny, and never through another user's link.
-void changeMode(const QString& path, mode_t clear, mode_t add) {
-    const int fd = Subs::ResolveWithOwnLinks(path);
+// Without opening the file, which a held lock would deny, and on the descriptor of a walk without
+// links through safe folders. record: the mode and flags are recorded first, where they can be.
+void changeMode(const QString& path, mode_t clear, mode_t add, bool record = false) {
+    const int fd = Subs::ResolveForLocking(path);
     struct stat info {};
     if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        if (record)
+            LockRecord::Save(fd);
         const mode_t mode = info.st_mode & 07777;
         const mode_t wanted = (mode & ~clear) | add;
         if (wanted != mode)
@@ -53,7 +57,7 @@ void OpenLocked(const QString& path) {
 void LockPhonebook(const QString& path) {
     if (path.isEmpty())
         return;
-    changeMode(path, S_IWUSR | S_IWGRP | S_IWOTH, 0);
+    changeMode(path, S_IWUSR | S_IWGRP | S_IWOTH, 0, true);
     OpenLocked(path);
 }
 
@@ -61,9 +65,32 @@ void UnlockPhonebook(const QString& path) {
     if (path.isEmpty())
         return;
     state.PhonebookLockFile.release();
-    // Also clears a flag left behind by a run that was killed while holding the lock.
-    FileGuard::clearImmutable(path);
+    // Back to the recorded mode and flags, also those left by a run that was killed while holding
+    // the lock; a flag nobody recorded stays.
+    const int fd = Subs::ResolveForLocking(path);
+    if (fd >= 0) {
+        QString what;
+        LockRecord::Restore(fd, &what);
+        ::close(fd);
+    }
     changeMode(path, 0, S_IWUSR);
+}
+
+QStringList RestoreRecorded(const QStringList& paths) {
+    QStringList said;
+    for (const QString& path : paths) {
+        const int fd = path.isEmpty() ? -1 : Subs::ResolveForLocking(path);
+        if (fd < 0)
+            continue;
+        QString what;
+        const LockRecord::Restored restored = LockRecord::Restore(fd, &what);
+        ::close(fd);
+        if (restored == LockRecord::Restored::Done)
+            said << QStringLiteral("%1 was left locked by an earlier run: given back %2").arg(path, what);
+        else if (restored == LockRecord::Restored::Failed)
+            said << QStringLiteral("%1 was left locked by an earlier run and could not be given back: %2").arg(path, what);
+    }
+    return said;
 }
 
 void ClosePhonebookLock() { state.PhonebookLockFile.release(); }

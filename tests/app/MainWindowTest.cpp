@@ -217,7 +217,7 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
     }
 }
 
-TEST_F(MainWindowTest, EveryStateShowsItsTextInFourPlacesAndOpensTheStatusArea) {
+TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheStatusArea) {
     load().Form_DblClick();
     EXPECT_EQ(window->height(), 48);
     EXPECT_EQ(window->tmrInfo->interval(), 6000);
@@ -243,6 +243,11 @@ TEST_F(MainWindowTest, EveryStateShowsItsTextInFourPlacesAndOpensTheStatusArea) 
     EXPECT_TRUE(window->tmrInfo->isActive());
     EXPECT_EQ(window->lblInfo[1]->toolTip(), versionTip);
     EXPECT_TRUE(log.isEmpty()); // no sound
+    for (const QString& text : {u"Protezione ridotta: /opt/nv/nv4.ini"_s, u"Impossibile salvare le impostazioni."_s}) {
+        guard.send(Event::Notice, {{u"text"_s, text}});
+        ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
+        EXPECT_EQ(destinations(), four(text));
+    }
 }
 
 TEST_F(MainWindowTest, ConnectAndDisconnectAsTheGuardDecided) {

@@ -9,8 +9,11 @@
 #include <QProcess>
 
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -35,12 +38,13 @@ TEST_F(GuardTest, StartUpCallsTheComponentInOrderAndLocksThePhonebookTwoSecondsL
     QElapsedTimer clock;
     clock.start();
     start(stored);
-    // The phonebook against the empty table, then the stored authorised rows compared with it.
+    // The phonebook's path for the files a crashed run left locked, the phonebook against the
+    // empty table, then the stored authorised rows compared with it.
     EXPECT_EQ(log,
-              split("EntryCount starting=1;SelectEntry Provider;EntryNumber;SelectEntry Office;EntryNumber;"
+              split("PhonebookFile;EntryCount starting=1;SelectEntry Provider;EntryNumber;SelectEntry Office;EntryNumber;"
                     "SelectEntry Tampered;EntryNumber;SelectEntry Stranger;EntryNumber;"
                     "SelectEntry Provider;EntryNumber;SelectEntry Tampered;EntryNumber;SelectEntry Gone;"
-                    "SetWatchOtherCalls 1;SetReportEveryStage 1;SetWatchInterval 100;PhonebookFile"));
+                    "SetWatchOtherCalls 1;SetReportEveryStage 1;SetWatchInterval 100"));
     QStringList rows;
     for (const QString& name : split("Provider;Office;Tampered;Gone;Stranger"))
         rows << name + u'=' + QString::number(Global::IsAuthorised(name));
@@ -363,3 +367,33 @@ TEST_F(GuardTest, AConnectionWhoseProcessEndedBeforeItWasTakenIsNoAdministrators
 }
 
 } // namespace
+
+// A settings file the guard cannot lock (its folder is open to its group) and cannot write (an
+// administrator's own immutable flag, which the guard leaves alone): every display hears both, a
+// display that says hello later the one standing.
+TEST_F(GuardTest, ReducedProtectionAndAFailedSaveReachEveryDisplayAlsoOneThatComesLater) {
+    writeBytes(ini, Banner);
+    const int fd = ::open(QFile::encodeName(ini).constData(), O_RDONLY | O_CLOEXEC);
+    int flags = FS_IMMUTABLE_FL;
+    if (fd < 0 || ::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0)
+        GTEST_SKIP() << "needs a file system with the immutable flag, and root";
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0770), 0);
+    start();
+    const QString reduced = u"{\"event\":\"notice\",\"text\":\"Protezione ridotta: "_s + ini + u"\"}"_s;
+    Client& first = connect();
+    first.send(Op::Hello);
+    EXPECT_EQ(first.events(1), reduced);
+    EXPECT_EQ(first.error(Op::Position, {{u"top"_s, 15}, {u"left"_s, 30}}), u"ok"_s);
+    const QString unsaved = u"{\"event\":\"notice\",\"text\":\"Impossibile salvare le impostazioni.\"}"_s;
+    EXPECT_EQ(first.events(2), reduced + u'\n' + unsaved);
+    Client& later = connect();
+    later.send(Op::Hello);
+    EXPECT_EQ(later.events(1), unsaved);
+    EXPECT_EQ(readBytes(ini), Banner);
+    flags = 0;
+    EXPECT_EQ(::ioctl(fd, FS_IOC_GETFLAGS, &flags), 0);
+    EXPECT_TRUE(flags & FS_IMMUTABLE_FL);
+    flags &= ~FS_IMMUTABLE_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+}

@@ -1,0 +1,71 @@
+#include "guard/GuardFiles.h"
+
+#include "guard/GuardProtocol.h"
+#include "guard/GuardServer.h"
+#include "settings/FileLocks.h"
+#include "settings/Global.h"
+
+#include <cstdio>
+
+namespace {
+
+void log(const QString& line) {
+    std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+GuardFiles::GuardFiles(GuardServer& server) : server_(server) {}
+
+void GuardFiles::Start() {
+    Global::State& state = Global::state;
+    for (const QString& line : Global::RestoreRecorded({state.SettingsFile, state.PhonebookPath}))
+        log(line);
+    state.Guard->setReporter([this](const QString& path, const QString& why) { reduced(path, why); });
+}
+
+void GuardFiles::reduced(const QString& path, const QString& why) {
+    // Once for each path and reason: the phonebook is locked again after every call.
+    if (reduced_.value(path) == why && reduced_.contains(path))
+        return;
+    reduced_.insert(path, why);
+    log(QStringLiteral("protection reduced for %1: %2").arg(path, why));
+    tell(ReducedText(path));
+}
+
+void GuardFiles::SaveFailed(const QString& why) {
+    log(why);
+    tell(UnsavedText());
+}
+
+void GuardFiles::tell(const QString& text) {
+    notice_ = {{QStringLiteral("event"), GuardProtocol::Event::Notice}, {QStringLiteral("text"), text}};
+    server_.broadcast(notice_);
+}
+
+void GuardFiles::Replay(quint64 client) {
+    if (!notice_.isEmpty())
+        server_.tell(client, notice_);
+}
+
+void GuardFiles::UnlockPhonebook() {
+    // Where the phonebook lock is never taken it is never touched either, or the phonebook would
+    // stay write-protected after the guard.
+    if (!Global::state.IsWindows4)
+        Global::UnlockPhonebook(Global::state.PhonebookPath);
+}
+
+void GuardFiles::LockPhonebook() {
+    const QString& path = Global::state.PhonebookPath;
+    if (Global::state.IsWindows4)
+        return;
+    Global::LockPhonebook(path);
+    // Said once for each time it is lost, so that a flood of hang-ups does not flood the journal.
+    const bool held = path.isEmpty() || Global::state.PhonebookLockFile.isHeld();
+    if (!held && !phonebookLossTold_)
+        log(QStringLiteral("cannot hold the phonebook %1: it is missing, no regular file, flocked by another "
+                           "program, or reached through a link or an unsafe folder")
+                .arg(path));
+    phonebookLossTold_ = !held;
+}
