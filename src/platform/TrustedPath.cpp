@@ -44,6 +44,7 @@ int openStart(const QByteArray& path) {
 enum class Rule {
     Trusted,  // only links of root's or this user's, and every folder on the way and the end closed
     NoLinks,  // no link at all, and every folder on the way safe for locking what it holds
+    OwnLinks, // only links of root's or this user's, and every folder on the way safe as for NoLinks
 };
 
 // A folder root may lock, chmod or chattr files in: nobody but its owner can rename what it
@@ -108,8 +109,8 @@ int walk(const QString& path, Rule rule, QString* why) {
                           QStringLiteral("%1: %2").arg(QFile::decodeName(where),
                                                        QString::fromLocal8Bit(std::strerror(error))));
         }
-        if (rule == Rule::NoLinks) {
-            QString unsafe = S_ISLNK(info.st_mode)
+        if (rule != Rule::Trusted) {
+            QString unsafe = S_ISLNK(info.st_mode) && rule == Rule::NoLinks
                                  ? QStringLiteral("%1 is a symbolic link").arg(QFile::decodeName(where))
                                  : unsafeFolder(folder, info, folderWhere, where);
             if (!unsafe.isEmpty()) {
@@ -148,6 +149,10 @@ int walk(const QString& path, Rule rule, QString* why) {
 
 int ResolveForLocking(const QString& path, QString* why) {
     return walk(path, Rule::NoLinks, why);
+}
+
+int ResolveWithOwnLinks(const QString& path, QString* why) {
+    return walk(path, Rule::OwnLinks, why);
 }
 
 QByteArray DescriptorPath(int fd) {

@@ -14,6 +14,10 @@ namespace Subs {
 // descriptor, or -1 with errno (ELOOP for a link, EPERM for a folder) and the reason in why.
 int ResolveForLocking(const QString& path, QString* why = nullptr);
 
+// For a device root makes its own: as above, but following the links of root or of this process's
+// user, as /dev/modem may be; another user's link gives ELOOP.
+int ResolveWithOwnLinks(const QString& path, QString* why = nullptr);
+
 // The name that reaches a descriptor's file again, without a second lookup of the path.
 QByteArray DescriptorPath(int fd);
 
