@@ -578,6 +578,9 @@ void PppDialer::onDiallingSeen(const DiallingProcess& process) {
     m_exits->watch(process.pid);
     // Every process counts: one that names another entry than the call's is checked again.
     const bool renamed = process.namesEntry() && (!m_otherNamed || process.entryName != m_otherEntry);
+    // A process that joins a call being hung up (a holder's parent found after its child) goes too.
+    if (!first && !renamed && m_otherEnded)
+        m_modem->end({process});
     if (!first && !renamed)
         return;
     m_otherEntry = process.entryName;
