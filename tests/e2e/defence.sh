@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # defence.sh BUILD: calls placed by another program on the built-in line against the installed guard:
 # an entry the phonebook lacks, an unauthorised entry, an authorised entry whose number changed while
-# the guard was stopped, and an authorised entry, which connects. Hostile clients of guard.sock do not
-# slow the hang-ups down. The display (nobody) is killed through X, then its X server: the guard goes
-# on guarding, and a new display on a new X server shows the call that is up and its traffic.
-# Meanwhile the phonebook and nv4.ini are closed to other programs; SIGTERM saves the settings and
-# gives both files back.
+# the guard was stopped, an authorised entry dialled with another number, and an authorised entry,
+# which connects. Hostile clients of guard.sock do not slow the hang-ups down. The display (nobody) is
+# killed through X, then its X server: the guard goes on guarding, and a new display on a new X
+# server shows the call that is up and its traffic. Meanwhile the phonebook and nv4.ini are closed to
+# other programs; SIGTERM saves the settings and gives both files back.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
@@ -32,9 +32,10 @@ require "the strip hides into the tray" wait_until 10 strip_hidden
 require "the strip comes back from the tray" restore_strip
 mouse_away
 
-# unauthorised ENTRY: another program's call on it is hung up when it connects the device (state 2).
+# unauthorised ENTRY [--number N]: another program's call on it is hung up when it connects the
+# device (state 2).
 unauthorised() {
-    check "$1: the call is placed" quiet line dial "$1"
+    check "$1: the call is placed" quiet line dial "$@"
     if ! await_call hung-up connected; then
         fail "$1: the call did not end"
         return 1
@@ -59,6 +60,8 @@ keep_shot "${status_shots[0]}" "${strip_w}x$strip_h+$strip_x+$strip_y" hung-up-s
 check "the status line shows a text" test "$(count_pixels "${status_shots[0]}" "$status_part" 'r + g + b < 200')" -gt 20
 check "the three hung-up calls leave the same status text" test \
     "$(changed_pixels "${status_shots[0]}" "${status_shots[1]}" "$status_part")$(changed_pixels "${status_shots[0]}" "${status_shots[2]}" "$status_part")" = 00
+# The authorised entry's name with another number is no authorised call.
+unauthorised Provider --number 0899123456
 
 # Hostile clients at once: bad lines, a line over 64 KiB, half a line, two that never read while the
 # events of a call flow, one of them asking for answers without end (uid 65533, no user of the
