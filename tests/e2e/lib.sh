@@ -5,7 +5,7 @@
 set -uo pipefail
 export LC_ALL=C
 
-tmp='' dir='' shots='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
+build='' tmp='' dir='' shots='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
 desktop_pids=() helper_pids=()
 Nobody=65534
 
@@ -124,9 +124,11 @@ e2e_cleanup() {
     fi
 }
 
-# e2e_start BUILD: installs the build into a temporary folder and starts a desktop there.
+# e2e_start BUILD [no-desktop]: installs the build into a temporary folder and starts a desktop
+# there, unless told not to.
 e2e_start() {
-    local build=$1 tool
+    local tool
+    build=$1
     if ((EUID != 0)); then
         echo "SKIP: the guard under test needs root" >&2
         exit 77
@@ -151,7 +153,7 @@ e2e_start() {
     dir=$tmp/root/opt/norvale
     export QT_QPA_PLATFORM=xcb NORVALE_AUDIO_SINK="fakesink sync=true"
     unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR
-    start_desktop
+    [[ ${2:-} == no-desktop ]] || start_desktop
 }
 
 # ---- the desktop ----------------------------------------------------------------------------
@@ -270,7 +272,11 @@ bells() { wc -l <"$tmp/bells.log"; }
 
 # ---- the guard and the display ------------------------------------------------------------------
 
-guard_ready() { grep -q "^norvale-guard: guarding" "$tmp/guard.log" && quiet line status; }
+# On the built-in line, once the line answers too.
+guard_ready() {
+    grep -q "^norvale-guard: guarding" "$tmp/guard.log" &&
+        { grep -qx backend=ppp "$dir/dialer.conf" 2>/dev/null || quiet line status; }
+}
 
 # start_guard [NAME=VALUE...]: the installed guard as root with these extra settings in its
 # environment, in the staged folder; returns once it guards.

@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# evasion.sh BUILD: the ways another program may try to dial past the installed guard on the real
+# line, against the modem emulator: a pppd on an entry nobody authorised, a pppd that names the
+# authorised entry and dials another number, a wvdial decoy followed by a pppd, and a program under
+# any other name that writes ATD to the modem, as a user of the modem's group and as root. None of
+# them keeps its call; the authorised entry dialled through the guard connects. pppd cannot bring a
+# link up here (no /dev/ppp): a stand-in under the name pppd runs the real chat with pppd's options.
+# shellcheck source=tests/e2e/lib.sh
+source "$(dirname "$0")/lib.sh"
+e2e_start "$1" no-desktop
+
+modem=$tmp/modem
+transcript=$(cd "$(dirname "$0")/../dialer/data/ppp" && pwd)/connected-pap.log
+Provider=0612345678 Premium=0899123456
+# The Modem of every entry is the emulator's pty, through a link in the test's root-owned folder.
+cat >"$dir/wvdial.conf" <<EOF
+[Dialer Defaults]
+Modem = $modem
+Init2 = ATQ0 V1 E1 S0=0 &C1 &D2
+
+[Dialer Provider]
+Phone = $Provider
+Username = utente
+Password = segreto
+
+[Dialer Premium]
+Phone = $Premium
+EOF
+chmod 600 "$dir/wvdial.conf"
+
+# pppd as run here: runs its connect option's command on its device (the first argument naming one),
+# then tells of the link as pppd does and holds the line until it is ended.
+cat >"$tmp/pppd" <<EOF
+#!/bin/bash
+[[ \${0##*/} == pppd ]] || exec -a pppd /bin/bash "\$0" "\$@"
+device= connect=
+while ((\$#)); do
+    case \$1 in
+    /*) [[ -z \$device && -c \$1 ]] && device=\$1 ;;
+    connect) connect=\$2; shift ;;
+    esac
+    shift
+done
+exec <"\$device" >"\$device" || exit 7
+eval "\$connect" || { echo "Connect script failed" >&2; exit 8; }
+sed -n '/^Serial connection/,/^secondary DNS/p' '$transcript' >&2
+trap 'echo "Terminating on signal 15" >&2; exit 5' TERM
+while :; do sleep 1; done
+EOF
+chmod 755 "$tmp/pppd"
+# socat and the emulator hold the pty's far end, as no real modem's line does.
+printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \
+    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" >"$dir/dialer.conf"
+{
+    printf '%s[Connections]\r\n' "$IniBanner"
+    connection_row 0 "Provider" "$Provider" true true 0 10 14
+    connection_row 1 "Premium" "$Premium" false false 0 10 14
+} >"$dir/nv4.ini"
+chmod 644 "$dir/nv4.ini"
+
+# A fresh emulator behind the modem's link for each call, its pty open to the group dialout as udev
+# leaves a serial port. Once the guard runs, it must take the new device for root alone.
+modem_pid=''
+modem_mode() { stat -L -c %u:%g:%a "$modem"; }
+new_modem() {
+    [[ -n $modem_pid ]] && end_process "$modem_pid"
+    rm -f "$modem" "$tmp/modem.rec"
+    socat "PTY,link=$modem,raw,echo=0" "EXEC:\"$build/modem-emulator --record $tmp/modem.rec\"" 2>>"$tmp/socat.log" &
+    modem_pid=$!
+    helper_pids+=("$modem_pid")
+    wait_until 5 test -e "$tmp/modem.rec" -a -e "$modem" || return 1
+    chown -L root:dialout "$modem" && chmod 660 "$modem" || return 1
+    [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(modem_mode) == 0:*:600 ]]'
+}
+# The emulator was asked to dial NUMBER.
+dialled() { grep -q "ATD.*$1" "$tmp/modem.rec" 2>/dev/null; }
+chat_to() { echo "chat -t 5 '' ATZ OK ATDT$1 CONNECT ''"; }
+
+require "a modem answers" new_modem
+unguarded=$(modem_mode)
+start_guard
+eventually 3 "the guard keeps the modem for root alone" eval '[[ $(modem_mode) == 0:*:600 ]]'
+
+# foreign WHAT COMMAND...: another program's call on a fresh modem, which must end within 5 s, with a
+# line in the guard's log.
+foreign() {
+    local what=$1 pid told
+    shift
+    require "$what: a modem answers" new_modem
+    told=$(grep -c "hung up" "$tmp/guard.log")
+    "$@" >>"$tmp/foreign.log" 2>&1 &
+    pid=$!
+    helper_pids+=("$pid")
+    eventually 5 "$what: the call is ended" not alive "$pid"
+    check "$what: the guard's log tells of it" test "$(grep -c "hung up" "$tmp/guard.log")" -gt "$told"
+    end_process "$pid"
+}
+
+step "pppd call Premium"
+foreign "pppd call Premium" "$tmp/pppd" "$modem" call Premium connect "$(chat_to "$Premium")"
+step "pppd linkname Provider dialling another number"
+foreign "pppd linkname Provider, another number" \
+    "$tmp/pppd" "$modem" linkname Provider connect "$(chat_to "$Premium")"
+
+step "a wvdial decoy, then pppd call Premium"
+# It only waits (on a FIFO), with wvdial's command line for Provider.
+mkfifo "$tmp/Provider"
+(cd "$tmp" && exec -a wvdial cat Provider) &
+decoy=$!
+helper_pids+=("$decoy")
+foreign "pppd call Premium after a wvdial decoy" "$tmp/pppd" "$modem" call Premium connect "$(chat_to "$Premium")"
+
+step "a direct writer in the group dialout"
+require "a modem answers" new_modem
+setpriv --reuid "$Nobody" --regid "$Nobody" --groups dialout sh -c "exec >$modem" 2>/dev/null
+check "a user of the group dialout cannot open the modem" test $? -ne 0
+check "nothing reached the modem" not dialled "$Premium"
+
+step "a direct writer as root, under another name"
+foreign "root's writer under another name" bash -c "exec -a notadialer bash -c 'exec >$modem; printf \"ATZ\r\"; sleep 0.3; printf \"ATDT$Premium\r\"; sleep 30'"
+
+step "Provider dialled through the guard"
+require "a modem answers" new_modem
+: >"$tmp/events"
+held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
+{"v":1,"id":2,"op":"dial_default"}
+'
+connected() { jq -se 'any(.event == "connect" and .entry == "Provider" and .authorised)' "$tmp/events" >/dev/null; }
+eventually 10 "Provider connects" connected
+check "the modem dialled Provider's number" dialled "$Provider"
+sleep 1
+check "Provider's call stays up" not grep -q '"event":"disconnect"' "$tmp/events"
+
+terminate_guard
+check "the modem's owner, group and mode are given back ($unguarded)" test "$(modem_mode)" = "$unguarded"
+e2e_finish
