@@ -1,6 +1,7 @@
 #include "dialer/DialledNumber.h"
 
 #include "dialer/DialString.h"
+#include "dialer/WvdialPhonebook.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -276,6 +277,49 @@ void readOptionalOptions(pid_t pid, const QString& path, Reading& reading) {
         readOptions(pid, words(QString::fromLocal8Bit(*text), Lexer::Options), 1, reading);
 }
 
+// HOME as the process was started with it; empty when it has none or it cannot be read.
+QString homeOf(pid_t pid, bool* readable) {
+    const QByteArray path = "/proc/" + QByteArray::number(pid) + "/environ";
+    QFile file(QString::fromLatin1(path));
+    *readable = file.open(QIODevice::ReadOnly);
+    for (const QByteArray& variable : file.read(MaxFileBytes).split('\0'))
+        if (variable.startsWith("HOME="))
+            return QFile::decodeName(variable.mid(5));
+    return {};
+}
+
+// wvdial dials by itself, as its configuration says: one section's Dial Command and number, from
+// its --config file or /etc/wvdial.conf. More than one section, or a ~/.wvdialrc it would read on
+// top, is more than this reading follows.
+void readWvdial(const DiallingProcess& p, Reading& reading) {
+    QString config = QStringLiteral("/etc/wvdial.conf");
+    QStringList sections;
+    const QStringList& a = p.arguments;
+    for (qsizetype i = 1; i < a.size(); ++i) {
+        if (a.at(i) == u"--config" || a.at(i) == u"-C") {
+            if (++i < a.size())
+                config = a.at(i);
+        } else if (a.at(i).startsWith(u"--config=")) {
+            config = a.at(i).mid(9);
+        } else if (a.at(i) == u"--remotename" || a.at(i) == u"-R") {
+            ++i;
+        } else if (!a.at(i).startsWith(u'-')) {
+            sections << a.at(i);
+        }
+    }
+    bool environ = false;
+    const QString home = homeOf(p.pid, &environ);
+    const auto text = readAs(p.pid, config);
+    const auto entry =
+        text ? WvdialPhonebook::parse(*text).entry(sections.value(0, QStringLiteral("Defaults"))) : std::nullopt;
+    if (!environ || sections.size() > 1 || !entry ||
+        (!home.isEmpty() && readAs(p.pid, home + QStringLiteral("/.wvdialrc")))) {
+        reading.unknown = true;
+        return;
+    }
+    reading.dials << entry->dialCommand + entry->number;
+}
+
 QString agreed(const Reading& reading) {
     if (reading.unknown || reading.dials.isEmpty())
         return {};
@@ -300,8 +344,9 @@ QString OfCall(const QList<DiallingProcess>& processes) {
             if (!p.device.isEmpty())
                 readOptionalOptions(
                     p.pid, QStringLiteral("/etc/ppp/options.") + QFileInfo(p.device).fileName(), reading);
+        } else if (p.program == QLatin1String("wvdial")) {
+            readWvdial(p, reading);
         } else {
-            // wvdial dials by itself, from a configuration of its own.
             reading.unknown = true;
         }
     }

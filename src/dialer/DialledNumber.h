@@ -9,6 +9,7 @@
 // The number a call dials, read from what its processes run: chat's script (its words or its
 // -f file) and pppd's connect and init commands, from its command line and its options files.
 // Files are read as the process sees them, through /proc/PID/root and /proc/PID/cwd.
+// wvdial's number comes from the section it dials in its configuration.
 // Whatever cannot be told for sure (a dial command hidden from the reading, a script read from a
 // file at run time, a program other than chat, a second number) gives no number: a call whose
 // number is unknown is no authorised call.

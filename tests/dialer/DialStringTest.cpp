@@ -54,6 +54,7 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
     writeBytes(dir.filePath("options.casa"), "lock # to the end of the line\n"
                                              "connect \"/usr/sbin/chat -v -f chat-script -T 0612345678\"\n");
     writeBytes(dir.filePath("two-numbers"), "'' ATDT0612345678\nBUSY ATDT0899123456\n");
+    writeBytes(dir.filePath("wvdial.test"), "[Dialer Defaults]\nPhone = 0899123456\n[Dialer Casa]\nPhone = 0612345678\n");
     const struct {
         const char* program;
         QStringList arguments;
@@ -72,12 +73,18 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
         {"pppd", {"/dev/ttyS0", "file", "options.casa"}, "ATDT0612345678"},
         {"pppd", {"/dev/ttyS0", "connect", "chat '' ATDT0612345678; chat '' ATDT0899"}, ""},
         {"pppd", {"/dev/ttyS0", "file", "missing-options"}, ""},
+        {"wvdial", {"-C", "wvdial.test", "Casa"}, "ATDT0612345678"},
+        {"wvdial", {"-C", "wvdial.test"}, "ATDT0899123456"},
+        {"wvdial", {"-C", "wvdial.test", "Casa", "Defaults"}, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE((row.program + (' ' + row.arguments.join(' '))).toStdString());
         // bash reading its commands from a pipe that stays open: an idle process named as told.
         QProcess standIn;
         standIn.setWorkingDirectory(dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", dir.path()); // with no .wvdialrc
+        standIn.setProcessEnvironment(environment);
         standIn.start("/bin/bash",
                       QStringList{"-c", R"(exec -a "$0" /bin/bash -s "$@")", row.program} + row.arguments);
         ASSERT_TRUE(standIn.waitForStarted());
