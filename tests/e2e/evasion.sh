@@ -32,7 +32,7 @@ chmod 600 "$dir/wvdial.conf"
 # then tells of the link as pppd does and holds the line until it is ended.
 cat >"$tmp/pppd" <<EOF
 #!/bin/bash
-[[ \${0##*/} == pppd ]] || exec -a pppd /bin/bash "\$0" "\$@"
+[[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
 device= connect=
 while ((\$#)); do
     case \$1 in
@@ -104,10 +104,11 @@ foreign "pppd linkname Provider, another number" \
 
 step "a wvdial decoy, then pppd call Premium"
 # It only waits (on a FIFO), with wvdial's command line for Provider.
-mkfifo "$tmp/Provider"
-(cd "$tmp" && exec -a wvdial cat Provider) &
-decoy=$!
-helper_pids+=("$decoy")
+# It only waits for commands that never come, with wvdial's command line for Provider on the
+# guard's own phonebook: its number is Provider's.
+mkfifo "$tmp/idle"
+(exec -a wvdial /bin/bash -s -C "$dir/wvdial.conf" Provider <>"$tmp/idle") &
+helper_pids+=($!)
 foreign "pppd call Premium after a wvdial decoy" "$tmp/pppd" "$modem" call Premium connect "$(chat_to "$Premium")"
 
 step "a direct writer in the group dialout"
@@ -130,6 +131,10 @@ eventually 10 "Provider connects" connected
 check "the modem dialled Provider's number" dialled "$Provider"
 sleep 1
 check "Provider's call stays up" not grep -q '"event":"disconnect"' "$tmp/events"
+own=$(pgrep -f "^pppd $tmp/pppd")
+check "the guard's own pppd runs" test -n "$own"
+guard_requests 0 '{"v":1,"id":1,"op":"hang_up"}' >/dev/null
+eventually 5 "Disconnetti ends the guard's own call" not alive "${own:-0}"
 
 terminate_guard
 check "the modem's owner, group and mode are given back ($unguarded)" test "$(modem_mode)" = "$unguarded"
