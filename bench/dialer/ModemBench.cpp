@@ -8,23 +8,19 @@
 //   bench_modem [CALLS]      (default 50)
 
 #include "BenchTable.h"
+#include "ExitTime.h"
 #include "ModemLine.h"
-#include "dialer/Pidfd.h"
 #include "dialer/PppDialer.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -129,23 +125,8 @@ void rootRenamedDiallers(int calls) {
             ++missed;
             continue;
         }
-        Pidfd handle(pid);
-        QEventLoop loop;
-        std::atomic<bool> gone = false;
-        Clock::time_point goneAt;
-        std::thread watcher([&] {
-            pollfd p{handle.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 10000) > 0) {
-                goneAt = Clock::now();
-                gone = true;
-            }
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec();
-        watcher.join();
-        ::waitpid(pid, nullptr, 0);
-        if (gone)
-            times.push_back(std::chrono::duration<double, std::milli>(goneAt - opened).count());
+        if (const auto goneAt = ExitTime(pid))
+            times.push_back(std::chrono::duration<double, std::milli>(*goneAt - opened).count());
         else
             ++missed;
         QTest::qWait(50);

@@ -6,24 +6,20 @@
 //   bench_dialer_ppp [CALLS]      (default 50)
 
 #include "BenchTable.h"
+#include "ExitTime.h"
 #include "ModemLine.h"
-#include "dialer/Pidfd.h"
 #include "dialer/PppDialer.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -73,24 +69,8 @@ Call placeCall(const QString& script) {
     const pid_t pid = startChat(line.device(), script);
     if (pid <= 0)
         return call;
-    // The exit is timed where the kernel reports it, not where the event loop gets to it.
-    Pidfd handle(pid);
-    QEventLoop loop;
-    std::atomic<bool> gone = false;
-    Clock::time_point goneAt;
-    std::thread watcher([&] {
-        pollfd p{handle.fd(), POLLIN, 0};
-        if (::poll(&p, 1, 10000) > 0) {
-            goneAt = Clock::now();
-            gone = true;
-        }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    watcher.join();
-    ::waitpid(pid, nullptr, 0);
-    if (gone)
-        call.goneMs = std::chrono::duration<double, std::milli>(goneAt - placed).count();
+    if (const auto goneAt = ExitTime(pid))
+        call.goneMs = std::chrono::duration<double, std::milli>(*goneAt - placed).count();
     // chat types 10 ms per character: a command counts once its carriage return arrived.
     for (const QString& command : line.received()) {
         call.reachedInit = true;
