@@ -335,7 +335,7 @@ QString agreed(const Reading& reading) {
         return {};
     const QString number = DialString::Reduce(reading.dials.front());
     for (const QString& dial : reading.dials)
-        if (DialString::Reduce(dial) != number)
+        if (DialString::Reduce(dial) != number || !DialString::OnlyDialling(dial))
             return {};
     return number.isEmpty() ? QString() : reading.dials.front();
 }

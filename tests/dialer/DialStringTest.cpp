@@ -72,6 +72,10 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
         {"chat", {"SAY", "dial ATDT0899", "", "ATDT0612345678"}, "ATDT0612345678"},
         {"chat", {"", "@dial-file"}, ""},
         {"chat", {"-E", "", "ATDT0612345678$MORE"}, ""},
+        // A stored number and the last one dialled: the digits after them are not what is dialled.
+        {"chat", {"", "AT&Z0=0899123456", "OK", "ATDS=0612345678"}, ""},
+        {"chat", {"", "atdl0612345678"}, ""},
+        {"chat", {"", "atdt0612345678w"}, "ATDt0612345678w"},
         {"pppd",
          {"/dev/ttyS0", "linkname", "Provider", "connect", "chat '' ATZ OK ATDT0899123456"},
          "ATDT0899123456"},
