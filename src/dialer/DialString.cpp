@@ -14,16 +14,26 @@ bool dialling(QChar c) {
     return (c >= u'0' && c <= u'9') || QStringView(u"*#+,WPT! -()").contains(c);
 }
 
-} // namespace
-
-QString Reduce(const QString& dial) {
+QStringView number(const QString& dial) {
     QStringView rest(dial);
     for (const QLatin1StringView prefix :
          {QLatin1StringView("ATDT"), QLatin1StringView("ATDP"), QLatin1StringView("ATD")})
-        if (rest.startsWith(prefix, Qt::CaseInsensitive)) {
-            rest = rest.mid(prefix.size());
-            break;
-        }
+        if (rest.startsWith(prefix, Qt::CaseInsensitive))
+            return rest.mid(prefix.size());
+    return rest;
+}
+
+} // namespace
+
+bool OnlyDialling(const QString& dial) {
+    for (const QChar c : number(dial))
+        if (!dialling(c.toUpper()))
+            return false;
+    return true;
+}
+
+QString Reduce(const QString& dial) {
+    const QStringView rest = number(dial);
     QString out;
     for (const QChar c : rest)
         if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#' || c == u'+')

@@ -38,12 +38,21 @@ std::optional<QByteArray> readAs(pid_t pid, const QString& path) {
         return std::nullopt;
     const QByteArray full = "/proc/" + QByteArray::number(pid) + (path.startsWith(u'/') ? "/root" : "/cwd/") +
                             QFile::encodeName(path);
-    const int fd = ::open(full.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    // Looked at before it is opened: a root open of a device node acts on it (the modem raises
+    // DTR, a watchdog starts), and the process names whatever it likes.
+    const int at = ::open(full.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (at < 0)
         return std::nullopt;
     struct stat info {};
+    const bool regular = ::fstat(at, &info) == 0 && S_ISREG(info.st_mode);
+    const int fd = regular ? ::open(("/proc/self/fd/" + QByteArray::number(at)).constData(),
+                                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                           : -1;
+    ::close(at);
+    if (fd < 0)
+        return std::nullopt;
     QByteArray out;
-    bool whole = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    bool whole = true;
     char buffer[4096];
     while (whole) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -311,7 +320,8 @@ void readWvdial(const DiallingProcess& p, Reading& reading) {
     const QString home = homeOf(p.pid, &environ);
     const auto text = readAs(p.pid, config);
     const auto entry =
-        text ? WvdialPhonebook::parse(*text).entry(sections.value(0, QStringLiteral("Defaults"))) : std::nullopt;
+        text ? WvdialPhonebook::parse(*text).entry(sections.value(0, QStringLiteral("Defaults")))
+             : std::nullopt;
     if (!environ || sections.size() > 1 || !entry ||
         (!home.isEmpty() && readAs(p.pid, home + QStringLiteral("/.wvdialrc")))) {
         reading.unknown = true;
@@ -325,7 +335,7 @@ QString agreed(const Reading& reading) {
         return {};
     const QString number = DialString::Reduce(reading.dials.front());
     for (const QString& dial : reading.dials)
-        if (DialString::Reduce(dial) != number)
+        if (DialString::Reduce(dial) != number || !DialString::OnlyDialling(dial))
             return {};
     return number.isEmpty() ? QString() : reading.dials.front();
 }

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 TEST(DialString, AnEntryThatCouldReadAFileOrDialTwiceIsRefusedAndAnOwnScriptDialsItsNumber) {
     const QStringList wvdial{"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2 +FCLASS=0"};
     const struct {
@@ -54,7 +58,8 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
     writeBytes(dir.filePath("options.casa"), "lock # to the end of the line\n"
                                              "connect \"/usr/sbin/chat -v -f chat-script -T 0612345678\"\n");
     writeBytes(dir.filePath("two-numbers"), "'' ATDT0612345678\nBUSY ATDT0899123456\n");
-    writeBytes(dir.filePath("wvdial.test"), "[Dialer Defaults]\nPhone = 0899123456\n[Dialer Casa]\nPhone = 0612345678\n");
+    writeBytes(dir.filePath("wvdial.test"),
+               "[Dialer Defaults]\nPhone = 0899123456\n[Dialer Casa]\nPhone = 0612345678\n");
     const struct {
         const char* program;
         QStringList arguments;
@@ -67,6 +72,10 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
         {"chat", {"SAY", "dial ATDT0899", "", "ATDT0612345678"}, "ATDT0612345678"},
         {"chat", {"", "@dial-file"}, ""},
         {"chat", {"-E", "", "ATDT0612345678$MORE"}, ""},
+        // A stored number and the last one dialled: the digits after them are not what is dialled.
+        {"chat", {"", "AT&Z0=0899123456", "OK", "ATDS=0612345678"}, ""},
+        {"chat", {"", "atdl0612345678"}, ""},
+        {"chat", {"", "atdt0612345678w"}, "ATDt0612345678w"},
         {"pppd",
          {"/dev/ttyS0", "linkname", "Provider", "connect", "chat '' ATZ OK ATDT0899123456"},
          "ATDT0899123456"},
@@ -99,4 +108,20 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
         standIn.closeWriteChannel();
         EXPECT_TRUE(standIn.waitForFinished());
     }
+}
+
+// Any user's process may call itself chat and name a device as its script: the root guard must not
+// open it, since an open acts on the device (a modem raises DTR, a watchdog starts).
+TEST(DialledNumber, AScriptThatIsADeviceIsNeverOpened) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(opens, ::ptsname(master), IN_OPEN), 0);
+    const DiallingProcess chat{
+        .pid = ::getpid(), .program = "chat", .arguments = {"chat", "-f", ::ptsname(master)}};
+    EXPECT_EQ(DialledNumber::OfCall({chat}), "");
+    char event[256];
+    EXPECT_EQ(::read(opens, event, sizeof event), -1) << "the guard opened the device";
+    ::close(opens);
+    ::close(master);
 }
