@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ constexpr int MaxFiles = 32;
 
 // The dial strings a call sends, and whether part of it could not be read.
 struct Reading {
+    const QSet<QByteArray>* trusted = nullptr;
     QStringList dials;
     bool unknown = false;
     int files = 0;
@@ -33,8 +35,50 @@ struct Reading {
 
 // A file as the process sees it. Not through a link as its last name, never a FIFO or a device
 // that would keep the guard waiting, never more than MaxFileBytes.
+// The file-system uid and gid a process opens files with, from its status.
+std::optional<std::pair<uid_t, gid_t>> fileIds(pid_t pid) {
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    long uid = -1, gid = -1;
+    for (const QByteArray& line : file.read(MaxFileBytes).split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() == 5 && f.front() == "Uid:")
+            uid = f.at(4).toLong();
+        else if (f.size() == 5 && f.front() == "Gid:")
+            gid = f.at(4).toLong();
+    }
+    return uid >= 0 && gid >= 0 ? std::optional(std::pair(uid_t(uid), gid_t(gid))) : std::nullopt;
+}
+
+// This thread's file-system ids set to another's while it lives: root reads what a process names
+// with that process's rights, never through a user's link into a file only root may read.
+class ReadingAs final {
+public:
+    explicit ReadingAs(std::pair<uid_t, gid_t> ids)
+        : m_gid(gid_t(::setfsgid(ids.second))), m_uid(uid_t(::setfsuid(ids.first))),
+          m_ok(uid_t(::setfsuid(ids.first)) == ids.first && gid_t(::setfsgid(ids.second)) == ids.second) {}
+    ~ReadingAs() {
+        ::setfsuid(m_uid);
+        ::setfsgid(m_gid);
+    }
+    Q_DISABLE_COPY_MOVE(ReadingAs)
+    bool ok() const { return m_ok; }
+
+private:
+    gid_t m_gid;
+    uid_t m_uid;
+    bool m_ok;
+};
+
 std::optional<QByteArray> readAs(pid_t pid, const QString& path) {
     if (path.isEmpty() || pid <= 0)
+        return std::nullopt;
+    const auto ids = fileIds(pid);
+    if (!ids)
+        return std::nullopt;
+    const ReadingAs reading(*ids);
+    if (!reading.ok())
         return std::nullopt;
     const QByteArray full = "/proc/" + QByteArray::number(pid) + (path.startsWith(u'/') ? "/root" : "/cwd/") +
                             QFile::encodeName(path);
@@ -238,13 +282,28 @@ void readChat(pid_t pid, const QStringList& arguments, Reading& reading) {
     readScript(script, phone, phone2, environment, reading);
 }
 
-// A command pppd runs through sh: read when it is chat, unknown otherwise.
+// The program a command names, as the process's sh would find it: a bare name in the folders of
+// a root PATH, looked up in the process's own root.
+QByteArray commandIdentity(pid_t pid, const QString& program) {
+    const QByteArray root = "/proc/" + QByteArray::number(pid) + "/root";
+    if (program.contains(u'/'))
+        return program.startsWith(u'/') ? Identity(root + QFile::encodeName(program)) : QByteArray();
+    for (const char* folder : {"/usr/local/sbin/", "/usr/local/bin/", "/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
+        const QByteArray found = Identity(root + folder + QFile::encodeName(program));
+        if (!found.isEmpty())
+            return found;
+    }
+    return {};
+}
+
+// A command pppd runs through sh: read when it is the real chat, unknown otherwise.
 void readCommand(pid_t pid, const QString& command, Reading& reading) {
     bool special = false;
     QStringList argv = words(command, Lexer::Shell, &special);
     if (!argv.isEmpty() && argv.front() == QLatin1String("exec"))
         argv.removeFirst();
-    if (special || argv.isEmpty() || QFileInfo(argv.front()).fileName() != QLatin1String("chat")) {
+    if (special || argv.isEmpty() || QFileInfo(argv.front()).fileName() != QLatin1String("chat") ||
+        !reading.trusted->contains(commandIdentity(pid, argv.front()))) {
         reading.unknown = true;
         return;
     }
@@ -342,9 +401,22 @@ QString agreed(const Reading& reading) {
 
 } // namespace
 
-QString OfCall(const QList<DiallingProcess>& processes) {
+QByteArray Identity(const QByteArray& path) {
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
+}
+
+QString OfCall(const QList<DiallingProcess>& processes, const QSet<QByteArray>& trusted) {
     Reading reading;
+    reading.trusted = &trusted;
     for (const DiallingProcess& p : processes) {
+        // What a program named like a dialler says of itself is worth nothing unless it is one.
+        if (!trusted.contains(Identity("/proc/" + QByteArray::number(p.pid) + "/exe"))) {
+            reading.unknown = true;
+            continue;
+        }
         const QStringList arguments = p.arguments.mid(1);
         if (p.program == QLatin1String("chat")) {
             readChat(p.pid, arguments, reading);

@@ -3,6 +3,7 @@
 #include "dialer/DiallingProcess.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -16,8 +17,12 @@
 namespace DialledNumber {
 
 // The dial string the processes of one call send, as they send it ("ATDT0612345678"); empty
-// unless every one of them can be read and all dial the same number.
-QString OfCall(const QList<DiallingProcess>& processes);
+// unless every one of them is one of the trusted programs (by Identity: the real pppd, chat and
+// wvdial, whatever their names), can be read, and all dial the same number.
+QString OfCall(const QList<DiallingProcess>& processes, const QSet<QByteArray>& trusted);
+
+// A regular file's device and inode ("DEV:INO"), following links; empty when there is none.
+QByteArray Identity(const QByteArray& path);
 
 // The dial string of a chat script file's text; \T stands for phone.
 QString OfChatScript(const QByteArray& script, const QString& phone = {});

@@ -162,8 +162,13 @@ QString PppDialer::EntryName() const {
 }
 
 QString PppDialer::CallNumber() const {
-    if (!m_others.isEmpty())
-        return DialledNumber::OfCall(m_others.values());
+    if (!m_others.isEmpty()) {
+        QSet<QByteArray> trusted;
+        for (const QString& program : {m_settings.pppd, m_settings.chat, QStringLiteral("wvdial")})
+            trusted.insert(DialledNumber::Identity(QFile::encodeName(resolveProgram(program))));
+        trusted.remove({});
+        return DialledNumber::OfCall(m_others.values(), trusted);
+    }
     // Our own call dials what its chat script says.
     if (ownCallActive())
         return DialledNumber::OfChatScript(

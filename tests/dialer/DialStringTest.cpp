@@ -6,6 +6,7 @@
 #include "dialer/PppCallFiles.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -58,6 +59,8 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
     writeBytes(dir.filePath("options.casa"), "lock # to the end of the line\n"
                                              "connect \"/usr/sbin/chat -v -f chat-script -T 0612345678\"\n");
     writeBytes(dir.filePath("two-numbers"), "'' ATDT0612345678\nBUSY ATDT0899123456\n");
+    // Another program under chat's name, for pppd to run.
+    QFile::copy("/bin/true", dir.filePath("chat"));
     writeBytes(dir.filePath("wvdial.test"),
                "[Dialer Defaults]\nPhone = 0899123456\n[Dialer Casa]\nPhone = 0612345678\n");
     const struct {
@@ -82,10 +85,13 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
         {"pppd", {"/dev/ttyS0", "file", "options.casa"}, "ATDT0612345678"},
         {"pppd", {"/dev/ttyS0", "connect", "chat '' ATDT0612345678; chat '' ATDT0899"}, ""},
         {"pppd", {"/dev/ttyS0", "file", "missing-options"}, ""},
+        {"pppd", {"/dev/ttyS0", "connect", dir.filePath("chat") + " '' ATDT0612345678"}, ""},
         {"wvdial", {"-C", "wvdial.test", "Casa"}, "ATDT0612345678"},
         {"wvdial", {"-C", "wvdial.test"}, "ATDT0899123456"},
         {"wvdial", {"-C", "wvdial.test", "Casa", "Defaults"}, ""},
     };
+    const QByteArray bash = DialledNumber::Identity("/bin/bash"), chat = DialledNumber::Identity(
+                                                                          QFile::encodeName(QStandardPaths::findExecutable("chat", {"/usr/sbin", "/usr/bin", "/sbin"})));
     for (const auto& row : rows) {
         SCOPED_TRACE((row.program + (' ' + row.arguments.join(' '))).toStdString());
         // bash reading its commands from a pipe that stays open: an idle process named as told.
@@ -104,7 +110,10 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
                 return seen && seen->program == row.program;
             },
             10000));
-        EXPECT_EQ(DialledNumber::OfCall({*seen}), row.number);
+        // The stand-ins are bash under other names: taken for the real programs here, and for
+        // nothing when only the real chat is.
+        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash, chat}), row.number);
+        EXPECT_EQ(DialledNumber::OfCall({*seen}, {chat}), "");
         standIn.closeWriteChannel();
         EXPECT_TRUE(standIn.waitForFinished());
     }
@@ -117,11 +126,34 @@ TEST(DialledNumber, AScriptThatIsADeviceIsNeverOpened) {
     ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
     const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(opens, ::ptsname(master), IN_OPEN), 0);
-    const DiallingProcess chat{
-        .pid = ::getpid(), .program = "chat", .arguments = {"chat", "-f", ::ptsname(master)}};
-    EXPECT_EQ(DialledNumber::OfCall({chat}), "");
+    DiallingProcess chat;
+    chat.pid = ::getpid();
+    chat.program = "chat";
+    chat.arguments = QStringList{"chat", "-f", ::ptsname(master)};
+    EXPECT_EQ(DialledNumber::OfCall({chat}, {DialledNumber::Identity("/proc/self/exe")}), "");
     char event[256];
     EXPECT_EQ(::read(opens, event, sizeof event), -1) << "the guard opened the device";
     ::close(opens);
     ::close(master);
+}
+
+// A script only root may read is no script of a user's chat: the guard reads with its rights.
+TEST(DialledNumber, IsReadWithTheRightsOfTheProcess) {
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    writeBytes(dir.filePath("secret"), "'' ATDT0612345678\n");
+    ::chmod(QFile::encodeName(dir.filePath("secret")).constData(), 0600);
+    const QByteArray bash = DialledNumber::Identity("/bin/bash");
+    for (const QString& uid : {QStringLiteral("0"), QStringLiteral("65534")}) {
+        QProcess standIn;
+        standIn.start("setpriv", {"--reuid", uid, "--regid", uid, "--clear-groups", "/bin/bash", "-c",
+                                  R"(exec -a chat /bin/bash -s -f "$0")", dir.filePath("secret")});
+        ASSERT_TRUE(standIn.waitForStarted());
+        std::optional<DiallingProcess> seen;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return (seen = DiallingProcess::inspect(pid_t(standIn.processId()))).has_value(); }, 10000));
+        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash}), uid == "0" ? "ATDT0612345678" : "") << uid.toStdString();
+        standIn.closeWriteChannel();
+        EXPECT_TRUE(standIn.waitForFinished());
+    }
 }
