@@ -104,71 +104,42 @@ TEST(ModemDevices, ADeviceThatAppearsOrIsOpenedAgainIsClosed) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return attributesOf(device) == Attributes{0, 30, 0600, {}}; }, 5000));
 }
 
-// Another program's holder on the real pty, under a name no dialler has.
-TEST(ModemWatch, AHolderUnderAnyNameIsEndedUnlessAllowedAndOthersAreRefused) {
+// A holder of the real pty whose program is listed in allow= is left alone. (Holders under any other
+// name are ended and other users refused: the black-box evasion test shows both.)
+TEST(ModemWatch, AHolderListedInAllowIsLeftAlone) {
     const QString bash = QFileInfo("/bin/bash").canonicalFilePath();
-    for (const bool allowed : {false, true}) {
-        SCOPED_TRACE(allowed ? "allowed" : "not allowed");
-        ModemLine line({"--delay", "5000"});
-        ASSERT_TRUE(line.isReady());
-        const QString expected = "bash " + line.ptyPath();
-        const QByteArray pty = QFile::encodeName(line.ptyPath());
-        ASSERT_EQ(::chmod(pty.constData(), 0666), 0);
-        QTemporaryDir dir;
-        DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
-                                .phonebook = dir.filePath("wvdial.conf"),
-                                .runFolder = dir.filePath("run")};
-        // socat and the emulator keep the far end of the pty open, as no real modem's line has.
-        settings.allow = QStringList{QStandardPaths::findExecutable("socat"),
-                                     QFileInfo(NORVALE_MODEM_EMULATOR).canonicalFilePath()};
-        if (allowed)
-            settings.allow << bash;
-        writeBytes(settings.phonebook, "[Dialer Defaults]\nModem = " + line.device().toUtf8() + "\nPhone = 1\n");
-        QList<int> states;
-        QStringList entries; // other tests on the machine may dial meanwhile
-        int disconnects = 0;
-        {
-            PppDialer dialer(settings);
-            dialer.SetWatchOtherCalls(true);
-            EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0600u);
-            QObject::connect(&dialer, &DialerControl::Status, [&](int s) {
-                states << s;
-                entries << dialer.EntryName();
-                dialer.HangUp();
-            });
-            QObject::connect(&dialer, &DialerControl::Disconnect, [&] { ++disconnects; });
-
-            QProcess refused;
-            refused.start("setpriv", {"--reuid", "65534", "--regid", "65534", "--clear-groups", "/bin/sh", "-c",
-                                      "printf 'ATDT0899123456\\r' > " + line.ptyPath()});
-            ASSERT_TRUE(refused.waitForFinished(5000));
-            EXPECT_NE(refused.exitCode(), 0);
-
-            QProcess holder;
-            holder.start(bash, {"-c", "exec > " + line.device() + "; exec -a notadialer " + bash +
-                                          " -c \"sleep 0.5; printf 'ATDT0899123456\\r'; exec sleep 60\""});
-            ASSERT_TRUE(holder.waitForStarted(5000));
-            if (allowed) {
-                ASSERT_TRUE(QTest::qWaitFor([&] { return line.received().contains("ATDT0899123456"); }, 10000));
-                EXPECT_EQ(holder.state(), QProcess::Running);
-                QCoreApplication::processEvents();
-                EXPECT_FALSE(entries.contains(expected));
-                holder.kill();
-                holder.waitForFinished(5000);
-                continue;
-            }
-            ASSERT_TRUE(QTest::qWaitFor([&] { return holder.state() == QProcess::NotRunning; }, 10000));
-            EXPECT_EQ(holder.exitStatus(), QProcess::CrashExit) << "ended by a signal";
-            ASSERT_TRUE(QTest::qWaitFor([&] { return disconnects > 0; }, 5000));
-        }
-        // Named after the holder or its child that holds the modem too, whichever was found first.
-        EXPECT_TRUE(entries.contains(expected) || entries.contains("sleep " + line.ptyPath()))
-            << entries.join(", ").toStdString();
-        EXPECT_EQ(states.count(2), entries.size());
-        EXPECT_GE(disconnects, 1);
-        EXPECT_EQ(line.received(), QStringList()) << "nothing got through";
-        EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0666u) << "given back";
+    ModemLine line({"--delay", "5000"});
+    ASSERT_TRUE(line.isReady());
+    const QByteArray pty = QFile::encodeName(line.ptyPath());
+    ASSERT_EQ(::chmod(pty.constData(), 0666), 0);
+    QTemporaryDir dir;
+    DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
+                            .phonebook = dir.filePath("wvdial.conf"),
+                            .runFolder = dir.filePath("run")};
+    // socat and the emulator keep the far end of the pty open, as no real modem's line has.
+    settings.allow = QStringList{QStandardPaths::findExecutable("socat"),
+                                 QFileInfo(NORVALE_MODEM_EMULATOR).canonicalFilePath(), bash};
+    writeBytes(settings.phonebook, "[Dialer Defaults]\nModem = " + line.device().toUtf8() + "\nPhone = 1\n");
+    QStringList entries; // other tests on the machine may dial meanwhile
+    {
+        PppDialer dialer(settings);
+        dialer.SetWatchOtherCalls(true);
+        EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0600u);
+        QObject::connect(&dialer, &DialerControl::Status, [&] {
+            entries << dialer.EntryName();
+            dialer.HangUp();
+        });
+        QProcess holder;
+        // bash itself holds the modem until its input ends.
+        holder.start(bash, {"-c", "exec > " + line.device() + "; printf 'ATDT0899123456\\r'; read -r _"});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return line.received().contains("ATDT0899123456"); }, 10000));
+        QTest::qWait(100);
+        EXPECT_EQ(holder.state(), QProcess::Running);
+        EXPECT_FALSE(entries.contains("bash " + line.ptyPath())) << entries.join(", ").toStdString();
+        holder.closeWriteChannel();
+        holder.waitForFinished(5000);
     }
+    EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0666u) << "given back";
 }
 
 // A pty has no DTR and a pid cannot be reused at will: the seam records the steps and can give back
