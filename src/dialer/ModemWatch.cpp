@@ -80,15 +80,20 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
     const QList<ModemNode>& nodes = m_devices->nodes();
     QList<CallProcess> targets;
     QSet<pid_t> taken;
-    const auto add = [&](pid_t pid, quint64 startTime, bool held, bool gentle) {
-        if (!taken.contains(pid) && pid != ::getpid()) {
-            taken.insert(pid);
-            targets.append({pid, startTime, held, gentle});
-        }
+    QSet<QByteArray> heldNow; // the nodes the targets hold now: those get DTR dropped
+    // held: whether it held the modem when found, which the ender checks again before signalling;
+    // node: what it holds now.
+    const auto add = [&](pid_t pid, quint64 startTime, bool held, const QByteArray& node, bool gentle) {
+        if (taken.contains(pid) || pid == ::getpid())
+            return;
+        taken.insert(pid);
+        if (!node.isEmpty())
+            heldNow.insert(node);
+        targets.append({pid, startTime, held, gentle});
     };
     const QString pppd = QStringLiteral("pppd");
     for (const DiallingProcess& p : processes) {
-        add(p.pid, p.startTime, p.holdsModem, p.program == pppd);
+        add(p.pid, p.startTime, p.holdsModem, HeldModem(p.pid, nodes), p.program == pppd);
         struct stat info {};
         const QByteArray proc = "/proc/" + QByteArray::number(p.pid);
         const long uid = ::stat(proc.constData(), &info) == 0 ? long(info.st_uid) : -1;
@@ -99,18 +104,15 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
         const bool dialler = !DiallingProcess::programKind(p.program).isEmpty();
         for (pid_t child : DiallingProcess::descendantsOf({p.pid})) {
             const auto stat = Subs::ReadProcessStat(child);
-            const bool held = HoldsModem(child, nodes);
+            const QByteArray node = HeldModem(child, nodes);
             const auto dialling = DiallingProcess::inspect(child);
-            if (stat && (dialler || held || dialling))
-                add(child, stat->startTime, held, dialling && dialling->program == pppd);
+            if (stat && (dialler || !node.isEmpty() || dialling))
+                add(child, stat->startTime, !node.isEmpty(), node, dialling && dialling->program == pppd);
         }
     }
     QList<ModemNode> held;
     for (const ModemNode& node : nodes)
-        for (const CallProcess& t : std::as_const(targets))
-            if (HoldsModem(t.pid, {node})) {
-                held.append(node);
-                break;
-            }
+        if (heldNow.contains(node.path))
+            held.append(node);
     m_ender->end(held, targets);
 }
