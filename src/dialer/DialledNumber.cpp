@@ -2,6 +2,7 @@
 
 #include "dialer/DialString.h"
 #include "dialer/WvdialPhonebook.h"
+#include "platform/SystemHelpers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -95,20 +96,9 @@ std::optional<QByteArray> readAs(pid_t pid, const QString& path) {
     ::close(at);
     if (fd < 0)
         return std::nullopt;
-    QByteArray out;
-    bool whole = true;
-    char buffer[4096];
-    while (whole) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            whole = n == 0;
-            break;
-        }
-        out.append(buffer, n);
-        whole = out.size() <= MaxFileBytes;
-    }
+    // One byte past the bound tells a file that is too long from one that just fits.
+    bool whole = false;
+    const QByteArray out = Subs::ReadSmallFile(fd, MaxFileBytes + 1, &whole);
     ::close(fd);
     return whole ? std::optional(out) : std::nullopt;
 }

@@ -53,22 +53,30 @@ QString WithTrailingSlash(const QString& path) {
     return path.endsWith(u'/') ? path : path + u'/';
 }
 
+QByteArray ReadSmallFile(int fd, qsizetype limit, bool* complete) {
+    QByteArray out;
+    char buffer[4096];
+    bool end = false;
+    while (out.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            end = n == 0;
+            break;
+        }
+        out.append(buffer, std::min<qsizetype>(n, limit - out.size()));
+    }
+    if (complete)
+        *complete = end;
+    return out;
+}
+
 QByteArray ReadSmallFile(const char* path, qsizetype limit) {
     const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return {};
-    QByteArray out;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        out.append(buffer, std::min<qsizetype>(n, limit - out.size()));
-        if (out.size() >= limit)
-            break;
-    }
+    const QByteArray out = ReadSmallFile(fd, limit);
     ::close(fd);
     return out;
 }

@@ -28,6 +28,8 @@ QString ReplaceText(const QString& source, const QString& searched, const QStrin
 // The folder path ending in "/".
 QString WithTrailingSlash(const QString& path);
 
+// At most limit bytes from a descriptor; complete tells whether its end was reached, with no error.
+QByteArray ReadSmallFile(int fd, qsizetype limit, bool* complete = nullptr);
 // The first limit bytes of a file at most, read with plain system calls and never through a link as
 // its last name; empty when it cannot be read.
 QByteArray ReadSmallFile(const char* path, qsizetype limit);
