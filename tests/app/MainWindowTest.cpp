@@ -66,10 +66,6 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     // Without the guard there is no setup to open.
     EXPECT_EQ(std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
               std::tuple(false, true, true));
-    // Spoken by what they do, not by their one-letter captions.
-    EXPECT_EQ(QStringList({Spoken(*window->cmdSetup), Spoken(*window->cmdMin), Spoken(*window->cmdExit)}),
-              split("Button|Impostazioni|Setup di Norvale;Button|Nascondi|Minimizza nella traybar;"
-                    "Button|Esci|Chiudi Norvale ed esci"));
 
     guard.answers[u"hello"_s][u"start_color"_s] = 0xFF0000;
     guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
@@ -237,7 +233,6 @@ TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheSta
         guard.send(Event::Status, {{u"state"_s, state}, {u"ip"_s, state == 8192 ? u"10.64.0.7"_s : u""_s}});
         ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
         EXPECT_EQ(destinations(), four(text));
-        EXPECT_EQ(Spoken(*window->lblStatus), u"StatusBar|"_s + text + u'|');
         EXPECT_EQ(window->height(), 48);
     }
     EXPECT_TRUE(window->tmrInfo->isActive());
