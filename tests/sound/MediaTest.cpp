@@ -1,4 +1,5 @@
 #include "sound/Media.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -17,116 +17,90 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The cues as the build puts them beside the program.
+QString cue(const QString& name) {
+    return QDir(QStringLiteral(NORVALE_PROGRAM_DIR)).filePath(name);
+}
+
+bool idle() {
+    return !Media::state.SoundPlaying && !Media::state.Player;
+}
+
+// Runs the end-of-sound check every 50 ms until nothing is held; false if that never happened.
+bool checkUntilIdle(std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (Media::CheckSoundEnd(); !idle() && std::chrono::steady_clock::now() < end; Media::CheckSoundEnd())
+        std::this_thread::sleep_for(50ms);
+    return idle();
+}
+
 class MediaTest : public ::testing::Test {
 protected:
-    // The cues as the build puts them beside the program.
-    static QString cue(const QString& name) {
-        return QDir(QStringLiteral(NORVALE_PROGRAM_DIR)).filePath(name);
-    }
-    static bool idle() { return !Media::state.SoundPlaying && !Media::state.Player; }
-
-    // Runs the end-of-sound check every 50 ms until nothing is held; false if that never happened.
-    static bool checkUntilIdle(std::chrono::milliseconds limit = 10s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        for (Media::CheckSoundEnd(); !idle() && std::chrono::steady_clock::now() < end;
-             Media::CheckSoundEnd())
-            std::this_thread::sleep_for(50ms);
-        return idle();
-    }
-
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         Media::Reset();
         Media::state.AudioSink = u"fakesink sync=true"_s;
     }
-    void TearDown() override {
-        Media::Reset();
-        for (GWeakRef& ref : players)
-            g_weak_ref_clear(&ref);
-    }
+    void TearDown() override { Media::Reset(); }
 
-    // Watches the pipeline without keeping it alive.
-    GWeakRef* play(const QString& path) {
+    // Whether the pipeline of the cue that played is gone, without keeping it alive.
+    static bool released(GWeakRef& player) {
+        g_autoptr(GObject) object = G_OBJECT(g_weak_ref_get(&player));
+        g_weak_ref_clear(&player);
+        return object == nullptr;
+    }
+    static void play(const QString& path, GWeakRef& player) {
         Media::PlaySound(path);
         EXPECT_TRUE(Media::state.SoundPlaying) << qPrintable(path);
-        g_weak_ref_init(&players.emplace_back(), Media::state.Player.get());
-        return &players.back();
-    }
-    static bool alive(GWeakRef* player) {
-        g_autoptr(GObject) object = G_OBJECT(g_weak_ref_get(player));
-        return object != nullptr;
+        g_weak_ref_init(&player, Media::state.Player.get());
     }
 
     QTemporaryDir dir;
-    std::deque<GWeakRef> players;
 };
 
-TEST_F(MediaTest, ANewCueAnAbsentFileOrStopSoundStopsAndReleasesTheCueThatPlays) {
-    const auto first = play(cue(u"connected.mp3"_s));
-    const auto second = play(cue(u"disconnected.mp3"_s));
-    EXPECT_FALSE(alive(first));
+// No two cues are heard at once: a new cue, an absent file or StopSound ends the one that plays.
+TEST_F(MediaTest, ANewCueAnAbsentFileOrStopSoundStopsTheCueThatPlays) {
+    GWeakRef first, second, third;
+    play(cue(u"connected.mp3"_s), first);
+    play(cue(u"disconnected.mp3"_s), second);
+    EXPECT_TRUE(released(first));
     Media::PlaySound(dir.filePath(u"missing.mp3"_s));
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(alive(second));
-    Media::PlaySound(QString());
-    EXPECT_TRUE(idle());
-
-    const auto third = play(cue(u"error.mp3"_s));
+    EXPECT_TRUE(released(second));
+    play(cue(u"error.mp3"_s), third);
     Media::StopSound();
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(alive(third));
-    Media::StopSound();
-    Media::CheckSoundEnd();
-    EXPECT_TRUE(idle());
-}
-
-TEST_F(MediaTest, FinishedCueIsReleasedAtTheNextCheck) {
-    const auto started = std::chrono::steady_clock::now();
-    const auto player = play(cue(u"connected.mp3"_s)); // 0.9 s
-    // Right after the start the pipeline does not know its length yet; the cue plays on.
-    Media::CheckSoundEnd();
-    EXPECT_TRUE(Media::state.SoundPlaying);
-    std::this_thread::sleep_for(250ms);
-    Media::CheckSoundEnd();
-    if (std::chrono::steady_clock::now() - started < 700ms) {
-        EXPECT_TRUE(Media::state.SoundPlaying);
-    }
-    // Long after its end the finished cue is still held, until the next check releases it.
-    std::this_thread::sleep_until(started + 2500ms);
-    EXPECT_TRUE(Media::state.SoundPlaying && alive(player));
-    Media::CheckSoundEnd();
-    EXPECT_TRUE(idle());
-    EXPECT_FALSE(alive(player));
+    EXPECT_TRUE(released(third));
 }
 
 // Files that are no sound and outputs that cannot be built or reached (a sound server that is not
 // there, as on a machine without a sound card) leave nothing playing, quietly.
 TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
-    Media::state.AudioSink = u"no-such-sink-element"_s;
-    Media::PlaySound(cue(u"start.mp3"_s));
-    EXPECT_TRUE(idle());
     g_autoptr(GstElementFactory) pulse = gst_element_factory_find("pulsesink");
-    ASSERT_TRUE(pulse); // not the element-not-found path again
-    const auto released = [&](const QString& sink, const QString& file) {
-        Media::state.AudioSink = sink;
-        Media::PlaySound(file);
-        return checkUntilIdle(5s);
-    };
-    const QString fake = u"fakesink sync=true"_s, bad = dir.filePath(u"bad.mp3"_s);
+    ASSERT_TRUE(pulse); // else the unreachable server would only repeat the missing element
     QFile real(cue(u"connected.mp3"_s));
     ASSERT_TRUE(real.open(QIODevice::ReadOnly));
-    for (const QByteArray& content :
-         {QByteArray("This is not a sound.\r\n").repeated(200), {}, real.read(300)}) {
-        QFile file(bad);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
-        EXPECT_TRUE(released(fake, bad)) << content.size();
-    }
+    writeBytes(dir.filePath(u"junk.mp3"_s), QByteArray("This is not a sound.\r\n").repeated(200));
+    writeBytes(dir.filePath(u"empty.mp3"_s), {});
+    writeBytes(dir.filePath(u"cut.mp3"_s), real.read(300));
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"folder.mp3"_s));
-    EXPECT_TRUE(released(fake, dir.filePath(u"folder.mp3"_s)));
-    EXPECT_TRUE(released(u"pulsesink server=unix:"_s + dir.filePath(u"none"_s), cue(u"start.mp3"_s)));
-    Media::state.AudioSink = u"fakesink sync=true"_s;
-    play(cue(u"connected.mp3"_s));
+    const QString fake = u"fakesink sync=true"_s;
+    const std::pair<QString, QString> rows[] = {
+        {u"no-such-sink-element"_s, cue(u"start.mp3"_s)},
+        {u"pulsesink server=unix:"_s + dir.filePath(u"none"_s), cue(u"start.mp3"_s)},
+        {fake, dir.filePath(u"junk.mp3"_s)},
+        {fake, dir.filePath(u"empty.mp3"_s)},
+        {fake, dir.filePath(u"cut.mp3"_s)},
+        {fake, dir.filePath(u"folder.mp3"_s)},
+    };
+    for (const auto& [sink, file] : rows) {
+        Media::state.AudioSink = sink;
+        Media::PlaySound(file);
+        EXPECT_TRUE(checkUntilIdle(5s)) << qPrintable(sink + u' ' + file);
+    }
+    Media::state.AudioSink = fake;
+    Media::PlaySound(cue(u"connected.mp3"_s));
+    EXPECT_TRUE(Media::state.SoundPlaying);
 }
 
 // Each cue, decoded into a WAV file from a path with blanks and signs, has its length and is
@@ -139,7 +113,8 @@ TEST_F(MediaTest, CuesCapturedAreAudible) {
         const QString wav = dir.filePath(QLatin1String(name) + u".wav"_s);
         ASSERT_TRUE(QFile::copy(cue(QLatin1String(name)), odd));
         Media::state.AudioSink = u"audioconvert ! wavenc ! filesink location=\"%1\""_s.arg(wav);
-        play(odd);
+        Media::PlaySound(odd);
+        ASSERT_TRUE(Media::state.SoundPlaying);
         ASSERT_TRUE(checkUntilIdle());
 
         QProcess sox;
