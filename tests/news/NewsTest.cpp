@@ -122,18 +122,6 @@ protected:
     QHash<QByteArray, int> requests;
 };
 
-TEST(NewsDefaults, ProgramStartsWithTheDesignedAddressAndTimings) {
-    News::Reset();
-    EXPECT_EQ(News::NewsAddress(), QUrl(u"http://www.norvale.example/browse/news.txt"_s));
-    EXPECT_EQ(News::state.NewsDownloadResult, News::NothingYet);
-    frmBrowse browse;
-    EXPECT_EQ(browse.windowTitle(), u"Browser"_s);
-    EXPECT_TRUE(browse.windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
-    EXPECT_FALSE(browse.isVisible() || browse.tmrSleep.isActive() || browse.tmrDown.isActive());
-    EXPECT_EQ(browse.tmrSleep.interval(), 1000);
-    EXPECT_EQ(browse.tmrDown.interval(), 20000);
-}
-
 TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
     pages["/browse/page.html"] = {"text/html; charset=utf-8",
                                   "<html><body bgcolor=\"#00c000\"><p>Norvale 4.3 is out</p>" +
