@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/utsname.h>
 #include <unistd.h>
 
 using namespace Subs;
@@ -27,11 +26,6 @@ TEST(SystemHelpers, VersionTextCountsTheMinorVersionInHundredths) {
                                                 {word(6, 18) | 0xABCD0000u, Italian, "6,18"},
                                                 {word(4, 0), QLocale(QLocale::Arabic, QLocale::Egypt), "4٫00"}})
         EXPECT_EQ(WindowsVersionText([v = version] { return v; }, locale), QString::fromUtf8(text));
-    utsname info{};
-    ASSERT_EQ(uname(&info), 0);
-    unsigned major = 0, minor = 0;
-    ASSERT_EQ(std::sscanf(info.release, "%u.%u", &major, &minor), 2);
-    EXPECT_EQ(KernelVersionWord(), word(major, minor));
 }
 
 TEST(SystemHelpers, ReplaceTextReplacesEveryOccurrenceAndTrailingSlashIsAddedOnce) {

@@ -104,20 +104,6 @@ TEST_F(PrivateProfile, EmptyingASectionKeepsItsHeader) {
     EXPECT_EQ(readBytes(ini()), "[A]\r\nx=1\r\ny=2\r\n[Connections]\r\n\r\n[B]\r\nk=2\r\n[C]\r\n");
 }
 
-TEST_F(PrivateProfile, UnreadableFileIsNeitherReadNorReplaced) {
-    writeBytes(ini(), "[S]\r\nK=V\r\n");
-    FileGuard guard;
-    FileLock lock = guard.lock(ini());
-    ASSERT_TRUE(lock.isHeld());
-    if (guard.fullProtection()) {
-        EXPECT_EQ(read("S", "K"), "DEF");
-        EXPECT_FALSE(WriteIniValue(ini(), "S", "K", "W"));
-    }
-    lock.release();
-    EXPECT_EQ(readBytes(ini()), "[S]\r\nK=V\r\n");
-    EXPECT_EQ(read("S", "K"), "V");
-}
-
 // Opening a FIFO for reading waits for a writer: the program hung at start on one.
 TEST_F(PrivateProfile, FifoInPlaceOfTheFileIsNeitherWaitedForNorReplaced) {
     ASSERT_EQ(mkfifo(QFile::encodeName(ini()).constData(), 0644), 0);
