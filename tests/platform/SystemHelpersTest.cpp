@@ -20,11 +20,12 @@ const QLocale English(QLocale::English, QLocale::UnitedStates);
 
 TEST(SystemHelpers, VersionTextCountsTheMinorVersionInHundredths) {
     // Latin digits whatever the locale's own; the high half of the word is not the version.
-    for (const auto& [version, locale, text] : {std::tuple{word(5, 1), Italian, "5,01"},
-                                                {word(5, 1), English, "5.01"},
-                                                {word(4, 10), Italian, "4,10"},
-                                                {word(6, 18) | 0xABCD0000u, Italian, "6,18"},
-                                                {word(4, 0), QLocale(QLocale::Arabic, QLocale::Egypt), "4٫00"}})
+    for (const auto& [version, locale, text] :
+         {std::tuple{word(5, 1), Italian, "5,01"},
+          {word(5, 1), English, "5.01"},
+          {word(4, 10), Italian, "4,10"},
+          {word(6, 18) | 0xABCD0000u, Italian, "6,18"},
+          {word(4, 0), QLocale(QLocale::Arabic, QLocale::Egypt), "4٫00"}})
         EXPECT_EQ(WindowsVersionText([v = version] { return v; }, locale), QString::fromUtf8(text));
 }
 
@@ -61,9 +62,13 @@ TEST(SystemHelpers, OnlyAPathThatNoOtherUserCanChangeIsTrusted) {
                     ::lchown(path.constData(), owner, owner) == 0)
             << name;
     };
-    for (const auto& [name, mode, owner] : {std::tuple{"root", 0755, 0u}, {"user", 0755, 65534u},
-                                            {"user/root", 0755, 0u}, {"open", 0777, 0u}, {"sticky", 01777, 0u},
-                                            {"sticky/root", 0755, 0u}, {"sticky/user", 0755, 65534u}})
+    for (const auto& [name, mode, owner] : {std::tuple{"root", 0755, 0u},
+                                            {"user", 0755, 65534u},
+                                            {"user/root", 0755, 0u},
+                                            {"open", 0777, 0u},
+                                            {"sticky", 01777, 0u},
+                                            {"sticky/root", 0755, 0u},
+                                            {"sticky/user", 0755, 65534u}})
         make(name, mode_t(mode), owner);
     make("roots-link", 0, 0, "root");
     make("users-link", 0, 65534, "root");

@@ -73,7 +73,8 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntriesWhileTh
     SyncPhonebook(list, dialer);
     EXPECT_EQ(list.lines, QStringList({"Ufficio", "Casa", "Nuovo"}));
     EXPECT_EQ(state.PhonebookList, list.lines);
-    EXPECT_EQ(log.filter("SelectEntry"), QStringList({"SelectEntry Ufficio", "SelectEntry Casa", "SelectEntry Nuovo"}));
+    EXPECT_EQ(log.filter("SelectEntry"),
+              QStringList({"SelectEntry Ufficio", "SelectEntry Casa", "SelectEntry Nuovo"}));
     EXPECT_TRUE(IsAuthorised("Casa"));
     EXPECT_FALSE(IsAuthorised("Ufficio"));
     EXPECT_EQ(NumberOf("Ufficio"), "0298765"); // the stored number stays

@@ -149,7 +149,8 @@ TEST_F(FileLocks, ReducedProtectionWriteProtectsAndFlocks) {
     state.Guard = std::make_unique<FileGuard>(FileGuard::Protection::Reduced);
     writeBytes(settingsFile(), "[S]\r\n");
     ::chmod(QFile::encodeName(settingsFile()).constData(), 0664);
-    for (const auto& [file, locked, mode] : {std::tuple{settingsFile(), 0444u, 0664u}, {phonebook, 0440u, 0640u}}) {
+    for (const auto& [file, locked, mode] :
+         {std::tuple{settingsFile(), 0444u, 0664u}, {phonebook, 0440u, 0640u}}) {
         SCOPED_TRACE(file.toStdString());
         file == phonebook ? Global::LockPhonebook(file) : Global::LockSettingsFile();
         EXPECT_FALSE(state.Guard->fullProtection());
@@ -175,7 +176,8 @@ TEST_F(FileLocks, APathThroughAnUnsafeFolderOrALinkIsNotLocked) {
                ::chown(where.constData(), owner, owner) == 0;
     };
     ASSERT_TRUE(folder("nobodys", 0755, 65534) && folder("group", 0775, 0) && folder("sticky", 01777, 0) &&
-                folder("safe", 0755, 0) && ::symlink("safe", QFile::encodeName(path("link")).constData()) == 0);
+                folder("safe", 0755, 0) &&
+                ::symlink("safe", QFile::encodeName(path("link")).constData()) == 0);
     const struct {
         const char* file;
         uid_t owner;

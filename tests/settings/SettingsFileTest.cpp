@@ -87,11 +87,14 @@ TEST_F(SettingsFile, DefaultNameIsTrimmedOnSaveButNotOnLoad) {
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
     const auto code = [](const char* text) { return Global::EncodeValue(text).toLatin1(); };
-    writeBytes(settingsFile(), "[Connections]\nConName0=" + code("A") + "\nConNumber0=" + code("0190") +
-                                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
-                                   "ConName1=" + code("B") +
-                                   "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n"
-                                   "ConName3=" + code("A") + "\n");
+    writeBytes(settingsFile(),
+               "[Connections]\nConName0=" + code("A") + "\nConNumber0=" + code("0190") +
+                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
+                   "ConName1=" +
+                   code("B") +
+                   "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n"
+                   "ConName3=" +
+                   code("A") + "\n");
     state.ConnectionTable[2].Name = "left over";
     state.ConnectionCount = 7;
     Global::LoadConnections();
