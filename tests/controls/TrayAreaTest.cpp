@@ -1,6 +1,5 @@
 #include "QtTestApplication.h"
 
-#include "controls/PropertyBag.h"
 #include "controls/TrayArea.h"
 
 #include <QProcess>
@@ -133,41 +132,6 @@ TEST_F(TrayAreaTest, ToolTipIsTrimmedAndIconNoneRemovesTheIcon) {
     EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
                                   "Modify #2 T'" + QString(100, u'x') + "\t' ok", "Modify #2 P ok",
                                   "Delete #2 ok", "Add #3 M512 T'" + QString(100, u'x') + "\t' ok"}));
-}
-
-TEST_F(TrayAreaTest, SavedPropertiesRoundTripAndReadingShowsNothing) {
-    PropertyBag saved, rewritten, odd;
-    {
-        auto control = makeControl();
-        control->setIcon(QIcon(IconPath));
-        control->setToolTip(QStringLiteral("Norvale 4.3"));
-        control->WriteProperties(saved);
-    }
-    EXPECT_EQ(saved.Names(), (QStringList{"Icon", "ToolTip"})); // Visible False is the default
-    calls.clear();
-    auto control = makeControl();
-    control->ReadProperties(saved);
-    ASSERT_TRUE(control->Icon().has_value());
-    EXPECT_EQ(control->Icon()->pixmap(16, 16).toImage().pixel(8, 2), qRgb(255, 0, 0));
-    EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
-    EXPECT_FALSE(control->Visible());
-    control->WriteProperties(rewritten);
-    EXPECT_EQ(rewritten.Names(), saved.Names());
-    EXPECT_EQ(rewritten.ReadProperty(u"ToolTip", QString()), "Norvale 4.3");
-
-    // Keys in any case; a saved True is stored without showing anything, so writing True again
-    // does nothing and it takes False then True to show the icon.
-    odd.WriteProperty(QStringLiteral("VISIBLE"), true, false);
-    odd.WriteProperty(QStringLiteral("tooltip"), QStringLiteral("Salvato"), QString());
-    auto restored = makeControl();
-    restored->ReadProperties(odd);
-    EXPECT_TRUE(restored->Visible());
-    EXPECT_FALSE(restored->Icon().has_value());
-    EXPECT_EQ(restored->ToolTip(), "Salvato");
-    EXPECT_TRUE(calls.isEmpty());
-    for (const bool visible : {true, false, true})
-        restored->setVisible(visible);
-    EXPECT_EQ(calls, (QStringList{"Delete #1 refused", "Add #2 M512 T'Salvato' ok"}));
 }
 
 TEST_F(TrayAreaTest, TerminationRemovesTheIconAndTheTrayIsReported) {

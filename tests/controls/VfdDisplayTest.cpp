@@ -1,7 +1,7 @@
 #include "QtTestApplication.h"
 
+#include "app/StripLayout.h"
 #include "controls/PictureBox.h"
-#include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 
@@ -16,23 +16,11 @@ namespace {
 
 constexpr qint32 Red = vfdDisplay::Red, Yellow = vfdDisplay::Yellow, Green = vfdDisplay::Green;
 
-// The main window's instances: 20 bars of 10 cells, filled, black, minimum 1 (Max stays 100).
-PropertyBag mainWindowBag() {
-    PropertyBag bag;
-    bag.WriteProperty(QStringLiteral("MaxBars"), qint16(20), qint16(10));
-    bag.WriteProperty(QStringLiteral("BackGround"), qint32(0), qint32(0x8000000Fu));
-    bag.WriteProperty(QStringLiteral("FilledPixel"), true, false);
-    bag.WriteProperty(QStringLiteral("PixelsPerBar"), qint16(10), qint16(8));
-    return bag;
-}
-
 class VfdDisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         host.resize(120, 40);
-        vfd->setGeometry(0, 0, 81, 17);
         host.show();
-        vfd->ReadProperties(mainWindowBag());
     }
 
     // One pixel column from the top row down: R red, Y yellow, G green, . black, ? anything else.
@@ -47,7 +35,8 @@ protected:
     }
 
     QWidget host;
-    vfdDisplay* vfd = new vfdDisplay(&host);
+    // The main window's graph: 81 x 17, 20 bars of 10 cells, filled, black, minimum 1, Max 100.
+    vfdDisplay* vfd = StripLayout::Graph(&host, QString(), QString(), 0);
 };
 
 // At 81 pixels bar 19 covers columns 77-80 and bar 18 columns 73-76.
@@ -196,48 +185,6 @@ TEST_F(VfdDisplayTest, MousePressesStayInTheControls) {
     QtTestApplication::Mouse(*vfd->picDisplay, QEvent::MouseButtonPress, QPointF(2, 2));
     QtTestApplication::Mouse(*new quadBar(&host), QEvent::MouseButtonPress, QPointF(2, 2));
     EXPECT_EQ(counter.presses, 0);
-}
-
-TEST(VfdDisplayProperties, SavedInOrderWithoutDefaultsAndReadBack) {
-    vfdDisplay created;
-    PropertyBag fresh, saved, again;
-    created.WriteProperties(fresh);
-    EXPECT_EQ(fresh.Names(), QStringList({"BackGround"})); // created black, stored default button face
-
-    vfdDisplay source;
-    source.ReadProperties(mainWindowBag());
-    source.setMin(0);
-    source.setMax(64);
-    source.WriteProperties(saved);
-    EXPECT_EQ(saved.Names(),
-              QStringList({"MaxBars", "BackGround", "Max", "Min", "FilledPixel", "PixelsPerBar"}));
-    EXPECT_EQ(saved.ReadInt32(u"min", 1), 0);
-
-    vfdDisplay copy;
-    copy.ReadProperties(saved);
-    EXPECT_EQ(copy.Min(), 0);
-    EXPECT_EQ(copy.History(), QList<qint32>(20, 0));
-    EXPECT_EQ(copy.CellHeight(), 6);
-    copy.WriteProperties(again);
-    EXPECT_EQ(again, saved);
-}
-
-TEST(PropertyBag, NamesIgnoreCaseAndTextsReadAsNumbers) {
-    PropertyBag bag;
-    EXPECT_EQ(bag.ReadInt32(u"Max", 100), 100);
-    bag.WriteProperty(QStringLiteral("Max"), 64, 100);
-    bag.WriteProperty(QStringLiteral("max"), 70, 100);
-    EXPECT_EQ(bag.Names(), QStringList({"Max"}));
-    EXPECT_EQ(bag.ReadInt32(u"MAX", 100), 70);
-    bag.WriteProperty(QStringLiteral("MAX"), 100, 100);
-    EXPECT_FALSE(bag.Contains(u"max"));
-
-    bag.WriteProperty(QStringLiteral("FilledPixel"), QStringLiteral("True"), false);
-    bag.WriteProperty(QStringLiteral("PixelsPerBar"), QStringLiteral(" 12.5"), qint16(8));
-    bag.WriteProperty(QStringLiteral("BackGround"), 0x8000000Fu, qint32(0));
-    EXPECT_TRUE(bag.ReadBoolean(u"filledpixel", false));
-    EXPECT_EQ(bag.ReadInt16(u"PixelsPerBar", 8), 12);
-    EXPECT_EQ(bag.ReadInt32(u"BackGround", 0), qint32(0x8000000Fu));
 }
 
 } // namespace
