@@ -331,6 +331,12 @@ TEST_F(SetupDialog, ConnettiDialsTheSelectedEntryAndOkSaves) {
     ASSERT_TRUE(guard.received(u"setup_close"_s));
     // The guard saves after the dial itself.
     EXPECT_EQ(guard.requests, QStringList({uR"(setup_dial {"name":"Spazio"})"_s, u"setup_close"_s}));
+
+    open().show();
+    guard.requests.clear();
+    dialog->cmdOk->click();
+    ASSERT_TRUE(guard.received(u"setup_close"_s));
+    EXPECT_EQ(guard.requests, QStringList({u"setup_save"_s, u"setup_close"_s}));
 }
 
 } // namespace
