@@ -53,6 +53,7 @@ protected:
 TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     guard.close();
     create().Form_Load();
+    EXPECT_EQ(window->pos(), QPoint(7, 1)); // 100 and 10 twips
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 1) & 0xFF00FF, 255);
     EXPECT_FALSE(window->tmrUrl->isActive()); // the news timer is never started
     window->tmrLock_Timer();
