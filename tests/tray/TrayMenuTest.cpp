@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QJsonDocument>
-#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QScreen>
@@ -47,11 +46,6 @@ protected:
         window->Hooks().PopupTrayMenu = [this](float x, float y) { menu->PopupTrayMenu(x, y); };
         window->tmrLock_Timer();
         menu = std::make_unique<frmMenu>(*window);
-    }
-
-    QStringList destinations() const {
-        return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
-                window->lblStatus->text()};
     }
 
     std::unique_ptr<frmMenu> menu;
