@@ -182,6 +182,20 @@ TEST_F(ColourPicker, ClickPicksWherePressedBlackIncluded) {
     EXPECT_EQ(look(d), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
 }
 
+// Tab runs through the channel bars and the buttons before the palette and the light bar.
+TEST_F(ColourPicker, TabOrder) {
+    frmColors d;
+    std::vector<QWidget*> stops;
+    QWidget* widget = d.scrRed;
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            stops.push_back(widget);
+        widget = widget->nextInFocusChain();
+    } while (widget != d.scrRed && stops.size() < 20);
+    EXPECT_EQ(stops, (std::vector<QWidget*>{d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla, d.picTest,
+                                            d.scrLight}));
+}
+
 TEST_F(ColourPicker, ShowsPaletteSampleAndBackdrops) {
     Colors::state.ChosenColour = rgb(100, 200, 250);
     frmColors d;
