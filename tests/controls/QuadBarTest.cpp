@@ -69,24 +69,6 @@ TEST_F(QuadBarTest, PercentLightsItsRoundedShareOfTheSegments) {
     }
 }
 
-TEST_F(QuadBarTest, ColourWritesFollowTheirOwnRules) {
-    host.show();
-    bar->setPercent(40);
-    bar->setBarColor(0x0000FF); // lit segments too, until the next Percent
-    EXPECT_EQ(segments(0, 0x0000FF), "BBBBBBBBBBBBBBB");
-    bar->setPercent(40);
-    EXPECT_EQ(segments(SavedLit, 0x0000FF), "LLLLLLBBBBBBBBB");
-
-    const QImage before = QtTestApplication::Shot(*bar);
-    bar->setHighLightColor(0xFF0000); // nothing until the next Percent or layout
-    EXPECT_EQ(QtTestApplication::Shot(*bar), before);
-    bar->setPercent(20);
-    EXPECT_EQ(segments(0xFF0000, 0x0000FF), "LLLBBBBBBBBBBBB");
-    bar->setHighLightColor(0x00FFFF);
-    bar->resize(94, 17);
-    EXPECT_EQ(segments(0x00FFFF, 0x0000FF), "LLLBBBBBBBBBBBB");
-}
-
 TEST_F(QuadBarTest, SavedPercentWaitsForTheFirstLayout) {
     bar->setPercent(50); // no segments to colour yet
     EXPECT_EQ(bar->SegmentCount(), 0);
