@@ -82,9 +82,7 @@ TEST_F(VfdDisplayTest, LimitsLeaveTheBackgroundAndTheControlUsable) {
     const struct {
         const char* name;
         qint32 max, value;
-    } cases[] = {{"max = min", 1, 1},
-                 {"max below min", 0, 10},
-                 {"a count beyond 16 bits", 64, INT_MIN}};
+    } cases[] = {{"max = min", 1, 1}, {"max below min", 0, 10}, {"a count beyond 16 bits", 64, INT_MIN}};
     for (const auto& c : cases) {
         vfd->setMax(c.max);
         vfd->AddValue(c.value);
