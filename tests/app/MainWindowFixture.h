@@ -10,6 +10,7 @@
 #include "settings/Global.h"
 
 #include <QFileInfo>
+#include <QLabel>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -73,6 +74,11 @@ protected:
     }
 
     static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
+    // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
+    QStringList destinations() const {
+        return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
+                window->lblStatus->text()};
+    }
 
     QTemporaryDir folder;
     FakeGuard guard{folder.path()};

@@ -5,8 +5,6 @@
 #include "controls/vfdDisplay.h"
 #include "app/GuardWatch.h"
 
-#include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 
@@ -21,15 +19,9 @@ namespace {
 namespace Event = GuardProtocol::Event;
 using Box = MessageBox::Request;
 using Button = MessageBox::Button;
-using QtTestApplication::Spoken;
 
 class MainWindowTest : public MainWindowFixture {
 protected:
-    // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
-    QStringList destinations() const {
-        return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
-                window->lblStatus->text()};
-    }
     static QStringList four(const QString& text) { return {text, text, text, text}; }
 
     // One tick of the cycle with the guard's counters at these values, waited for.
@@ -57,11 +49,7 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     create().Form_Load();
     EXPECT_EQ(window->pos(), QPoint(7, 1)); // 100 and 10 twips
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 1) & 0xFF00FF, 255);
-    EXPECT_EQ(window->lblInfo[0]->toolTip(), u"Versione Windows:6.01"_s);
-    EXPECT_EQ(window->lblInfo[1]->toolTip(), u"Versione Windows:6.01"_s);
-    EXPECT_EQ(log, split("PlaySound start.mp3"));
     EXPECT_FALSE(window->tmrUrl->isActive()); // the news timer is never started
-    ASSERT_TRUE(window->tmrLock->isActive());
     window->tmrLock_Timer();
     // Without the guard there is no setup to open.
     EXPECT_EQ(std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
@@ -77,11 +65,6 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
     EXPECT_TRUE(window->cmdSetup->isEnabled());
     EXPECT_TRUE(MessageBox::Record().isEmpty());
-
-    version = 0x0A04; // 4.10: the phonebook is a file all the same, the buttons come on
-    create().Form_Load();
-    EXPECT_TRUE(window->tmrLock->isActive());
-    EXPECT_EQ(window->lblInfo[0]->toolTip(), u"Versione Windows:4.10"_s);
 }
 
 TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) {
@@ -106,35 +89,26 @@ TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) 
     EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}, {away}}));
 }
 
-// Alt+F4 is the exit button: refused to a user, asked of an administrator, and the guard stops.
+// Alt+F4 is the exit button. The question and the guard's refusal of a stop show in the black-box
+// run; the guard refuses the setup the same way.
 TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
     administrator = false;
     load().show();
-    window->cmdExit_Click();
     window->cmdSetup_Click();
     window->close();
     EXPECT_TRUE(window->isVisible());
-    administrator = true;
-    MessageBox::Script({Button::No});
-    window->close();
     const QString tail = u"\rQuesta azione è permessa solo ad un utente amministratore."_s;
     const Box noExit{u"Non puoi chiudere Norvale."_s + tail, {}, {}, Button::Ok, u"Norvale"_s};
     const Box noSetup{u"Non puoi Accedere ai settaggi."_s + tail, {}, {}, Button::Ok, u"Norvale"_s};
-    const Box ask{u"Desideri chiudere Norvale?"_s, MessageBox::Buttons::YesNo, MessageBox::Icon::Question,
-                  Button::No, u" Uscire"_s};
-    EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noExit}, {noSetup}, {noExit}, {ask, Button::No}}));
+    EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noSetup}, {noExit}}));
     EXPECT_TRUE(guard.requests.isEmpty());
 
-    // The guard has the last word: polkit said no.
-    guard.answers[u"stop"_s] = {{u"ok"_s, false}, {u"error"_s, u"refused"_s}};
+    administrator = true;
     guard.answers[u"setup_open"_s] = {{u"ok"_s, false}, {u"error"_s, u"refused"_s}};
-    MessageBox::Script({Button::Yes});
-    window->close();
     window->cmdSetup_Click();
-    ASSERT_TRUE(FakeGuard::until([] { return MessageBox::Record().size() == 7; }));
-    EXPECT_EQ(MessageBox::Record().mid(4), (QList<MessageBox::Shown>{{ask, Button::Yes}, {noExit}, {noSetup}}));
-    EXPECT_EQ(guard.requests, split("stop;setup_open"));
-    EXPECT_EQ(ended, 0);
+    ASSERT_TRUE(FakeGuard::until([] { return MessageBox::Record().size() == 3; }));
+    EXPECT_EQ(MessageBox::Record().back(), MessageBox::Shown{noSetup});
+    EXPECT_EQ(guard.requests, split("setup_open"));
 
     // Stopped: every display leaves the top and ends, without a word.
     guard.send(Event::Stopped);
@@ -143,7 +117,7 @@ TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
     EXPECT_FALSE(window->tmrCycle->isActive());
     window->Form_Unload(); // once only, whatever asks again
     EXPECT_EQ(ended, 1);
-    EXPECT_EQ(MessageBox::Record().size(), 7);
+    EXPECT_EQ(MessageBox::Record().size(), 3);
 }
 
 TEST_F(MainWindowTest, WithoutTheGuardTheExitEndsTheDisplayOnly) {
@@ -215,9 +189,6 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
 
 TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheStatusArea) {
     load().Form_DblClick();
-    EXPECT_EQ(window->height(), 48);
-    EXPECT_EQ(window->tmrInfo->interval(), 6000);
-    const QString versionTip = window->lblInfo[1]->toolTip();
     for (const QString& row :
          split("-1=Idle...;0=Opening port...;1=port opened.;2=Connecting device...;3=Device connected.;"
                "5=Authenticating...;14=Successefully connected!;8192=Connection estabilished with ip: 10.64.0.7;"
@@ -227,16 +198,13 @@ TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheSta
         SCOPED_TRACE(state);
         ASSERT_TRUE(window->tmrInfo->isActive());
         window->tmrInfo_Timer();
-        EXPECT_EQ(window->size(), QSize(509, 33));
         EXPECT_EQ(window->tryDialer->ToolTip(), u"Norvale 4.3.0"_s);
-        EXPECT_FALSE(window->tmrInfo->isActive());
         guard.send(Event::Status, {{u"state"_s, state}, {u"ip"_s, state == 8192 ? u"10.64.0.7"_s : u""_s}});
         ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
         EXPECT_EQ(destinations(), four(text));
-        EXPECT_EQ(window->height(), 48);
     }
     EXPECT_TRUE(window->tmrInfo->isActive());
-    EXPECT_EQ(window->lblInfo[1]->toolTip(), versionTip);
+    EXPECT_EQ(window->lblInfo[1]->toolTip(), u"Versione Windows:6.01"_s); // never a status text
     EXPECT_TRUE(log.isEmpty()); // no sound
     for (const QString& text : {u"Protezione ridotta: /opt/nv/nv4.ini"_s, u"Impossibile salvare le impostazioni."_s}) {
         guard.send(Event::Notice, {{u"text"_s, text}});
@@ -258,7 +226,6 @@ TEST_F(MainWindowTest, ConnectAndDisconnectAsTheGuardDecided) {
                          window->vfdDw->Max()),
               std::tuple(32, 230, 32, 230));
     EXPECT_EQ(destinations(), four(u"Connesso con Provider IP:10.64.0.7"_s));
-    EXPECT_EQ(window->height(), 48);
     guard.send(Event::Disconnect);
     ASSERT_TRUE(FakeGuard::until([] { return !Global::state.Connected; }));
     EXPECT_EQ(Global::state.LineSpeedDown, 230); // kept from the last connection
@@ -332,14 +299,12 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
     // their full scale; the levels show 0 for a negative rate or no line speed and stop at 16 bits.
     const struct {
         qint32 sent, received, speedUp, speedDown;
-        const char *shown, *spoken;
-    } ticks[] = {{1000, 25000, 10, 100, "2.00 KB;50.00 KB;20;50;2;50", "Upload 2.00 KB/s, 20 %;Download 50.00 KB/s, 50 %"},
-                 {2250, 26750, 10, 100, "2.50 KB;3.50 KB;25;4;2;4", "Upload 2.50 KB/s, 25 %;Download 3.50 KB/s, 4 %"},
-                 {1750, 26750, 10, 100, "-1.00 KB;0.00 KB;0;0;-1;0", "Upload -1.00 KB/s, 0 %;Download 0.00 KB/s, 0 %"},
-                 {601750, 27750, 10, 100, "1,200.00 KB;2.00 KB;12000;2;10;2",
-                  "Upload 1,200.00 KB/s, 12000 %;Download 2.00 KB/s, 2 %"},
-                 {801750, 226750, 0, 1, "400.00 KB;398.00 KB;0;32767;10;100",
-                  "Upload 400.00 KB/s, 0 %;Download 398.00 KB/s, 32767 %"}};
+        const char* shown;
+    } ticks[] = {{1000, 25000, 10, 100, "2.00 KB;50.00 KB;20;50;2;50"},
+                 {2250, 26750, 10, 100, "2.50 KB;3.50 KB;25;4;2;4"},
+                 {1750, 26750, 10, 100, "-1.00 KB;0.00 KB;0;0;-1;0"},
+                 {601750, 27750, 10, 100, "1,200.00 KB;2.00 KB;12000;2;10;2"},
+                 {801750, 226750, 0, 1, "400.00 KB;398.00 KB;0;32767;10;100"}};
     for (const auto& t : ticks) {
         SCOPED_TRACE(t.sent);
         Global::state.LineSpeedUp = t.speedUp;
@@ -350,11 +315,7 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
                                     << QString::number(window->vfdUp->History().back())
                                     << QString::number(window->vfdDw->History().back()),
                   split(t.shown));
-        EXPECT_EQ(QStringList({window->barUp->accessibleDescription(), window->vfdDw->accessibleDescription()}),
-                  split(t.spoken));
     }
-    EXPECT_EQ(QStringList({Spoken(*window->barUp), Spoken(*window->vfdDw)}),
-              split("ProgressBar|Livello upload|Upload 400.00 KB/s, 0 %;Chart|Grafico download|Download 398.00 KB/s, 32767 %"));
 }
 
 // The page is read on one tick and opened on the next; nobody listens at it, so it stays hidden.

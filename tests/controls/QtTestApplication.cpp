@@ -2,9 +2,7 @@
 
 #include "platform/Gradient.h"
 
-#include <QAccessible>
 #include <QApplication>
-#include <QMetaEnum>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -69,12 +67,6 @@ void Key(QWidget& widget, int code, const QString& text) {
         QKeyEvent event(type, code, Qt::NoModifier, text);
         QCoreApplication::sendEvent(&widget, &event);
     }
-}
-
-QString Spoken(QObject& object) {
-    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(&object);
-    return QString::fromLatin1(QMetaEnum::fromType<QAccessible::Role>().valueToKey(spoken->role())) + u'|' +
-           spoken->text(QAccessible::Name) + u'|' + spoken->text(QAccessible::Description);
 }
 
 } // namespace QtTestApplication

@@ -24,8 +24,6 @@ void Mouse(QWidget& widget, QEvent::Type type, std::optional<QPointF> at = {},
 // A press and a release.
 void Click(QWidget& widget, std::optional<QPointF> at = {});
 void Key(QWidget& widget, int code, const QString& text = {});
-// What a screen reader is told of the object: "Role|name|description".
-QString Spoken(QObject& object);
 
 } // namespace QtTestApplication
 

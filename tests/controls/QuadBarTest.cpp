@@ -1,6 +1,6 @@
 #include "QtTestApplication.h"
 
-#include "controls/PropertyBag.h"
+#include "app/StripLayout.h"
 #include "controls/quadBar.h"
 
 #include <gtest/gtest.h>
@@ -16,22 +16,8 @@ namespace {
 
 constexpr qint32 SavedBar = 0x008001, SavedLit = 0x00FF00;
 
-// The main window's instances: 10 %, bar colour (1, 128, 0), highlight (0, 255, 0).
-PropertyBag mainWindowBag() {
-    PropertyBag bag;
-    bag.WriteProperty(QStringLiteral("Percent"), qint16(10), qint16(0));
-    bag.WriteProperty(QStringLiteral("BarColor"), SavedBar, quadBar::DefaultBarColor);
-    bag.WriteProperty(QStringLiteral("HighLightColor"), SavedLit, quadBar::DefaultHighLightColor);
-    return bag;
-}
-
 class QuadBarTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        bar->setGeometry(0, 0, 93, 17);
-        bar->ReadProperties(mainWindowBag());
-    }
-
     // One letter per segment, read inside it: L highlight, B bar colour, ? other. Outlines, gaps
     // and the space after the last segment are checked on the way.
     std::string segments(qint32 lit = SavedLit, qint32 unlit = SavedBar) {
@@ -57,7 +43,8 @@ protected:
     }
 
     QWidget host;
-    quadBar* bar = new quadBar(&host);
+    // The main window's level: 93 x 17, 10 %, bar colour (1, 128, 0), highlight (0, 255, 0).
+    quadBar* bar = StripLayout::LevelBar(&host, QString(), QString(), 0);
 };
 
 TEST_F(QuadBarTest, PercentLightsItsRoundedShareOfTheSegments) {
@@ -82,50 +69,10 @@ TEST_F(QuadBarTest, PercentLightsItsRoundedShareOfTheSegments) {
     }
 }
 
-TEST_F(QuadBarTest, ColourWritesFollowTheirOwnRules) {
-    host.show();
-    bar->setPercent(40);
-    bar->setBarColor(0x0000FF); // lit segments too, until the next Percent
-    EXPECT_EQ(segments(0, 0x0000FF), "BBBBBBBBBBBBBBB");
-    bar->setPercent(40);
-    EXPECT_EQ(segments(SavedLit, 0x0000FF), "LLLLLLBBBBBBBBB");
-
-    const QImage before = QtTestApplication::Shot(*bar);
-    bar->setHighLightColor(0xFF0000); // nothing until the next Percent or layout
-    EXPECT_EQ(QtTestApplication::Shot(*bar), before);
-    bar->setPercent(20);
-    EXPECT_EQ(segments(0xFF0000, 0x0000FF), "LLLBBBBBBBBBBBB");
-    bar->setHighLightColor(0x00FFFF);
-    bar->resize(94, 17);
-    EXPECT_EQ(segments(0x00FFFF, 0x0000FF), "LLLBBBBBBBBBBBB");
-}
-
 TEST_F(QuadBarTest, SavedPercentWaitsForTheFirstLayout) {
     bar->setPercent(50); // no segments to colour yet
     EXPECT_EQ(bar->SegmentCount(), 0);
     EXPECT_EQ(segments(), "LLLLLLLLBBBBBBB"); // rounded(7.5) = 8 lit
-}
-
-TEST(QuadBarProperties, SavedInOrderAndReadBack) {
-    quadBar placed;
-    placed.InitProperties();
-    EXPECT_EQ(placed.SegmentCount(), 1);
-    PropertyBag fresh;
-    placed.WriteProperties(fresh);
-    EXPECT_EQ(fresh.Names(), QStringList({"BarColor"})); // colour 0 against the default (0, 128, 0)
-
-    quadBar loaded;
-    loaded.ReadProperties(mainWindowBag());
-    loaded.setPercent(55);
-    PropertyBag saved, again;
-    loaded.WriteProperties(saved);
-    EXPECT_EQ(saved.Names(), QStringList({"Percent", "BarColor", "HighLightColor"}));
-    quadBar copy;
-    copy.ReadProperties(saved);
-    EXPECT_EQ((std::vector<qint32>{copy.Percent(), copy.BarColor(), copy.HighLightColor()}),
-              (std::vector<qint32>{55, SavedBar, SavedLit}));
-    copy.WriteProperties(again);
-    EXPECT_EQ(again, saved);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "QtTestApplication.h"
 
-#include "controls/PropertyBag.h"
 #include "controls/TrayArea.h"
 
 #include <QProcess>
@@ -60,14 +59,10 @@ protected:
     void SetUp() override { TrayArea::ResetIdentifiers(); }
 
     std::unique_ptr<TrayArea> makeControl(bool available = true) {
-        auto control =
-            std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, ids, available));
-        QObject::connect(control.get(), &TrayArea::PropertyChanged,
-                         [this](const QString& key) { events << "changed " + key; });
-        return control;
+        return std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, ids, available));
     }
 
-    QStringList calls, events;
+    QStringList calls;
     QList<quint16> ids;
 };
 
@@ -108,66 +103,21 @@ TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndEachAddHasAFreshIdentifier) {
         // A new control holds an empty picture.
         EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok"}));
     }
-    EXPECT_EQ(events, QStringList(6, "changed Visible"));
     ASSERT_EQ(ids.size(), 2);
     EXPECT_GE(std::min(ids[0], ids[1]), 1);
 }
 
-TEST_F(TrayAreaTest, ToolTipIsTrimmedAndIconNoneRemovesTheIcon) {
+// Hidden, the change of the tip is refused and the next add carries it; shown, it goes through
+// whole, only spaces trimmed.
+TEST_F(TrayAreaTest, ToolTipIsTrimmedAndTheIconAndTipTravelWithTheRecord) {
     auto control = makeControl();
     control->setToolTip(QStringLiteral("  Norvale 4.3  "));
     EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
     control->setVisible(true);
-    // Shown: the change goes through, whole; only spaces are trimmed.
     control->setToolTip(QString(100, u'x') + QStringLiteral("\t "));
     control->setIcon(QIcon(IconPath));
-    EXPECT_EQ(events, (QStringList{"changed ToolTip", "changed Visible", "changed ToolTip", "changed Icon"}));
-    events.clear();
-    control->setIcon(std::nullopt);
-    EXPECT_FALSE(control->Visible());
-    EXPECT_FALSE(control->Icon().has_value());
-    EXPECT_EQ(events, (QStringList{"changed Visible", "changed Icon"}));
-    // Hidden: an icon write calls nothing; without an icon the add carries none.
-    control->setIcon(std::nullopt);
-    control->setVisible(true);
     EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
-                                  "Modify #2 T'" + QString(100, u'x') + "\t' ok", "Modify #2 P ok",
-                                  "Delete #2 ok", "Add #3 M512 T'" + QString(100, u'x') + "\t' ok"}));
-}
-
-TEST_F(TrayAreaTest, SavedPropertiesRoundTripAndReadingShowsNothing) {
-    PropertyBag saved, rewritten, odd;
-    {
-        auto control = makeControl();
-        control->setIcon(QIcon(IconPath));
-        control->setToolTip(QStringLiteral("Norvale 4.3"));
-        control->WriteProperties(saved);
-    }
-    EXPECT_EQ(saved.Names(), (QStringList{"Icon", "ToolTip"})); // Visible False is the default
-    calls.clear();
-    auto control = makeControl();
-    control->ReadProperties(saved);
-    ASSERT_TRUE(control->Icon().has_value());
-    EXPECT_EQ(control->Icon()->pixmap(16, 16).toImage().pixel(8, 2), qRgb(255, 0, 0));
-    EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
-    EXPECT_FALSE(control->Visible());
-    control->WriteProperties(rewritten);
-    EXPECT_EQ(rewritten.Names(), saved.Names());
-    EXPECT_EQ(rewritten.ReadProperty(u"ToolTip", QString()), "Norvale 4.3");
-
-    // Keys in any case; a saved True is stored without showing anything, so writing True again
-    // does nothing and it takes False then True to show the icon.
-    odd.WriteProperty(QStringLiteral("VISIBLE"), true, false);
-    odd.WriteProperty(QStringLiteral("tooltip"), QStringLiteral("Salvato"), QString());
-    auto restored = makeControl();
-    restored->ReadProperties(odd);
-    EXPECT_TRUE(restored->Visible());
-    EXPECT_FALSE(restored->Icon().has_value());
-    EXPECT_EQ(restored->ToolTip(), "Salvato");
-    EXPECT_TRUE(calls.isEmpty());
-    for (const bool visible : {true, false, true})
-        restored->setVisible(visible);
-    EXPECT_EQ(calls, (QStringList{"Delete #1 refused", "Add #2 M512 T'Salvato' ok"}));
+                                  "Modify #2 T'" + QString(100, u'x') + "\t' ok", "Modify #2 P ok"}));
 }
 
 TEST_F(TrayAreaTest, TerminationRemovesTheIconAndTheTrayIsReported) {
@@ -178,15 +128,6 @@ TEST_F(TrayAreaTest, TerminationRemovesTheIconAndTheTrayIsReported) {
     never.reset();
     EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Delete #2 refused"}));
     EXPECT_TRUE(makeControl(true)->TrayAvailable());
-    // The desktop's own area: the offscreen platform has no tray. Showing and hiding still work.
-    TrayArea desktop;
-    EXPECT_FALSE(desktop.TrayAvailable());
-    desktop.setIcon(QIcon(IconPath));
-    desktop.setToolTip(QStringLiteral("Norvale 4.3"));
-    desktop.setVisible(true);
-    EXPECT_EQ(desktop.LastRecord().flags, TrayArea::MessageFlag | TrayArea::IconFlag | TrayArea::TipFlag);
-    desktop.setVisible(false);
-    EXPECT_FALSE(desktop.Visible());
 }
 
 TEST(TrayAreaIcon, ShippedIconIsWhatItsMakerDraws) {

@@ -1,7 +1,7 @@
 #include "QtTestApplication.h"
 
+#include "app/StripLayout.h"
 #include "controls/PictureBox.h"
-#include "controls/PropertyBag.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 
@@ -16,23 +16,11 @@ namespace {
 
 constexpr qint32 Red = vfdDisplay::Red, Yellow = vfdDisplay::Yellow, Green = vfdDisplay::Green;
 
-// The main window's instances: 20 bars of 10 cells, filled, black, minimum 1 (Max stays 100).
-PropertyBag mainWindowBag() {
-    PropertyBag bag;
-    bag.WriteProperty(QStringLiteral("MaxBars"), qint16(20), qint16(10));
-    bag.WriteProperty(QStringLiteral("BackGround"), qint32(0), qint32(0x8000000Fu));
-    bag.WriteProperty(QStringLiteral("FilledPixel"), true, false);
-    bag.WriteProperty(QStringLiteral("PixelsPerBar"), qint16(10), qint16(8));
-    return bag;
-}
-
 class VfdDisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         host.resize(120, 40);
-        vfd->setGeometry(0, 0, 81, 17);
         host.show();
-        vfd->ReadProperties(mainWindowBag());
     }
 
     // One pixel column from the top row down: R red, Y yellow, G green, . black, ? anything else.
@@ -47,7 +35,8 @@ protected:
     }
 
     QWidget host;
-    vfdDisplay* vfd = new vfdDisplay(&host);
+    // The main window's graph: 81 x 17, 20 bars of 10 cells, filled, black, minimum 1, Max 100.
+    vfdDisplay* vfd = StripLayout::Graph(&host, QString(), QString(), 0);
 };
 
 // At 81 pixels bar 19 covers columns 77-80 and bar 18 columns 73-76.
@@ -70,16 +59,6 @@ TEST_F(VfdDisplayTest, WorkedExampleOfTheMainWindow) {
     EXPECT_EQ(column(Previous), Lit64);
     vfd->AddValue(4);
     EXPECT_EQ(column(Newest), "...............GG");
-
-    // A resize drops the extra cell of the Max write and keeps the picture until the next value.
-    const QImage before = Shot(*vfd);
-    vfd->resize(81, 18);
-    EXPECT_EQ(vfd->CellHeight(), 6);
-    EXPECT_EQ(Shot(*vfd).copy(0, 0, 81, 17), before);
-    EXPECT_EQ(column(Newest), "...............GG.");
-    // 64 / 6 rounds to 11 cells; 9 and 10 reach past the top edge.
-    vfd->AddValue(64);
-    EXPECT_EQ(column(Newest), "RRRRRRYYYGGGGGGGGG");
 }
 
 TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxAndMayBeNegative) {
@@ -98,89 +77,20 @@ TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxAndMayBeNegative) {
     EXPECT_EQ(vfd->History().mid(16), QList<qint32>({35, -15, -5, 64}));
 }
 
-TEST_F(VfdDisplayTest, BarsWriteClearsTheHistoryAndKeepsTheOldScale) {
-    vfd->setMax(64);
-    for (int i = 0; i < 5; ++i)
-        vfd->AddValue(64);
-    vfd->setBars(20);
-    EXPECT_EQ(vfd->History(), QList<qint32>(20, 0));
-    vfd->AddValue(64);
-    EXPECT_EQ(column(Newest), Lit64);
-    for (int x : {Previous, 71, 1})
-        EXPECT_EQ(column(x), Empty) << x;
-
-    // Thirty bars on the old scale of twenty: 7 units each, the newest one past the right edge.
-    vfd->setBars(30);
-    EXPECT_EQ(vfd->BarWidth(), 7);
-    vfd->AddValue(64);
-    EXPECT_EQ(column(80), Empty);
-    vfd->ResetDisplay();
-    EXPECT_EQ(vfd->BarWidth(), 10);
-    EXPECT_EQ(vfd->CellHeight(), 6);
-    vfd->AddValue(64);
-    EXPECT_EQ(column(80), "RRRRRYYYYGGGGGGGG");
-}
-
-TEST_F(VfdDisplayTest, OnlyTheBackgroundShowsBeforeTheNextValue) {
-    vfd->AddValue(100);
-    const QImage drawn = Shot(*vfd);
-    vfd->setMax(64);
-    vfd->setPixelsPerBar(5);
-    vfd->setFilledPixel(false);
-    EXPECT_EQ(Shot(*vfd), drawn);
-    vfd->setBackColor(0xFFFFFF);
-    EXPECT_EQ(column(Newest), "?????????????????");
-}
-
-TEST(VfdDisplayOutline, UnfilledCellsStayHollow) {
-    QWidget host;
-    auto* vfd = new vfdDisplay(&host);
-    vfd->setGeometry(0, 0, 200, 100);
-    host.show();
-    // As created: 10 bars of 8 cells from 100 down to 1. The newest bar's cell 2 spans
-    // columns 180-199 and rows 65-77.
-    vfd->AddValue(100);
-    const QImage image = Shot(*vfd);
-    EXPECT_EQ((std::vector{ColourAt(image, 180, 71), ColourAt(image, 190, 77), ColourAt(image, 190, 71)}),
-              (std::vector{Green, Green, 0}));
-    vfd->setFilledPixel(true);
-    vfd->AddValue(100);
-    EXPECT_EQ(ColourAt(Shot(*vfd), 190, 71), Green);
-}
-
+// Line speeds from a hand-edited rate and the rates of a counter that went back.
 TEST_F(VfdDisplayTest, LimitsLeaveTheBackgroundAndTheControlUsable) {
-    vfd->setMax(64);
-    vfd->setBars(5000); // bars x 10 beyond 16 bits
-    vfd->ResetDisplay();
-    vfd->AddValue(64);
-    EXPECT_EQ(vfd->History().back(), 64);
-    struct Case {
+    const struct {
         const char* name;
-        qint16 bars, pixelsPerBar;
-        qint32 min, max, value;
-    };
-    for (const Case& c : std::vector<Case>{{"no bars", 0, 10, 1, 64, 10},
-                                           {"cell height 0", 20, 0, 1, 64, 64},
-                                           {"negative cells: counts turn round", 20, -3, 1, 64, INT_MIN},
-                                           {"max = min", 20, 10, 1, 1, 1},
-                                           {"rounded(4 / 10) = 0", 20, 10, 1, 5, 5},
-                                           {"a count beyond 16 bits", 20, 10, 1, 64, INT_MIN}}) {
-        vfd->setBars(c.bars);
-        vfd->ResetDisplay();
-        vfd->setPixelsPerBar(c.pixelsPerBar);
+        qint32 max, value;
+    } cases[] = {{"max = min", 1, 1}, {"max below min", 0, 10}, {"a count beyond 16 bits", 64, INT_MIN}};
+    for (const auto& c : cases) {
         vfd->setMax(c.max);
-        vfd->setMin(c.min);
         vfd->AddValue(c.value);
         EXPECT_EQ(column(Newest), Blank) << c.name;
     }
     vfd->setMax(64);
     vfd->AddValue(64);
     EXPECT_EQ(column(Newest), Lit64);
-    // Three pixels per bar start yellow and turn red.
-    vfd->setPixelsPerBar(3);
-    EXPECT_EQ(vfd->CellHeight(), 21);
-    vfd->AddValue(64);
-    EXPECT_EQ(column(Newest), "RRRRRRRRRRRRRYYYY");
 }
 
 // A press on a control must not reach the window under it, which would start dragging.
@@ -196,48 +106,6 @@ TEST_F(VfdDisplayTest, MousePressesStayInTheControls) {
     QtTestApplication::Mouse(*vfd->picDisplay, QEvent::MouseButtonPress, QPointF(2, 2));
     QtTestApplication::Mouse(*new quadBar(&host), QEvent::MouseButtonPress, QPointF(2, 2));
     EXPECT_EQ(counter.presses, 0);
-}
-
-TEST(VfdDisplayProperties, SavedInOrderWithoutDefaultsAndReadBack) {
-    vfdDisplay created;
-    PropertyBag fresh, saved, again;
-    created.WriteProperties(fresh);
-    EXPECT_EQ(fresh.Names(), QStringList({"BackGround"})); // created black, stored default button face
-
-    vfdDisplay source;
-    source.ReadProperties(mainWindowBag());
-    source.setMin(0);
-    source.setMax(64);
-    source.WriteProperties(saved);
-    EXPECT_EQ(saved.Names(),
-              QStringList({"MaxBars", "BackGround", "Max", "Min", "FilledPixel", "PixelsPerBar"}));
-    EXPECT_EQ(saved.ReadInt32(u"min", 1), 0);
-
-    vfdDisplay copy;
-    copy.ReadProperties(saved);
-    EXPECT_EQ(copy.Min(), 0);
-    EXPECT_EQ(copy.History(), QList<qint32>(20, 0));
-    EXPECT_EQ(copy.CellHeight(), 6);
-    copy.WriteProperties(again);
-    EXPECT_EQ(again, saved);
-}
-
-TEST(PropertyBag, NamesIgnoreCaseAndTextsReadAsNumbers) {
-    PropertyBag bag;
-    EXPECT_EQ(bag.ReadInt32(u"Max", 100), 100);
-    bag.WriteProperty(QStringLiteral("Max"), 64, 100);
-    bag.WriteProperty(QStringLiteral("max"), 70, 100);
-    EXPECT_EQ(bag.Names(), QStringList({"Max"}));
-    EXPECT_EQ(bag.ReadInt32(u"MAX", 100), 70);
-    bag.WriteProperty(QStringLiteral("MAX"), 100, 100);
-    EXPECT_FALSE(bag.Contains(u"max"));
-
-    bag.WriteProperty(QStringLiteral("FilledPixel"), QStringLiteral("True"), false);
-    bag.WriteProperty(QStringLiteral("PixelsPerBar"), QStringLiteral(" 12.5"), qint16(8));
-    bag.WriteProperty(QStringLiteral("BackGround"), 0x8000000Fu, qint32(0));
-    EXPECT_TRUE(bag.ReadBoolean(u"filledpixel", false));
-    EXPECT_EQ(bag.ReadInt16(u"PixelsPerBar", 8), 12);
-    EXPECT_EQ(bag.ReadInt32(u"BackGround", 0), qint32(0x8000000Fu));
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// The tray menu: its items, how it opens, and what each item does to the line, the phonebook
-// lock, the status line and the info strip.
+// The tray menu: its items, how it opens, and what each item does to the status line.
 #include "MainWindowFixture.h"
 
 #include "tray/TrayState.h"
@@ -11,7 +10,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QJsonDocument>
-#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QScreen>
@@ -50,26 +48,10 @@ protected:
         menu = std::make_unique<frmMenu>(*window);
     }
 
-    QStringList destinations() const {
-        return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
-                window->lblStatus->text()};
-    }
-
     std::unique_ptr<frmMenu> menu;
     QList<QUrl> urls;
     int beeps = 0;
 };
-
-TEST_F(TrayMenuTest, SevenItemsInOrderOnANeverShownCarrier) {
-    start();
-    QStringList items;
-    for (QAction* item : menu->mnuTray->actions())
-        items << (item->isSeparator() ? "-" : item->text());
-    EXPECT_EQ(items.join(u'|'),
-              QStringLiteral("Norvale|-|Disconnetti|Connetti a predefinita|Aiuto|-|Chiudi questo menù"));
-    EXPECT_EQ(menu->mnuTray->title(), QStringLiteral("Norvale"));
-    EXPECT_FALSE(menu->isVisible());
-}
 
 TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachItemCloses) {
     start();
@@ -80,6 +62,10 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
     EXPECT_FALSE(menu->mnuTray->isVisible());
     window->tryDialer->Callback(TrayArea::RightDownMessage, cursor, {});
     ASSERT_TRUE(menu->mnuTray->isVisible());
+    QStringList items;
+    for (QAction* item : menu->mnuTray->actions())
+        items << (item->isSeparator() ? u"-"_s : item->text());
+    EXPECT_EQ(items.join(u'|'), u"Norvale|-|Disconnetti|Connetti a predefinita|Aiuto|-|Chiudi questo menù"_s);
     const QRect shown = menu->mnuTray->geometry();
     EXPECT_LE(std::abs(shown.center().x() - cursor.x()), 1);
     EXPECT_TRUE(screen.contains(shown));
@@ -150,17 +136,6 @@ TEST_F(TrayMenuTest, ConnettiAndDisconnettiFollowTheGuardsAnswer) {
         EXPECT_TRUE(Tray::state.Info.isNull());
     }
     EXPECT_EQ(MessageBox::Record().back().request.text, mayNot);
-
-    // Once the cycle runs, the refusal of an unauthorised default shows in the strip too.
-    window->tmrCycle_Timer();
-    guard.answers[u"dial_default"_s] = {{u"result"_s, u"not_authorised"_s}};
-    menu->mnuConnetti->trigger();
-    ASSERT_TRUE(FakeGuard::until([] { return !Tray::state.Info.isNull(); }));
-    EXPECT_EQ(Tray::state.Info->lblInfo->text(), refused);
-
-    guard.requests.clear();
-    menu->mnuDisconnetti->trigger();
-    EXPECT_TRUE(guard.received(u"hang_up"_s));
 }
 
 TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
@@ -170,14 +145,6 @@ TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
               QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(QStringLiteral("norvale.hlp")))});
     EXPECT_TRUE(guard.requests.isEmpty());
     EXPECT_TRUE(MessageBox::Record().isEmpty());
-
-    // The document shipped next to the program: an Italian HTML page.
-    QFile help(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("norvale.hlp")));
-    ASSERT_TRUE(help.open(QIODevice::ReadOnly));
-    const QByteArray page = help.readAll();
-    EXPECT_TRUE(page.startsWith("<!DOCTYPE html>"));
-    EXPECT_TRUE(page.contains("<html lang=\"it\">"));
-    EXPECT_TRUE(page.contains("Connetti a predefinita"));
 }
 
 // With the shipped type note registered, the desktop's type database takes the help file for
