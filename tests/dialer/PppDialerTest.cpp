@@ -8,6 +8,7 @@
 #include "dialer/PppCallFiles.h"
 #include "dialer/PppDialer.h"
 #include "dialer/PppLineParser.h"
+#include "dialer/SimulatedDialer.h"
 
 #include <QDir>
 
@@ -121,7 +122,60 @@ struct Told {
     }
 };
 
+// A component of either backend, on a phonebook whose entry Casa dials 0190123456 and connects.
+class OwnCall : public ::testing::TestWithParam<DialerSettings::Backend> {
+protected:
+    std::unique_ptr<DialerControl> make() {
+        if (GetParam() == DialerSettings::Backend::Ppp)
+            return std::make_unique<PppDialer>(standInSettings(dir, connectedLines()));
+        writeBytes(dir.filePath("phonebook.conf"), "[Dialer Casa]\nPhone = 0190123456\n");
+        writeBytes(dir.filePath("dialer.conf"), "stage_ms=5\n");
+        return std::make_unique<SimulatedDialer>(DialerSettings::read(dir.path()), dir.path());
+    }
+    QTemporaryDir dir;
+};
+
 } // namespace
+
+// What a component tells of its own call, the same whichever line it drives.
+TEST_P(OwnCall, IsToldStageByStageUntilItsHangUp) {
+    const struct {
+        const char* select; // nothing: no entry selected
+        int selected;
+        QStringList dialled, hungUp;
+    } rows[] = {
+        {nullptr, 0, {"error 623"}, {}},
+        {"Nessuna", 623, {"error 623"}, {}},
+        {"Casa", 0, {"0", "1", "2", "3", "5", "14", "8192", "connect"}, {"8193", "disconnect"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.select ? row.select : "nothing selected");
+        const auto dialer = make();
+        QStringList told;
+        QObject::connect(dialer.get(), &DialerControl::Status, [&](int s) { told << QString::number(s); });
+        QObject::connect(dialer.get(), &DialerControl::Connect, [&] { told << "connect"; });
+        QObject::connect(dialer.get(), &DialerControl::Disconnect, [&] { told << "disconnect"; });
+        QObject::connect(dialer.get(), &DialerControl::LastError, [&](int code) { told << QString("error %1").arg(code); });
+        if (row.select) {
+            ASSERT_EQ(dialer->SelectEntry(row.select), row.selected);
+            EXPECT_EQ(dialer->EntryNumber(), row.selected ? "" : "0190123456");
+        }
+        dialer->Dial();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() >= row.dialled.size(); }, 15000));
+        EXPECT_EQ(told, row.dialled);
+        EXPECT_EQ(dialer->IsOnline(), !row.hungUp.isEmpty());
+        told.clear();
+        dialer->HangUp();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() >= row.hungUp.size(); }, 15000));
+        QTest::qWait(100);
+        EXPECT_EQ(told, row.hungUp);
+        EXPECT_FALSE(dialer->IsOnline());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backend, OwnCall,
+                         ::testing::Values(DialerSettings::Backend::Simulated, DialerSettings::Backend::Ppp),
+                         [](const auto& info) { return info.param == DialerSettings::Backend::Ppp ? "Ppp" : "Simulated"; });
 
 // A component goes during a call (the guard's shut-down): pppd goes on with its files in a private
 // call folder, and the next component takes the call over as its own, whether up or still dialling.
@@ -285,10 +339,9 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     ModemLine line;
     ASSERT_TRUE(line.isReady());
     QTemporaryDir dir;
-    DialerSettings settings;
-    settings.backend = DialerSettings::Backend::Ppp;
-    settings.phonebook = dir.filePath("wvdial.conf");
-    settings.runFolder = dir.filePath("run");
+    const DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
+                                  .phonebook = dir.filePath("wvdial.conf"),
+                                  .runFolder = dir.filePath("run")};
     writeBytes(settings.phonebook,
                "[Dialer Defaults]\nModem = " + line.device().toUtf8() +
                    "\nBaud = 57600\n\n[Dialer Casa]\nPhone = 0190123456\nUsername = mario\n"
@@ -301,14 +354,8 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
         errors << QString::number(code) + ' ' + text;
     });
 
-    dialer.Dial();
-    EXPECT_EQ(errors.value(0).left(3), "623") << "nothing selected yet";
-    errors.clear();
-    EXPECT_EQ(dialer.SelectEntry("Nessuna"), 623);
     ASSERT_EQ(dialer.SelectEntry("Casa"), 0);
-    EXPECT_EQ(dialer.EntryNumber(), "0190123456");
     EXPECT_EQ(dialer.EntryUser(), "mario");
-
     dialer.Dial();
     EXPECT_EQ(dialer.EntryName(), "Casa");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 15000));
@@ -376,39 +423,6 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     EXPECT_EQ(others, 1);
     EXPECT_FALSE(dialer.IsOnline());
     EXPECT_TRUE(Pidfd(chatPid).hasExited());
-}
-
-TEST_P(OtherProgramsCall, IsNotReportedWhenUnwatchedAndOnlySeenWhenStagesAreOff) {
-    for (const bool watch : {false, true}) {
-        SCOPED_TRACE(watch ? "stages off" : "unwatched");
-        ModemLine line({"--init", "silent"});
-        ASSERT_TRUE(line.isReady());
-        QTemporaryDir dir;
-        DialerSettings settings;
-        settings.runFolder = dir.filePath("run");
-        PppDialer dialer(settings);
-        dialer.SetUseProcessEvents(GetParam());
-        dialer.SetWatchOtherCalls(true);
-        dialer.SetWatchOtherCalls(watch);
-        dialer.SetReportEveryStage(!watch);
-        QList<int> states;
-        QObject::connect(&dialer, &DialerControl::Status, [&](int s) { states << s; });
-
-        QProcess other;
-        startOtherCall(other, line, "exec '%1' -t 2 '' ATZ OK");
-        bool seen = false;
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                seen = seen || dialer.EntryName() == "chat " + line.ptyPath();
-                return other.state() == QProcess::NotRunning;
-            },
-            15000));
-        EXPECT_EQ(other.exitCode(), 3) << "chat timed out on its own";
-        EXPECT_EQ(line.received(), QStringList{"ATZ"});
-        EXPECT_EQ(seen, watch);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return dialer.EntryName().isEmpty(); }, 15000));
-        EXPECT_TRUE(states.isEmpty());
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Watch, OtherProgramsCall, ::testing::Values(true, false),
