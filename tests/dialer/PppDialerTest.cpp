@@ -7,7 +7,6 @@
 #include "dialer/Pidfd.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/PppDialer.h"
-#include "dialer/PppLineParser.h"
 #include "dialer/SimulatedDialer.h"
 
 #include <QDir>
@@ -15,55 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct ChatRun {
-    QList<int> states, errors;
-    int exitCode = -1;
-};
-
-// Runs the connect command as pppd runs it: through /bin/sh, the modem on stdin and stdout,
-// chat's report read line by line as it comes. pppd ends with 8 when it fails.
-ChatRun runConnectScript(const ModemLine& line) {
-    const PhonebookEntry entry{
-        "Casa", "0190123456", {}, {}, line.device(), 57600, {"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2"}, "ATDT"};
-    QTemporaryDir folder;
-    PppCallFiles files(entry, chatProgram(), folder.path());
-    EXPECT_TRUE(files.isValid());
-    PppLineParser parser(entry.dialCommand);
-    ChatRun run;
-    const auto take = [&run](const QList<PppLineParser::Event>& events) {
-        for (const auto& e : events) {
-            if (e.kind == PppLineParser::Event::Kind::State)
-                run.states << e.value;
-            else if (e.kind == PppLineParser::Event::Kind::Error)
-                run.errors << e.value;
-        }
-    };
-    QProcess chat;
-    chat.setStandardInputFile(line.device());
-    chat.setStandardOutputFile(line.device(), QIODevice::Append);
-    chat.setReadChannel(QProcess::StandardError);
-    QObject::connect(&chat, &QProcess::readyReadStandardError, [&] {
-        while (chat.canReadLine())
-            take(parser.feed(QString::fromLocal8Bit(chat.readLine())));
-    });
-    take(parser.started());
-    chat.start("/bin/sh", {"-c", files.connectCommand()});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return chat.state() == QProcess::NotRunning; }, 30000));
-    take(parser.feed(QString::fromLocal8Bit(chat.readAll())));
-    run.exitCode = chat.exitCode();
-    if (run.exitCode != 0)
-        take(parser.finished(8, false, false));
-    return run;
-}
-
-// Another program's call on the line: a shell running chat with the arguments given.
-void startOtherCall(QProcess& other, const ModemLine& line, const QString& command) {
-    other.setStandardInputFile(line.device());
-    other.setStandardOutputFile(line.device(), QIODevice::Append);
-    other.start("/bin/sh", {"-c", command.arg(chatProgram())});
-    ASSERT_TRUE(other.waitForStarted(5000));
-}
 
 // pppd cannot bring a link up here: a stand-in prints "lines" as pppd would, stops at "--wait--" until
 // a file "go" appears, then waits to be ended (or for its folder to go). It shows itself as pppd with
@@ -276,35 +226,6 @@ TEST(PppOwnCall, AFolderWhosePppdIsGoneIsRemovedNotAdopted) {
     live.waitForFinished(5000);
 }
 
-TEST(PppRealLine, ChatReportsTheModemsAnswersAsStagesAndErrorCodes) {
-    const QStringList dialled{"ATZ", "ATQ0 V1 E1 S0=0 &C1 &D2", "ATDT0190123456"};
-    // chat's exit code is 4 plus the place of the ABORT string met, 3 on a time-out.
-    const struct {
-        QStringList emulator;
-        int exitCode;
-        QList<int> states, errors;
-        QStringList received;
-    } rows[] = {
-        {{}, 0, {0, 1, 2, 3}, {}, dialled},
-        {{"--dial", "busy"}, 4, {0, 1, 2}, {676}, dialled},
-        {{"--dial", "no-carrier"}, 5, {0, 1, 2}, {679}, dialled},
-        {{"--dial", "no-dialtone"}, 6, {0, 1, 2}, {680}, dialled},
-        {{"--dial", "no-answer"}, 8, {0, 1, 2}, {678}, dialled},
-        {{"--dial", "error"}, 9, {0, 1, 2}, {692}, dialled},
-        {{"--init", "silent"}, 3, {0}, {692}, {"ATZ"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.emulator.join(' ').toStdString());
-        ModemLine line(row.emulator);
-        ASSERT_TRUE(line.isReady());
-        const ChatRun run = runConnectScript(line);
-        EXPECT_EQ(run.exitCode, row.exitCode);
-        EXPECT_EQ(run.states, row.states);
-        EXPECT_EQ(run.errors, row.errors);
-        EXPECT_EQ(line.received(), row.received);
-    }
-}
-
 // chat reads a send string that starts with "@" from the file it names, as root: an Init2 of
 // "@/etc/shadow" would send that file to the modem. Refused before the call's folder is made.
 TEST(PppRealLine, AnInitStringThatNamesAFileIsRefusedBeforeAnythingRuns) {
@@ -385,7 +306,10 @@ TEST_P(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted)
     });
 
     // A shell that leaves a helper behind and becomes chat.
-    startOtherCall(other, line, "sleep 60 & exec '%1' -s -v -f '" + script + "'");
+    other.setStandardInputFile(line.device());
+    other.setStandardOutputFile(line.device(), QIODevice::Append);
+    other.start("/bin/sh", {"-c", "sleep 60 & exec '" + chatProgram() + "' -s -v -f '" + script + "'"});
+    ASSERT_TRUE(other.waitForStarted(5000));
     const auto chatPid = static_cast<pid_t>(other.processId());
     ASSERT_TRUE(QTest::qWaitFor([&] { return other.state() == QProcess::NotRunning; }, 15000));
     // chat turns SIGTERM into exit code 2.
