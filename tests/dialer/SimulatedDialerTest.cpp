@@ -138,29 +138,6 @@ TEST_F(SimulatedLine, PhonebookIsReadAgainOnEveryRequest) {
     EXPECT_EQ(m_dialer->SelectEntry("Provider"), 623);
 }
 
-TEST_F(SimulatedLine, OtherProgramsCallsAreReportedLikeOwn) {
-    ASSERT_EQ(m_dialer->SelectEntry("Provider"), 0);
-    QStringList namesAtDevice;
-    QObject::connect(m_dialer.get(), &DialerControl::Status, [&](int state) {
-        if (state == DialerControl::ConnectDevice)
-            namesAtDevice << m_dialer->EntryName();
-    });
-    const LineRun run = line({"dial", "Stranger", "--number", "0899123456"});
-    ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    ASSERT_TRUE(waitForEvent("connect"));
-    EXPECT_EQ(m_events, AllStages + QStringList{"connect"});
-    EXPECT_EQ(namesAtDevice, QStringList{"Stranger"});
-    EXPECT_TRUE(m_dialer->IsOnline());
-    EXPECT_EQ(lastCall()["number"], "0899123456");
-
-    m_events.clear();
-    ASSERT_EQ(line({"drop"}).code, 0);
-    ASSERT_TRUE(waitForEvent("disconnect"));
-    EXPECT_EQ(m_events, (QStringList{"8193", "disconnect"}));
-    EXPECT_EQ(m_dialer->EntryName(), "Provider");
-    EXPECT_EQ(line({"drop"}).code, 3);
-}
-
 // An error on the idle line, then one in the middle of a call, which ends it: it was never
 // connected, so no Disconnect.
 TEST_F(SlowLine, ModemErrorsArriveAsLastErrorAndEndTheCall) {
