@@ -66,7 +66,8 @@ struct Told : QStringList {
         QObject::connect(&d, &DialerControl::Status, [this](int s) { *this << QString::number(s); });
         QObject::connect(&d, &DialerControl::Connect, [this] { *this << "connect"; });
         QObject::connect(&d, &DialerControl::Disconnect, [this] { *this << "disconnect"; });
-        QObject::connect(&d, &DialerControl::LastError, [this](int code) { *this << QString("error %1").arg(code); });
+        QObject::connect(&d, &DialerControl::LastError,
+                         [this](int code) { *this << QString("error %1").arg(code); });
     }
     bool waitFor(qsizetype count) const {
         return QTest::qWaitFor([&] { return size() >= count; }, 15000);
@@ -122,7 +123,9 @@ TEST_P(OwnCall, IsToldStageByStageUntilItsHangUp) {
 
 INSTANTIATE_TEST_SUITE_P(Backend, OwnCall,
                          ::testing::Values(DialerSettings::Backend::Simulated, DialerSettings::Backend::Ppp),
-                         [](const auto& info) { return info.param == DialerSettings::Backend::Ppp ? "Ppp" : "Simulated"; });
+                         [](const auto& info) {
+                             return info.param == DialerSettings::Backend::Ppp ? "Ppp" : "Simulated";
+                         });
 
 // A component goes during a call (the guard's shut-down): pppd goes on with its files in a private
 // call folder, and the next component takes the call over as its own, whether up or still dialling.
@@ -149,7 +152,8 @@ TEST(PppOwnCall, OutlivesTheComponentAndTheNextOneAdoptsIt) {
 
         const PppCallFiles files(PppCallFiles::callFolders(settings.runFolder).value(0));
         EXPECT_EQ(modeOf(files.folder()), 0700u);
-        EXPECT_EQ(QDir(files.folder()).entryList(QDir::Files), (QStringList{"call", "chat", "options", "pppd.log"}));
+        EXPECT_EQ(QDir(files.folder()).entryList(QDir::Files),
+                  (QStringList{"call", "chat", "options", "pppd.log"}));
         for (const QString& name : QDir(files.folder()).entryList(QDir::Files))
             EXPECT_EQ(modeOf(files.folder() + '/' + name), 0600u) << name.toStdString();
         const qsizetype wait = row.lines.indexOf("--wait--");
@@ -266,7 +270,8 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
     EXPECT_EQ(dialer.EntryName(), "Casa");
     ASSERT_TRUE(told.waitFor(2));
     EXPECT_EQ(told, (QStringList{"0", "error 633"}));
-    EXPECT_EQ(error, "The modem (or other connecting device) is already in use or is not configured properly.");
+    EXPECT_EQ(error,
+              "The modem (or other connecting device) is already in use or is not configured properly.");
     EXPECT_FALSE(dialer.IsOnline());
     EXPECT_EQ(dialer.IpAddress(), "");
     EXPECT_EQ(PppCallFiles::callFolders(settings.runFolder), QStringList{}); // the password file went

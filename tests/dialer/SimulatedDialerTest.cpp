@@ -56,7 +56,8 @@ protected:
         m_dialer = std::make_unique<SimulatedDialer>(DialerSettings::read(m_folder), m_folder);
         ASSERT_FALSE(m_dialer->socketPath().isEmpty());
         SimulatedDialer* d = m_dialer.get();
-        QObject::connect(d, &DialerControl::Status, [this](int state) { m_events << QString::number(state); });
+        QObject::connect(d, &DialerControl::Status,
+                         [this](int state) { m_events << QString::number(state); });
         QObject::connect(d, &DialerControl::Connect, [this] { m_events << "connect"; });
         QObject::connect(d, &DialerControl::Disconnect, [this] { m_events << "disconnect"; });
         QObject::connect(d, &DialerControl::LastError, [this](int code, const QString& text, int response) {
@@ -64,7 +65,9 @@ protected:
         });
     }
 
-    LineRun line(const QStringList& args) { return runLine(QStringList{"--socket", m_dialer->socketPath()} + args); }
+    LineRun line(const QStringList& args) {
+        return runLine(QStringList{"--socket", m_dialer->socketPath()} + args);
+    }
     QJsonObject lastCall() const { return m_dialer->lineStatus().value("calls").toArray().last().toObject(); }
     QString lineState() const { return m_dialer->lineStatus().value("line").toString(); }
     bool waitForEvent(const QString& event) {
@@ -155,8 +158,9 @@ TEST_F(SlowLine, ModemErrorsArriveAsLastErrorAndEndTheCall) {
 }
 
 TEST_F(SimulatedLine, BadCommandsAbsentNorvaleAndHostileClients) {
-    for (const char* bad : {"", "frobnicate", "dial", "dial A B", "dial A --number", "drop now", "error abc",
-                            "error 0", "error 40000", "status --number 1", "rewrite OnlyName", "--verbose status"}) {
+    for (const char* bad :
+         {"", "frobnicate", "dial", "dial A B", "dial A --number", "drop now", "error abc", "error 0",
+          "error 40000", "status --number 1", "rewrite OnlyName", "--verbose status"}) {
         const LineRun run = line(QString(bad).split(' ', Qt::SkipEmptyParts));
         EXPECT_EQ(run.code, 2) << bad;
         EXPECT_TRUE(run.err.contains("usage: norvale-line")) << run.err.toStdString();
@@ -203,7 +207,8 @@ TEST_F(SimulatedLine, BadCommandsAbsentNorvaleAndHostileClients) {
 
 TEST_F(SimulatedLine, RewriteChangesTheFileAndSaysWhenItCannot) {
     const QString book = m_folder + "phonebook.conf";
-    writeBytes(book, "# mine\r\n[Dialer Provider]\r\nPhone = 1\r\nUsername = u\r\n[Dialer Other]\r\nPhone = 2\r\n");
+    writeBytes(book,
+               "# mine\r\n[Dialer Provider]\r\nPhone = 1\r\nUsername = u\r\n[Dialer Other]\r\nPhone = 2\r\n");
     LineRun run = line({"rewrite", "provider", "0899000111"});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.startsWith("Rewritten: ")) << run.out.toStdString();

@@ -242,8 +242,10 @@ protected:
     // longer has) and Gone (not in the phonebook); authorised where auth holds a 1, the row pred
     // marked default.
     static QByteArray table(const char* auth, int pred = -1) {
-        const char* rows[][2] = {
-            {"Provider", "0245871200"}, {"Office", "065551234"}, {"Tampered", "0245871299"}, {"Gone", "0123"}};
+        const char* rows[][2] = {{"Provider", "0245871200"},
+                                 {"Office", "065551234"},
+                                 {"Tampered", "0245871299"},
+                                 {"Gone", "0123"}};
         QByteArray out = "[Connections]\r\n";
         for (int i = 0; i < 4; ++i) {
             out += QStringLiteral("ConName%1=%2\r\nConNumber%1=%3\r\nConAuth%1=%4\r\nConPred%1=%5\r\n"
