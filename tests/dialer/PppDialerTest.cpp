@@ -1,4 +1,5 @@
-// The real line against the modem emulator: the real chat and pppd, and other programs' calls.
+// The real line: its own calls through a stand-in pppd (beside the built-in line's, told alike), the
+// real pppd and chat against the modem emulator, and other programs' calls.
 
 #include "ModemLine.h"
 #include "TestApp.h"
