@@ -6,7 +6,6 @@
 #include "dialer/PppCallFiles.h"
 
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -51,8 +50,10 @@ TEST(DialString, AnEntryThatCouldReadAFileOrDialTwiceIsRefusedAndAnOwnScriptDial
     }
 }
 
-// Stand-ins started under the name chat or pppd, in a folder of their own, read as the guard reads them.
-TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
+// The call's processes as the guard reads them, their files found through the folder of a live
+// process (bash, idle on an open pipe, trusted here as if it were each of the programs; pppd's
+// connect command runs the real chat).
+TEST(DialledNumber, IsReadFromTheArgumentsAndTheFilesOfTheCallsProcesses) {
     QTemporaryDir dir;
     writeBytes(dir.filePath("chat-script"),
                "# the provider\nABORT BUSY\n'' ATZ\nOK 'ATDT\\T'\nCONNECT \\d\\c\n");
@@ -90,33 +91,27 @@ TEST(DialledNumber, IsReadFromAStandInsArgumentsAndFilesThroughItsFolder) {
         {"wvdial", {"-C", "wvdial.test"}, "ATDT0899123456"},
         {"wvdial", {"-C", "wvdial.test", "Casa", "Defaults"}, ""},
     };
-    const QByteArray bash = DialledNumber::Identity("/bin/bash"), chat = DialledNumber::Identity(
-                                                                          QFile::encodeName(QStandardPaths::findExecutable("chat", {"/usr/sbin", "/usr/bin", "/sbin"})));
+    QProcess standIn;
+    standIn.setWorkingDirectory(dir.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", dir.path()); // with no .wvdialrc
+    standIn.setProcessEnvironment(environment);
+    standIn.start("/bin/bash", {"-s"});
+    ASSERT_TRUE(standIn.waitForStarted());
+    const QSet<QByteArray> trusted{DialledNumber::Identity("/bin/bash"),
+                                   DialledNumber::Identity(QFile::encodeName(chatProgram()))};
     for (const auto& row : rows) {
         SCOPED_TRACE((row.program + (' ' + row.arguments.join(' '))).toStdString());
-        // bash reading its commands from a pipe that stays open: an idle process named as told.
-        QProcess standIn;
-        standIn.setWorkingDirectory(dir.path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", dir.path()); // with no .wvdialrc
-        standIn.setProcessEnvironment(environment);
-        standIn.start("/bin/bash",
-                      QStringList{"-c", R"(exec -a "$0" /bin/bash -s "$@")", row.program} + row.arguments);
-        ASSERT_TRUE(standIn.waitForStarted());
-        std::optional<DiallingProcess> seen;
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                seen = DiallingProcess::inspect(pid_t(standIn.processId()));
-                return seen && seen->program == row.program;
-            },
-            10000));
-        // The stand-ins are bash under other names: taken for the real programs here, and for
-        // nothing when only the real chat is.
-        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash, chat}), row.number);
-        EXPECT_EQ(DialledNumber::OfCall({*seen}, {chat}), "");
-        standIn.closeWriteChannel();
-        EXPECT_TRUE(standIn.waitForFinished());
+        DiallingProcess process;
+        process.pid = pid_t(standIn.processId());
+        process.program = row.program;
+        process.arguments = QStringList{row.program} + row.arguments;
+        EXPECT_EQ(DialledNumber::OfCall({process}, trusted), row.number);
+        // Only the real programs are trusted: bash is not chat.
+        EXPECT_EQ(DialledNumber::OfCall({process}, {DialledNumber::Identity("/proc/self/exe")}), "");
     }
+    standIn.closeWriteChannel();
+    EXPECT_TRUE(standIn.waitForFinished());
 }
 
 // Any user's process may call itself chat and name a device as its script: the root guard must not

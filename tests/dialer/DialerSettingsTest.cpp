@@ -1,9 +1,6 @@
 #include "TestApp.h"
 
-#include "dialer/CreateDialer.h"
 #include "dialer/DialerSettings.h"
-#include "dialer/PppDialer.h"
-#include "dialer/SimulatedDialer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -57,15 +54,6 @@ TEST_F(DialerSettingsTest, ConfiguredPhonebookMustExist) {
     write("dialer.conf", "backend=ppp\n");
     EXPECT_EQ(DialerSettings::read(folder).phonebook,
               QFileInfo("/etc/wvdial.conf").isFile() ? "/etc/wvdial.conf" : "");
-}
-
-TEST_F(DialerSettingsTest, TheBackendComesFromTheSettings) {
-    EXPECT_NE(dynamic_cast<SimulatedDialer*>(CreateDialer(folder, folder).get()), nullptr);
-    write("dialer.conf",
-          "# the real modem\nbackend=ppp\nphonebook=" + QFile::encodeName(folder) + "phonebook.conf\n");
-    const auto real = CreateDialer(folder, folder);
-    EXPECT_NE(dynamic_cast<PppDialer*>(real.get()), nullptr);
-    EXPECT_EQ(real->PhonebookFile(), folder + "phonebook.conf");
 }
 
 // A file size limit fails the copy as a full disk does: no phonebook rather than a cut one.

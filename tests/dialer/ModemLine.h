@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -49,9 +48,3 @@ private:
     QProcess m_socat;
     bool m_ready = false;
 };
-
-// chat lives in /usr/sbin, which an ordinary user's PATH may lack.
-inline QString chatProgram() {
-    const QString found = QStandardPaths::findExecutable("chat");
-    return found.isEmpty() ? QStandardPaths::findExecutable("chat", {"/usr/sbin", "/sbin"}) : found;
-}

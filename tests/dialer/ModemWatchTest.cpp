@@ -1,13 +1,15 @@
-// The modem closed to other users, its holders found whatever their name, and calls ended by DTR.
+// The modem closed to other users and given back, and calls ended by DTR. The modem that appears
+// while the guard runs and the holders of the line are the black-box tests' (tests/e2e/evasion.sh).
 
-#include "ModemLine.h"
 #include "TestApp.h"
 
 #include "dialer/CallEnder.h"
 #include "dialer/ModemDevices.h"
-#include "dialer/PppDialer.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <csignal>
 #include <fcntl.h>
@@ -86,60 +88,6 @@ TEST(ModemDevices, ClosedGivenBackAndRestoredAfterACrash) {
         EXPECT_EQ(attributesOf(device), original);
         EXPECT_FALSE(QFileInfo::exists(run + "/record"));
     }
-}
-
-TEST(ModemDevices, ADeviceThatAppearsOrIsOpenedAgainIsClosed) {
-    QTemporaryDir dir;
-    const QString device = dir.filePath("ttyUSB0");
-    ModemDevices devices(dir.filePath("record"));
-    devices.close({device});
-    EXPECT_TRUE(devices.nodes().isEmpty());
-    writeBytes(device, "");
-    ::chmod(QFile::encodeName(device).constData(), 0666);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return attributesOf(device).mode == 0600; }, 5000));
-    EXPECT_EQ(devices.nodes().size(), 1);
-    // udev gives the node its mode again.
-    ::chown(QFile::encodeName(device).constData(), 65534, 30);
-    ::chmod(QFile::encodeName(device).constData(), 0660);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return attributesOf(device) == Attributes{0, 30, 0600, {}}; }, 5000));
-}
-
-// A holder of the real pty whose program is listed in allow= is left alone. (Holders under any other
-// name are ended and other users refused: the black-box evasion test shows both.)
-TEST(ModemWatch, AHolderListedInAllowIsLeftAlone) {
-    const QString bash = QFileInfo("/bin/bash").canonicalFilePath();
-    ModemLine line({"--delay", "5000"});
-    ASSERT_TRUE(line.isReady());
-    const QByteArray pty = QFile::encodeName(line.ptyPath());
-    ASSERT_EQ(::chmod(pty.constData(), 0666), 0);
-    QTemporaryDir dir;
-    DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
-                            .phonebook = dir.filePath("wvdial.conf"),
-                            .runFolder = dir.filePath("run")};
-    // socat and the emulator keep the far end of the pty open, as no real modem's line has.
-    settings.allow = QStringList{QStandardPaths::findExecutable("socat"),
-                                 QFileInfo(NORVALE_MODEM_EMULATOR).canonicalFilePath(), bash};
-    writeBytes(settings.phonebook, "[Dialer Defaults]\nModem = " + line.device().toUtf8() + "\nPhone = 1\n");
-    QStringList entries; // other tests on the machine may dial meanwhile
-    {
-        PppDialer dialer(settings);
-        dialer.SetWatchOtherCalls(true);
-        EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0600u);
-        QObject::connect(&dialer, &DialerControl::Status, [&] {
-            entries << dialer.EntryName();
-            dialer.HangUp();
-        });
-        QProcess holder;
-        // bash itself holds the modem until its input ends.
-        holder.start(bash, {"-c", "exec > " + line.device() + "; printf 'ATDT0899123456\\r'; read -r _"});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return line.received().contains("ATDT0899123456"); }, 10000));
-        QTest::qWait(100);
-        EXPECT_EQ(holder.state(), QProcess::Running);
-        EXPECT_FALSE(entries.contains("bash " + line.ptyPath())) << entries.join(", ").toStdString();
-        holder.closeWriteChannel();
-        holder.waitForFinished(5000);
-    }
-    EXPECT_EQ(attributesOf(line.ptyPath()).mode, 0666u) << "given back";
 }
 
 // A pty has no DTR and a pid cannot be reused at will: the seam records the steps and can give back

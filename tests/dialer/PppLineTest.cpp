@@ -1,5 +1,7 @@
 // What the real line makes of chat's and pppd's output, and the files it hands them.
 
+#include "TestFiles.h"
+
 #include "dialer/DiallingProcess.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/PppLineParser.h"
@@ -143,11 +145,8 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     for (const auto& [name, text] : {std::pair{"net/ppp0/statistics/rx_bytes", "2147483648\n"}, // 2^31
                                      {"net/ppp0/statistics/tx_bytes", "4294967297\n"},          // 2^32 + 1
                                      {"run/ppp-casa.pid", "4242\nppp3\n"},
-                                     {"run/ppp0.pid", "777\n"}}) {
-        QFile f(dir.filePath(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
+                                     {"run/ppp0.pid", "777\n"}})
+        writeBytes(dir.filePath(name), text);
     const PppLink link(dir.filePath("net"), {dir.filePath("run")});
     EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
     EXPECT_EQ(link.bytesSent("ppp0"), 1);

@@ -4,6 +4,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -24,3 +25,8 @@ private:
 
 inline const auto* const testApp = ::testing::AddGlobalTestEnvironment(new TestApp);
 
+// chat lives in /usr/sbin, which an ordinary user's PATH may lack.
+inline QString chatProgram() {
+    const QString found = QStandardPaths::findExecutable("chat");
+    return found.isEmpty() ? QStandardPaths::findExecutable("chat", {"/usr/sbin", "/sbin"}) : found;
+}

@@ -96,13 +96,3 @@ TEST_F(WvdialPhonebookTest, MalformedFilesListWhatCanBeRead) {
     for (const QString& path : {dir.filePath("absent.conf"), dir.path(), QString()})
         EXPECT_TRUE(WvdialPhonebook::read(path).entryNames().isEmpty()) << path.toStdString();
 }
-
-TEST_F(WvdialPhonebookTest, ThousandsOfEntriesKeepFileOrder) {
-    QByteArray content;
-    for (int i = 0; i < 5000; ++i)
-        content += "[Dialer E" + QByteArray::number(i) + "]\nPhone = " + QByteArray::number(i) + "\n";
-    const WvdialPhonebook book = read(content);
-    ASSERT_EQ(book.entryNames().size(), 5000);
-    EXPECT_EQ(book.entryNames().at(4321), "E4321");
-    EXPECT_EQ(book.entry("E4999")->number, "4999");
-}

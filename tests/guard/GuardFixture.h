@@ -1,7 +1,7 @@
 #pragma once
 
 #include "../dialer/TestApp.h"
-#include "FakeDialer.h"
+#include "dialer/DialerControl.h"
 #include "guard/Authority.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
@@ -18,9 +18,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <sys/stat.h>
@@ -35,6 +35,80 @@ inline QString text(QJsonObject message) {
     message.remove(QStringLiteral("v"));
     return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
+
+// A dial-up component with a phonebook in memory that writes every call made on it to a log.
+class FakeDialer final : public DialerControl {
+    Q_OBJECT
+
+public:
+    struct Entry {
+        QString name, number;
+    };
+
+    explicit FakeDialer(QStringList& log) : log_(log) {}
+
+    QList<Entry> entries;
+    QString phonebookPath;
+    // The entry of the call in progress; empty: the selected entry.
+    QString callEntry;
+    std::optional<QString> callNumber;
+    bool online = false;
+    qint32 sent = 0, received = 0;
+    std::function<void()> onHangUp = [] {}, onDial = [] {};
+
+    QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
+    QString EntryName() const override { return callEntry.isEmpty() ? selected_.name : callEntry; }
+    // The number of the call's entry unless callNumber says otherwise.
+    QString CallNumber() const override {
+        if (callNumber)
+            return *callNumber;
+        for (const Entry& entry : entries) {
+            if (entry.name == EntryName())
+                return QStringLiteral("ATDT") + entry.number;
+        }
+        return {};
+    }
+    QString EntryNumber() const override { return noted(QStringLiteral("EntryNumber"), selected_.number); }
+    QString EntryUser() const override { return {}; }
+    bool IsOnline() const override { return online; }
+    qint16 EntryCount() const override {
+        return noted(QStringLiteral("EntryCount starting=%1").arg(Global::state.StartingUp),
+                     qint16(entries.size()));
+    }
+    QString EntryNameAt(qint16 index) const override { return entries.value(index).name; }
+    QString IpAddress() const override { return QStringLiteral("10.64.0.7"); }
+    qint16 SelectEntry(const QString& name) override {
+        selected_ = {};
+        for (const Entry& entry : entries) {
+            if (entry.name == name)
+                selected_ = entry;
+        }
+        return noted(QStringLiteral("SelectEntry ") + name,
+                     qint16(selected_.name.isEmpty() ? EntryNotFound : Done));
+    }
+    qint32 BytesReceived() const override { return received; }
+    qint32 BytesSent() const override { return sent; }
+    void Dial() override {
+        log_ << QStringLiteral("Dial");
+        onDial();
+    }
+    void HangUp() override {
+        log_ << QStringLiteral("HangUp");
+        onHangUp();
+    }
+    void SetWatchOtherCalls(bool on) override { log_ << QStringLiteral("SetWatchOtherCalls %1").arg(on); }
+    void SetReportEveryStage(bool on) override { log_ << QStringLiteral("SetReportEveryStage %1").arg(on); }
+    void SetWatchInterval(qint16 ms) override { log_ << QStringLiteral("SetWatchInterval %1").arg(ms); }
+
+private:
+    template <typename T> T noted(const QString& call, T value) const {
+        log_ << call;
+        return value;
+    }
+
+    QStringList& log_;
+    Entry selected_;
+};
 
 // One connection to guard.sock, as a display holds it: every line it got, in order.
 class Client {
@@ -56,16 +130,17 @@ public:
     // The answer, without its id.
     QJsonObject ask(QLatin1StringView op, const QJsonObject& fields = {}) {
         send(op, fields);
-        const auto answer = [&] {
-            for (const QJsonObject& line : lines) {
-                if (line.value(QStringLiteral("id")).toInt() == lastId)
-                    return line;
-            }
-            return QJsonObject();
-        };
-        if (!QTest::qWaitFor([&] { return !answer().isEmpty(); }, WaitMs))
-            ADD_FAILURE() << "no answer to " << op.data();
-        QJsonObject found = answer();
+        QJsonObject found;
+        const bool answered = QTest::qWaitFor(
+            [&] {
+                for (const QJsonObject& line : lines) {
+                    if (line.value(QStringLiteral("id")).toInt() == lastId)
+                        found = line;
+                }
+                return !found.isEmpty();
+            },
+            WaitMs);
+        EXPECT_TRUE(answered) << "no answer to " << op.data();
         found.remove(QStringLiteral("id"));
         return found;
     }

@@ -30,7 +30,20 @@ const QByteArray General = "[General Setup]\r\nStartColor= 16711680\r\nEndColor=
 const QByteArray Place = "TopWin= 1500\r\nLeftWin= 3000\r\n";
 const QJsonObject Office{{u"name"_s, u"Office"_s}};
 
-using GuardTest = GuardFixture;
+class GuardTest : public GuardFixture {
+protected:
+    // The user nobody, a member of sudo here, with the folder of guard.sock open to it; none
+    // unless the test runs as root.
+    const passwd* nobodyInSudo() {
+        const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+        if (nobody) {
+            groups.insert(nobody->pw_uid, {u"sudo"_s});
+            QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                  QFile::ReadOther | QFile::ExeOther);
+        }
+        return nobody;
+    }
+};
 
 TEST_F(GuardTest, StartUpCallsTheComponentInOrderAndLocksThePhonebookTwoSecondsLater) {
     const QByteArray stored = Banner + General + Place + table("1011");
@@ -287,13 +300,9 @@ TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot)
 // Another user, a member of sudo, through the real socat: polkit is asked about that very process,
 // and its next requests wait for the answer.
 TEST_F(GuardTest, RequestsOfAnotherUserAreAnsweredInOrderWhilePolkitIsAsked) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "connecting as another user needs root";
-    const passwd* nobody = ::getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
-    groups.insert(nobody->pw_uid, {u"sudo"_s});
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther);
+    const passwd* nobody = nobodyInSudo();
+    if (!nobody)
+        GTEST_SKIP() << "connecting as another user needs root and the user nobody";
     start(Banner + table("1011"));
     QProcess client;
     client.start(u"setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, u"socat"_s,
@@ -330,15 +339,11 @@ TEST_F(GuardTest, RequestsOfAnotherUserAreAnsweredInOrderWhilePolkitIsAsked) {
 // sent: its pid may name another process by then (here it is a zombie, whose start time can still be
 // read), and polkit would be asked about that process. A member of sudo is then no administrator.
 TEST_F(GuardTest, AConnectionWhoseProcessEndedBeforeItWasTakenIsNoAdministrators) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "connecting as another user needs root";
-    const passwd* nobody = ::getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
+    const passwd* nobody = nobodyInSudo();
+    if (!nobody)
+        GTEST_SKIP() << "connecting as another user needs root and the user nobody";
     const uid_t uid = nobody->pw_uid;
     const gid_t gid = nobody->pw_gid;
-    groups.insert(uid, {u"sudo"_s});
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                          QFile::ReadOther | QFile::ExeOther);
     start();
     bool gone = false;
     QObject::connect(server.get(), &GuardServer::clientGone, [&] { gone = true; });
