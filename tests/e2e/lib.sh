@@ -59,8 +59,8 @@ end_process() {
     wait "$1" 2>/dev/null
 }
 
-# await_end VARIABLE WHAT STATUS: waits for the process in the variable to end with that status and
-# empties the variable. A guard may take systemd's 90 s to save on a busy machine.
+# await_end VARIABLE WHAT STATUS: the process in the variable ends (within systemd's 90 s for a
+# service) with that status; empties the variable.
 await_end() {
     local pid=${!1} status
     wait_until 90 not alive "$pid" || { fail "$2 did not end within 90 s"; return 1; }
@@ -92,9 +92,8 @@ cleanup() {
     fi
 }
 
-# e2e_start BUILD [no-desktop|bare]: installs the build into a temporary folder (staged, so that the
-# desktop entries land there too) and starts a desktop there unless told not to; or, with bare,
-# makes a bare program folder there.
+# e2e_start BUILD [no-desktop|bare]: installs the build, staged so that the desktop entries land in
+# the temporary folder too, and starts a desktop unless told not to; bare makes a bare folder instead.
 e2e_start() {
     build=$1
     [[ ${2:-} == bare ]] || need_root
@@ -121,7 +120,6 @@ bare_folder() {
     mkdir -m 755 "$dir" && cp "$build"/{norvale-guard,norvale-line,phonebook.sample.conf} "$dir/" || exit 1
 }
 
-# ---- the desktop ----------------------------------------------------------------------------
 
 tray_host_shown() {
     local id
@@ -175,12 +173,11 @@ start_session_bus() {
     bus=$(head -n 1 "$tmp/bus")
 }
 
-# ---- the accessibility tree ------------------------------------------------------------------
 
 a11y_uid='' a11y_env=() tree=''
 
-# start_accessibility UID: that user's session bus (unless one runs) and its accessibility bus, both
-# under that uid, as a desktop session has them; a11y_env is what a display then needs to join them.
+# start_accessibility UID: that user's session bus (unless one runs) and accessibility bus, as a
+# desktop session has them; a11y_env is what a display then needs to join them.
 start_accessibility() {
     local home
     home=$(home_of "$1")
@@ -204,14 +201,13 @@ read_tree() { tree=$(atspi dump 2>>"$tmp/atspi.log"); }
 # spoken ROLE NAME [DESCRIPTION]: the last tree read holds such a node.
 spoken() { grep -qF "$1"$'\t'"$2"$'\t'"${3-}" <<<"$tree"; }
 
-# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 role ... 6 place) of the first such node of the last
-# tree read, found by its name, by its place in its window, or by its role alone.
+# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 role ... 6 place) of the last tree's first node of
+# that role, found by its name, by its place in its window, or by its role alone.
 node_field() {
     awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
         '$1 == role && (key == "" || $2 == key || "@" $6 == key) { print $field; exit }' <<<"$tree"
 }
 
-# ---- the guard and the display ------------------------------------------------------------------
 
 # On the built-in line, once the line answers too. A guard that ended will not come up.
 guard_ready() {
@@ -220,9 +216,8 @@ guard_ready() {
         { grep -qx backend=ppp "$dir/dialer.conf" 2>/dev/null || quiet line status; }
 }
 
-# start_guard [COMMAND...]: the guard as root, or through COMMAND (env to add settings, as_user to be
-# another user, who must then own the run folder); returns once it guards, which may take a minute
-# on huge files and a busy machine.
+# start_guard [COMMAND...]: the guard as root, or through env or as_user (who must own the run
+# folder); returns once it guards, which may take a minute on huge files and a busy machine.
 start_guard() {
     "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
     guard_pid=$!
@@ -240,16 +235,15 @@ kill_guard() {
     guard_pid=
 }
 
-# home_of UID: the folder of a display's user, made on first use: HOME, and its XDG_RUNTIME_DIR
-# inside, each 0700 and owned by the user.
+# home_of UID: HOME of a display's user, made on first use, with its XDG_RUNTIME_DIR inside.
 home_of() {
     local home=$tmp/user-$1
     [[ -d $home ]] || { mkdir -m 700 "$home" "$home/runtime" && chown -R "$1:$(id -g "$1")" "$home"; }
     echo "$home"
 }
 
-# start_display UID [NAME=VALUE...]: the installed display as that user, with these extra settings
-# in its environment. nobody gets no groups; any other user the groups of the user database.
+# start_display UID [NAME=VALUE...]: the installed display as that user, with these settings added
+# to its environment; nobody gets no groups, any other user those of the user database.
 start_display() {
     local home groups=--init-groups
     home=$(home_of "$1")
@@ -260,13 +254,11 @@ start_display() {
     started_ms=$(now_ms)
 }
 
-# Ends the display the way a logout does; the guard goes on.
 terminate_display() {
     kill -TERM "$display_pid"
     await_end display_pid "the display" 0
 }
 
-# ---- raw clients of guard.sock ------------------------------------------------------------------
 
 # as_user UID COMMAND...: the command as that user, with no groups. Started with & it becomes the
 # job itself, so that $! names the command and not a shell around it.
@@ -284,9 +276,8 @@ guard_requests() { printf '%s\n' "${@:2}" | as_user "$1" socat -t 5 - "UNIX-CONN
 # and writes what it gets to OUT; with -u it never reads. Started with &, $! is the socat.
 client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$dir/guard.sock" >"$2"; }
 
-# held UID OUT TEXT [socat options]: as client, sending TEXT and keeping its sending side open until
-# the test ends (through a FIFO the test holds, so that no process of its own lingers); $held_pid is
-# the socat.
+# held UID OUT TEXT [socat options]: as client, sending TEXT and keeping its side open until the test
+# ends (through a FIFO it holds, so that no process of its own lingers); $held_pid is the socat.
 held_count=0
 held() {
     local fifo=$tmp/held.$((++held_count)) fd
@@ -298,7 +289,6 @@ held() {
     helper_pids+=("$held_pid")
 }
 
-# ---- what talks to whom -------------------------------------------------------------------------
 
 # descendants PID: the process and every process below it.
 descendants() {
@@ -326,8 +316,7 @@ peers_of() {
 }
 
 # check_guard_apart PATTERN...: no process of the guard's tree is connected to an X server or a
-# D-Bus daemon, and the same reading sees the display connected to a program matching each pattern
-# ("COMMAND PID"), so that it would see such connections.
+# D-Bus daemon, while the same reading sees the display's peers matching each "COMMAND PID" pattern.
 check_guard_apart() {
     local tree guard_peers display_peers pattern
     mapfile -t tree < <(descendants "$guard_pid")
@@ -340,7 +329,6 @@ check_guard_apart() {
     done
 }
 
-# ---- windows ------------------------------------------------------------------------------
 
 # geometry WINDOW: "X Y WIDTH HEIGHT" on the screen, and whether it is shown.
 geometry() {
@@ -366,9 +354,8 @@ shown_window() {
 
 await_window() { wait_until 10 shown_window "$@"; }
 
-# await_still VARIABLE COMMAND...: waits until the command's output is the same over two readings
-# 0.15 s apart and not empty, and sets the variable to it: a window the window manager places, an
-# icon the tray host lays out again after it embeds one.
+# await_still VARIABLE COMMAND...: sets the variable to the command's output once it is the same two
+# readings in a row: window managers and tray hosts move what they just placed.
 await_still() {
     local last='' now
     still() {
@@ -384,9 +371,8 @@ await_settled() {
     await_still "$1" geometry "$2" && printf -v "$1" '%s' "${!1% *}"
 }
 
-# The shown 22x22 icons in the tray host: "WINDOW CENTRE_X CENTRE_Y" each. Of a line of
-# "xwininfo -tree" only the program's own window has a class; the host's socket window around it
-# has the same size.
+# The shown 22x22 icons in the tray host: "WINDOW CENTRE_X CENTRE_Y" each. Of the windows of that
+# size only the program's own has a class; the host's socket window around it has none.
 tray_icons() {
     local host id x y
     for host in $(xdotool search --class trayer 2>/dev/null); do
@@ -399,8 +385,7 @@ tray_icons() {
 
 icon_count_is() { [[ $(tray_icons | wc -l) == "$1" ]]; }
 
-# Sets icon_x and icon_y to the centre of the one tray icon, once it holds still: a click on the old
-# place hits nothing.
+# Sets icon_x and icon_y to the centre of the one tray icon once it holds still.
 await_icon() {
     local icons
     await_still icons tray_icons && [[ $(wc -l <<<"$icons") == 1 ]] && read -r _ icon_x icon_y <<<"$icons"
@@ -416,10 +401,8 @@ mouse_away() { xdotool mousemove 900 700; }
 strip_shown() { shown_window strip "$StripTitle"; }
 strip_hidden() { ! strip_shown; }
 
-# Brings the strip back from the tray with a double click on the icon.
 restore_strip() { await_icon && click "$icon_x" "$icon_y" 1 2 && wait_until 5 strip_shown; }
 
-# Sets strip_x, strip_y, strip_w and strip_h from where the strip is now.
 strip_place() { read -r strip_x strip_y strip_w strip_h _ < <(geometry "$strip"); }
 
 # moved_by GEOMETRY X Y: the part of a window given from its top-left corner, on the screen.
@@ -428,7 +411,6 @@ moved_by() {
     echo "$size+$(($2 + ${offset%%+*}))+$(($3 + ${offset#*+}))"
 }
 
-# Clicks a button of the strip, given from its top-left corner.
 click_strip() {
     strip_place
     click $((strip_x + $1)) $((strip_y + $2))
@@ -443,13 +425,12 @@ count_pixels() {
             if ('"$3"') n++ } END { print n + 0 }'
 }
 
-# ---- the line and the files -------------------------------------------------------------------
 
 line() { "$dir/norvale-line" "$@"; }
 line_is() { [[ $(line status | jq -r .line) == "$1" ]]; }
 field() { jq -r ".$1" <<<"$call"; }
 
-# Waits until the last call's outcome is one of the given ones and sets call to it.
+# await_call OUTCOME...: sets call to the last call once its outcome is one of these.
 await_call() {
     local outcomes=" $* "
     settled() {
@@ -469,8 +450,7 @@ hung_up() {
     check "$1: the line is idle" line_is idle
 }
 
-# The value encoding of the settings file, written from its rules: each character's code XOR the
-# key's character at the same place (the key repeating), as three decimal digits.
+# The settings file's value encoding: each character's code XOR the repeating key's, as three digits.
 encode() {
     local text=$1 key=KTRW39PPZ82Q out='' i c k
     for ((i = 0; i < ${#text}; i++)); do

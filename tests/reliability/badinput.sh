@@ -170,9 +170,10 @@ unreadable=(
 for ((i = 0; i < ${#unreadable[@]}; i += 3)); do
     prepare
     eval "${unreadable[i + 1]}"
-    run "${unreadable[i + 1]}"
-    [[ -f $ini ]] && ini_sound "${unreadable[i + 1]}"
-    check "${unreadable[i + 1]}: it is left as it was" eval "${unreadable[i + 2]}"
+    name=${unreadable[i + 1]//$dir\//}
+    run "$name"
+    [[ -f $ini ]] && ini_sound "$name"
+    check "$name: it is left as it was" eval "${unreadable[i + 2]}"
 done
 
 # The guard runs as a user who owns the folder (and its run folder) but may not read the file.
