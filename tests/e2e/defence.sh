@@ -52,7 +52,7 @@ hung_up Provider 0899123456
 # events of a call flow, one of them asking for answers without end (uid 65533, no user of the
 # machine), and 100 connections of nobody, whose display holds one of its 8. A call on an
 # unauthorised entry placed meanwhile is hung up as promptly as ever: 100 ms a stage makes 200 ms.
-# The Recv-Q of a process's Unix-socket connection: how much the guard sent it that it did not read.
+# The Recv-Q of a process's connection: how much the guard sent it that it did not read.
 unread_by() { ss -xpn 2>/dev/null | awk -v pid="pid=$1," '$1 == "u_str" && index($0, pid) { print $3; exit }'; }
 bad_lines=('this is no JSON' '[1, 2]' '{"v": 99, "id": 1, "op": "hello"}' '{"v": 1, "id": 2, "op": 7}'
     '{"v": 1, "id": 3, "op": "format_disk"}' '{"v":1,"id":9,"op":"counters"}')
@@ -143,8 +143,6 @@ require "the strip comes back from the tray" restore_strip
 mouse_away
 eventually 3 "the status area shows the connection" place_is "$strip" "7 1 509 48"
 
-# Nothing of the guard's process tree is connected to an X server or a D-Bus daemon; the same
-# reading sees the display's connection to its X server.
 check_guard_apart "Xvfb $xserver_pid"
 
 # Level bars and graphs move: each part changes between the first picture and one taken a second

@@ -138,7 +138,6 @@ click_box() {
     esac
 }
 
-# Answers the exit question.
 answer() {
     require "the exit button asks" await_window box '^ Uscire$'
     click_box "$1"
@@ -210,8 +209,6 @@ check "no message without a default" not info_shown
 open_setup_on_provider
 check "Provider is not authorised yet" not ticked "${AuthoriseBox[@]}"
 check "Provider is not the default yet" not ticked "${DefaultBox[@]}"
-# The guard is connected to neither the X server nor the session bus; the same reading sees the
-# display connected to both.
 check_guard_apart "Xvfb $xserver_pid" "dbus-daemon [0-9]+"
 click_dialog "${DefaultBox[@]}"
 eventually 3 "a click ticks Imposta come predefinita" ticked "${DefaultBox[@]}"

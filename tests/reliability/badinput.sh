@@ -20,7 +20,6 @@ run() {
     terminate_guard
 }
 
-# A fresh folder on the built-in line.
 prepare() {
     bare_folder
     printf 'stage_ms=1\n' >"$dir/dialer.conf"
