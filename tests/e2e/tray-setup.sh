@@ -45,27 +45,16 @@ SetupButton=(456 12)
 MinimiseButton=(476 12)
 ExitButton=(496 12)
 # The setup dialog's controls from the top-left corner of its client area.
-EntryList=257x65+10+78
 AuthoriseBox=(18 202)
 DefaultBox=(18 222)
 OkButton=(76 348)
-ProviderRow=1 # the first entry is the phonebook's own [Dialer Defaults]
+ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
 # Keys from the tray menu's top: "Norvale", past the separator "Disconnetti", "Connetti a predefinita".
 Disconnetti=(Down Down Return)
 ConnettiAPredefinita=(Down Down Down Return)
 
 # The message strip of the program and its message boxes both have the title "Norvale".
 info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47"; }
-
-# The rows of the list's selection bar, "TOP BOTTOM", from a picture of the list.
-selection_band() {
-    convert "$1[$2]" -depth 8 txt:- | awk -F'[()]' '
-        NR > 1 { split($1, p, "[,:]"); split($2, c, ",");
-                 x = p[1] + 0; y = p[2] + 0; if (x + 1 > w) w = x + 1;
-                 if (c[3] + 0 > c[1] + 60 && c[3] + 0 > 120) lit[y]++ }
-        END { for (y in lit) if (lit[y] > w / 2) { y += 0; if (top == "" || y < top) top = y; if (y > bottom) bottom = y }
-              if (top != "") print top, bottom }'
-}
 
 click_dialog() { click $((dialog_x + $1)) $((dialog_y + $2)); }
 
@@ -76,34 +65,22 @@ ticked() {
         'r * 0.299 + g * 0.587 + b * 0.114 < 100') >= 4))
 }
 
-# Sets band to the list's selection bar, if there is one.
-band_now() {
-    shot "$tmp/list.png"
-    band=$(selection_band "$tmp/list.png" "$(moved_by "$EntryList" "$dialog_x" "$dialog_y")")
-    [[ -n $band ]]
-}
-
 # Opens the setup dialog from the strip's button and selects Provider in its list with the mouse.
-row_height=
 open_setup_on_provider() {
+    local x y
     require "the strip comes back from the tray" restore_strip
     click_strip "${SetupButton[@]}"
     require "the setup dialog shows" await_window setup '^ Setup$'
     require "the setup dialog settles" await_settled place "$setup"
     read -r dialog_x dialog_y dialog_w dialog_h <<<"$place"
     check "the setup dialog is 277 x 371: $place" test "$dialog_w x $dialog_h" = "277 x 371"
-    check "no entry is selected when the dialog opens" not band_now
-    if [[ -z $row_height ]]; then
-        # The first row's bar shows the rows' height.
-        click_dialog 60 84
-        require "a click selects the first row" wait_until 3 band_now
-        read -r top bottom <<<"$band"
-        row_height=$((bottom - top + 1))
-        require "a row is taller than 8 pixels: $row_height" test "$row_height" -gt 8
-    fi
-    click_dialog 60 $((78 + row_height * ProviderRow + row_height / 2))
-    eventually 3 "Provider is selected: the Numero box reads its number" \
-        eval 'read_tree; [[ $(node_field text Numero 4) == 0245871200 ]]'
+    require "a screen reader finds Provider in the list" \
+        wait_until 5 eval 'read_tree; [[ -n $(node_field "list item" Provider 6) ]]'
+    check "no entry is selected when the dialog opens" not grep -qE $'^list item\t([^\t]*\t){3}[^\t]*selected' <<<"$tree"
+    IFS=, read -r x y <<<"$(node_field "list item" Provider 6)"
+    click_dialog $((x + 20)) $((y + 5))
+    eventually 3 "Provider is selected, and the Numero box reads its number" eval 'read_tree;
+        [[ $(node_field "list item" Provider 5) == *selected* && $(node_field text Numero 4) == 0245871200 ]]'
     check "the rate boxes are spoken by their captions" eval 'spoken text UP && spoken text DW'
 }
 
