@@ -45,9 +45,8 @@ SetupButton=(456 12)
 MinimiseButton=(476 12)
 ExitButton=(496 12)
 # The setup dialog's controls from the top-left corner of its client area.
-AuthoriseBox=(18 202)
-DefaultBox=(18 222)
 OkButton=(76 348)
+Authorise="Autorizza questa connessione" Default="Imposta come predefinita"
 ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
 # Keys from the tray menu's top: "Norvale", past the separator "Disconnetti", "Connetti a predefinita".
 Disconnetti=(Down Down Return)
@@ -58,16 +57,21 @@ info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47
 
 click_dialog() { click $((dialog_x + $1)) $((dialog_y + $2)); }
 
-# A tick shows as dark pixels in the white box around the point.
+# click_node ROLE NAME: a click into that node of the setup dialog, found in the last tree read.
+click_node() {
+    local x y
+    IFS=, read -r x y <<<"$(node_field "$1" "$2" 6)"
+    click_dialog $((x + 5)) $((y + 5))
+}
+
+# ticked NAME yes|no: a screen reader finds the setup's check box of that name, ticked or not.
 ticked() {
-    shot "$tmp/box.png"
-    (($(count_pixels "$tmp/box.png" "$(moved_by "9x9+$(($1 - 4))+$(($2 - 4))" "$dialog_x" "$dialog_y")" \
-        'r * 0.299 + g * 0.587 + b * 0.114 < 100') >= 4))
+    read_tree
+    [[ $(awk -F'\t' -v name="$1" '$1 == "check box" && $2 == name { print $5 ~ /checked/ ? "yes" : "no"; exit }' <<<"$tree") == "$2" ]]
 }
 
 # Opens the setup dialog from the strip's button and selects Provider in its list with the mouse.
 open_setup_on_provider() {
-    local x y
     require "the strip comes back from the tray" restore_strip
     click_strip "${SetupButton[@]}"
     require "the setup dialog shows" await_window setup '^ Setup$'
@@ -77,8 +81,7 @@ open_setup_on_provider() {
     require "a screen reader finds Provider in the list" \
         wait_until 5 eval 'read_tree; [[ -n $(node_field "list item" Provider 6) ]]'
     check "no entry is selected when the dialog opens" not grep -qE $'^list item\t([^\t]*\t){3}[^\t]*selected' <<<"$tree"
-    IFS=, read -r x y <<<"$(node_field "list item" Provider 6)"
-    click_dialog $((x + 20)) $((y + 5))
+    click_node "list item" Provider
     eventually 3 "Provider is selected, and the Numero box reads its number" eval 'read_tree;
         [[ $(node_field "list item" Provider 5) == *selected* && $(node_field text Numero 4) == 0245871200 ]]'
     check "the rate boxes are spoken by their captions" eval 'spoken text UP && spoken text DW'
@@ -184,11 +187,11 @@ check "no message without a default" not info_shown
 
 # Provider made the default, not authorised: a message, no call.
 open_setup_on_provider
-check "Provider is not authorised yet" not ticked "${AuthoriseBox[@]}"
-check "Provider is not the default yet" not ticked "${DefaultBox[@]}"
+check "Provider is not authorised yet" ticked "$Authorise" no
+check "Provider is not the default yet" ticked "$Default" no
 check_guard_apart "Xvfb $xserver_pid" "dbus-daemon [0-9]+"
-click_dialog "${DefaultBox[@]}"
-eventually 3 "a click ticks Imposta come predefinita" ticked "${DefaultBox[@]}"
+click_node "check box" "$Default"
+eventually 3 "a click ticks Imposta come predefinita" ticked "$Default" yes
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" info_shown
@@ -199,10 +202,10 @@ check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1
 
 # Provider authorised: the menu dials it.
 open_setup_on_provider
-check "Provider shows as the default" ticked "${DefaultBox[@]}"
-check "Provider shows as not authorised" not ticked "${AuthoriseBox[@]}"
-click_dialog "${AuthoriseBox[@]}"
-eventually 3 "a click ticks Autorizza questa connessione" ticked "${AuthoriseBox[@]}"
+check "Provider shows as the default" ticked "$Default" yes
+check "Provider shows as not authorised" ticked "$Authorise" no
+click_node "check box" "$Authorise"
+eventually 3 "a click ticks Autorizza questa connessione" ticked "$Authorise" yes
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 require "the default connection is dialled" await_call connected hung-up
