@@ -141,7 +141,8 @@ start_desktop() {
     Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/xdisplay" 2>>"$tmp/xvfb.log" &
     xserver_pid=$!
     require "Xvfb gives its display number" wait_until 10 test -s "$tmp/xdisplay"
-    export DISPLAY=:$(head -n 1 "$tmp/xdisplay")
+    DISPLAY=:$(head -n 1 "$tmp/xdisplay")
+    export DISPLAY
     require "Xvfb answers on $DISPLAY" wait_until 10 quiet xdpyinfo
     # The tray host goes first: the program looks for it at start, and openbox takes over a tray
     # already on the screen.
@@ -318,11 +319,11 @@ peers_of() {
 # check_guard_apart PATTERN...: no process of the guard's tree is connected to an X server or a
 # D-Bus daemon, while the same reading sees the display's peers matching each "COMMAND PID" pattern.
 check_guard_apart() {
-    local tree guard_peers display_peers pattern
-    mapfile -t tree < <(descendants "$guard_pid")
-    guard_peers=$(peers_of "${tree[@]}" | paste -sd ,)
+    local procs guard_peers display_peers pattern
+    mapfile -t procs < <(descendants "$guard_pid")
+    guard_peers=$(peers_of "${procs[@]}" | paste -sd ,)
     display_peers=$(peers_of "$display_pid" | paste -sd ,)
-    check "the guard's tree (${tree[*]}) talks to no X server or D-Bus daemon: $guard_peers" \
+    check "the guard's tree (${procs[*]}) talks to no X server or D-Bus daemon: $guard_peers" \
         not grep -qE '(^|,)(Xvfb|Xorg|X|Xwayland|dbus-daemon|dbus-broker) ' <<<"$guard_peers"
     for pattern in "$@"; do
         check "the reading sees the display's peer $pattern: $display_peers" grep -qE "(^|,)$pattern(,|$)" <<<"$display_peers"
