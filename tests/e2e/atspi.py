@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The program's windows as a screen reader reads them (AT-SPI).
 atspi.py dump: a line per node of the shown windows: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated
-  (TEXT an editable box's content, STATES "checked" and "focused", X,Y the place in the window).
+  (TEXT an editable box's content, STATES "checked", "focused" and "selected", X,Y the place in the window).
 atspi.py await-name ROLE SECONDS [PREFIX]: prints "listening", then the first new name (starting with
   PREFIX) of a node with that role; status 1 when the time is up first."""
 import sys
@@ -13,7 +13,8 @@ from gi.repository import GLib
 def line(node, origin):
     role, states = node.getRoleName(), node.getState()
     text = node.queryText().getText(0, -1) if role == "text" else ""
-    words = [w for w, s in (("checked", pyatspi.STATE_CHECKED), ("focused", pyatspi.STATE_FOCUSED)) if states.contains(s)]
+    words = [w for w, s in (("checked", pyatspi.STATE_CHECKED), ("focused", pyatspi.STATE_FOCUSED),
+                            ("selected", pyatspi.STATE_SELECTED)) if states.contains(s)]
     x, y = node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
     fields = (role, node.name, node.description, text, " ".join(words), f"{x - origin[0]},{y - origin[1]}")
     return "\t".join((f or "").replace("\t", " ").replace("\n", " ").replace("\r", " ") for f in fields)

@@ -34,46 +34,26 @@ require "the strip hides into the tray" wait_until 10 strip_hidden
 require "the strip comes back from the tray" restore_strip
 mouse_away
 
-# unauthorised ENTRY[|NUMBER]: another program's call on it (dialling NUMBER instead of the entry's
-# own) is hung up when it connects the device (state 2).
-unauthorised() {
-    local number=()
-    [[ $1 == *"|"* ]] && number=(--number "${1#*|}")
-    check "$1: the call is placed" quiet line dial "${1%%|*}" "${number[@]}"
-    if ! await_call hung-up connected; then
-        fail "$1: the call did not end"
-        return 1
-    fi
-    check "$1: hung up ($call)" test "$(field outcome)" = hung-up
-    check "$1: at the device stage" test "$(field last_state)" = 2
-    check "$1: placed by another program" test "$(field placed_by)" = other
-    check "$1: the line is idle" line_is idle
-}
-
 # The status area opens and shows the stage each call was hung up at.
-status_shots=() status_texts=()
+status_texts=()
 for entry in "Nowhere" "Office" "Provider Backup"; do
-    unauthorised "$entry" || continue
+    hung_up "$entry" || continue
     eventually 3 "$entry: the strip shows its status area" place_is "$strip" "7 1 509 48"
-    shot "$tmp/$entry.png"
-    status_shots+=("$tmp/$entry.png")
     read_tree
     status_texts+=("$(node_field "status bar" "" 2)")
 done
-strip_place
-keep_shot "${status_shots[0]}" "${strip_w}x$strip_h+$strip_x+$strip_y" hung-up-strip-4x.png 400
-echo "status texts of the hung-up calls: ${status_texts[*]@Q}"
 check "the status line shows a text" test -n "${status_texts[0]}"
-check "the three hung-up calls leave the same status text" test \
+check "the three hung-up calls leave the same status text: ${status_texts[*]@Q}" test \
     "${status_texts[*]}" = "${status_texts[0]} ${status_texts[0]} ${status_texts[0]}"
 # The authorised entry dialled with another number: hung up like the others.
-unauthorised "Provider|0899123456"
+hung_up Provider 0899123456
 
 # Hostile clients at once: bad lines, a line over 64 KiB, half a line, two that never read while the
 # events of a call flow, one of them asking for answers without end (uid 65533, no user of the
 # machine), and 100 connections of nobody, whose display holds one of its 8. A call on an
 # unauthorised entry placed meanwhile is hung up as promptly as ever: 100 ms a stage makes 200 ms.
-step "hostile clients"
+# The Recv-Q of a process's connection: how much the guard sent it that it did not read.
+unread_by() { ss -xpn 2>/dev/null | awk -v pid="pid=$1," '$1 == "u_str" && index($0, pid) { print $3; exit }'; }
 bad_lines=('this is no JSON' '[1, 2]' '{"v": 99, "id": 1, "op": "hello"}' '{"v": 1, "id": 2, "op": 7}'
     '{"v": 1, "id": 3, "op": "format_disk"}' '{"v":1,"id":9,"op":"counters"}')
 hello='{"v":1,"id":0,"op":"hello"}'
@@ -92,9 +72,8 @@ for ((i = 0; i < 100; i++)); do
 done
 busy_count() { cat "$tmp"/flood.* | grep -c '"error":"busy"'; }
 require "the hostile clients are connected and nobody's surplus refused" wait_until 15 eval '(($(busy_count) == 93))' 
-if unauthorised Office; then
+if hung_up Office; then
     after=$(field hung_up_after_ms)
-    echo "Office hung up after $after ms among the hostile clients"
     check "Office: hung up after $after ms, under 500 ms" awk -v ms="$after" 'BEGIN { exit !(ms ~ /^[0-9.]+$/ && ms < 500) }'
 fi
 check "each bad line gets its refusal, and the connection is still served" test \
@@ -108,9 +87,7 @@ check "the guard drops the client that asks for answers it does not read" \
     grep -q "it does not read what the guard sends" "$tmp/guard.log"
 held=0
 for pid in "${flood[@]}"; do alive "$pid" && held=$((held + 1)); done
-echo "nobody's 100 connections: $held held, $(busy_count) told the guard is busy"
 check "7 of nobody's 100 connections are held, the display holding an 8th" test "$held" = 7
-check "the 93 others are told the guard is busy" test "$(busy_count)" = 93
 check "the guard still runs" alive "$guard_pid"
 check "the display still runs" alive "$display_pid"
 
@@ -120,8 +97,7 @@ eventually 10 "the status area closes again" place_is "$strip" "7 1 509 33"
 # The authorised entry connects and stays connected.
 check "Provider: the call is placed" quiet line dial Provider
 require "Provider: the call connects" await_call connected
-check "Provider: placed by another program" test "$(field placed_by)" = other
-check "Provider: the line is up" line_is connected
+check "Provider: placed by another program, the line up" eval '[[ $(field placed_by) == other ]] && line_is connected'
 require "the status area shows the connection" wait_until 3 place_is "$strip" "7 1 509 48"
 
 # Other programs can neither read, change, replace nor remove the two files.
@@ -141,7 +117,6 @@ check "the call is still up" line_is connected
 
 # The display killed through its X connection, then the X server gone as at a logout: the guard
 # guards on, with no display at all.
-step "xkill and the X server's end"
 check "the line drops" quiet line drop
 xkill -id "$strip" >/dev/null 2>&1
 eventually 5 "xkill ends the display" not alive "$display_pid"
@@ -150,7 +125,7 @@ display_pid=
 check "the guard goes on after xkill" alive "$guard_pid"
 stop_desktop
 check "the guard goes on after its X server ended" alive "$guard_pid"
-unauthorised Office
+hung_up Office
 for file in "$dir/phonebook.conf" "$dir/nv4.ini"; do
     check "${file##*/}: still held without a display" not readable "$file"
 done
@@ -158,7 +133,6 @@ check "Provider: the call is placed without a display" quiet line dial Provider
 require "Provider: the call connects without a display" await_call connected
 
 # A new X server and a new display: it finds the call up and shows it.
-step "a new desktop"
 start_desktop
 # The accessibility bus ends with the X server it announced itself on, as at a logout.
 start_accessibility "$Nobody"
@@ -169,13 +143,11 @@ require "the strip comes back from the tray" restore_strip
 mouse_away
 eventually 3 "the status area shows the connection" place_is "$strip" "7 1 509 48"
 
-# Nothing of the guard's process tree is connected to an X server or a D-Bus daemon; the same
-# reading sees the display's connection to its X server.
 check_guard_apart "Xvfb $xserver_pid"
 
-# Level bars and graphs move: each part changes between the first picture and one of the pictures
-# taken a second apart after it; the rate and total captions, read as a screen reader reads them,
-# change too, and each bar speaks the rate its caption shows.
+# Level bars and graphs move: each part changes between the first picture and one taken a second
+# apart after it; the captions, read as a screen reader reads them, change too, and each bar speaks
+# the rate its caption shows.
 captions() {
     read_tree
     local place
@@ -190,44 +162,37 @@ rate_spoken() {
     [[ $bar =~ ^${1^}load\ ([^,]+)/s,\ [0-9]+\ %$ && ${BASH_REMATCH[1]} == "$rate" ]]
 }
 strip_place
-declare -A moved=([BarUp]="" [BarDown]="" [GraphUp]="" [GraphDown]="")
-connected_ms=$(now_ms)
+# Each part from the strip's top-left corner, as an ImageMagick geometry, and whether it changed.
+declare -A parts=([BarUp]=93x17+92+4 [BarDown]=93x17+188+4 [GraphUp]=81x17+280+4 [GraphDown]=81x17+364+4) moved=()
 first_captions=$(captions) captions_moved=''
 shot "$tmp/connected-0.png"
-all_moved() {
-    local part
-    for part in "${!moved[@]}"; do
-        [[ -n ${moved[$part]} ]] || return 1
-    done
-}
 for ((n = 1; n <= 6; n++)); do
     sleep 1
     shot "$tmp/connected-$n.png"
-    for part in "${!moved[@]}"; do
-        (($(changed_pixels "$tmp/connected-0.png" "$tmp/connected-$n.png" "$(at "${!part}")") > 0)) && moved[$part]=yes
+    for part in "${!parts[@]}"; do
+        at=$(moved_by "${parts[$part]}" "$strip_x" "$strip_y")
+        changed=$(compare -metric AE "$tmp/connected-0.png[$at]" "$tmp/connected-$n.png[$at]" null: 2>&1)
+        ((${changed%%[^0-9]*} > 0)) && moved[$part]=yes
     done
     now_captions=$(captions)
     [[ $now_captions != "$first_captions" && $now_captions =~ ^[^|]+\|[^|]+\|[^|]+\|[^|]+$ ]] && captions_moved=yes
-    all_moved && [[ -n $captions_moved ]] && break
+    ((${#moved[@]} == 4)) && [[ -n $captions_moved ]] && break
 done
-for part in "${!moved[@]}"; do
+for part in "${!parts[@]}"; do
     check "$part changes while connected" test -n "${moved[$part]}"
 done
-echo "rates and totals read: $first_captions, then $now_captions"
-check "the rate and total captions change while connected" test -n "$captions_moved"
+check "the rate and total captions change while connected: $first_captions, then $now_captions" test -n "$captions_moved"
 eventually 3 "the upload bar speaks the rate its caption shows" eval 'read_tree; rate_spoken up 92,20'
 eventually 3 "the download bar speaks the rate its caption shows" eval 'read_tree; rate_spoken down 188,20'
 status=$(node_field "status bar" "" 2)
 check "the status line shows the connection, not the hung-up stage: $status" test "${status#Connesso con Provider}" != "$status"
-last=$tmp/connected-$((n > 6 ? 6 : n)).png
-keep_shot "$last" "${strip_w}x$strip_h+$strip_x+$strip_y" connected-strip-4x.png 400
-echo "traffic watched for $(($(now_ms) - connected_ms)) ms, $((n > 6 ? 6 : n)) pictures after the first"
 
 terminate_guard
 ini=$dir/nv4.ini
 check "nv4.ini starts with its banner" cmp -s -n 25 "$ini" <(printf %s "$IniBanner")
-check "nv4.ini holds [General Setup]" file_has "$ini" $'\r\n[General Setup]\r\n'
-check "nv4.ini holds [Connections]" file_has "$ini" $'\r\n[Connections]\r\n'
+for section in "General Setup" Connections; do
+    check "nv4.ini holds [$section]" file_has "$ini" $'\r\n'"[$section]"$'\r\n'
+done
 check "Provider stays authorised" file_has "$ini" "$(connection_row 0 Provider 0245871200 true false 6 8 40)"
 check "Provider Backup lost its authorisation with its number" \
     file_has "$ini" "$(connection_row 1 "Provider Backup" 0245871299 false false 0 10 14)"
@@ -242,4 +207,4 @@ done
 check "phonebook.conf: mode 640 again" mode_is "$dir/phonebook.conf" 640
 check "nv4.ini: mode 644 again" mode_is "$dir/nv4.ini" 644
 terminate_display
-e2e_finish
+finish

@@ -96,14 +96,10 @@ foreign() {
     end_process "$pid"
 }
 
-step "pppd call Premium"
 foreign "pppd call Premium" "$tmp/pppd" "$modem" call Premium connect "$(chat_to "$Premium")"
-step "pppd linkname Provider dialling another number"
 foreign "pppd linkname Provider, another number" \
     "$tmp/pppd" "$modem" linkname Provider connect "$(chat_to "$Premium")"
 
-step "a wvdial decoy, then pppd call Premium"
-# It only waits (on a FIFO), with wvdial's command line for Provider.
 # It only waits for commands that never come, with wvdial's command line for Provider on the
 # guard's own phonebook: its number is Provider's.
 mkfifo "$tmp/idle"
@@ -111,16 +107,13 @@ mkfifo "$tmp/idle"
 helper_pids+=($!)
 foreign "pppd call Premium after a wvdial decoy" "$tmp/pppd" "$modem" call Premium connect "$(chat_to "$Premium")"
 
-step "a direct writer in the group dialout"
 require "a modem answers" new_modem
 setpriv --reuid "$Nobody" --regid "$Nobody" --groups dialout sh -c "exec >$modem" 2>/dev/null
 check "a user of the group dialout cannot open the modem" test $? -ne 0
 check "nothing reached the modem" not dialled "$Premium"
 
-step "a direct writer as root, under another name"
 foreign "root's writer under another name" bash -c "exec -a notadialer bash -c 'exec >$modem; printf \"ATZ\r\"; sleep 0.3; printf \"ATDT$Premium\r\"; sleep 30'"
 
-step "Provider dialled through the guard"
 require "a modem answers" new_modem
 : >"$tmp/events"
 held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
@@ -138,4 +131,4 @@ eventually 5 "Disconnetti ends the guard's own call" not alive "${own:-0}"
 
 terminate_guard
 check "the modem's owner, group and mode are given back ($unguarded)" test "$(modem_mode)" = "$unguarded"
-e2e_finish
+finish

@@ -21,9 +21,7 @@ check "the guard says why" grep -q "the program's folder may be changed by root 
 check "the refused guard left nothing in it" test ! -e "$dir/nv4.ini" -a ! -e "$dir/guard.sock"
 
 start_guard
-eventually 10 "nv4.ini is written" test -e "$dir/nv4.ini"
-eventually 10 "nv4.ini is held against other programs" not readable "$dir/nv4.ini"
-
+check "nv4.ini is written" test -e "$dir/nv4.ini"
 wav=$(home_of "$Nobody")/start.wav
 start_accessibility "$Nobody"
 start_display "$Nobody" "${a11y_env[@]}" NORVALE_AUDIO_SINK="audioconvert ! wavenc ! filesink location=$wav"
@@ -51,7 +49,6 @@ if wait_until 10 wav_complete; then
     stat=$(sox "$wav" -n stat 2>&1)
     seconds=$(awk '/^Length \(seconds\)/ { print $3 }' <<<"$stat")
     rms=$(awk '/^RMS +amplitude/ { print $3 }' <<<"$stat")
-    echo "start sound captured: $seconds s, RMS amplitude $rms"
     check "the start sound lasts 0.5 to 10 s: $seconds" awk "BEGIN { exit !($seconds > 0.5 && $seconds < 10) }"
     check "the start sound is audible (RMS $rms)" awk "BEGIN { exit !($rms > 0.01) }"
 else
@@ -59,17 +56,18 @@ else
 fi
 
 # A call hung up while the strip is in the tray changes the status line, which grows the hidden
-# window; the strip once came back at the screen's corner after that.
-check "a screen reader listens" listen_for_name "status bar"
-check "another program's call is placed" quiet line dial Provider
-check "the call ends" await_call hung-up connected
-check "the call on an entry never authorised is hung up: $call" test "$(field outcome)" = hung-up
+# window; the strip once came back at the screen's corner after that. A screen reader waits meanwhile
+# for the status bar's first new name.
+atspi await-name "status bar" 10 >"$tmp/name-change.out" 2>>"$tmp/atspi.log" &
+listener_pid=$!
+check "a screen reader listens" wait_until 5 grep -q '^listening$' "$tmp/name-change.out"
+hung_up Provider
 require "the strip comes back from the tray" restore_strip
 require "the strip settles" await_settled back "$strip"
 check "the strip comes back at 7,1: $back" test "${back% * *}" = "7 1"
 check "the strip shows its status area: $back" test "${back#* * }" = "509 48"
-check "the call's first status text is heard as a name change of the status bar" heard_name
-echo "the status line's first new name: $changed_name"
+check "the call's first status text is heard as a name change of the status bar" wait "$listener_pid"
+echo "the status line's first new name: $(sed -n 2p "$tmp/name-change.out")"
 read_tree
 for button in Impostazioni Nascondi Esci; do
     check "a screen reader finds the button $button" spoken "push button" "$button"
@@ -79,8 +77,8 @@ check "the status line, spoken as a status bar, reads the hung-up call: $status"
 
 # Its bytes as they were while the guard ran: a kill saves nothing.
 kill_guard
-check "nv4.ini holds only its banner while the guard runs" file_is "$dir/nv4.ini" "$IniBanner"
+check "nv4.ini holds only its banner while the guard runs" cmp -s "$dir/nv4.ini" <(printf %s "$IniBanner")
 check "the phonebook of the built-in line is the sample" cmp -s "$dir/phonebook.conf" "$dir/phonebook.sample.conf"
 # A shut-down signal ends the display alone, guard or no guard.
 terminate_display
-e2e_finish
+finish

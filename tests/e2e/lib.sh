@@ -1,36 +1,21 @@
-# Shared by the end-to-end scripts: the installed guard, run as root in the test's folder, and the
-# installed display, run as a user who is not root on its own X display with a window manager and a
-# tray host, both driven only from outside. Source it, then call e2e_start BUILD_FOLDER.
+# Shared by the shell tests: the guard as root in a temporary program folder, either the build
+# installed there (with the installed display, as a user who is not root, on its own X display with
+# a window manager and a tray host) or a bare folder of the built guard and line. Everything is
+# driven from outside. Source it, then call e2e_start BUILD [no-desktop|bare].
 # shellcheck shell=bash
 set -uo pipefail
 export LC_ALL=C
 
-build='' tmp='' dir='' shots='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
+build='' tmp='' dir='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
 desktop_pids=() helper_pids=()
 Nobody=65534
-
-# Names and places the program gives itself, in pixels at 15 twips a pixel.
 StripTitle='Norvale 4\.0'
 IniBanner=$';Norvale 4.2 - ini file\r\n'
-SetupButton=(456 12)
-MinimiseButton=(476 12)
-ExitButton=(496 12)
-# Parts of the strip from its top-left corner, as ImageMagick geometries.
-BarUp=93x17+92+4
-BarDown=93x17+188+4
-GraphUp=81x17+280+4
-GraphDown=81x17+364+4
-Rates=186x9+92+20
-Totals=162x9+280+20
-StatusLine=489x13+0+35
 
 now_ms() {
     local t=${EPOCHREALTIME/./}
     echo $((t / 1000))
 }
-
-# A line in the test's output with the time since the script started.
-step() { echo "[$(($(now_ms) - script_started_ms)) ms] $*"; }
 
 fail() {
     echo "FAIL: $*" >&2
@@ -39,36 +24,27 @@ fail() {
 
 # check WHAT COMMAND...: the command must succeed now.
 check() {
-    local what=$1
-    shift
     checks=$((checks + 1))
-    "$@" || fail "$what"
+    "${@:2}" || fail "$1"
 }
 
 # require WHAT COMMAND...: as check, but nothing after it makes sense when it fails.
 require() {
-    local what=$1
-    shift
     checks=$((checks + 1))
-    "$@" || { fail "$what"; exit 1; }
+    "${@:2}" || { fail "$1"; exit 1; }
 }
 
 # wait_until SECONDS COMMAND...: polls the command until it succeeds; fails when the time is up.
 wait_until() {
     local deadline=$(($(now_ms) + $1 * 1000))
-    shift
-    until "$@"; do
+    until "${@:2}"; do
         (($(now_ms) > deadline)) && return 1
         sleep 0.05
     done
 }
 
 # eventually SECONDS WHAT COMMAND...: a check that may take up to SECONDS to hold.
-eventually() {
-    local seconds=$1 what=$2
-    shift 2
-    check "$what" wait_until "$seconds" "$@"
-}
+eventually() { check "$2" wait_until "$1" "${@:3}"; }
 
 quiet() { "$@" >/dev/null 2>&1; }
 not() { ! "$@"; }
@@ -79,84 +55,71 @@ alive() {
 }
 
 end_process() {
-    local pid=$1
-    alive "$pid" || { wait "$pid" 2>/dev/null; return 0; }
-    kill -TERM "$pid" 2>/dev/null
-    wait_until 3 not alive "$pid" || kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    alive "$1" && kill -TERM "$1" 2>/dev/null && { wait_until 3 not alive "$1" || kill -KILL "$1" 2>/dev/null; }
+    wait "$1" 2>/dev/null
 }
 
-# await_end VARIABLE WHAT STATUS: waits for the process in the variable to end with that status and
-# empties the variable.
+# await_end VARIABLE WHAT STATUS: the process in the variable ends (within systemd's 90 s for a
+# service) with that status; empties the variable.
 await_end() {
     local pid=${!1} status
-    if ! wait_until 10 not alive "$pid"; then
-        fail "$2 did not end within 10 s"
-        return 1
-    fi
+    wait_until 90 not alive "$pid" || { fail "$2 did not end within 90 s"; return 1; }
     wait "$pid"
     status=$?
     printf -v "$1" '%s' ''
     check "$2 ends with status $3 (it gave $status)" test "$status" = "$3"
 }
 
-e2e_cleanup() {
+need_root() {
+    ((EUID == 0)) || { echo "SKIP: the guard under test needs root" >&2; exit 77; }
+}
+
+cleanup() {
     local i
-    if ((failures > 0)); then
-        for i in guard display; do
-            [[ -s $tmp/$i.log ]] && { echo "--- $i.log" >&2; cat "$tmp/$i.log" >&2; }
-        done
-    fi
-    if [[ -n $display_pid ]] && alive "$display_pid"; then
-        kill -KILL "$display_pid"
-        wait "$display_pid" 2>/dev/null
-    fi
+    for i in guard display; do
+        ((failures > 0)) && [[ -s $tmp/$i.log ]] && { echo "--- $i.log" >&2; tail -n 40 "$tmp/$i.log" >&2; }
+    done
+    [[ -n $display_pid ]] && kill -KILL "$display_pid" 2>/dev/null && wait "$display_pid" 2>/dev/null
     for ((i = ${#helper_pids[@]} - 1; i >= 0; i--)); do
         end_process "${helper_pids[i]}"
     done
     stop_desktop
-    # A guard that is left gives its files back on SIGTERM.
+    # A guard that is left gives its files back on SIGTERM; one killed leaves them immutable.
     [[ -n $guard_pid ]] && end_process "$guard_pid"
     if [[ -n $tmp ]]; then
-        # A guard killed while it held its files leaves them immutable.
         chattr -R -i "$tmp" 2>/dev/null
         rm -rf "$tmp"
     fi
 }
 
-# e2e_start BUILD [no-desktop]: installs the build into a temporary folder and starts a desktop
-# there, unless told not to.
+# e2e_start BUILD [no-desktop|bare]: installs the build, staged so that the desktop entries land in
+# the temporary folder too, and starts a desktop unless told not to; bare makes a bare folder instead.
 e2e_start() {
-    local tool
     build=$1
-    if ((EUID != 0)); then
-        echo "SKIP: the guard under test needs root" >&2
-        exit 77
-    fi
-    for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert compare jq \
-        chattr lsattr sox xkbevd ss setpriv unshare dbus-daemon; do
-        command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
-    done
+    [[ ${2:-} == bare ]] || need_root
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-e2e.XXXXXX") || exit 1
-    trap e2e_cleanup EXIT
+    trap cleanup EXIT
     trap 'echo "interrupted" >&2; exit 130' INT TERM HUP
     # The displays' users reach the installed program through it.
     chmod 755 "$tmp"
-    shots=$build/e2e-shots
-    mkdir -p "$shots"
-    # Staged, so that the desktop entries land in the temporary folder too.
-    if ! DESTDIR="$tmp/root" cmake --install "$build" --prefix /opt/norvale >"$tmp/install.log" 2>&1; then
-        cat "$tmp/install.log" >&2
-        echo "FAIL: cmake --install" >&2
-        exit 1
-    fi
+    [[ ${2:-} == bare ]] && { bare_folder; return; }
+    DESTDIR="$tmp/root" cmake --install "$build" --prefix /opt/norvale >"$tmp/install.log" 2>&1 ||
+        { cat "$tmp/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
     dir=$tmp/root/opt/norvale
     export QT_QPA_PLATFORM=xcb NORVALE_AUDIO_SINK="fakesink sync=true"
     unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR
     [[ ${2:-} == no-desktop ]] || start_desktop
 }
 
-# ---- the desktop ----------------------------------------------------------------------------
+# A fresh program folder with only what the built-in line needs, no guard running, a fresh run folder.
+bare_folder() {
+    kill_guard
+    dir=$tmp/prog
+    chattr -R -i "$dir" 2>/dev/null
+    rm -rf "$dir" "$tmp/run"
+    mkdir -m 755 "$dir" && cp "$build"/{norvale-guard,norvale-line,phonebook.sample.conf} "$dir/" || exit 1
+}
+
 
 tray_host_shown() {
     local id
@@ -168,9 +131,13 @@ tray_host_shown() {
 
 # A new X server with its tray host and window manager; DISPLAY names it.
 start_desktop() {
-    # The server picks a free display and writes its number once it accepts clients. Without
-    # -noreset it would start over when its last client leaves; without -auth it admits the local
-    # clients of every user, as a desktop admits its own user's.
+    local tool
+    for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert compare jq sox xkbevd ss dbus-daemon; do
+        command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
+    done
+    # Without -noreset the server would start over when its last client leaves; without -auth it
+    # admits the local clients of every user, as a desktop admits its own user's.
+    : >"$tmp/xdisplay"
     Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/xdisplay" 2>>"$tmp/xvfb.log" &
     xserver_pid=$!
     require "Xvfb gives its display number" wait_until 10 test -s "$tmp/xdisplay"
@@ -190,16 +157,13 @@ start_desktop() {
 # The X server ends as at a logout; its clients lose their connection.
 stop_desktop() {
     local pid
-    [[ -n $xserver_pid ]] && end_process "$xserver_pid"
-    for pid in "${desktop_pids[@]}"; do
+    for pid in $xserver_pid "${desktop_pids[@]}"; do
         end_process "$pid"
     done
     xserver_pid='' desktop_pids=()
-    : >"$tmp/xdisplay"
 }
 
-# start_session_bus UID: that user's session bus, as a desktop session has one; sets bus to its
-# address.
+# start_session_bus UID: that user's session bus, as a desktop session has one; bus is its address.
 start_session_bus() {
     local home
     home=$(home_of "$1")
@@ -210,12 +174,11 @@ start_session_bus() {
     bus=$(head -n 1 "$tmp/bus")
 }
 
-# ---- the accessibility tree ------------------------------------------------------------------
 
-a11y_uid='' a11y_env=() tree='' changed_name='' listener_pid=''
+a11y_uid='' a11y_env=() tree=''
 
-# start_accessibility UID: that user's session bus (unless one runs) and its accessibility bus, both
-# under that uid, as a desktop session has them; a11y_env is what a display then needs to join them.
+# start_accessibility UID: that user's session bus (unless one runs) and accessibility bus, as a
+# desktop session has them; a11y_env is what a display then needs to join them.
 start_accessibility() {
     local home
     home=$(home_of "$1")
@@ -239,51 +202,27 @@ read_tree() { tree=$(atspi dump 2>>"$tmp/atspi.log"); }
 # spoken ROLE NAME [DESCRIPTION]: the last tree read holds such a node.
 spoken() { grep -qF "$1"$'\t'"$2"$'\t'"${3-}" <<<"$tree"; }
 
-# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 role ... 6 place) of the first such node of the last
-# tree read, found by its name, by its place in its window, or by its role alone.
+# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 role ... 6 place) of the last tree's first node of
+# that role, found by its name, by its place in its window, or by its role alone.
 node_field() {
     awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
         '$1 == role && (key == "" || $2 == key || "@" $6 == key) { print $field; exit }' <<<"$tree"
 }
 
-# listen_for_name ROLE [PREFIX]: from now on for 10 s, a screen reader's wait for a node of that role
-# to take a name starting with PREFIX; heard_name then succeeds if one did, and sets changed_name.
-listen_for_name() {
-    atspi await-name "$1" 10 "${2-}" >"$tmp/name-change.out" 2>>"$tmp/atspi.log" &
-    listener_pid=$!
-    wait_until 5 grep -q '^listening$' "$tmp/name-change.out"
-}
-heard_name() {
-    wait "$listener_pid" || return 1
-    changed_name=$(sed -n 2p "$tmp/name-change.out")
-}
 
-# Every bell of the display becomes a line in bells.log.
-start_bell_log() {
-    printf 'Bell() shell "echo bell >> %s/bells.log"\n' "$tmp" >"$tmp/xkbevd.cf"
-    : >"$tmp/bells.log"
-    xkbevd -cfg "$tmp/xkbevd.cf" >"$tmp/xkbevd.log" 2>&1 &
-    helper_pids+=($!)
-    # It says so once it listens.
-    require "xkbevd listens" wait_until 5 grep -q "disabling the audible bell" "$tmp/xkbevd.log"
-}
-
-bells() { wc -l <"$tmp/bells.log"; }
-
-# ---- the guard and the display ------------------------------------------------------------------
-
-# On the built-in line, once the line answers too.
+# On the built-in line, once the line answers too. A guard that ended will not come up.
 guard_ready() {
+    alive "$guard_pid" || { fail "the guard ended at its start"; exit 1; }
     grep -q "^norvale-guard: guarding" "$tmp/guard.log" &&
         { grep -qx backend=ppp "$dir/dialer.conf" 2>/dev/null || quiet line status; }
 }
 
-# start_guard [NAME=VALUE...]: the installed guard as root with these extra settings in its
-# environment, in the staged folder; returns once it guards.
+# start_guard [COMMAND...]: the guard as root, or through env or as_user (who must own the run
+# folder); returns once it guards, which may take a minute on huge files and a busy machine.
 start_guard() {
-    env "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
+    "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
     guard_pid=$!
-    require "the guard starts guarding" wait_until 10 guard_ready
+    require "the guard starts guarding" wait_until 60 guard_ready
 }
 
 terminate_guard() {
@@ -291,97 +230,36 @@ terminate_guard() {
     await_end guard_pid "the guard" 0
 }
 
-# Ends the guard with nothing saved; the kernel drops its fanotify listener, the immutable flags
-# stay until cleared.
+# Ends the guard with nothing saved; the immutable flags stay until cleared.
 kill_guard() {
-    kill -KILL "$guard_pid"
-    { wait "$guard_pid"; } 2>/dev/null
+    [[ -n $guard_pid ]] && kill -KILL "$guard_pid" && { wait "$guard_pid"; } 2>/dev/null
     guard_pid=
-    chattr -i "$dir"/* 2>/dev/null
 }
 
-# home_of UID: the folder of a display's user, made on first use: HOME, and its XDG_RUNTIME_DIR
-# inside, each 0700 and owned by the user.
+# home_of UID: HOME of a display's user, made on first use, with its XDG_RUNTIME_DIR inside.
 home_of() {
     local home=$tmp/user-$1
-    if [[ ! -d $home ]]; then
-        mkdir -m 700 "$home" "$home/runtime"
-        chown -R "$1:$(id -g "$1")" "$home"
-    fi
+    [[ -d $home ]] || { mkdir -m 700 "$home" "$home/runtime" && chown -R "$1:$(id -g "$1")" "$home"; }
     echo "$home"
 }
 
-# start_display UID [NAME=VALUE...]: the installed display as that user, with these extra settings
-# in its environment. nobody gets no groups; any other user the groups of the user database.
+# start_display UID [NAME=VALUE...]: the installed display as that user, with these settings added
+# to its environment; nobody gets no groups, any other user those of the user database.
 start_display() {
-    local uid=$1 home groups=--init-groups
-    shift
-    home=$(home_of "$uid")
-    ((uid == Nobody)) && groups=--clear-groups
-    setpriv --reuid "$uid" --regid "$(id -g "$uid")" "$groups" \
-        env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" "$@" "$dir/norvale" >>"$tmp/display.log" 2>&1 &
+    local home groups=--init-groups
+    home=$(home_of "$1")
+    (($1 == Nobody)) && groups=--clear-groups
+    setpriv --reuid "$1" --regid "$(id -g "$1")" "$groups" \
+        env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" "${@:2}" "$dir/norvale" >>"$tmp/display.log" 2>&1 &
     display_pid=$!
     started_ms=$(now_ms)
 }
 
-# Ends the display the way a logout does; the guard goes on.
 terminate_display() {
     kill -TERM "$display_pid"
     await_end display_pid "the display" 0
 }
 
-# ---- an administrator without an account on the machine -------------------------------------
-
-admin_uid='' admin_name=norvale-e2e
-
-# No test may create accounts on the machine, and the administrator's display needs a user in
-# group sudo: the script runs again in a private mount namespace, where copies of /etc/passwd and
-# /etc/group bind-mounted over the real ones hold such a user. Call it first; add_admin_user after
-# e2e_start.
-enter_admin_namespace() {
-    if ((EUID != 0)); then
-        echo "SKIP: the guard under test needs root" >&2
-        exit 77
-    fi
-    [[ ${NORVALE_E2E_NAMESPACE:-} == 1 ]] && return 0
-    NORVALE_E2E_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
-}
-
-add_admin_user() {
-    admin_uid=4242
-    while getent passwd "$admin_uid" >/dev/null || getent group "$admin_uid" >/dev/null; do
-        admin_uid=$((admin_uid + 1))
-    done
-    require "$admin_name is no user of the machine" not quiet getent passwd "$admin_name"
-    cp /etc/passwd "$tmp/passwd"
-    cp /etc/group "$tmp/group"
-    chmod 644 "$tmp/passwd" "$tmp/group"
-    echo "$admin_name:x:$admin_uid:$admin_uid:Norvale test:/nonexistent:/usr/sbin/nologin" >>"$tmp/passwd"
-    echo "$admin_name:x:$admin_uid:" >>"$tmp/group"
-    require "the machine has a group sudo" grep -q '^sudo:' "$tmp/group"
-    sed -i -E "s/^(sudo:[^:]*:[^:]*:)(.+)$/\1\2,$admin_name/; s/^(sudo:[^:]*:[^:]*:)$/\1$admin_name/" "$tmp/group"
-    mount --bind "$tmp/passwd" /etc/passwd && mount --bind "$tmp/group" /etc/group
-    require "$admin_name ($admin_uid) is in group sudo here" eval "id -nG $admin_uid | grep -qw sudo"
-}
-
-# No polkitd runs in the test's sandbox: a stand-in for pkcheck, first on the guard's PATH, writes
-# down each call's arguments and answers what pkcheck.answer says (0 granted, 1 refused).
-make_pkcheck() {
-    mkdir -p "$tmp/bin"
-    cat >"$tmp/bin/pkcheck" <<EOF
-#!/bin/sh
-printf '%s\n' "\$*" >>'$tmp/pkcheck.calls'
-printf '%s\n' "\${DBUS_SYSTEM_BUS_ADDRESS-the system's}" >>'$tmp/pkcheck.buses'
-exit "\$(cat '$tmp/pkcheck.answer')"
-EOF
-    chmod 755 "$tmp/bin/pkcheck"
-    : >"$tmp/pkcheck.calls"
-    pkcheck_answers 0
-}
-
-pkcheck_answers() { echo "$1" >"$tmp/pkcheck.answer"; }
-
-# ---- raw clients of guard.sock ------------------------------------------------------------------
 
 # as_user UID COMMAND...: the command as that user, with no groups. Started with & it becomes the
 # job itself, so that $! names the command and not a shell around it.
@@ -399,9 +277,9 @@ guard_requests() { printf '%s\n' "${@:2}" | as_user "$1" socat -t 5 - "UNIX-CONN
 # and writes what it gets to OUT; with -u it never reads. Started with &, $! is the socat.
 client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$dir/guard.sock" >"$2"; }
 
-# held UID OUT TEXT [socat options]: as client, sending TEXT and keeping its sending side open until
-# the test ends (through a FIFO the test holds, so that no process of its own lingers); $held_pid is
-# the socat.
+# held UID OUT TEXT [socat options]: as client, sending TEXT and keeping its side open until the test
+# ends (through a FIFO it holds, so that no process of its own lingers); $held_pid is the socat.
+held_count=0
 held() {
     local fifo=$tmp/held.$((++held_count)) fd
     mkfifo "$fifo"
@@ -411,63 +289,47 @@ held() {
     held_pid=$!
     helper_pids+=("$held_pid")
 }
-held_count=0
 
-# The Recv-Q of a process's Unix-socket connection: how much the guard sent it that it did not read.
-unread_by() { ss -xpn 2>/dev/null | awk -v pid="pid=$1," '$1 == "u_str" && index($0, pid) { print $3; exit }'; }
-
-# ---- what talks to whom -------------------------------------------------------------------------
 
 # descendants PID: the process and every process below it.
 descendants() {
-    local pid child
-    for pid in "$@"; do
-        echo "$pid"
-        for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
-            descendants "$child"
-        done
+    local child
+    echo "$1"
+    for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+        descendants "$child"
     done
 }
 
 # peers_of PID...: for each connected Unix socket of these processes, the program on the other end
 # ("COMMAND PID"), from ss: a socket's peer is the socket whose inode is its peer inode.
 peers_of() {
-    local pids=" $* "
-    ss -xpn 2>/dev/null | awk -v pids="$pids" '
+    ss -xpn 2>/dev/null | awk -v pids=" $* " '
         NR > 1 {
             local_inode = $6; peer_inode = $8
-            n = 0
             while (match($0, /\("[^"]*",pid=[0-9]+/)) {
                 entry = substr($0, RSTART + 1, RLENGTH - 1); $0 = substr($0, RSTART + RLENGTH)
-                split(entry, f, /",pid=/); name = substr(f[1], 2)
-                owner[local_inode] = owner[local_inode] name " " f[2] ";"
+                split(entry, f, /",pid=/)
+                owner[local_inode] = owner[local_inode] substr(f[1], 2) " " f[2] ";"
                 if (index(pids, " " f[2] " ")) mine[local_inode] = peer_inode
             }
         }
-        END {
-            for (inode in mine) {
-                split(owner[mine[inode]], list, ";")
-                for (i in list) if (list[i] != "") print list[i]
-            }
-        }' | sort -u
+        END { for (inode in mine) print owner[mine[inode]] }' | tr ';' '\n' | sed '/^$/d' | sort -u
 }
 
 # check_guard_apart PATTERN...: no process of the guard's tree is connected to an X server or a
-# D-Bus daemon, and the same reading sees the display connected to a program matching each pattern
-# ("COMMAND PID"), so that it would see such connections.
+# D-Bus daemon, while the same reading sees the display's peers matching each "COMMAND PID" pattern.
 check_guard_apart() {
-    local tree guard_peers display_peers pattern
-    mapfile -t tree < <(descendants "$guard_pid")
-    guard_peers=$(peers_of "${tree[@]}" | paste -sd ,)
+    local procs guard_peers display_peers pattern
+    mapfile -t procs < <(descendants "$guard_pid")
+    guard_peers=$(peers_of "${procs[@]}" | paste -sd ,)
     display_peers=$(peers_of "$display_pid" | paste -sd ,)
-    check "the guard's tree (${tree[*]}) talks to no X server or D-Bus daemon: $guard_peers" \
+    check "the guard's tree (${procs[*]}) talks to no X server or D-Bus daemon: $guard_peers" \
         not grep -qE '(^|,)(Xvfb|Xorg|X|Xwayland|dbus-daemon|dbus-broker) ' <<<"$guard_peers"
     for pattern in "$@"; do
         check "the reading sees the display's peer $pattern: $display_peers" grep -qE "(^|,)$pattern(,|$)" <<<"$display_peers"
     done
 }
 
-# ---- windows ------------------------------------------------------------------------------
 
 # geometry WINDOW: "X Y WIDTH HEIGHT" on the screen, and whether it is shown.
 geometry() {
@@ -491,26 +353,27 @@ shown_window() {
     return 1
 }
 
-# await_window VARIABLE PATTERN: waits until such a window shows.
 await_window() { wait_until 10 shown_window "$@"; }
 
-# Waits until the window's place holds still over two readings and sets the variable named to it.
-await_settled() {
-    local var=$1 window=$2 last='' now
+# await_still VARIABLE COMMAND...: sets the variable to the command's output once it is the same two
+# readings in a row: window managers and tray hosts move what they just placed.
+await_still() {
+    local last='' now
     still() {
         sleep 0.15
-        now=$(geometry "$window")
-        [[ -n $now && $now == "$last" ]] && return 0
-        last=$now
-        return 1
+        now=$("${@:2}")
+        [[ -n $now && $now == "$last" ]] || { last=$now; return 1; }
     }
-    wait_until 5 still || return 1
-    printf -v "$var" '%s' "${now% *}"
+    wait_until 5 still "$@" && printf -v "$1" '%s' "$now"
 }
 
-# The shown 22x22 icons in the tray host: "WINDOW CENTRE_X CENTRE_Y" each. Of a line of
-# "xwininfo -tree" only the program's own window has a class; the host's socket window around it
-# has the same size.
+# await_settled VARIABLE WINDOW: "X Y WIDTH HEIGHT" of the window once it holds still.
+await_settled() {
+    await_still "$1" geometry "$2" && printf -v "$1" '%s' "${!1% *}"
+}
+
+# The shown 22x22 icons in the tray host: "WINDOW CENTRE_X CENTRE_Y" each. Of the windows of that
+# size only the program's own has a class; the host's socket window around it has none.
 tray_icons() {
     local host id x y
     for host in $(xdotool search --class trayer 2>/dev/null); do
@@ -523,26 +386,15 @@ tray_icons() {
 
 icon_count_is() { [[ $(tray_icons | wc -l) == "$1" ]]; }
 
-# Sets icon_x and icon_y to the centre of the one tray icon, once the host has stopped moving it: a
-# host lays its icons out again after it embeds one, and a click on the old place hits nothing.
+# Sets icon_x and icon_y to the centre of the one tray icon once it holds still.
 await_icon() {
-    local last='' now
-    icon_still() {
-        sleep 0.15
-        now=$(tray_icons)
-        [[ $(wc -l <<<"$now") == 1 && -n $now && $now == "$last" ]] && return 0
-        last=$now
-        return 1
-    }
-    wait_until 5 icon_still || return 1
-    read -r _ icon_x icon_y <<<"$now"
+    local icons
+    await_still icons tray_icons && [[ $(wc -l <<<"$icons") == 1 ]] && read -r _ icon_x icon_y <<<"$icons"
 }
 
-# One xdotool command moves and clicks in order. (mousemove --sync would wait for a motion that
-# never comes when the pointer is there already.)
-click() { # click X Y [BUTTON [COUNT]]
-    xdotool mousemove "$1" "$2" click --repeat "${4:-1}" --delay 80 "${3:-1}"
-}
+# click X Y [BUTTON [COUNT]]: one xdotool command moves and clicks in order. (mousemove --sync would
+# wait for a motion that never comes when the pointer is there already.)
+click() { xdotool mousemove "$1" "$2" click --repeat "${4:-1}" --delay 80 "${3:-1}"; }
 
 mouse_away() { xdotool mousemove 900 700; }
 
@@ -550,14 +402,8 @@ mouse_away() { xdotool mousemove 900 700; }
 strip_shown() { shown_window strip "$StripTitle"; }
 strip_hidden() { ! strip_shown; }
 
-# Brings the strip back from the tray with a double click on the icon.
-restore_strip() {
-    await_icon || return 1
-    click "$icon_x" "$icon_y" 1 2
-    wait_until 5 strip_shown
-}
+restore_strip() { await_icon && click "$icon_x" "$icon_y" 1 2 && wait_until 5 strip_shown; }
 
-# Sets strip_x, strip_y, strip_w and strip_h from where the strip is now.
 strip_place() { read -r strip_x strip_y strip_w strip_h _ < <(geometry "$strip"); }
 
 # moved_by GEOMETRY X Y: the part of a window given from its top-left corner, on the screen.
@@ -566,44 +412,12 @@ moved_by() {
     echo "$size+$(($2 + ${offset%%+*}))+$(($3 + ${offset#*+}))"
 }
 
-# at GEOMETRY: a part of the strip given from its top-left corner, on the screen.
-at() { moved_by "$1" "$strip_x" "$strip_y"; }
-
-# Clicks a button of the strip, given from its top-left corner.
 click_strip() {
     strip_place
     click $((strip_x + $1)) $((strip_y + $2))
 }
 
-# The tray menu from the icon's right button, then the keys given. The menu is the one window of
-# the program larger than an icon that shows while the strip is in the tray. Painted, it has taken
-# the keyboard as well (Qt grabs it when the server maps the menu, before it paints).
-menu_shown() {
-    local id x y w h
-    for id in $(xdotool search --onlyvisible --class norvale 2>/dev/null); do
-        read -r x y w h _ < <(geometry "$id")
-        ((w > 60 && h > 60)) || continue
-        shot "$tmp/menu.png"
-        (($(count_pixels "$tmp/menu.png" "${w}x$h+$x+$y" 'r + g + b > 600') > w * h / 2)) && return 0
-    done
-    return 1
-}
-
-tray_menu() {
-    await_icon || return 1
-    click "$icon_x" "$icon_y" 3
-    wait_until 5 menu_shown || return 1
-    xdotool key --delay 100 "$@"
-}
-
-# ---- pictures -----------------------------------------------------------------------------
-
 shot() { import -silent -window root "$1"; }
-
-# changed_pixels A B GEOMETRY: how many pixels of that part differ between two pictures.
-changed_pixels() {
-    compare -metric AE "$1[$3]" "$2[$3]" null: 2>&1 | awk '{ print int($1) }'
-}
 
 # count_pixels PICTURE GEOMETRY 'CONDITION': pixels of the part whose r, g, b (0-255) meet it.
 count_pixels() {
@@ -612,36 +426,32 @@ count_pixels() {
             if ('"$3"') n++ } END { print n + 0 }'
 }
 
-# A part of a window's picture, as it is shown, saved with a name for a reader.
-keep_shot() { # keep_shot PICTURE GEOMETRY NAME [SCALE]
-    convert "$1[$2]" -scale "${4:-100}%" "$shots/$3"
-    echo "picture: $shots/$3"
-}
-
-# ---- the line -----------------------------------------------------------------------------
 
 line() { "$dir/norvale-line" "$@"; }
+line_is() { [[ $(line status | jq -r .line) == "$1" ]]; }
+field() { jq -r ".$1" <<<"$call"; }
 
-last_call() { line status 2>/dev/null | jq -c '.calls[-1] // {}'; }
-
-# Waits until the last call's outcome is one of the given ones and sets call to it.
+# await_call OUTCOME...: sets call to the last call once its outcome is one of these.
 await_call() {
     local outcomes=" $* "
     settled() {
-        call=$(last_call)
+        call=$(line status 2>/dev/null | jq -c '.calls[-1] // {}')
         [[ $outcomes == *" $(jq -r '.outcome // "none"' <<<"$call") "* ]]
     }
     wait_until 10 settled
 }
 
-field() { jq -r ".$1" <<<"$call"; }
-line_is() { [[ $(line status | jq -r .line) == "$1" ]]; }
-call_count_is() { [[ $(line status | jq '.calls | length') == "$1" ]]; }
+# hung_up ENTRY [NUMBER]: another program's call on the entry (dialling NUMBER instead of the
+# entry's own) is hung up when it connects the device (state 2).
+hung_up() {
+    check "$1: the call is placed" quiet line dial "$1" ${2:+--number "$2"}
+    await_call hung-up connected dropped error || { fail "$1: the call did not end"; return 1; }
+    check "$1: hung up by the guard at the device stage: $call" \
+        test "$(jq -r '"\(.outcome) \(.last_state) \(.placed_by)"' <<<"$call")" = "hung-up 2 other"
+    check "$1: the line is idle" line_is idle
+}
 
-# ---- files --------------------------------------------------------------------------------
-
-# The value encoding of the settings file, written from its rules: each character's code XOR the
-# key's character at the same place (the key repeating), as three decimal digits.
+# The settings file's value encoding: each character's code XOR the repeating key's, as three digits.
 encode() {
     local text=$1 key=KTRW39PPZ82Q out='' i c k
     for ((i = 0; i < ${#text}; i++)); do
@@ -661,22 +471,17 @@ connection_row() {
 # Another process's view of the files while the guard holds them.
 readable() { cat "$1" >/dev/null 2>&1; }
 appendable() { (: >>"$1") 2>/dev/null; }
-immutable() { lsattr -d "$1" 2>/dev/null | cut -d' ' -f1 | grep -q i; }
+immutable() { [[ $(lsattr -d "$1" 2>/dev/null) == *i*' '* ]]; }
 file_has() {
     local content
     IFS= read -r -d '' content <"$1"
     [[ $content == *"$2"* ]]
 }
-file_is() { cmp -s "$1" <(printf %s "$2"); }
 mode_is() { [[ $(stat -c %a "$1") == "$2" ]]; }
 
-e2e_finish() {
-    if ((failures > 0)); then
-        echo "$(basename "$0"): $failures of $checks checks failed" >&2
-        exit 1
-    fi
+finish() {
+    ((failures == 0)) || { echo "$(basename "$0"): $failures of $checks checks failed" >&2; exit 1; }
     echo "$(basename "$0"): $checks checks passed in $(($(now_ms) - script_started_ms)) ms"
-    exit 0
 }
 
 script_started_ms=$(now_ms)

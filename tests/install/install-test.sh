@@ -2,44 +2,12 @@
 # install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR UNIT_DIR
 # Stages cmake --install in a temporary folder (DESTDIR), so nothing is written outside it and no
 # service is enabled or started.
-set -uo pipefail
-build=$1 source=$2 applications=$3 autostart=$4 polkit=$5 units=$6
+# shellcheck source=tests/e2e/lib.sh
+source "$(dirname "$0")/../e2e/lib.sh"
+e2e_start "$1" no-desktop
+source=$2 applications=$3 autostart=$4 polkit=$5 units=$6
 prefix=/opt/norvale
-
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-install.XXXXXX") || exit 1
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do
-        kill -KILL "$p" 2>/dev/null && wait "$p" 2>/dev/null
-    done
-    # A guard killed while it held its files leaves them immutable.
-    chattr -R -i "$tmp" 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-staged() { [[ $1 == /* ]] && echo "$tmp/root$1" || echo "$tmp/root$prefix/$1"; }
-# waitfor SECONDS TEST...: true once the test holds, checked every 0.1 s.
-waitfor() {
-    local tries=$(($1 * 10))
-    shift
-    for ((; tries > 0; tries--)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-if ! DESTDIR="$tmp/root" cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
-    cat "$tmp/install.log" >&2
-    echo "FAIL: cmake --install" >&2
-    exit 1
-fi
-dir=$tmp/root$prefix
+staged() { [[ $1 == /* ]] && echo "$tmp/root$1" || echo "$dir/$1"; }
 launcher=$(staged "$applications")/norvale.desktop
 autostarter=$(staged "$autostart")/norvale.desktop
 policy=$(staged "$polkit")/org.norvale.guard.policy
@@ -52,7 +20,7 @@ programs=(norvale-guard norvale-line)
 expected=$(printf '%s\n' "${programs[@]/#/$dir/}" "$dir"/{connected.mp3,disconnected.mp3,error.mp3,norvale-help.xml,norvale-tray.png,norvale.hlp,palette.png,phonebook.sample.conf,start.mp3} \
     "$launcher" "$autostarter" "$policy" "$unit" | sort)
 actual=$(find "$tmp/root" -type f | sort)
-[[ $actual == "$expected" ]] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+check "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
 
 for program in "${programs[@]}"; do
     [[ -f $dir/$program && -x $dir/$program ]] || fail "$program is not executable"
@@ -107,12 +75,8 @@ for check in "string(/policyconfig/action/@id)=org.norvale.guard.admin" "count(/
 done
 
 # The installed guard starts from its own folder on the built-in line.
-"$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
-pid=$!
-pids+=("$pid")
+start_guard
 socket=$dir/guard.sock
-waitfor 10 test -S "$socket" -a -e "$dir/nv4.ini" -a -e "$dir/phonebook.conf" ||
-    fail "no guard.sock, nv4.ini and phonebook.conf in the installed folder within 10 s"
 [[ $(stat -c %a "$socket" 2>/dev/null) == 666 ]] || fail "guard.sock is not mode 666"
 [[ $(stat -c %a:%U "$tmp/run" 2>/dev/null) == 700:root ]] || fail "the run folder is not root's, mode 700"
 
@@ -131,23 +95,6 @@ for run in "$tmp/run" "$tmp/run2"; do
     "$dir/norvale-line" status >/dev/null 2>>"$tmp/second.log" || fail "the first guard's line does not answer"
 done
 
-ended() { ! kill -0 "$pid" 2>/dev/null; }
-kill -TERM "$pid"
-if waitfor 5 ended; then
-    wait "$pid"
-    status=$?
-    [[ $status == 0 ]] || fail "the guard ended with status $status on SIGTERM"
-else
-    fail "the guard did not end within 5 s of SIGTERM"
-fi
-[[ -s $dir/nv4.ini ]] || fail "nv4.ini is empty after exit"
-cmp -s "$dir/phonebook.sample.conf" "$dir/phonebook.conf" || fail "phonebook.conf is not the sample"
-
-if ((failures > 0)); then
-    echo "--- guard output" >&2
-    cat "$tmp/guard.log" >&2
-    echo "--- second guards and norvale-line" >&2
-    cat "$tmp/second.log" >&2
-    exit 1
-fi
-echo "install: tree, unit, policy, desktop entries and the guard's start from $prefix checked"
+terminate_guard
+((failures == 0)) || cat "$tmp/second.log" >&2
+finish

@@ -1,72 +1,73 @@
 #!/usr/bin/env bash
 # badinput.sh BUILD
 # norvale-guard starts on broken, huge, strange or unreadable files in its folder. Each time it must
-# come up, answer on its line, hang up a call on an unauthorised entry, end on SIGTERM, and leave
-# a sound nv4.ini behind, or an unreadable one exactly as it was.
-source "$(dirname "$0")/lib.sh" "$1"
-nv_need_root
-ini=$NV_DIR/nv4.ini
-book=$NV_DIR/phonebook.conf
-as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+# come up, hang up a call on an unauthorised entry, end on SIGTERM, and leave a sound nv4.ini
+# behind, or an unreadable one exactly as it was.
+# shellcheck source=tests/e2e/lib.sh
+source "$(dirname "$0")/../e2e/lib.sh"
+e2e_start "$1" bare
+need_root
+ini=$dir/nv4.ini
+book=$dir/phonebook.conf
 
-# run NAME [COMMAND...]: one start and stop on the folder as prepared. Prints the start-up time
-# (until nv4.ini is locked, where root can lock it) and the shut-down time.
+# run NAME [COMMAND...]: one start and stop on the folder as prepared, the guard run through COMMAND.
 run() {
-    local name=$1 took ready=
+    local name=$1
     shift
-    [[ $# == 0 && ! -d $ini && ! -p $ini ]] && ready=locked
-    nv_start "$@"
-    if ! took=$(nv_wait_up $ready); then
-        fail "$name: the guard did not come up"
-        nv_kill
-        return 1
-    fi
-    nv_check_hangup "$name"
-    nv_stop_checked "$name"
-    echo "badinput: $name: up in $took s, ended $NV_STOP_SECONDS s after SIGTERM"
+    echo "badinput: $name"
+    start_guard "$@"
+    hung_up "Premium 899" 0899123456
+    terminate_guard
 }
 
-# A fresh folder on the built-in line.
 prepare() {
-    nv_folder || exit 1
-    nv_conf stage_ms=1
+    bare_folder
+    printf 'stage_ms=1\n' >"$dir/dialer.conf"
 }
 
-# The bytes the file had must all still be there, at its start: the guard adds its sections
-# after them.
-check_kept() {
-    local name=$1 original=$2
-    cmp -s -n "$(stat -c %s "$original")" "$original" "$ini" ||
-        fail "$name: the original bytes of nv4.ini were not kept"
+# A settings file as the guard leaves it: its two sections (their headers as the guard reads them:
+# any letter case, blanks and a missing "]" allowed), numeric colours, and in [Connections], which
+# the guard writes whole, only its row keys. Other lines are the user's: kept, not judged.
+# (cut first: awk is slow on a line of 100 MB.)
+ini_sound() {
+    report=$(cut -c 1-1000 "$ini" | awk '
+        function header(line) {
+            if (line !~ /^[ \t]*\[/) return ""
+            sub(/^[ \t]*\[/, "", line); sub(/\].*/, "", line); sub(/\r$/, "", line)
+            gsub(/^[ \t]+|[ \t]+$/, "", line)
+            return tolower(line) == "" ? "-" : tolower(line)
+        }
+        { name = header($0) }
+        name != "" { own = (name == "general setup" || name == "connections"); conn = name == "connections"; seen[name] = 1; next }
+        conn && !/^[A-Za-z]+[0-9]+=[^\r]*\r?$/ { if (bad++ < 3) print "malformed line " NR ": " $0 }
+        own && /^StartColor= ?-?[0-9]+\r?$/ { start = 1 }
+        own && /^EndColor= ?-?[0-9]+\r?$/ { end = 1 }
+        END {
+            if (!seen["general setup"]) print "no [General Setup] section"
+            if (!seen["connections"]) print "no [Connections] section"
+            if (!start || !end) print "no numeric StartColor and EndColor"
+        }')
+    check "$1: nv4.ini is sound: $report" test -z "$report"
 }
 
-# Every line that the guard does not own (its keys, the [Connections] section it rewrites) is
-# still in the file.
-check_foreign_lines() {
-    local name=$1 original=$2 line missing=0
-    while IFS= read -r line; do
-        grep -qxF -- "$line" "$ini" || missing=$((missing + 1))
-    done < <(LC_ALL=C awk '/^\[ *[Cc]onnections/ { conn = 1; next } /^\[/ { conn = 0 }
-                           !conn && !/^(StartColor|EndColor|TopWin|LeftWin)=/' "$original")
-    ((missing == 0)) || fail "$name: $missing line(s) of the original nv4.ini are gone"
-}
+# The bytes the file had must all still be there, at its start: the guard adds its sections after
+# them.
+kept() { check "$1: the original bytes of nv4.ini were kept" cmp -s -n "$(stat -c %s "$2")" "$2" "$ini"; }
 
-# --- nv4.ini of binary junk
 prepare
 head -c 65536 /dev/urandom >"$ini"
-cp "$ini" "$NV_TMP/junk.ini"
-run "binary junk" && nv_check_ini_sound "binary junk" "$ini" && check_kept "binary junk" "$NV_TMP/junk.ini"
+cp "$ini" "$tmp/junk.ini"
+run "binary junk" && ini_sound "binary junk" && kept "binary junk" "$tmp/junk.ini"
 
-# --- nv4.ini of 100 MB (sparse: all zero bytes, one endless line)
+# Sparse: all zero bytes, one endless line.
 prepare
 truncate -s 100M "$ini"
-run "100 MB nv4.ini" && nv_check_ini_sound "100 MB nv4.ini" "$ini" &&
-    { cmp -s -n $((100 << 20)) /dev/zero "$ini" || fail "100 MB nv4.ini: the original bytes were not kept"; }
-rm -f "$ini"
+truncate -s 100M "$tmp/zero.ini"
+run "100 MB nv4.ini" && ini_sound "100 MB nv4.ini" && kept "100 MB nv4.ini" "$tmp/zero.ini"
+rm -f "$ini" "$tmp/zero.ini"
 
-# --- every key malformed
 prepare
-cat >"$NV_TMP/malformed.ini" <<'INI'
+cat >"$tmp/malformed.ini" <<'INI'
 ;Norvale 4.2 - ini file
 [General Setup
 StartColor=abc
@@ -92,12 +93,18 @@ ConName1=ConName1=ConName1
 [General Setup]
 StartColor=
 INI
-printf '\xff\xfe=\xff\r\n[\xe9t\xe9]\r\nk\xe9y=\x80\x81\r\n' >>"$NV_TMP/malformed.ini"
-cp "$NV_TMP/malformed.ini" "$ini"
-run "malformed keys" && nv_check_ini_sound "malformed keys" "$ini" &&
-    check_foreign_lines "malformed keys" "$NV_TMP/malformed.ini"
+printf '\xff\xfe=\xff\r\n[\xe9t\xe9]\r\nk\xe9y=\x80\x81\r\n' >>"$tmp/malformed.ini"
+cp "$tmp/malformed.ini" "$ini"
+if run "malformed keys"; then
+    ini_sound "malformed keys"
+    # Every line that the guard does not own (its keys, the [Connections] section it rewrites) is
+    # still in the file.
+    missing=$(awk '/^\[ *[Cc]onnections/ { conn = 1; next } /^\[/ { conn = 0 }
+        !conn && !/^(StartColor|EndColor|TopWin|LeftWin)=/' "$tmp/malformed.ini" | grep -cvxFf "$ini")
+    check "malformed keys: $missing line(s) of the original nv4.ini are gone" test "$missing" = 0
+fi
 
-# --- encoded values whose groups decode out of range
+# Encoded values whose groups decode out of range.
 prepare
 {
     printf ';Norvale 4.2 - ini file\r\n[General Setup]\r\nStartColor=255\r\nEndColor=65535\r\n[Connections]\r\n'
@@ -105,28 +112,25 @@ prepare
     printf 'ConName1=%s\r\nConNumber1=1\r\nConAuth1=true\r\n' "$(printf '7%.0s' {1..3000})"
     printf 'ConName2=12\r\nConNumber2=0000000000000000000\r\nConAuth2=true\r\nConPred2=true\r\n'
     printf 'ConName3=+1e+9-3.5\r\nConNumber3=   \r\nConAuth3=true\r\n'
-} >"$NV_TMP/groups.ini"
-cp "$NV_TMP/groups.ini" "$ini"
-run "out-of-range groups" && nv_check_ini_sound "out-of-range groups" "$ini"
+} >"$tmp/groups.ini"
+cp "$tmp/groups.ini" "$ini"
+run "out-of-range groups" && ini_sound "out-of-range groups"
 
-# --- a phonebook of 1000 entries
+# A phonebook of 1000 entries fills the table's 49 rows; the entries past them are guarded too.
 prepare
 for ((i = 1; i <= 1000; i++)); do
     printf '[Dialer Entry %04d]\nPhone = 02%08d\nUsername = user%d\n\n' "$i" "$i" "$i"
 done >"$book"
-cp "$book" "$NV_TMP/book1000.conf"
+cp "$book" "$tmp/book1000.conf"
 if run "1000-entry phonebook"; then
-    nv_check_ini_sound "1000-entry phonebook" "$ini"
-    rows=$(grep -c '^ConName[0-9]*=' "$ini")
-    ((rows == 49)) || fail "1000-entry phonebook: $rows rows in nv4.ini, not the table's 49"
+    ini_sound "1000-entry phonebook"
+    check "1000-entry phonebook: nv4.ini has the table's 49 rows" test "$(grep -c '^ConName[0-9]*=' "$ini")" = 49
+    start_guard
+    hung_up "Entry 0999"
+    terminate_guard
 fi
-cmp -s "$book" "$NV_TMP/book1000.conf" || fail "1000-entry phonebook: the phonebook changed"
-start=$EPOCHREALTIME
-nv_start && nv_wait_up >/dev/null && nv_line dial "Entry 0999" >/dev/null && nv_settled_call >/dev/null
-echo "badinput: 1000-entry phonebook: a second start and a call on the last entry took $(nv_seconds_since "$start") s"
-nv_stop_checked "1000-entry phonebook, second start"
+check "1000-entry phonebook: the phonebook is unchanged" cmp -s "$book" "$tmp/book1000.conf"
 
-# --- a phonebook whose Inherits go round in circles
 prepare
 cat >"$book" <<'BOOK'
 [Dialer Defaults]
@@ -147,52 +151,40 @@ Phone = 0212345678
 Inherits = Dialer Loop B
 BOOK
 if run "Inherits loop"; then
-    nv_check_ini_sound "Inherits loop" "$ini"
-    rows=$(grep -c '^ConName[0-9]*=' "$ini")
-    ((rows == 5)) || fail "Inherits loop: $rows rows in nv4.ini for the 5 entries (Defaults is one)"
-    nv_start && nv_wait_up >/dev/null && nv_check_hangup "Inherits loop" "Loop A"
-    nv_stop_checked "Inherits loop, second start"
+    ini_sound "Inherits loop"
+    check "Inherits loop: nv4.ini has a row for each of the 5 entries (Defaults is one)" \
+        test "$(grep -c '^ConName[0-9]*=' "$ini")" = 5
+    start_guard
+    hung_up "Loop A"
+    terminate_guard
 fi
 
-# --- unreadable files: left exactly as they were
-prepare
-mkdir "$ini" && echo keep >"$ini/keep"
-run "nv4.ini a folder"
-[[ -d $ini && $(cat "$ini/keep") == keep ]] || fail "nv4.ini a folder: the folder changed"
-
-prepare
-mkfifo "$ini"
-run "nv4.ini a FIFO"
-[[ -p $ini ]] || fail "nv4.ini a FIFO: it is no longer the FIFO"
-
-prepare
-mkdir "$book"
-run "phonebook a folder" && nv_check_ini_sound "phonebook a folder" "$ini"
-[[ -d $book && -z $(ls -A "$book") ]] || fail "phonebook a folder: the folder changed"
-
-prepare
-mkfifo "$book"
-run "phonebook a FIFO" && nv_check_ini_sound "phonebook a FIFO" "$ini"
-[[ -p $book ]] || fail "phonebook a FIFO: it is no longer the FIFO"
+# Unreadable files, left exactly as they were: FILE, what it is made, and the test it must pass after.
+unreadable=(
+    "$ini" "mkdir $ini && echo keep >$ini/keep" "test -d $ini -a keep = \$(cat $ini/keep)"
+    "$ini" "mkfifo $ini" "test -p $ini"
+    "$book" "mkdir $book" "test -d $book -a -z \"\$(ls -A $book)\""
+    "$book" "mkfifo $book" "test -p $book"
+)
+for ((i = 0; i < ${#unreadable[@]}; i += 3)); do
+    prepare
+    eval "${unreadable[i + 1]}"
+    name=${unreadable[i + 1]//$dir\//}
+    run "$name"
+    [[ -f $ini ]] && ini_sound "$name"
+    check "$name: it is left as it was" eval "${unreadable[i + 2]}"
+done
 
 # The guard runs as a user who owns the folder (and its run folder) but may not read the file.
-as_nobody_folder() {
-    chown nobody "$NV_DIR" && mkdir -m 700 "$NV_RUN" && chown nobody "$NV_RUN"
-}
-
-prepare
-as_nobody_folder
-cp "$NV_TMP/groups.ini" "$ini" && chmod 600 "$ini"
-run "nv4.ini unreadable to the user" "${as_nobody[@]}"
-cmp -s "$NV_TMP/groups.ini" "$ini" && [[ $(stat -c %U:%a "$ini") == root:600 ]] ||
-    fail "nv4.ini unreadable to the user: the file changed"
-
-prepare
-as_nobody_folder
-cp "$NV_DIR/phonebook.sample.conf" "$book" && chmod 600 "$book"
-run "phonebook unreadable to the user" "${as_nobody[@]}" &&
-    nv_check_ini_sound "phonebook unreadable to the user" "$ini"
-cmp -s "$NV_DIR/phonebook.sample.conf" "$book" && [[ $(stat -c %U:%a "$book") == root:600 ]] ||
-    fail "phonebook unreadable to the user: the file changed"
-
-nv_finish
+for file in "$ini" "$book"; do
+    prepare
+    chown "$Nobody" "$dir" && mkdir -m 700 "$tmp/run" && chown "$Nobody" "$tmp/run"
+    cp "$([[ $file == "$ini" ]] && echo "$tmp/groups.ini" || echo "$dir/phonebook.sample.conf")" "$file"
+    chmod 600 "$file"
+    cp -p "$file" "$tmp/before"
+    run "${file##*/} unreadable to the guard's user" as_user "$Nobody"
+    [[ $file == "$book" ]] && ini_sound "phonebook unreadable to the guard's user"
+    check "${file##*/} unreadable to the guard's user: it is left as it was" \
+        eval "cmp -s '$tmp/before' '$file' && [[ \$(stat -c %U:%a '$file') == root:600 ]]"
+done
+finish
