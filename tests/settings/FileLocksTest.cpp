@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -248,33 +247,4 @@ TEST_F(FileLocks, TheFilesOfAKilledRunAreGivenBackAtTheNextStartAndAnAdministrat
     }
     if (mounted)
         shell("umount " + quoted(ramfs));
-}
-
-TEST_F(FileLocks, WithoutPrivilegesProtectionIsReducedAndSaidOnce) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "drops from root to an unprivileged user: needs root";
-    Global::Reset(); // no listener thread of ours while forking
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
-    const QString mine = path("nobody.conf");
-    writeBytes(mine, "[Dialer X]\n");
-    ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), 65534, 65534), 0);
-    ::chmod(QFile::encodeName(mine).constData(), 0600);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // What the child says goes to a file; its exit status says what it saw of the lock.
-        dup2(::open(QFile::encodeName(path("said")).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(2);
-        FileGuard guard;
-        FileLock lock = guard.lock(mine);
-        const bool held = lock.isHeld() && !guard.fullProtection() && modeOf(mine) == 0400u;
-        lock.release();
-        _exit(held && modeOf(mine) == 0600u ? 0 : 1); // given back on release
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    const QByteArray said = readBytes(path("said"));
-    EXPECT_EQ(said.count("protection reduced"), 1) << said.constData();
 }
