@@ -4,33 +4,22 @@
 #include "settings/FileLocks.h"
 
 #include <QDir>
+#include <QProcess>
 
 #include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <string>
-
-extern char** environ;
 
 using Global::state;
 
 namespace {
 
-// Exit status of a shell command run as a separate process (fork/exec); bounded in time so a
-// wrongly held open can never hang the test.
+// Exit status of a shell command run as a separate process, bounded in time so that a wrongly
+// held open can never hang the test.
 int shell(const QString& command) {
-    const std::string line = "timeout 10 sh -c '" + command.toStdString() + "' 2>/dev/null";
-    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return QProcess::execute("timeout", {"10", "sh", "-c", command + " 2>/dev/null"});
 }
 
 unsigned modeOf(const QString& path) {
