@@ -91,39 +91,29 @@ TEST_F(FileLocks, PhonebookIsWriteProtectedWhileLockedAndGetsOnlyItsOwnerWriteBi
 }
 
 // The phonebook's folder belongs to a user, who swaps it while the guard runs: in the new one the
-// phonebook, or the folder itself, is the user's link to a file of root's. The lock cycle of a
-// hang-up must not reach that file.
+// phonebook is the user's link to a file of root's. The lock cycle of a hang-up must not reach that
+// file. (A folder that is a link is refused by the rule the unsafe-path table checks.)
 TEST_F(FileLocks, AnotherUsersLinkOnThePhonebooksPathLeadsTheLocksNowhere) {
     if (geteuid() != 0)
         GTEST_SKIP() << "a link of another user needs root to make";
-    const QString folder = path("user"), book = folder + "/wvdial.conf", rootFolder = path("root");
-    const QString victim = rootFolder + "/wvdial.conf";
-    const auto link = [](const QString& target, const QString& name, uid_t owner) {
-        return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()) == 0 &&
-               ::lchown(QFile::encodeName(name).constData(), owner, owner) == 0;
-    };
-    for (const bool wholeFolder : {false, true}) {
-        SCOPED_TRACE(wholeFolder ? "the folder is a link" : "the phonebook is a link");
-        ASSERT_TRUE(QDir().mkpath(folder) && QDir().mkpath(rootFolder));
-        writeBytes(book, "[Dialer Casa]\nPhone = 0212345678\n");
-        writeBytes(victim, "root:secret\n");
-        ::chmod(QFile::encodeName(victim).constData(), 0640);
-        Global::LockPhonebook(book);
-        ASSERT_TRUE(QDir().rename(folder, folder + ".old"));
-        ASSERT_TRUE(wholeFolder ? link(rootFolder, folder, 65534)
-                                : QDir().mkpath(folder) && link(victim, book, 65534));
-        for (int cycle = 0; cycle < 2; ++cycle) {
-            Global::UnlockPhonebook(book);
-            Global::LockPhonebook(book);
-            EXPECT_EQ(modeOf(victim), 0640u);
-            EXPECT_FALSE(isImmutable(victim));
-            EXPECT_TRUE(Global::FileExists(victim));
-        }
+    const QString folder = path("user"), book = folder + "/wvdial.conf", victim = path("root.conf");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    writeBytes(book, "[Dialer Casa]\nPhone = 0212345678\n");
+    writeBytes(victim, "root:secret\n");
+    ::chmod(QFile::encodeName(victim).constData(), 0640);
+    Global::LockPhonebook(book);
+    ASSERT_TRUE(QDir().rename(folder, folder + ".old") && QDir().mkpath(folder));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(book).constData()), 0);
+    ASSERT_EQ(::lchown(QFile::encodeName(book).constData(), 65534, 65534), 0);
+    for (int cycle = 0; cycle < 2; ++cycle) {
         Global::UnlockPhonebook(book);
-        EXPECT_FALSE(isImmutable(folder + ".old/wvdial.conf"));
-        for (const QString& name : {folder, folder + ".old", rootFolder})
-            QFile::remove(name), QDir(name).removeRecursively();
+        Global::LockPhonebook(book);
+        EXPECT_EQ(modeOf(victim), 0640u);
+        EXPECT_FALSE(isImmutable(victim));
+        EXPECT_TRUE(Global::FileExists(victim));
     }
+    Global::UnlockPhonebook(book);
+    EXPECT_FALSE(isImmutable(folder + ".old/wvdial.conf"));
 }
 
 // Without the fanotify listener a lock is a flock and a read-only mode, given back after.
