@@ -16,10 +16,10 @@ using Global::state;
 
 namespace {
 
-// Exit status of a shell command run as a separate process, bounded in time so that a wrongly
-// held open can never hang the test.
-int shell(const QString& command) {
-    return QProcess::execute("timeout", {"10", "sh", "-c", command + " 2>/dev/null"});
+// Exit status of a command run as a separate process, bounded in time so that a wrongly held
+// open can never hang the test.
+int run(const QStringList& command) {
+    return QProcess::execute("timeout", QStringList{"10"} + command);
 }
 
 unsigned modeOf(const QString& path) {
@@ -32,10 +32,6 @@ bool isImmutable(const QString& path) {
     struct statx info {};
     return statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_BASIC_STATS, &info) == 0 &&
            (info.stx_attributes & STATX_ATTR_IMMUTABLE);
-}
-
-QString quoted(const QString& path) {
-    return "\"" + path + "\"";
 }
 
 } // namespace
@@ -60,7 +56,9 @@ protected:
     QString phonebook, other;
 };
 
-TEST_F(FileLocks, PhonebookIsWriteProtectedWhileLockedAndGetsOnlyItsOwnerWriteBitBack) {
+// With the fanotify listener or, reduced, a flock: no other program gets at a locked file, which
+// is write-protected and then gets back only its owner's write bit: it can hold passwords.
+TEST_F(FileLocks, LockedFilesAreWriteProtectedAndGetOnlyTheirOwnersWriteBitBack) {
     // No path, a missing file, a folder: nothing locked, nothing made, and the next lock works.
     for (const QString& none : {QString(), path("missing.conf"), path(".")}) {
         Global::LockPhonebook(none);
@@ -68,26 +66,38 @@ TEST_F(FileLocks, PhonebookIsWriteProtectedWhileLockedAndGetsOnlyItsOwnerWriteBi
         Global::UnlockPhonebook(none);
     }
     EXPECT_FALSE(QFileInfo::exists(path("missing.conf")));
-    const bool full = fullProtection();
-    Global::LockPhonebook(phonebook);
-    EXPECT_TRUE(state.PhonebookLockFile.isHeld());
-    EXPECT_EQ(modeOf(phonebook), 0440u);
-    EXPECT_EQ(isImmutable(phonebook), full);
+    writeBytes(settingsFile(), "[S]\r\n");
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced" : "full");
+        if (reduced)
+            state.Guard = std::make_unique<FileGuard>(FileGuard::Protection::Reduced);
+        const bool full = fullProtection();
+        EXPECT_FALSE(full && reduced);
+        for (const auto& [file, before, locked, after] : {std::tuple{settingsFile(), 0664u, 0444u, 0664u},
+                                                          {phonebook, 0640u, 0440u, 0640u},
+                                                          {phonebook, 0400u, 0400u, 0600u}}) {
+            SCOPED_TRACE(before);
+            ::chmod(QFile::encodeName(file).constData(), before);
+            file == phonebook ? Global::LockPhonebook(file) : Global::LockSettingsFile();
+            // The listener guards the settings file as it is; the phonebook is closed for the dialler.
+            EXPECT_EQ(modeOf(file), full && file == settingsFile() ? before : locked);
+            EXPECT_EQ(isImmutable(file), geteuid() == 0);
+            EXPECT_NE(run({"flock", "-n", file, "true"}), 0);
+            file == phonebook ? Global::UnlockPhonebook(file) : Global::UnlockSettingsFile();
+            EXPECT_EQ(modeOf(file), after);
+            EXPECT_FALSE(isImmutable(file));
+            EXPECT_EQ(run({"flock", "-n", file, "true"}), 0);
+        }
+    }
+    EXPECT_EQ(readBytes(settingsFile()), "[S]\r\n");
     // Closed for the dialler to read, it stays write-protected; opened again, it is held again.
+    Global::LockPhonebook(phonebook);
     Global::ClosePhonebookLock();
-    EXPECT_EQ(modeOf(phonebook), 0440u);
+    EXPECT_EQ(modeOf(phonebook), 0400u);
     EXPECT_TRUE(Global::FileExists(phonebook));
     Global::OpenLocked(phonebook);
     EXPECT_FALSE(Global::FileExists(phonebook));
     Global::UnlockPhonebook(phonebook);
-    EXPECT_EQ(modeOf(phonebook), 0640u); // never wider than it was: it can hold passwords
-    EXPECT_FALSE(isImmutable(phonebook));
-    // A read-only phonebook gets its owner's write bit.
-    ::chmod(QFile::encodeName(phonebook).constData(), 0400);
-    Global::LockPhonebook(phonebook);
-    EXPECT_EQ(modeOf(phonebook), 0400u);
-    Global::UnlockPhonebook(phonebook);
-    EXPECT_EQ(modeOf(phonebook), 0600u);
 }
 
 // The phonebook's folder belongs to a user, who swaps it while the guard runs: in the new one the
@@ -114,25 +124,6 @@ TEST_F(FileLocks, AnotherUsersLinkOnThePhonebooksPathLeadsTheLocksNowhere) {
     }
     Global::UnlockPhonebook(book);
     EXPECT_FALSE(isImmutable(folder + ".old/wvdial.conf"));
-}
-
-// Without the fanotify listener a lock is a flock and a read-only mode, given back after.
-TEST_F(FileLocks, ReducedProtectionWriteProtectsAndFlocks) {
-    state.Guard = std::make_unique<FileGuard>(FileGuard::Protection::Reduced);
-    writeBytes(settingsFile(), "[S]\r\n");
-    ::chmod(QFile::encodeName(settingsFile()).constData(), 0664);
-    for (const auto& [file, locked, mode] :
-         {std::tuple{settingsFile(), 0444u, 0664u}, {phonebook, 0440u, 0640u}}) {
-        SCOPED_TRACE(file.toStdString());
-        file == phonebook ? Global::LockPhonebook(file) : Global::LockSettingsFile();
-        EXPECT_FALSE(state.Guard->fullProtection());
-        EXPECT_EQ(modeOf(file), locked);
-        EXPECT_NE(shell("flock -n " + quoted(file) + " true"), 0);
-        file == phonebook ? Global::UnlockPhonebook(file) : Global::UnlockSettingsFile();
-        EXPECT_EQ(modeOf(file), mode);
-        EXPECT_EQ(shell("flock -n " + quoted(file) + " true"), 0);
-    }
-    EXPECT_EQ(readBytes(settingsFile()), "[S]\r\n");
 }
 
 // Each way a path can be taken from under root: refused, the file left exactly as it was, and
@@ -189,7 +180,7 @@ TEST_F(FileLocks, TheFilesOfAKilledRunAreGivenBackAtTheNextStartAndAnAdministrat
     LockRecord::SetFolder(path("records"));
     const QString ramfs = path("ramfs");
     QDir().mkpath(ramfs);
-    const bool mounted = shell("mount -t ramfs none " + quoted(ramfs)) == 0;
+    const bool mounted = run({"mount", "-t", "ramfs", "none", ramfs}) == 0;
     for (const QString& folder : mounted ? QStringList{dir.path(), ramfs} : QStringList{dir.path()}) {
         SCOPED_TRACE(folder.toStdString());
         const QString ini = folder + "/nv4.ini", book = folder + "/wvdial.conf", own = folder + "/own.conf";
@@ -197,7 +188,7 @@ TEST_F(FileLocks, TheFilesOfAKilledRunAreGivenBackAtTheNextStartAndAnAdministrat
             writeBytes(file, "x\n");
         ::chmod(QFile::encodeName(ini).constData(), 0664);
         ::chmod(QFile::encodeName(book).constData(), 0604);
-        const bool flags = shell("chattr +i " + quoted(own)) == 0;
+        const bool flags = run({"chattr", "+i", own}) == 0;
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -222,8 +213,8 @@ TEST_F(FileLocks, TheFilesOfAKilledRunAreGivenBackAtTheNextStartAndAnAdministrat
         EXPECT_EQ(isImmutable(own), flags);
         EXPECT_TRUE(Global::RestoreRecorded({ini, book, own}).isEmpty()); // no record left
         EXPECT_EQ(QDir(path("records")).entryList(QDir::Files).size(), 0);
-        shell("chattr -i " + quoted(own));
+        run({"chattr", "-i", own});
     }
     if (mounted)
-        shell("umount " + quoted(ramfs));
+        run({"umount", ramfs});
 }
