@@ -135,6 +135,7 @@ TEST_F(NewsTest, PageSlidesUpAtTheBottomRightAndLeavesAfterItsTime) {
     writeBytes(News::state.NewsFilePath, "http://127.0.0.1:1/other\r\n"); // read once: not read again
     tick();
     EXPECT_EQ(seen(), "-100|-|" + page + "|hidden"); // until the page has arrived
+    ASSERT_FALSE(News::state.Browse.isNull());
     frmBrowse& browse = *News::state.Browse;
     tick();
 

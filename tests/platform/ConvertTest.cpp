@@ -7,8 +7,9 @@ using namespace Convert;
 // Halves, 16-bit limits, numbers before junk and "yes" come in through the settings load test;
 // here the edges a hand-edited file can also hold.
 TEST(Convert, HandEditedNumbersAndWords) {
-    const std::pair<const char16_t*, double> numbers[] = {
-        {u"\t+3", 3.0}, {u".5", 0.5}, {u"1e3", 1000.0}, {u"1e", 1.0}, {u"1e+", 1.0}, {u"-", 0.0}, {u"abc12", 0.0}};
+    const std::pair<const char16_t*, double> numbers[] = {{u"\t+3", 3.0}, {u".5", 0.5},  {u"1e3", 1000.0},
+                                                          {u"1e", 1.0},   {u"1e+", 1.0}, {u"-", 0.0},
+                                                          {u"abc12", 0.0}};
     for (const auto& [text, number] : numbers)
         EXPECT_EQ(LeadingNumber(text), number) << QString::fromUtf16(text).toStdString();
     EXPECT_GT(LeadingNumber(u"1e999"), 1e300);

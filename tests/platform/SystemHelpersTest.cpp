@@ -29,8 +29,10 @@ TEST(SystemHelpers, VersionTextCountsTheMinorVersionInHundredths) {
           {word(4, 0), QLocale(QLocale::Arabic, QLocale::Egypt), "4٫00"}})
         EXPECT_EQ(WindowsVersionText([v = version] { return v; }, locale), QString::fromUtf8(text));
     // A replacement that holds the searched text would never end: it is replaced once.
-    const char* const rows[][4] = {{"a,b,c", ",", ".", "a.b.c"}, {"aXbx", "X", "yy", "ayybx"},
-                                   {"a,b", ",", ",,", "a,,b"}, {"abc", "", "x", "abc"}};
+    const char* const rows[][4] = {{"a,b,c", ",", ".", "a.b.c"},
+                                   {"aXbx", "X", "yy", "ayybx"},
+                                   {"a,b", ",", ",,", "a,,b"},
+                                   {"abc", "", "x", "abc"}};
     for (const auto& [text, find, replacement, result] : rows)
         EXPECT_EQ(ReplaceText(text, find, replacement), result) << text << " " << find;
 }

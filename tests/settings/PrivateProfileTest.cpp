@@ -128,7 +128,8 @@ TEST_F(PrivateProfile, AFailedReplacementLeavesTheOldFileWholeAndASuccessfulOneK
     ::close(fd);
     EXPECT_TRUE(WriteIniValue(ini(), "S", "K", "W"));
     EXPECT_EQ(readBytes(ini()), ";banner\r\n[S]\r\nK=W\r\n");
-    EXPECT_EQ(QFileInfo(ini()).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    EXPECT_EQ(QFileInfo(ini()).permissions() & 0x7077,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
 }
 
 TEST_F(PrivateProfile, ABatchReplacesTheFileOnceWithWhatSingleWritesLeave) {
