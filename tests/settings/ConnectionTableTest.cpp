@@ -1,6 +1,6 @@
 #include "SettingsFixture.h"
 
-#include "../guard/FakeDialer.h"
+#include "dialer/SimulatedDialer.h"
 #include "settings/ConnectionTable.h"
 
 using namespace Global;
@@ -13,6 +13,14 @@ public:
     void clear() override { lines.clear(); }
     void addItem(const QString& name) override { lines.append(name); }
 };
+
+// The entries, in order, as a wvdial phonebook.
+void writePhonebook(const QString& file, const QList<std::pair<QString, QString>>& entries) {
+    QByteArray bytes;
+    for (const auto& [name, number] : entries)
+        bytes += "[Dialer " + name.toUtf8() + "]\nPhone = " + number.toUtf8() + "\n";
+    writeBytes(file, bytes);
+}
 
 } // namespace
 
@@ -66,15 +74,13 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntriesWhileTh
     state.ConnectionTable[1] = {"Ufficio", "0298765", true, false, 0, 10, 14};
     state.ConnectionTable[2].SpeedUp = 77; // what the slot held keeps its speeds
     state.ConnectionCount = 2;
-    QStringList log;
-    FakeDialer dialer(log);
+    const QString book = path("wvdial.conf");
+    SimulatedDialer dialer({.phonebook = book}, dir.path());
     ListBox list;
-    dialer.entries = {{"Ufficio", "0899123456"}, {"Casa", "0212345678"}, {"Nuovo", "0190"}};
+    writePhonebook(book, {{"Ufficio", "0899123456"}, {"Casa", "0212345678"}, {"Nuovo", "0190"}});
     SyncPhonebook(list, dialer);
     EXPECT_EQ(list.lines, QStringList({"Ufficio", "Casa", "Nuovo"}));
     EXPECT_EQ(state.PhonebookList, list.lines);
-    EXPECT_EQ(log.filter("SelectEntry"),
-              QStringList({"SelectEntry Ufficio", "SelectEntry Casa", "SelectEntry Nuovo"}));
     EXPECT_TRUE(IsAuthorised("Casa"));
     EXPECT_FALSE(IsAuthorised("Ufficio"));
     EXPECT_EQ(NumberOf("Ufficio"), "0298765"); // the stored number stays
@@ -83,9 +89,10 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntriesWhileTh
 
     // At most 49 entries are listed and stored; a full table still compares them, appends none.
     state.ConnectionCount = 0;
-    dialer.entries.clear();
+    QList<std::pair<QString, QString>> sixty;
     for (int i = 0; i < 60; ++i)
-        dialer.entries.append({"E" + QString::number(i), QString::number(1000 + i)});
+        sixty.append({"E" + QString::number(i), QString::number(1000 + i)});
+    writePhonebook(book, sixty);
     SyncPhonebook(list, dialer);
     EXPECT_EQ(list.lines.size(), 49);
     EXPECT_EQ(list.lines.last(), "E48");
@@ -93,7 +100,7 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntriesWhileTh
     EXPECT_EQ(state.ConnectionCount, 49);
     SetField("E5", FieldAuthorised, true);
     SetField("E6", FieldAuthorised, true);
-    dialer.entries = {{"Sconosciuto", "0190"}, {"E5", "2"}, {"E6", "1006"}};
+    writePhonebook(book, {{"Sconosciuto", "0190"}, {"E5", "2"}, {"E6", "1006"}});
     SyncPhonebook(list, dialer);
     EXPECT_EQ(list.lines, QStringList({"Sconosciuto", "E5", "E6"}));
     EXPECT_EQ(state.PhonebookCount, 3);

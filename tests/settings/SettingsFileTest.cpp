@@ -30,7 +30,7 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     Global::UnlockSettingsFile();
     EXPECT_EQ(readBytes(settingsFile()), Banner);
 
-    state.ConnectionTable[0] = {"Casa", "0212345678", true, true, 2, 24, 36};
+    state.ConnectionTable[0] = {" Casa ", "0212345678", true, true, 2, 24, 36};
     state.ConnectionTable[1] = {"Città €", "0190 555", false, false, -3, 32767, -32768};
     state.ConnectionTable[2] = {"not in the phonebook", "1", true, false, 0, 10, 14};
     state.ConnectionCount = 3;
@@ -40,55 +40,29 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n"
                                              "[Connections]\r\n" +
-                                             row(0, "Casa", "0212345678", "true true 2 24 36") +
+                                             row(0, " Casa ", "0212345678", "true true 2 24 36") +
                                              row(1, "Città €", "0190 555", "false false -3 32767 -32768"));
     EXPECT_EQ(state.DefaultEntryName, "Casa");
 
-    // The window position lands at the end of its section, before [Connections].
+    // The window position lands at the end of its section, before [Connections], and stays; an
+    // empty phonebook leaves an empty section.
     EXPECT_TRUE(Subs::WriteIniValue(settingsFile(), "General Setup", "TopWin", " 1440"));
     EXPECT_TRUE(Subs::WriteIniValue(settingsFile(), "General Setup", "LeftWin", " 2880"));
-    // A second save rewrites the rows in place of the old ones and keeps the position keys.
     state.StartColor = -16777216;
-    state.PhonebookCount = 1;
     state.ConnectionTable[0].Default = false;
+    state.PhonebookCount = 0;
     Global::SaveSettings();
     Global::UnlockSettingsFile();
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
-                                             "TopWin= 1440\r\nLeftWin= 2880\r\n[Connections]\r\n" +
-                                             row(0, "Casa", "0212345678", "true false 2 24 36"));
-    // DefaultEntryName is only ever assigned.
-    EXPECT_EQ(state.DefaultEntryName, "Casa");
-}
-
-TEST_F(SettingsFile, SavingWithAnEmptyPhonebookLeavesAnEmptyConnectionsSection) {
-    writeBytes(settingsFile(), Banner + "[Connections]\r\nConName0=000\r\nConAuth0=true\r\n");
-    state.ConnectionTable[0] = {"K", "1", true, true, 0, 10, 14};
-    state.ConnectionCount = 1;
-    state.PhonebookCount = 0;
-    Global::SaveSettings();
-    Global::UnlockSettingsFile();
-    EXPECT_EQ(readBytes(settingsFile()),
-              Banner + "[Connections]\r\n[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n");
-}
-
-TEST_F(SettingsFile, DefaultNameIsTrimmedOnSaveButNotOnLoad) {
-    state.ConnectionTable[0] = {"  Spazi  ", "1", false, true, 0, 10, 14};
-    state.ConnectionCount = state.PhonebookCount = 1;
-    Global::SaveSettings();
-    Global::UnlockSettingsFile();
-    EXPECT_EQ(state.DefaultEntryName, "Spazi");
-    Global::Reset();
-    state.SettingsFile = path("nv4.ini");
-    Global::LoadConnections();
-    EXPECT_EQ(state.ConnectionTable[0].Name, "  Spazi  ");
-    EXPECT_EQ(state.DefaultEntryName, "  Spazi  ");
+                                             "TopWin= 1440\r\nLeftWin= 2880\r\n[Connections]\r\n");
+    EXPECT_EQ(state.DefaultEntryName, "Casa"); // only ever assigned, trimmed on save
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
     const auto code = [](const char* text) { return Global::EncodeValue(text).toLatin1(); };
     writeBytes(settingsFile(),
-               "[Connections]\nConName0=" + code("A") + "\nConNumber0=" + code("0190") +
+               "[Connections]\nConName0=" + code(" A ") + "\nConNumber0=" + code("0190") +
                    "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
                    "ConName1=" +
                    code("B") +
@@ -99,12 +73,12 @@ TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
     state.ConnectionCount = 7;
     Global::LoadConnections();
     ASSERT_EQ(state.ConnectionCount, 2);
-    EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{"A", "0190", true, true, 3, 12, 0}));
+    EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{" A ", "0190", true, true, 3, 12, 0}));
     // A missing number decodes the end mark: one character that matches no phone number.
     // "yes" is neither true/false nor a number: not default. Speeds are limited to 16 bits.
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "K", false, false, 2, 32767, -32768}));
     EXPECT_EQ(state.ConnectionTable[2].Name, "left over");
-    EXPECT_EQ(state.DefaultEntryName, "A");
+    EXPECT_EQ(state.DefaultEntryName, " A "); // not trimmed on load
 }
 
 TEST_F(SettingsFile, LoadReadsAtMostFiftyRowsAndTheLastDefaultWins) {

@@ -62,11 +62,8 @@ TEST_F(MediaTest, ANewCueAnAbsentFileOrStopSoundStopsTheCueThatPlays) {
 // Files that are no sound and outputs that cannot be built or reached (a sound server that is not
 // there, as on a machine without a sound card) leave nothing playing, quietly.
 TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
-    QFile real(cue(u"connected.mp3"_s));
-    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
     writeBytes(dir.filePath(u"junk.mp3"_s), QByteArray("This is not a sound.\r\n").repeated(200));
     writeBytes(dir.filePath(u"empty.mp3"_s), {});
-    writeBytes(dir.filePath(u"cut.mp3"_s), real.read(300));
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"folder.mp3"_s));
     const QString fake = u"fakesink sync=true"_s;
     const std::pair<QString, QString> rows[] = {
@@ -74,7 +71,6 @@ TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
         {u"pulsesink server=unix:"_s + dir.filePath(u"none"_s), cue(u"start.mp3"_s)},
         {fake, dir.filePath(u"junk.mp3"_s)},
         {fake, dir.filePath(u"empty.mp3"_s)},
-        {fake, dir.filePath(u"cut.mp3"_s)},
         {fake, dir.filePath(u"folder.mp3"_s)},
     };
     for (const auto& [sink, file] : rows) {
