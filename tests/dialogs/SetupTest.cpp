@@ -126,10 +126,7 @@ protected:
                 continue;
             const QJsonObject o = QJsonDocument::fromJson(request.mid(12).toUtf8()).object();
             EXPECT_EQ(o.value(u"name"_s).toString(), name);
-            const QJsonValue v = o.value(u"value"_s);
-            changes << QString::number(o.value(u"field"_s).toInt()) + u'=' +
-                           (v.isBool() ? (v.toBool() ? u"true"_s : u"false"_s)
-                                       : v.isString() ? v.toString() : QString::number(v.toDouble()));
+            changes << QString::number(o.value(u"field"_s).toInt()) + u'=' + o.value(u"value"_s).toVariant().toString();
         }
         guard.requests.clear();
         return changes;
@@ -139,9 +136,8 @@ protected:
     // none), the rates and whether each rate box takes input.
     QString shown() const {
         const frmSetup& d = *dialog;
-        int option = -1;
-        for (int i = 0; i < 7; ++i)
-            option = d.optSpeed[size_t(i)]->isChecked() ? i : option;
+        const auto checked = std::find_if(d.optSpeed.begin(), d.optSpeed.end(), [](auto* o) { return o->isChecked(); });
+        const auto option = checked == d.optSpeed.end() ? -1 : checked - d.optSpeed.begin();
         return QStringLiteral("%1 %2%3 %4 %5/%6 %7%8")
             .arg(d.txtNumero->text())
             .arg(d.chkAutorizza->isChecked())
@@ -181,36 +177,27 @@ TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
     // nested change first.
     EXPECT_EQ(select(u"Zero"_s), QStringList({"5=10", "5=10", "6=14", "6=14"}));
     EXPECT_EQ(shown(), "0500 00 0 10/14 00");
-}
 
-TEST_F(SetupDialog, ASelectEntryFailureShowsTheCodeAndKeepsTheRest) {
-    frmSetup& d = open();
+    // A failure shows the code and keeps the boxes and rates as the entry before left them.
     select(u"Ufficio"_s);
     EXPECT_TRUE(select(u"Sparito"_s).isEmpty());
-    // Boxes and rates as the entry before left them.
     EXPECT_EQ(shown(), "-Errore: 623 00 6 20/30 11");
-    EXPECT_EQ(d.txtLogin->text(), QString());
     // Ctrl+click on the chosen entry keeps it chosen.
     QTest::mouseClick(d.lstDialEntry->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       d.lstDialEntry->visualItemRect(d.lstDialEntry->item(6)).center());
     EXPECT_EQ(d.ListIndex(), 6);
-}
 
-TEST_F(SetupDialog, AuthorisingSendsTheShownNumberAndOnlyTheMouseMovesTheDefault) {
-    frmSetup& d = open();
+    // Authorising sends the shown number, by mouse or keyboard; only the mouse moves the default.
     select(u"Ufficio"_s);
     Click(*d.chkAutorizza);
     EXPECT_FALSE(d.MouseOnCheck());
-    // The keyboard works for the authorisation box too.
-    Key(*d.chkAutorizza, Qt::Key_Space, QStringLiteral(" "));
+    Key(*d.chkAutorizza, Qt::Key_Space, u" "_s);
     Click(*d.chkPredefinita);
-    // The keyboard's change of the default is ignored; the mouse's unticking is sent.
-    Key(*d.chkPredefinita, Qt::Key_Space, QStringLiteral(" "));
+    Key(*d.chkPredefinita, Qt::Key_Space, u" "_s);
     d.chkPredefinita->setChecked(true);
     Click(*d.chkPredefinita);
     QTest::qWait(50);
-    EXPECT_EQ(sent(u"Ufficio"_s),
-              QStringList({"0=true", "3=065551234", "0=false", "3=065551234", "2=true", "2=false"}));
+    EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"0=true", "3=065551234", "0=false", "3=065551234", "2=true", "2=false"}));
 }
 
 TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
@@ -265,7 +252,7 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"5=10", "5=10", "5=105", "5=10", "5=1", "6=32767", "6=32767"}));
 }
 
-TEST_F(SetupDialog, ColourBoxesPickAndAnnullaKeepsTableChangesButRestoresTheColours) {
+TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     frmSetup& d = open();
     d.setAttribute(Qt::WA_DeleteOnClose, false);
     d.show();
@@ -286,35 +273,29 @@ TEST_F(SetupDialog, ColourBoxesPickAndAnnullaKeepsTableChangesButRestoresTheColo
     EXPECT_TRUE(near(ColourAt(demo, demo.width() - 2, demo.height() - 1), chosen, 10));
     EXPECT_EQ(ColourAt(shot, 2, 0), 0x0000FF);
     EXPECT_EQ(ColourAt(shot, 2, d.height() - 1), chosen);
-    // The picker cancelled: nothing changes.
     pickColour(d, d.picStart, [](frmColors& picker) { picker.cmdAnnulla->click(); });
     EXPECT_EQ(state.StartColor, 0x0000FF);
-
     guard.requests.clear();
     Key(d, Qt::Key_Escape);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(d.result(), QDialog::Rejected);
-    EXPECT_EQ(state.EndColor, 0x00FFFF);
+    EXPECT_EQ(std::tuple(d.isVisible(), d.result(), state.EndColor), std::tuple(false, int(QDialog::Rejected), 0x00FFFF));
     // The colours go back in the guard too; nothing is saved.
     ASSERT_TRUE(guard.received(u"setup_close"_s));
     EXPECT_EQ(guard.requests, QStringList({uR"(setup_colours {"end":65535,"start":255})"_s, u"setup_close"_s}));
-}
 
-TEST_F(SetupDialog, ConnettiDialsTheSelectedEntryAndOkSaves) {
-    frmSetup& d = open();
-    d.setAttribute(Qt::WA_DeleteOnClose, false);
-    d.show();
-    d.cmdConnetti->click(); // no selection: nothing
-    EXPECT_TRUE(d.isVisible());
+    frmSetup& again = open();
+    again.setAttribute(Qt::WA_DeleteOnClose, false);
+    again.show();
+    QTest::qWait(50);
+    guard.requests.clear();
+    again.cmdConnetti->click(); // no selection: nothing
+    EXPECT_TRUE(again.isVisible());
     QTest::qWait(50);
     EXPECT_TRUE(guard.requests.isEmpty());
-
     // The list shows names as the phonebook spells them; the dial uses them without outer blanks.
-    d.lstDialEntry->addItem(QStringLiteral(" Spazio "));
+    again.lstDialEntry->addItem(u" Spazio "_s);
     select(u" Spazio "_s);
-    d.cmdConnetti->click();
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(d.result(), QDialog::Accepted);
+    again.cmdConnetti->click();
+    EXPECT_EQ(std::tuple(again.isVisible(), again.result()), std::tuple(false, int(QDialog::Accepted)));
     ASSERT_TRUE(guard.received(u"setup_close"_s));
     // The guard saves after the dial itself.
     EXPECT_EQ(guard.requests, QStringList({uR"(setup_dial {"name":"Spazio"})"_s, u"setup_close"_s}));
