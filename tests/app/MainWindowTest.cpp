@@ -67,7 +67,7 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     EXPECT_TRUE(MessageBox::Record().isEmpty());
 }
 
-TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) {
+TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndItsExitEndsTheDisplayOnly) {
     guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
     const Box away{QString::fromUtf8(GuardWatch::AwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
                    Button::Ok, u" Errore"_s};
@@ -87,6 +87,10 @@ TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndTakenBackWhenItReturns) 
     QTest::qWait(GuardWatch::GraceMs + 500);
     // A new outage is told again; the phonebook message is not.
     EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}, {away}}));
+    // Without the guard the exit ends the display only.
+    MessageBox::Script({Button::Yes});
+    window->cmdExit_Click();
+    EXPECT_EQ(ended, 1);
 }
 
 // Alt+F4 is the exit button. The question and the guard's refusal of a stop show in the black-box
@@ -118,15 +122,6 @@ TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
     window->Form_Unload(); // once only, whatever asks again
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(MessageBox::Record().size(), 3);
-}
-
-TEST_F(MainWindowTest, WithoutTheGuardTheExitEndsTheDisplayOnly) {
-    load();
-    guard.close();
-    ASSERT_TRUE(FakeGuard::until([this] { return !window->Guard().IsConnected(); }));
-    MessageBox::Script({Button::Yes});
-    window->cmdExit_Click();
-    EXPECT_EQ(ended, 1);
 }
 
 TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsThePlace) {
@@ -213,7 +208,7 @@ TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheSta
     }
 }
 
-TEST_F(MainWindowTest, ConnectAndDisconnectAsTheGuardDecided) {
+TEST_F(MainWindowTest, ConnectDisconnectAndErrorsAsTheGuardTold) {
     load();
     guard.send(Event::Disconnect); // without a connection it is still reported
     ASSERT_TRUE(FakeGuard::until([&] { return destinations() == four(u"Disconnected."_s); }));
@@ -232,6 +227,19 @@ TEST_F(MainWindowTest, ConnectAndDisconnectAsTheGuardDecided) {
     EXPECT_EQ(log, split("PlaySound disconnected.mp3;Info DISCONNESSIONE|18;PlaySound connected.mp3;"
                          "PlaySound connected.mp3;Info Connesso. IP: 10.64.0.7|18;"
                          "PlaySound disconnected.mp3;Info DISCONNESSIONE|18"));
+
+    // Errors show their code; the pop-up opens only once the cycle runs.
+    log.clear();
+    guard.send(Event::LastError, {{u"code"_s, 25633}, {u"text"_s, u"The port is not available."_s}});
+    ASSERT_TRUE(FakeGuard::until([&] { return !log.isEmpty(); }));
+    EXPECT_EQ(destinations(), four(u"Codice errore:  633 - The port is not available."_s));
+    window->tmrCycle_Timer();
+    window->rasDial_LastError(24999, u"x"_s, 0);
+    EXPECT_EQ(Global::state.StatusText, u"Codice errore:  24999 - x"_s);
+    window->rasDial_LastError(-3, u"y"_s, 0);
+    EXPECT_EQ(log, split("PlaySound error.mp3;PlaySound error.mp3;Info Codice errore:  24999 - x|8;"
+                         "PlaySound error.mp3;Info Codice errore: -3 - y|8"));
+    EXPECT_FALSE(Global::state.Connected);
 }
 
 // A display that comes during a call shows it without the cue or the pop-up, and its first counters
@@ -250,21 +258,6 @@ TEST_F(MainWindowTest, JoiningDuringACallShowsItConnectedWithoutAFalseRate) {
     tick(1000000, 9000000);
     EXPECT_EQ(captions(), split("1,000.000 KB;9.000 MB;0.00 KB;0.00 KB"));
     EXPECT_TRUE(log.isEmpty());
-}
-
-TEST_F(MainWindowTest, ErrorsShowTheirCodeAndOpenThePopUpOnlyOnceTheCycleRuns) {
-    load();
-    guard.send(Event::LastError, {{u"code"_s, 25633}, {u"text"_s, u"The port is not available."_s}});
-    ASSERT_TRUE(FakeGuard::until([&] { return !log.isEmpty(); }));
-    EXPECT_EQ(destinations(), four(u"Codice errore:  633 - The port is not available."_s));
-    window->tmrCycle_Timer();
-    window->rasDial_LastError(24999, u"x"_s, 0);
-    EXPECT_EQ(Global::state.StatusText, u"Codice errore:  24999 - x"_s);
-    window->rasDial_LastError(-3, u"y"_s, 0);
-    EXPECT_EQ(Global::state.StatusText, u"Codice errore: -3 - y"_s);
-    EXPECT_EQ(log, split("PlaySound error.mp3;PlaySound error.mp3;Info Codice errore:  24999 - x|8;"
-                         "PlaySound error.mp3;Info Codice errore: -3 - y|8"));
-    EXPECT_FALSE(Global::state.Connected);
 }
 
 TEST_F(MainWindowTest, TotalsAndRatesFollowTheLocaleAndTheMegabyteBoundary) {
