@@ -1,9 +1,9 @@
 // The main window with a guard the test plays, and the real display program.
 #include "MainWindowFixture.h"
 #include "QtTestApplication.h"
+#include "app/GuardWatch.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
-#include "app/GuardWatch.h"
 
 #include <QMouseEvent>
 #include <QPushButton>
@@ -38,8 +38,11 @@ protected:
                 window->lblDown->text()};
     }
     void connectAuthorised(const QString& entry = u"Provider"_s, int up = 32, int down = 230) {
-        guard.send(Event::Connect, {{u"authorised"_s, true}, {u"entry"_s, entry}, {u"ip"_s, u"10.64.0.7"_s},
-                                    {u"speed_up"_s, up}, {u"speed_down"_s, down}});
+        guard.send(Event::Connect, {{u"authorised"_s, true},
+                                    {u"entry"_s, entry},
+                                    {u"ip"_s, u"10.64.0.7"_s},
+                                    {u"speed_up"_s, up},
+                                    {u"speed_down"_s, down}});
         ASSERT_TRUE(FakeGuard::until([] { return Global::state.Connected; }));
     }
 };
@@ -52,8 +55,9 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     EXPECT_FALSE(window->tmrUrl->isActive()); // the news timer is never started
     window->tmrLock_Timer();
     // Without the guard there is no setup to open.
-    EXPECT_EQ(std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
-              std::tuple(false, true, true));
+    EXPECT_EQ(
+        std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
+        std::tuple(false, true, true));
 
     guard.answers[u"hello"_s][u"start_color"_s] = 0xFF0000;
     guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
@@ -69,8 +73,8 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
 
 TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndItsExitEndsTheDisplayOnly) {
     guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
-    const Box away{QString::fromUtf8(GuardWatch::AwayText), MessageBox::Buttons::Ok, MessageBox::Icon::Critical,
-                   Button::Ok, u" Errore"_s};
+    const Box away{QString::fromUtf8(GuardWatch::AwayText), MessageBox::Buttons::Ok,
+                   MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
     const Box noPhonebook{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
                           MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
     load();
@@ -147,7 +151,8 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsTh
     // A click without movement on the red title copy sends it too; one on the status line neither
     // drags nor sends.
     window->placeAt({0, 0});
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton, {});
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
+                      {});
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, {}, {});
     QCoreApplication::sendEvent(window->lblStatus, &press);
     EXPECT_FALSE(window->Dragging());
@@ -186,7 +191,8 @@ TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheSta
     load().Form_DblClick();
     for (const QString& row :
          split("-1=Idle...;0=Opening port...;1=port opened.;2=Connecting device...;3=Device connected.;"
-               "5=Authenticating...;14=Successefully connected!;8192=Connection estabilished with ip: 10.64.0.7;"
+               "5=Authenticating...;14=Successefully connected!;8192=Connection estabilished with ip: "
+               "10.64.0.7;"
                "8193=Connection closed.;4=State code: 4;-2=State code:-2")) {
         const int state = row.section(u'=', 0, 0).toInt();
         const QString text = row.section(u'=', 1);
@@ -200,8 +206,9 @@ TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheSta
     }
     EXPECT_TRUE(window->tmrInfo->isActive());
     EXPECT_EQ(window->lblInfo[1]->toolTip(), u"Versione Windows:6.01"_s); // never a status text
-    EXPECT_TRUE(log.isEmpty()); // no sound
-    for (const QString& text : {u"Protezione ridotta: /opt/nv/nv4.ini"_s, u"Impossibile salvare le impostazioni."_s}) {
+    EXPECT_TRUE(log.isEmpty());                                           // no sound
+    for (const QString& text :
+         {u"Protezione ridotta: /opt/nv/nv4.ini"_s, u"Impossibile salvare le impostazioni."_s}) {
         guard.send(Event::Notice, {{u"text"_s, text}});
         ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
         EXPECT_EQ(destinations(), four(text));
@@ -213,7 +220,8 @@ TEST_F(MainWindowTest, ConnectDisconnectAndErrorsAsTheGuardTold) {
     guard.send(Event::Disconnect); // without a connection it is still reported
     ASSERT_TRUE(FakeGuard::until([&] { return destinations() == four(u"Disconnected."_s); }));
     // Hung up by the guard: the cue before its check is all that is left of it.
-    guard.send(Event::Connect, {{u"authorised"_s, false}, {u"entry"_s, u"Premium"_s}, {u"ip"_s, u"10.1.1.1"_s}});
+    guard.send(Event::Connect,
+               {{u"authorised"_s, false}, {u"entry"_s, u"Premium"_s}, {u"ip"_s, u"10.1.1.1"_s}});
     ASSERT_TRUE(FakeGuard::until([&] { return log.size() == 3; }));
     EXPECT_FALSE(Global::state.Connected);
     connectAuthorised();

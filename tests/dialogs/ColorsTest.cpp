@@ -92,7 +92,8 @@ TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoomAndAnnullaOrEscCancel) 
     Colors::state.ChosenColour = qint32(0x8000000Fu);
     frmColors face;
     const QColor shown = Global::ToQColor(qint32(0x8000000Fu));
-    EXPECT_EQ(look(face).left(11), QStringLiteral("%1,%2,%3").arg(shown.red()).arg(shown.green()).arg(shown.blue()));
+    EXPECT_EQ(look(face).left(11),
+              QStringLiteral("%1,%2,%3").arg(shown.red()).arg(shown.green()).arg(shown.blue()));
     drag(*face.picTest, 10, 10);
     face.cmdAnnulla->click();
     EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
@@ -169,7 +170,8 @@ TEST_F(ColourPicker, ShowsPaletteSampleAndBackdropsAndTabsThroughTheBarsFirst) {
     EXPECT_EQ(ColourAt(Shot(d), 174, 236), rgb(110, 210, 250));
 
     std::vector<QWidget*> stops{d.scrRed};
-    for (QWidget* w = d.scrRed->nextInFocusChain(); w != d.scrRed && stops.size() < 20; w = w->nextInFocusChain()) {
+    for (QWidget* w = d.scrRed->nextInFocusChain(); w != d.scrRed && stops.size() < 20;
+         w = w->nextInFocusChain()) {
         if (w->focusPolicy() & Qt::TabFocus)
             stops.push_back(w);
     }

@@ -73,17 +73,20 @@ protected:
         state.SpeedPresets = {{{10, 14}, {14, 18}, {24, 36}, {18, 80}, {32, 230}, {32, 450}, {0, 0}}};
         state.StartColor = 0x0000FF;
         state.EndColor = 0x00FFFF;
-        rows = {{"Casa", R"({"number":"0245871200","authorised":true,"speed_type":4,"speed_up":32,"speed_down":230})"},
-                {"Ufficio", R"({"number":"065551234","speed_type":6,"speed_up":20,"speed_down":30})"},
-                {"Strano", R"({"number":"0332000","speed_type":9,"speed_up":44,"speed_down":55})"},
-                {"Nuovo", R"({"number":"899123456","speed_up":0,"speed_down":0})"},
-                {"Zero", R"({"number":"0500","speed_up":0,"speed_down":0})"},
-                {"Pieno", R"({"number":"0400","known":false,"speed_up":12,"speed_down":12})"},
-                {"Sparito", R"({"result":623,"speed_up":12,"speed_down":12})"}};
+        rows = {
+            {"Casa",
+             R"({"number":"0245871200","authorised":true,"speed_type":4,"speed_up":32,"speed_down":230})"},
+            {"Ufficio", R"({"number":"065551234","speed_type":6,"speed_up":20,"speed_down":30})"},
+            {"Strano", R"({"number":"0332000","speed_type":9,"speed_up":44,"speed_down":55})"},
+            {"Nuovo", R"({"number":"899123456","speed_up":0,"speed_down":0})"},
+            {"Zero", R"({"number":"0500","speed_up":0,"speed_down":0})"},
+            {"Pieno", R"({"number":"0400","known":false,"speed_up":12,"speed_down":12})"},
+            {"Sparito", R"({"result":623,"speed_up":12,"speed_down":12})"}};
         guard.respond = [this](const QString& op, const QJsonObject& request) {
             if (op != u"setup_entry")
                 return QJsonObject();
-            QJsonObject row = QJsonDocument::fromJson(rows.value(request.value(u"name"_s).toString())).object();
+            QJsonObject row =
+                QJsonDocument::fromJson(rows.value(request.value(u"name"_s).toString())).object();
             if (!row.contains(u"result"_s))
                 row.insert(u"result"_s, 0);
             return row;
@@ -126,7 +129,8 @@ protected:
                 continue;
             const QJsonObject o = QJsonDocument::fromJson(request.mid(12).toUtf8()).object();
             EXPECT_EQ(o.value(u"name"_s).toString(), name);
-            changes << QString::number(o.value(u"field"_s).toInt()) + u'=' + o.value(u"value"_s).toVariant().toString();
+            changes << QString::number(o.value(u"field"_s).toInt()) + u'=' +
+                           o.value(u"value"_s).toVariant().toString();
         }
         guard.requests.clear();
         return changes;
@@ -136,7 +140,8 @@ protected:
     // none), the rates and whether each rate box takes input.
     QString shown() const {
         const frmSetup& d = *dialog;
-        const auto checked = std::find_if(d.optSpeed.begin(), d.optSpeed.end(), [](auto* o) { return o->isChecked(); });
+        const auto checked =
+            std::find_if(d.optSpeed.begin(), d.optSpeed.end(), [](auto* o) { return o->isChecked(); });
         const auto option = checked == d.optSpeed.end() ? -1 : checked - d.optSpeed.begin();
         return QStringLiteral("%1 %2%3 %4 %5/%6 %7%8")
             .arg(d.txtNumero->text())
@@ -160,11 +165,13 @@ TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
     // The box ticked by the program runs its handler, which sends the authorisation with the number
     // the phonebook gave; the option's handler sends the type and its rates, as the rate boxes'
     // handlers do for each new text.
-    EXPECT_EQ(select(u"Casa"_s), QStringList({"0=true", "3=0245871200", "5=32", "6=230", "4=4", "5=32", "6=230"}));
+    EXPECT_EQ(select(u"Casa"_s),
+              QStringList({"0=true", "3=0245871200", "5=32", "6=230", "4=4", "5=32", "6=230"}));
     EXPECT_EQ(shown(), "0245871200 10 4 32/230 00");
     // Unticked by the program on the next entry: its stored authorisation stays false and its number
     // is refreshed; its own rates open the boxes and take the focus.
-    EXPECT_EQ(select(u"Ufficio"_s), QStringList({"0=false", "3=065551234", "5=20", "6=30", "4=6", "5=20", "6=30"}));
+    EXPECT_EQ(select(u"Ufficio"_s),
+              QStringList({"0=false", "3=065551234", "5=20", "6=30", "4=6", "5=20", "6=30"}));
     EXPECT_EQ(shown(), "065551234 00 6 20/30 11");
     EXPECT_EQ(d.focusWidget(), d.txtUp);
     // A hand-edited type selects no option and sends nothing for it.
@@ -197,7 +204,8 @@ TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
     d.chkPredefinita->setChecked(true);
     Click(*d.chkPredefinita);
     QTest::qWait(50);
-    EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"0=true", "3=065551234", "0=false", "3=065551234", "2=true", "2=false"}));
+    EXPECT_EQ(sent(u"Ufficio"_s),
+              QStringList({"0=true", "3=065551234", "0=false", "3=065551234", "2=true", "2=false"}));
 }
 
 TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
@@ -228,14 +236,11 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     d.txtUp->clear();
     EXPECT_EQ(d.txtUp->text(), u"10"_s);
     d.txtUp->setCursorPosition(2);
-    const std::vector<std::tuple<int, QString, QString>> keys = {{Qt::Key_A, "a", "10"},
-                                                                 {Qt::Key_Minus, "-", "10"},
-                                                                 {Qt::Key_5, "5", "105"},
-                                                                 {Qt::Key_Backspace, QString(QChar(8)), "10"},
-                                                                 {Qt::Key_Return, "\r", "10"},
-                                                                 {Qt::Key_Left, "", "10"},
-                                                                 {Qt::Key_Delete, "\x7f", "1"},
-                                                                 {Qt::Key_Tab, "\t", "1"}};
+    const std::vector<std::tuple<int, QString, QString>> keys = {
+        {Qt::Key_A, "a", "10"},        {Qt::Key_Minus, "-", "10"},
+        {Qt::Key_5, "5", "105"},       {Qt::Key_Backspace, QString(QChar(8)), "10"},
+        {Qt::Key_Return, "\r", "10"},  {Qt::Key_Left, "", "10"},
+        {Qt::Key_Delete, "\x7f", "1"}, {Qt::Key_Tab, "\t", "1"}};
     d.txtUp->setFocus();
     for (const auto& [code, text, result] : keys) {
         Key(*d.txtUp, code, text);
@@ -249,7 +254,8 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     EXPECT_EQ(d.txtDW->text(), u"32767"_s);
     QTest::qWait(50);
     // Each new text is sent, the nested change of a replaced text first.
-    EXPECT_EQ(sent(u"Ufficio"_s), QStringList({"5=10", "5=10", "5=105", "5=10", "5=1", "6=32767", "6=32767"}));
+    EXPECT_EQ(sent(u"Ufficio"_s),
+              QStringList({"5=10", "5=10", "5=105", "5=10", "5=1", "6=32767", "6=32767"}));
 }
 
 TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
@@ -277,10 +283,12 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     EXPECT_EQ(state.StartColor, 0x0000FF);
     guard.requests.clear();
     Key(d, Qt::Key_Escape);
-    EXPECT_EQ(std::tuple(d.isVisible(), d.result(), state.EndColor), std::tuple(false, int(QDialog::Rejected), 0x00FFFF));
+    EXPECT_EQ(std::tuple(d.isVisible(), d.result(), state.EndColor),
+              std::tuple(false, int(QDialog::Rejected), 0x00FFFF));
     // The colours go back in the guard too; nothing is saved.
     ASSERT_TRUE(guard.received(u"setup_close"_s));
-    EXPECT_EQ(guard.requests, QStringList({uR"(setup_colours {"end":65535,"start":255})"_s, u"setup_close"_s}));
+    EXPECT_EQ(guard.requests,
+              QStringList({uR"(setup_colours {"end":65535,"start":255})"_s, u"setup_close"_s}));
 
     frmSetup& again = open();
     again.setAttribute(Qt::WA_DeleteOnClose, false);

@@ -71,13 +71,15 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
     EXPECT_TRUE(screen.contains(shown));
     EXPECT_FALSE(menu->isVisible());
 
-    // "Chiudi questo menù" closes it and does nothing else.
+    // "Chiudi questo menù" closes it and does nothing else; "Aiuto" hands the help file in the
+    // program folder to the desktop.
     const QStringList before = destinations();
     menu->mnuChiudi->trigger();
     EXPECT_FALSE(menu->mnuTray->isVisible());
+    menu->mnuHelp->trigger();
+    EXPECT_EQ(urls, QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(u"norvale.hlp"_s))});
     EXPECT_EQ(destinations(), before);
-    EXPECT_TRUE(guard.requests.isEmpty());
-    EXPECT_TRUE(log.isEmpty());
+    EXPECT_TRUE(guard.requests.isEmpty() && log.isEmpty() && MessageBox::Record().isEmpty());
 
     // "Norvale" brings the window back on top and takes the icon away.
     window->cmdMin_Click();
@@ -98,8 +100,9 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
 // user hears and sees. A user who may not dial is told so.
 TEST_F(TrayMenuTest, ConnettiAndDisconnettiFollowTheGuardsAnswer) {
     const QString refused = u"La connessione predefinita non è stata autorizzata..."_s;
-    const QString mayNot = u"Non puoi usare la linea.\rQuesta azione è permessa solo agli utenti del gruppo dip o "
-                           u"amministratori."_s;
+    const QString mayNot =
+        u"Non puoi usare la linea.\rQuesta azione è permessa solo agli utenti del gruppo dip o "
+        u"amministratori."_s;
     const struct {
         const char* answer;
         int beeps;
@@ -131,53 +134,45 @@ TEST_F(TrayMenuTest, ConnettiAndDisconnettiFollowTheGuardsAnswer) {
         EXPECT_EQ(log.join(u';'), QLatin1String(c.log));
         EXPECT_EQ(destinations(), QStringList(4, c.status));
         EXPECT_EQ(window->height(), c.status == u"before" ? 33 : 48);
-        EXPECT_EQ(MessageBox::Record().size() - boxes, qsizetype(std::string_view(c.answer).find("refused") != std::string_view::npos));
+        EXPECT_EQ(MessageBox::Record().size() - boxes,
+                  qsizetype(std::string_view(c.answer).find("refused") != std::string_view::npos));
         // Before the cycle's first tick: no strip.
         EXPECT_TRUE(Tray::state.Info.isNull());
     }
     EXPECT_EQ(MessageBox::Record().back().request.text, mayNot);
 }
 
-TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
-    start();
-    menu->mnuHelp->trigger();
-    EXPECT_EQ(urls,
-              QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(QStringLiteral("norvale.hlp")))});
-    EXPECT_TRUE(guard.requests.isEmpty());
-    EXPECT_TRUE(MessageBox::Record().isEmpty());
-}
-
 // With the shipped type note registered, the desktop's type database takes the help file for
 // HTML (and so opens it in the browser), while any other .hlp file stays a Windows help file.
 TEST(HelpFileType, TheDesktopTakesTheShippedHelpForHtml) {
-    const QString update = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
-    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    const QString update = QStandardPaths::findExecutable(u"update-mime-database"_s);
+    const QString gio = QStandardPaths::findExecutable(u"gio"_s);
     if (update.isEmpty() || gio.isEmpty())
         GTEST_SKIP() << "shared-mime-info or gio missing";
     QTemporaryDir home;
     const QDir program(QCoreApplication::applicationDirPath()), data(home.path());
-    ASSERT_TRUE(data.mkpath(QStringLiteral("mime/packages")));
-    ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale-help.xml")),
-                            data.filePath(QStringLiteral("mime/packages/norvale-help.xml"))));
-    for (const QString& name : {QStringLiteral("norvale.hlp"), QStringLiteral("other.hlp")})
-        ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale.hlp")), data.filePath(name)));
+    ASSERT_TRUE(data.mkpath(u"mime/packages"_s));
+    ASSERT_TRUE(QFile::copy(program.filePath(u"norvale-help.xml"_s),
+                            data.filePath(u"mime/packages/norvale-help.xml"_s)));
+    for (const QString& name : {u"norvale.hlp"_s, u"other.hlp"_s})
+        ASSERT_TRUE(QFile::copy(program.filePath(u"norvale.hlp"_s), data.filePath(name)));
 
+    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    environment.insert(u"XDG_DATA_HOME"_s, home.path());
+    process.setProcessEnvironment(environment);
     const auto run = [&](const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
         process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(30000));
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        EXPECT_TRUE(process.waitForFinished(30000) && process.exitCode() == 0)
+            << process.readAllStandardError().toStdString();
         return QString::fromUtf8(process.readAllStandardOutput());
     };
-    run(update, {data.filePath(QStringLiteral("mime"))});
+    run(update, {data.filePath(u"mime"_s)});
     const std::pair<const char*, const char*> types[] = {{"norvale.hlp", "text/html"},
                                                          {"other.hlp", "application/winhlp"}};
     for (const auto& [name, type] : types)
         EXPECT_TRUE(run(gio, {"info", "-a", "standard::content-type", data.filePath(name)})
-                        .contains(QStringLiteral("content-type: ") + type))
+                        .contains(u"content-type: "_s + type))
             << name;
 }
 
