@@ -306,21 +306,18 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
     }
 }
 
-// The page is read on one tick and opened on the next; nobody listens at it, so it stays hidden.
+// The news steps themselves are the news tests' own; the cycle takes them and checks the sound.
 TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
     int soundChecks = 0;
     load().Hooks().CheckSoundEnd = [&] { ++soundChecks; };
-    EXPECT_EQ(News::state.NewsFilePath, folder.filePath(u"data.tmp"_s));
     writeBytes(folder.filePath(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
     News::state.NewsDownloadResult = News::Downloaded;
     window->tmrCycle_Timer();
+    EXPECT_TRUE(News::state.NewsPending);
     EXPECT_EQ(News::state.NewsUrl, u"http://127.0.0.1:9/page.html"_s);
-    EXPECT_TRUE(News::state.NewsPending && News::state.Browse.isNull());
     window->tmrCycle_Timer();
-    EXPECT_FALSE(News::state.NewsPending);
-    ASSERT_FALSE(News::state.Browse.isNull());
-    EXPECT_FALSE(News::state.Browse->isVisible());
-    EXPECT_EQ(soundChecks, 2);
+    EXPECT_EQ(std::tuple(News::state.NewsPending, News::state.Browse.isNull(), soundChecks),
+              std::tuple(false, false, 2));
 }
 
 } // namespace
