@@ -142,14 +142,11 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsTh
     // A click without movement on the red title copy sends it too; one on the status line neither
     // drags nor sends.
     window->placeAt({0, 0});
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
-                      {});
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, {}, {});
-    QCoreApplication::sendEvent(window->lblStatus, &press);
+    QtTestApplication::Mouse(*window->lblStatus, QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_FALSE(window->Dragging());
-    QCoreApplication::sendEvent(window->lblInfo[1], &press);
+    QtTestApplication::Mouse(*window->lblInfo[1], QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_TRUE(window->Dragging());
-    QCoreApplication::sendEvent(window->lblInfo[1], &release);
+    QtTestApplication::Mouse(*window->lblInfo[1], QEvent::MouseButtonRelease, QPointF(3, 3), Qt::NoButton);
     EXPECT_FALSE(window->Dragging());
     EXPECT_TRUE(guard.received(uR"(position {"left":0,"top":0})"_s));
     EXPECT_EQ(guard.requests.size(), 2);
