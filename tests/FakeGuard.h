@@ -19,13 +19,11 @@
 // otherwise) and sends the events the test gives it.
 class FakeGuard final : public QObject {
 public:
-    explicit FakeGuard(const QString& folder) : path_(QDir(folder).filePath(QLatin1String(GuardProtocol::SocketName))) {
-        answers[QStringLiteral("hello")] = {{QStringLiteral("start_color"), 255},
-                                            {QStringLiteral("end_color"), 65535},
-                                            {QStringLiteral("top"), 10},
-                                            {QStringLiteral("left"), 100},
-                                            {QStringLiteral("phonebook"), QStringLiteral("/etc/wvdial.conf")},
-                                            {QStringLiteral("connected"), false}};
+    explicit FakeGuard(const QString& folder)
+        : path_(QDir(folder).filePath(QLatin1String(GuardProtocol::SocketName))) {
+        const char* hello = R"({"start_color": 255, "end_color": 65535, "top": 10, "left": 100,
+                                "phonebook": "/etc/wvdial.conf", "connected": false})";
+        answers[QStringLiteral("hello")] = QJsonDocument::fromJson(hello).object();
         QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket* socket = server_.nextPendingConnection()) {
                 clients_ << socket;
@@ -80,7 +78,9 @@ private:
             const QString op = request.take(QStringLiteral("op")).toString();
             if (op != u"hello" && op != u"counters")
                 requests << (request.isEmpty() ? op
-                                               : op + u' ' + QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+                                               : op + u' ' +
+                                                     QString::fromUtf8(QJsonDocument(request).toJson(
+                                                         QJsonDocument::Compact)));
             QJsonObject reply = respond ? respond(op, request) : QJsonObject();
             if (reply.isEmpty())
                 reply = answers.value(op);

@@ -48,7 +48,9 @@ protected:
 };
 
 TEST_F(QuadBarTest, PercentLightsItsRoundedShareOfTheSegments) {
-    EXPECT_EQ(segments(), "LLBBBBBBBBBBBBB"); // the saved 10 %: rounded(1.5) = 2
+    bar->setPercent(50); // no segments to colour yet
+    EXPECT_EQ(bar->SegmentCount(), 0);
+    EXPECT_EQ(segments(), "LLLLLLLLBBBBBBB"); // rounded(7.5) = 8 lit
     // The percent is written first, so that the width's layout lights the segments again.
     const std::vector<std::tuple<int, qint16, std::string>> cases = {
         {93, 40, "LLLLLLBBBBBBBBB"},
@@ -67,12 +69,6 @@ TEST_F(QuadBarTest, PercentLightsItsRoundedShareOfTheSegments) {
         EXPECT_EQ(segments(), expected);
         EXPECT_EQ(bar->SegmentCount(), width == 5 ? 0 : int(expected.size()));
     }
-}
-
-TEST_F(QuadBarTest, SavedPercentWaitsForTheFirstLayout) {
-    bar->setPercent(50); // no segments to colour yet
-    EXPECT_EQ(bar->SegmentCount(), 0);
-    EXPECT_EQ(segments(), "LLLLLLLLBBBBBBB"); // rounded(7.5) = 8 lit
 }
 
 } // namespace

@@ -86,24 +86,26 @@ TEST(TrayAreaDecode, EachMouseMessageRaisesItsEvent) {
           QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
         messages << TrayArea::MessagesFor(reason);
     EXPECT_EQ(messages, (QList<QList<int>>{{513, 514}, {515, 514}, {516, 517}, {519, 520}, {}}));
-    EXPECT_EQ((QList<int>{TrayArea::ShiftState(Qt::NoModifier),
-                          TrayArea::ShiftState(Qt::ShiftModifier | Qt::AltModifier),
-                          TrayArea::ShiftState(Qt::ControlModifier | Qt::MetaModifier)}),
-              (QList<int>{0, 5, 2}));
 }
 
-TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndEachAddHasAFreshIdentifier) {
+// Each add has a fresh identifier, the same on every run; an ending control takes its icon away,
+// one never shown has none to take.
+TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndTerminationRemovesTheIcon) {
     for (int run = 0; run < 2; ++run) {
-        // The same identifiers on every run.
         TrayArea::ResetIdentifiers();
         calls.clear();
-        auto control = makeControl();
+        auto control = makeControl(), never = makeControl(false);
         for (const bool visible : {true, true, false, false, true})
             control->setVisible(visible);
+        EXPECT_FALSE(never->TrayAvailable());
+        EXPECT_TRUE(control->TrayAvailable());
+        control.reset();
+        never.reset();
         // A new control holds an empty picture.
-        EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok"}));
+        EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok", "Delete #2 ok",
+                                      "Delete #3 refused"}));
     }
-    ASSERT_EQ(ids.size(), 2);
+    ASSERT_EQ(ids.size(), 3);
     EXPECT_GE(std::min(ids[0], ids[1]), 1);
 }
 
@@ -118,16 +120,6 @@ TEST_F(TrayAreaTest, ToolTipIsTrimmedAndTheIconAndTipTravelWithTheRecord) {
     control->setIcon(QIcon(IconPath));
     EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
                                   "Modify #2 T'" + QString(100, u'x') + "\t' ok", "Modify #2 P ok"}));
-}
-
-TEST_F(TrayAreaTest, TerminationRemovesTheIconAndTheTrayIsReported) {
-    auto shown = makeControl(), never = makeControl(false);
-    shown->setVisible(true);
-    shown.reset();
-    EXPECT_FALSE(never->TrayAvailable());
-    never.reset();
-    EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Delete #2 refused"}));
-    EXPECT_TRUE(makeControl(true)->TrayAvailable());
 }
 
 TEST(TrayAreaIcon, ShippedIconIsWhatItsMakerDraws) {

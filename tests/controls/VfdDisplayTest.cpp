@@ -61,7 +61,7 @@ TEST_F(VfdDisplayTest, WorkedExampleOfTheMainWindow) {
     EXPECT_EQ(column(Newest), "...............GG");
 }
 
-TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxAndMayBeNegative) {
+TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxMayBeNegativeAndLimitsLeaveTheBackground) {
     const std::vector<std::pair<qint32, std::string>> cases = {
         {25, "..............GGG"}, // 2 cells, not 3
         {35, "..........GGGGGGG"}, // 4 cells, not 3
@@ -75,15 +75,13 @@ TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxAndMayBeNegative) {
     vfd->AddValue(1000);
     EXPECT_EQ(column(Newest), Lit64);
     EXPECT_EQ(vfd->History().mid(16), QList<qint32>({35, -15, -5, 64}));
-}
-
-// Line speeds from a hand-edited rate and the rates of a counter that went back.
-TEST_F(VfdDisplayTest, LimitsLeaveTheBackgroundAndTheControlUsable) {
+    // Line speeds from a hand-edited rate and the rates of a counter that went back leave the
+    // background and the control usable.
     const struct {
         const char* name;
         qint32 max, value;
-    } cases[] = {{"max = min", 1, 1}, {"max below min", 0, 10}, {"a count beyond 16 bits", 64, INT_MIN}};
-    for (const auto& c : cases) {
+    } limits[] = {{"max = min", 1, 1}, {"max below min", 0, 10}, {"a count beyond 16 bits", 64, INT_MIN}};
+    for (const auto& c : limits) {
         vfd->setMax(c.max);
         vfd->AddValue(c.value);
         EXPECT_EQ(column(Newest), Blank) << c.name;

@@ -65,39 +65,15 @@ protected:
     }
 };
 
-// OK through the setup dialog is in its own test.
-TEST_F(ColourPicker, SystemColoursShowTheirChannelsAnnullaAndEscCancel) {
-    // A system colour has no channels: the bars take the colour it shows.
-    Colors::state.ChosenColour = qint32(0x8000000Fu);
-    frmColors face;
-    const QColor shown = Global::ToQColor(qint32(0x8000000Fu));
-    EXPECT_EQ((QList<int>{face.scrRed->value(), face.scrGreen->value(), face.scrBlue->value()}),
-              (QList<int>{shown.red(), shown.green(), shown.blue()}));
-
-    // Annulla and Esc answer cancelled whatever was done; Return presses no button.
-    drag(*face.picTest, 10, 10);
-    face.scrRed->setValue(9);
-    face.cmdAnnulla->click();
-    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
-    EXPECT_EQ(face.result(), QDialog::Rejected);
-    Colors::state.ChosenColour = rgb(1, 2, 3);
-    frmColors escaped;
-    escaped.show();
-    QtTestApplication::Key(escaped, Qt::Key_Return, QStringLiteral("\r"));
-    EXPECT_TRUE(escaped.isVisible());
-    QtTestApplication::Key(escaped, Qt::Key_Escape);
-    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
-    EXPECT_FALSE(escaped.isVisible());
-}
-
-TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoom) {
+// Annulla and Esc answer cancelled whatever was done; Return presses no button.
+TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoomAndAnnullaOrEscCancel) {
     Colors::state.ChosenColour = rgb(100, 200, 250);
     frmColors d;
+    d.show();
     d.scrLight->setValue(10);
     EXPECT_EQ(look(d), "110,210,250 light 10/10 sample 110,210,250 chosen 110,210,250");
     d.scrLight->setValue(0);
     EXPECT_EQ(look(d), "100,200,240 light 0/0 sample 100,200,240 chosen 100,200,240");
-
     // A dragged light bar counts once, where it is let go: blue at 240 has no room for 20, though
     // it had room for the positions passed on the way.
     d.scrLight->setSliderDown(true);
@@ -106,9 +82,25 @@ TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoom) {
     EXPECT_EQ(look(d).left(11), "100,200,240");
     d.scrLight->setSliderDown(false);
     EXPECT_EQ(look(d), "120,220,240 light 20/20 sample 120,220,240 chosen 120,220,240");
+    QtTestApplication::Key(d, Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_TRUE(d.isVisible());
+    QtTestApplication::Key(d, Qt::Key_Escape);
+    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
+    EXPECT_FALSE(d.isVisible());
+
+    // A system colour has no channels: the bars take the colour it shows.
+    Colors::state.ChosenColour = qint32(0x8000000Fu);
+    frmColors face;
+    const QColor shown = Global::ToQColor(qint32(0x8000000Fu));
+    EXPECT_EQ(look(face).left(11),
+              QStringLiteral("%1,%2,%3").arg(shown.red()).arg(shown.green()).arg(shown.blue()));
+    drag(*face.picTest, 10, 10);
+    face.cmdAnnulla->click();
+    EXPECT_EQ(Colors::state.ChosenColour, Colors::Cancelled);
+    EXPECT_EQ(face.result(), QDialog::Rejected);
 }
 
-TEST_F(ColourPicker, DragPicksKeepsThePickedColourAndOkTakesTheBars) {
+TEST_F(ColourPicker, DragAndClickPickOkTakesTheBarsBlackOrOutsideIsPassedOver) {
     Colors::state.ChosenColour = 0x00FF00;
     frmColors d;
     // Moving without the button only remembers the place.
@@ -129,16 +121,17 @@ TEST_F(ColourPicker, DragPicksKeepsThePickedColourAndOkTakesTheBars) {
             d.scrLight->setValue(light);
         EXPECT_EQ(look(d), expected);
     }
-    // A channel bar changes the sample, not ChosenColour; "OK" takes the bars.
+    // A channel bar changes the sample, not ChosenColour.
     d.scrGreen->setValue(40);
     EXPECT_EQ(look(d), "255,40,0 light 255/255 sample 255,40,0 chosen 255,0,0");
-    d.cmdOk->click();
-    EXPECT_EQ(Colors::state.ChosenColour, rgb(255, 40, 0));
-}
+    // A click picks where pressed and starts again from 255; released outside the box it is none.
+    d.scrLight->setValue(205);
+    QtTestApplication::Click(*d.picTest, at(0, 93));
+    EXPECT_EQ(look(d), "191,64,64 light 255/255 sample 191,64,64 chosen 191,64,64");
+    Mouse(*d.picTest, QEvent::MouseButtonPress, at(0, 0));
+    Mouse(*d.picTest, QEvent::MouseButtonRelease, at(300, 186), Qt::NoButton);
+    EXPECT_EQ(look(d).left(9), "191,64,64");
 
-TEST_F(ColourPicker, DragOverBlackOrOutsideIsPassedOver) {
-    Colors::state.ChosenColour = 0x00FF00;
-    frmColors d;
     QImage picture(175, 187, QImage::Format_RGB32);
     picture.fill(Qt::black);
     picture.setPixel(100, 100, qRgb(10, 20, 30));
@@ -146,7 +139,6 @@ TEST_F(ColourPicker, DragOverBlackOrOutsideIsPassedOver) {
     drag(*d.picTest, 100, 100);
     d.scrLight->setValue(250);
     ASSERT_EQ(look(d), "5,15,25 light 250/250 sample 5,15,25 chosen 5,15,25");
-
     drag(*d.picTest, 50, 50);
     EXPECT_EQ(look(d), "5,15,25 light 250/250 sample 5,15,25 chosen 0,0,0");
     for (auto [x, y] : std::vector<std::pair<int, int>>{{175, 10}, {10, 187}, {-1, 10}, {400, 400}}) {
@@ -155,42 +147,14 @@ TEST_F(ColourPicker, DragOverBlackOrOutsideIsPassedOver) {
     }
     d.cmdOk->click();
     EXPECT_EQ(Colors::state.ChosenColour, rgb(5, 15, 25));
+    // A click on black picks black.
+    frmColors black;
+    black.picTest->SetPicture(picture);
+    QtTestApplication::Click(*black.picTest, at(5, 5));
+    EXPECT_EQ(look(black), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
 }
 
-TEST_F(ColourPicker, ClickPicksWherePressedBlackIncluded) {
-    Colors::state.ChosenColour = rgb(10, 20, 30);
-    frmColors d;
-    d.scrLight->setValue(205);
-    // A pick starts again from 255.
-    QtTestApplication::Click(*d.picTest, at(0, 93));
-    EXPECT_EQ(look(d), "191,64,64 light 255/255 sample 191,64,64 chosen 191,64,64");
-    // Released outside the box: no click.
-    Mouse(*d.picTest, QEvent::MouseButtonPress, at(0, 0));
-    Mouse(*d.picTest, QEvent::MouseButtonRelease, at(300, 186), Qt::NoButton);
-    EXPECT_EQ(look(d).left(9), "191,64,64");
-
-    QImage black(175, 187, QImage::Format_RGB32);
-    black.fill(Qt::black);
-    d.picTest->SetPicture(black);
-    QtTestApplication::Click(*d.picTest, at(5, 5));
-    EXPECT_EQ(look(d), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
-}
-
-// Tab runs through the channel bars and the buttons before the palette and the light bar.
-TEST_F(ColourPicker, TabOrder) {
-    frmColors d;
-    std::vector<QWidget*> stops;
-    QWidget* widget = d.scrRed;
-    do {
-        if (widget->focusPolicy() & Qt::TabFocus)
-            stops.push_back(widget);
-        widget = widget->nextInFocusChain();
-    } while (widget != d.scrRed && stops.size() < 20);
-    EXPECT_EQ(stops, (std::vector<QWidget*>{d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla, d.picTest,
-                                            d.scrLight}));
-}
-
-TEST_F(ColourPicker, ShowsPaletteSampleAndBackdrops) {
+TEST_F(ColourPicker, ShowsPaletteSampleAndBackdropsAndTabsThroughTheBarsFirst) {
     Colors::state.ChosenColour = rgb(100, 200, 250);
     frmColors d;
     d.show();
@@ -204,6 +168,15 @@ TEST_F(ColourPicker, ShowsPaletteSampleAndBackdrops) {
         EXPECT_EQ(ColourAt(shot, x, y), colour) << x << "," << y;
     d.scrLight->setValue(10);
     EXPECT_EQ(ColourAt(Shot(d), 174, 236), rgb(110, 210, 250));
+
+    std::vector<QWidget*> stops{d.scrRed};
+    for (QWidget* w = d.scrRed->nextInFocusChain(); w != d.scrRed && stops.size() < 20;
+         w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus)
+            stops.push_back(w);
+    }
+    EXPECT_EQ(stops, (std::vector<QWidget*>{d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla, d.picTest,
+                                            d.scrLight}));
 }
 
 TEST_F(ColourPicker, WithoutItsPictureThePaletteSaysSoAndShowsItsBackground) {

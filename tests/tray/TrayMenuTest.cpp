@@ -71,13 +71,15 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
     EXPECT_TRUE(screen.contains(shown));
     EXPECT_FALSE(menu->isVisible());
 
-    // "Chiudi questo menù" closes it and does nothing else.
+    // "Chiudi questo menù" closes it and does nothing else; "Aiuto" hands the help file in the
+    // program folder to the desktop.
     const QStringList before = destinations();
     menu->mnuChiudi->trigger();
     EXPECT_FALSE(menu->mnuTray->isVisible());
+    menu->mnuHelp->trigger();
+    EXPECT_EQ(urls, QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(u"norvale.hlp"_s))});
     EXPECT_EQ(destinations(), before);
-    EXPECT_TRUE(guard.requests.isEmpty());
-    EXPECT_TRUE(log.isEmpty());
+    EXPECT_TRUE(guard.requests.isEmpty() && log.isEmpty() && MessageBox::Record().isEmpty());
 
     // "Norvale" brings the window back on top and takes the icon away.
     window->cmdMin_Click();
@@ -97,87 +99,75 @@ TEST_F(TrayMenuTest, OnlyARightPressOnTheIconOpensItCentredOnTheCursorAndEachIte
 // The guard answers what it did with the default entry; the menu turns the answer into what the
 // user hears and sees. A user who may not dial is told so.
 TEST_F(TrayMenuTest, ConnettiAndDisconnettiFollowTheGuardsAnswer) {
-    const QString refused = u"La connessione predefinita non è stata autorizzata..."_s;
-    const QString mayNot = u"Non puoi usare la linea.\rQuesta azione è permessa solo agli utenti del gruppo dip o "
-                           u"amministratori."_s;
-    const struct {
-        const char* answer;
-        int beeps;
-        const char* log;
-        QString status;
-    } cases[] = {
-        {R"({"result":"no_default"})", 1, "", u"before"_s},
-        {R"({"result":"dialled"})", 0, "", u"before"_s},
-        {R"({"result":"not_authorised"})", 0, "PlaySound error.mp3", refused},
-        {R"({"result":"select_failed","code":623,"text":"No entry."})", 0, "PlaySound error.mp3",
-         u"Codice errore:  623 - No entry."_s},
-        {R"({"ok":false,"error":"refused"})", 0, "", u"before"_s},
+    // Beeps, sounds, the status text in all four places, the strip's height, message boxes.
+    const std::pair<const char*, QString> cases[] = {
+        {R"({"result":"no_default"})", u"1||before|33|0"_s},
+        {R"({"result":"dialled"})", u"0||before|33|0"_s},
+        {R"({"result":"not_authorised"})",
+         u"0|PlaySound error.mp3|La connessione predefinita non è stata autorizzata...|48|0"_s},
+        {R"({"result":"select_failed","code":623,"text":"No entry."})",
+         u"0|PlaySound error.mp3|Codice errore:  623 - No entry.|48|0"_s},
+        {R"({"ok":false,"error":"refused"})", u"0||before|33|1"_s},
     };
     start();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer);
+    for (const auto& [answer, expected] : cases) {
+        SCOPED_TRACE(answer);
         window->tmrInfo_Timer(); // the status area collapsed
         window->ShowStatus(u"before"_s);
         window->tmrInfo->stop();
         log.clear();
         beeps = 0;
         const qsizetype boxes = MessageBox::Record().size();
-        guard.answers[u"dial_default"_s] = QJsonDocument::fromJson(c.answer).object();
+        guard.answers[u"dial_default"_s] = QJsonDocument::fromJson(answer).object();
         guard.requests.clear();
         menu->mnuConnetti->trigger();
         ASSERT_TRUE(guard.received(u"dial_default"_s));
         QTest::qWait(50);
-        EXPECT_EQ(beeps, c.beeps);
-        EXPECT_EQ(log.join(u';'), QLatin1String(c.log));
-        EXPECT_EQ(destinations(), QStringList(4, c.status));
-        EXPECT_EQ(window->height(), c.status == u"before" ? 33 : 48);
-        EXPECT_EQ(MessageBox::Record().size() - boxes, qsizetype(std::string_view(c.answer).find("refused") != std::string_view::npos));
+        const QStringList shown = destinations();
+        EXPECT_EQ(u"%1|%2|%3|%4|%5"_s.arg(beeps)
+                      .arg(log.join(u';'), shown == QStringList(4, shown[0]) ? shown[0] : shown.join(u'/'))
+                      .arg(window->height())
+                      .arg(MessageBox::Record().size() - boxes),
+                  expected);
         // Before the cycle's first tick: no strip.
         EXPECT_TRUE(Tray::state.Info.isNull());
     }
-    EXPECT_EQ(MessageBox::Record().back().request.text, mayNot);
-}
-
-TEST_F(TrayMenuTest, AiutoHandsTheHelpFileInTheProgramFolderToTheDesktop) {
-    start();
-    menu->mnuHelp->trigger();
-    EXPECT_EQ(urls,
-              QList<QUrl>{QUrl::fromLocalFile(QDir(folder.path()).filePath(QStringLiteral("norvale.hlp")))});
-    EXPECT_TRUE(guard.requests.isEmpty());
-    EXPECT_TRUE(MessageBox::Record().isEmpty());
+    EXPECT_EQ(
+        MessageBox::Record().back().request.text,
+        u"Non puoi usare la linea.\rQuesta azione è permessa solo agli utenti del gruppo dip o amministratori."_s);
 }
 
 // With the shipped type note registered, the desktop's type database takes the help file for
 // HTML (and so opens it in the browser), while any other .hlp file stays a Windows help file.
 TEST(HelpFileType, TheDesktopTakesTheShippedHelpForHtml) {
-    const QString update = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
-    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    const QString update = QStandardPaths::findExecutable(u"update-mime-database"_s);
+    const QString gio = QStandardPaths::findExecutable(u"gio"_s);
     if (update.isEmpty() || gio.isEmpty())
         GTEST_SKIP() << "shared-mime-info or gio missing";
     QTemporaryDir home;
     const QDir program(QCoreApplication::applicationDirPath()), data(home.path());
-    ASSERT_TRUE(data.mkpath(QStringLiteral("mime/packages")));
-    ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale-help.xml")),
-                            data.filePath(QStringLiteral("mime/packages/norvale-help.xml"))));
-    for (const QString& name : {QStringLiteral("norvale.hlp"), QStringLiteral("other.hlp")})
-        ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("norvale.hlp")), data.filePath(name)));
+    ASSERT_TRUE(data.mkpath(u"mime/packages"_s));
+    ASSERT_TRUE(QFile::copy(program.filePath(u"norvale-help.xml"_s),
+                            data.filePath(u"mime/packages/norvale-help.xml"_s)));
+    for (const QString& name : {u"norvale.hlp"_s, u"other.hlp"_s})
+        ASSERT_TRUE(QFile::copy(program.filePath(u"norvale.hlp"_s), data.filePath(name)));
 
+    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    environment.insert(u"XDG_DATA_HOME"_s, home.path());
+    process.setProcessEnvironment(environment);
     const auto run = [&](const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
         process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(30000));
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        EXPECT_TRUE(process.waitForFinished(30000) && process.exitCode() == 0)
+            << process.readAllStandardError().toStdString();
         return QString::fromUtf8(process.readAllStandardOutput());
     };
-    run(update, {data.filePath(QStringLiteral("mime"))});
+    run(update, {data.filePath(u"mime"_s)});
     const std::pair<const char*, const char*> types[] = {{"norvale.hlp", "text/html"},
                                                          {"other.hlp", "application/winhlp"}};
     for (const auto& [name, type] : types)
         EXPECT_TRUE(run(gio, {"info", "-a", "standard::content-type", data.filePath(name)})
-                        .contains(QStringLiteral("content-type: ") + type))
+                        .contains(u"content-type: "_s + type))
             << name;
 }
 
