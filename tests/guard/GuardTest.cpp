@@ -49,20 +49,18 @@ constexpr int WaitMs = 20000;
 
 // A message as compact JSON, without the version every message carries.
 QString text(QJsonObject message) {
-    message.remove(QStringLiteral("v"));
+    message.remove(u"v"_s);
     return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
 
-// A dial-up component with a phonebook in memory that writes every call made on it to a log.
+// A dial-up component with a phonebook in memory ("Name=number" rows) that writes every call made
+// on it to a log.
 class FakeDialer final : public DialerControl {
 public:
-    struct Entry {
-        QString name, number;
-    };
-
     explicit FakeDialer(QStringList& log) : log_(log) {}
 
-    QList<Entry> entries;
+    QStringList entries =
+        u"Provider=0245871200;Office=065551234;Tampered=899000111;Stranger=899000222"_s.split(u';');
     QString phonebookPath;
     // The entry of the call in progress; empty: the selected entry.
     QString callEntry;
@@ -71,58 +69,54 @@ public:
     qint32 sent = 0, received = 0;
     std::function<void()> onHangUp = [] {}, onDial = [] {};
 
-    QString PhonebookFile() const override { return noted(QStringLiteral("PhonebookFile"), phonebookPath); }
-    QString EntryName() const override { return callEntry.isEmpty() ? selected_.name : callEntry; }
-    // The number of the call's entry unless callNumber says otherwise.
+    QString PhonebookFile() const override { return noted(u"PhonebookFile"_s, phonebookPath); }
+    QString EntryName() const override { return callEntry.isEmpty() ? selected_ : callEntry; }
     QString CallNumber() const override {
-        if (callNumber)
-            return *callNumber;
-        for (const Entry& entry : entries) {
-            if (entry.name == EntryName())
-                return QStringLiteral("ATDT") + entry.number;
-        }
-        return {};
+        const QString number = numberOf(EntryName());
+        return callNumber ? *callNumber : number.isNull() ? QString() : u"ATDT"_s + number;
     }
-    QString EntryNumber() const override { return noted(QStringLiteral("EntryNumber"), selected_.number); }
+    QString EntryNumber() const override { return noted(u"EntryNumber"_s, numberOf(selected_)); }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return online; }
     qint16 EntryCount() const override {
-        return noted(QStringLiteral("EntryCount starting=%1").arg(Global::state.StartingUp),
-                     qint16(entries.size()));
+        return noted(u"EntryCount starting=%1"_s.arg(Global::state.StartingUp), qint16(entries.size()));
     }
-    QString EntryNameAt(qint16 index) const override { return entries.value(index).name; }
-    QString IpAddress() const override { return QStringLiteral("10.64.0.7"); }
+    QString EntryNameAt(qint16 index) const override { return entries.value(index).section(u'=', 0, 0); }
+    QString IpAddress() const override { return u"10.64.0.7"_s; }
     qint16 SelectEntry(const QString& name) override {
-        selected_ = {};
-        for (const Entry& entry : entries) {
-            if (entry.name == name)
-                selected_ = entry;
-        }
-        return noted(QStringLiteral("SelectEntry ") + name,
-                     qint16(selected_.name.isEmpty() ? EntryNotFound : Done));
+        selected_ = numberOf(name).isNull() ? QString() : name;
+        return noted(u"SelectEntry "_s + name, qint16(selected_.isEmpty() ? EntryNotFound : Done));
     }
     qint32 BytesReceived() const override { return received; }
     qint32 BytesSent() const override { return sent; }
     void Dial() override {
-        log_ << QStringLiteral("Dial");
+        log_ << u"Dial"_s;
         onDial();
     }
     void HangUp() override {
-        log_ << QStringLiteral("HangUp");
+        log_ << u"HangUp"_s;
         onHangUp();
     }
-    void SetWatchOtherCalls(bool on) override { log_ << QStringLiteral("SetWatchOtherCalls %1").arg(on); }
-    void SetReportEveryStage(bool on) override { log_ << QStringLiteral("SetReportEveryStage %1").arg(on); }
-    void SetWatchInterval(qint16 ms) override { log_ << QStringLiteral("SetWatchInterval %1").arg(ms); }
+    void SetWatchOtherCalls(bool on) override { log_ << u"SetWatchOtherCalls %1"_s.arg(on); }
+    void SetReportEveryStage(bool on) override { log_ << u"SetReportEveryStage %1"_s.arg(on); }
+    void SetWatchInterval(qint16 ms) override { log_ << u"SetWatchInterval %1"_s.arg(ms); }
 
 private:
+    // Null when the phonebook has no such entry.
+    QString numberOf(const QString& name) const {
+        for (const QString& entry : entries) {
+            if (entry.section(u'=', 0, 0) == name)
+                return entry.section(u'=', 1);
+        }
+        return {};
+    }
     template <typename T> T noted(const QString& call, T value) const {
         log_ << call;
         return value;
     }
 
     QStringList& log_;
-    Entry selected_;
+    QString selected_;
 };
 
 // One connection to guard.sock, as a display holds it: every line it got, in order.
@@ -137,9 +131,9 @@ public:
     }
 
     void send(QLatin1StringView op, QJsonObject fields = {}) {
-        fields.insert(QStringLiteral("v"), P::Version);
-        fields.insert(QStringLiteral("id"), ++lastId);
-        fields.insert(QStringLiteral("op"), op);
+        fields.insert(u"v"_s, P::Version);
+        fields.insert(u"id"_s, ++lastId);
+        fields.insert(u"op"_s, op);
         socket.write(P::Line(fields));
     }
     // The answer, without its id.
@@ -149,19 +143,19 @@ public:
         const bool answered = QTest::qWaitFor(
             [&] {
                 for (const QJsonObject& line : lines) {
-                    if (line.value(QStringLiteral("id")).toInt() == lastId)
+                    if (line.value(u"id"_s).toInt() == lastId)
                         found = line;
                 }
                 return !found.isEmpty();
             },
             WaitMs);
         EXPECT_TRUE(answered) << "no answer to " << op.data();
-        found.remove(QStringLiteral("id"));
+        found.remove(u"id"_s);
         return found;
     }
     // The error of the answer; "ok" when there is none.
     QString error(QLatin1StringView op, const QJsonObject& fields = {}) {
-        return ask(op, fields).value(QStringLiteral("error")).toString(QStringLiteral("ok"));
+        return ask(op, fields).value(u"error"_s).toString(u"ok"_s);
     }
     // The events so far, one a line, once there are at least count of them.
     QString events(qsizetype count = 0) {
@@ -170,7 +164,7 @@ public:
             [&] {
                 seen.clear();
                 for (const QJsonObject& line : lines) {
-                    if (line.contains(QStringLiteral("event")))
+                    if (line.contains(u"event"_s))
                         seen << text(line);
                 }
                 return seen.size() >= count;
@@ -209,13 +203,10 @@ protected:
             writeBytes(ini, settings);
         server = std::make_unique<GuardServer>();
         QString why;
-        ASSERT_TRUE(server->listen(dir.filePath(QStringLiteral("guard.sock")), &why)) << why.toStdString();
+        ASSERT_TRUE(server->listen(dir.filePath(u"guard.sock"_s), &why)) << why.toStdString();
         auto dialer = std::make_unique<FakeDialer>(log);
         line = dialer.get();
         line->phonebookPath = book;
-        for (const QString& entry :
-             split("Provider=0245871200;Office=065551234;Tampered=899000111;Stranger=899000222"))
-            line->entries.append({entry.section(u'=', 0, 0), entry.section(u'=', 1)});
         GuardService::Options options;
         options.programFolder = dir.path();
         options.version = [this] { return version; };
@@ -247,8 +238,8 @@ protected:
         struct stat info {};
         const bool writable =
             ::stat(QFile::encodeName(book).constData(), &info) == 0 && (info.st_mode & S_IWUSR);
-        return QStringLiteral("%1 %2").arg(Global::FileExists(book) ? u"readable" : u"locked",
-                                           writable ? u"writable" : u"read-only");
+        return u"%1 %2"_s.arg(Global::FileExists(book) ? u"readable" : u"locked",
+                              writable ? u"writable" : u"read-only");
     }
 
     // The user nobody, a member of sudo here, with the folder of guard.sock open to it; none
@@ -288,9 +279,9 @@ protected:
         return out;
     }
 
-    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/guard_tests-XXXXXX")};
-    const QString ini = dir.filePath(QStringLiteral("nv4.ini"));
-    const QString book = dir.filePath(QStringLiteral("phonebook.conf"));
+    QTemporaryDir dir{QDir::tempPath() + u"/guard_tests-XXXXXX"_s};
+    const QString ini = dir.filePath(u"nv4.ini"_s);
+    const QString book = dir.filePath(u"phonebook.conf"_s);
     QStringList log;
     FakeDialer* line = nullptr;
     QList<int> ended;
@@ -560,17 +551,9 @@ TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot)
     EXPECT_EQ(confirm({1004, 4242, 777}), false);
     EXPECT_EQ(confirm({1006, 4242, 777}), false);
     EXPECT_EQ(confirm({1002, 4242, 0}), false); // the process is gone
-    EXPECT_EQ(polkitAsks, 0);
-    // A member of an administrators' group waits for polkit, asked about that very process.
-    for (const bool answer : {true, false}) {
-        EXPECT_EQ(confirm({1002, 4242, 777}), std::nullopt);
-        ASSERT_TRUE(polkitAnswer);
-        EXPECT_EQ(std::tuple(polkitPeer.uid, polkitPeer.pid, polkitPeer.startTime),
-                  std::tuple(1002u, 4242, 777u));
-        std::exchange(polkitAnswer, nullptr)(answer);
-        EXPECT_EQ(granted, answer);
-    }
-    EXPECT_EQ(polkitAsks, 2);
+    // A member of an administrators' group waits for polkit (the test below).
+    EXPECT_EQ(confirm({1002, 4242, 777}), std::nullopt);
+    EXPECT_EQ(polkitAsks, 1);
 }
 
 // Another user, a member of sudo, through the real socat: polkit is asked about that very process,
