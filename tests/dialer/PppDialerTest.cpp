@@ -61,20 +61,6 @@ unsigned modeOf(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// What a component tells, one word a signal: the stage, "connect", "disconnect" or "error CODE".
-struct Told : QStringList {
-    explicit Told(DialerControl& d) {
-        QObject::connect(&d, &DialerControl::Status, [this](int s) { *this << QString::number(s); });
-        QObject::connect(&d, &DialerControl::Connect, [this] { *this << "connect"; });
-        QObject::connect(&d, &DialerControl::Disconnect, [this] { *this << "disconnect"; });
-        QObject::connect(&d, &DialerControl::LastError,
-                         [this](int code) { *this << QString("error %1").arg(code); });
-    }
-    bool waitFor(qsizetype count) const {
-        return QTest::qWaitFor([&] { return size() >= count; }, 15000);
-    }
-};
-
 // A component of either backend, on a phonebook whose entry Casa dials 0190123456 and connects.
 class OwnCall : public ::testing::TestWithParam<DialerSettings::Backend> {
 protected:
