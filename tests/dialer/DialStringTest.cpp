@@ -146,10 +146,8 @@ TEST(DialledNumber, IsReadWithTheRightsOfTheProcess) {
         ASSERT_TRUE(standIn.waitForStarted());
         std::optional<DiallingProcess> seen;
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return (seen = DiallingProcess::inspect(pid_t(standIn.processId()))).has_value(); },
-            10000));
-        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash}), uid == "0" ? "ATDT0612345678" : "")
-            << uid.toStdString();
+            [&] { return (seen = DiallingProcess::inspect(pid_t(standIn.processId()))).has_value(); }, 10000));
+        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash}), uid == "0" ? "ATDT0612345678" : "") << uid.toStdString();
         standIn.closeWriteChannel();
         EXPECT_TRUE(standIn.waitForFinished());
     }

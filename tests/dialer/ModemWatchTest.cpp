@@ -59,9 +59,7 @@ TEST(ModemDevices, ClosedGivenBackAndRestoredAfterACrash) {
     ASSERT_EQ(::chmod(QFile::encodeName(device).constData(), 0664), 0);
     const QByteArray acl = aclGivingNobodyWrite();
     ASSERT_EQ(::setxattr(QFile::encodeName(device).constData(), "system.posix_acl_access", acl.constData(),
-                         size_t(acl.size()), 0),
-              0)
-        << std::strerror(errno);
+                         size_t(acl.size()), 0), 0) << std::strerror(errno);
     ASSERT_TRUE(QFile::link(device, link));
     QDir().mkpath(run);
     const Attributes original = attributesOf(device);
@@ -98,16 +96,12 @@ struct RecordingSeam final : LineSeam {
     QStringList* steps;
     quint64 shift;
     RecordingSeam(QStringList* s, quint64 t) : steps(s), shift(t) {}
-    int openLine(const QByteArray& node) override {
-        return *steps << "open " + node, ::open("/dev/null", O_RDWR);
-    }
+    int openLine(const QByteArray& node) override { return *steps << "open " + node, ::open("/dev/null", O_RDWR); }
     bool flushOutput(int) override { return *steps << "flush", true; }
     bool dropDtr(int) override { return *steps << "dtr down", true; }
     void closeLine(int fd) override { *steps << "close", ::close(fd); }
     std::optional<quint64> startTime(pid_t pid) override { return LineSeam::startTime(pid).value() + shift; }
-    bool signal(const Pidfd& p, int s) override {
-        return *steps << QString("signal %1").arg(s), p.sendSignal(s);
-    }
+    bool signal(const Pidfd& p, int s) override { return *steps << QString("signal %1").arg(s), p.sendSignal(s); }
 };
 
 TEST(CallEnder, DropsDtrAfterAFlushAndSignalsOnlyTheProcessItFound) {
