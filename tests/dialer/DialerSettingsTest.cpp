@@ -2,74 +2,65 @@
 
 #include "dialer/DialerSettings.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <sys/resource.h>
 
-namespace {
-
-class DialerSettingsTest : public ::testing::Test {
-protected:
-    void write(const QString& name, const QByteArray& content) const { writeBytes(folder + name, content); }
-    // "backend stage_ms down_bps up_bps chat pppd phonebook" as read from the folder.
-    QString settings() const {
-        const DialerSettings s = DialerSettings::read(folder);
-        return QStringList{s.backend == DialerSettings::Backend::Ppp ? "ppp" : "simulated",
-                           QString::number(s.stageMs),
-                           QString::number(s.downBps),
-                           QString::number(s.upBps),
-                           s.chat,
-                           s.pppd,
-                           s.phonebook}
-            .join(' ');
-    }
-
-    QTemporaryDir dir;
-    const QString folder = dir.path() + '/';
-};
-
-} // namespace
-
-TEST_F(DialerSettingsTest, MalformedFileKeepsWhatIsValid) {
-    write("phonebook.conf", "[Dialer X]\n");
-    EXPECT_EQ(settings(), "simulated 1000 5000 1200 chat pppd " + folder + "phonebook.conf");
-    write("dialer.conf", QByteArray(1, '\0') +
-                             "\x01\xff garbage without equals\r\n# stage_ms=5\r\nstage_ms = 40\r\n"
-                             "STAGE_MS=oops\r\ndown_bps=-5\r\nup_bps= 99999999999\r\n"
-                             "backend=modem\r\n=7\r\ncolour=blue\r\nchat = /opt/chat\r\npppd=\r\n" +
-                             QByteArray(200000, 'z') + "\nstage_ms=3\n");
-    // The over-long line is left out and the lines after it still count.
-    EXPECT_EQ(settings(), "simulated 3 5000 1200 /opt/chat pppd " + folder + "phonebook.conf");
+// "backend stage_ms down_bps up_bps chat pppd phonebook" as read from the folder.
+static QString settingsOf(const QString& folder) {
+    const DialerSettings s = DialerSettings::read(folder);
+    return QStringList{s.backend == DialerSettings::Backend::Ppp ? "ppp" : "simulated",
+                       QString::number(s.stageMs),
+                       QString::number(s.downBps),
+                       QString::number(s.upBps),
+                       s.chat,
+                       s.pppd,
+                       s.phonebook}
+        .join(' ');
 }
 
-TEST_F(DialerSettingsTest, ConfiguredPhonebookMustExist) {
-    write("dialer.conf", "backend = ppp\nphonebook=book.conf\nstage_ms=0\ndown_bps=10\nup_bps=0\n");
-    EXPECT_EQ(settings(), "ppp 0 10 0 chat pppd ");
-    EXPECT_FALSE(QFileInfo::exists(folder + "phonebook.conf"));
-    write("book.conf", "");
+TEST(DialerSettings, MalformedFileKeepsWhatIsValidAndAConfiguredPhonebookMustExist) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + '/';
+    writeBytes(folder + "phonebook.conf", "[Dialer X]\n");
+    EXPECT_EQ(settingsOf(folder), "simulated 1000 5000 1200 chat pppd " + folder + "phonebook.conf");
+    writeBytes(folder + "dialer.conf",
+               QByteArray(1, '\0') +
+                   "\x01\xff garbage without equals\r\n# stage_ms=5\r\nstage_ms = 40\r\n"
+                   "STAGE_MS=oops\r\ndown_bps=-5\r\nup_bps= 99999999999\r\n"
+                   "backend=modem\r\n=7\r\ncolour=blue\r\nchat = /opt/chat\r\npppd=\r\n" +
+                   QByteArray(200000, 'z') + "\nstage_ms=3\n");
+    // The over-long line is left out and the lines after it still count.
+    EXPECT_EQ(settingsOf(folder), "simulated 3 5000 1200 /opt/chat pppd " + folder + "phonebook.conf");
+
+    writeBytes(folder + "dialer.conf",
+               "backend = ppp\nphonebook=book.conf\nstage_ms=0\ndown_bps=10\nup_bps=0\n");
+    EXPECT_EQ(settingsOf(folder), "ppp 0 10 0 chat pppd ");
+    writeBytes(folder + "book.conf", "");
     EXPECT_EQ(DialerSettings::read(folder).phonebook, folder + "book.conf");
-    write("dialer.conf", "backend=ppp\n");
+    writeBytes(folder + "dialer.conf", "backend=ppp\n");
     EXPECT_EQ(DialerSettings::read(folder).phonebook,
               QFileInfo("/etc/wvdial.conf").isFile() ? "/etc/wvdial.conf" : "");
 }
 
 // A file size limit fails the copy as a full disk does: no phonebook rather than a cut one.
-TEST_F(DialerSettingsTest, TheSampleIsCopiedWholeOrNotAtAll) {
+TEST(DialerSettings, TheSampleIsCopiedWholeOrNotAtAll) {
+    QTemporaryDir dir;
+    const QString phonebook = dir.filePath("phonebook.conf");
     const QByteArray sample = "[Dialer Provider]\nPhone = 0245871200\n" + QByteArray(200, '#') + '\n';
-    write("phonebook.sample.conf", sample);
+    writeBytes(dir.filePath("phonebook.sample.conf"), sample);
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     const rlimit small{64, old.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString phonebook = DialerSettings::read(folder).phonebook;
+    const QString copied = DialerSettings::read(dir.path()).phonebook;
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(phonebook, "");
-    EXPECT_FALSE(QFileInfo::exists(folder + "phonebook.conf"));
-    EXPECT_EQ(DialerSettings::read(folder).phonebook, folder + "phonebook.conf");
-    EXPECT_EQ(readBytes(folder + "phonebook.conf"), sample);
+    EXPECT_EQ(copied, "");
+    EXPECT_FALSE(QFileInfo::exists(phonebook));
+    EXPECT_EQ(DialerSettings::read(dir.path()).phonebook, phonebook);
+    EXPECT_EQ(readBytes(phonebook), sample);
 }

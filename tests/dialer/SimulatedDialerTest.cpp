@@ -55,14 +55,7 @@ protected:
         writeBytes(m_folder + "dialer.conf", "stage_ms=" + QByteArray::number(m_stageMs));
         m_dialer = std::make_unique<SimulatedDialer>(DialerSettings::read(m_folder), m_folder);
         ASSERT_FALSE(m_dialer->socketPath().isEmpty());
-        SimulatedDialer* d = m_dialer.get();
-        QObject::connect(d, &DialerControl::Status,
-                         [this](int state) { m_events << QString::number(state); });
-        QObject::connect(d, &DialerControl::Connect, [this] { m_events << "connect"; });
-        QObject::connect(d, &DialerControl::Disconnect, [this] { m_events << "disconnect"; });
-        QObject::connect(d, &DialerControl::LastError, [this](int code, const QString& text, int response) {
-            m_events << QString("error %1 %2 %3").arg(code).arg(response).arg(text);
-        });
+        m_events.watch(*m_dialer);
     }
 
     LineRun line(const QStringList& args) {
@@ -78,7 +71,7 @@ protected:
     QTemporaryDir m_dir;
     const QString m_folder = m_dir.path() + '/';
     std::unique_ptr<SimulatedDialer> m_dialer;
-    QStringList m_events;
+    Told m_events;
 };
 
 // Slow enough for another program's request to arrive during a stage.
@@ -132,8 +125,8 @@ TEST_F(SimulatedLine, PhonebookIsReadAgainOnEveryRequest) {
     EXPECT_EQ(lastCall()["number"], "34");
     // One modem: a second call while the first is on the line is refused.
     m_dialer->Dial();
-    ASSERT_TRUE(waitFor([&] { return m_events.filter("error").size() == 1; }));
-    EXPECT_TRUE(m_events.filter("error").front().startsWith("error 633 0 The modem"));
+    ASSERT_TRUE(waitForEvent("error 633"));
+    EXPECT_TRUE(m_events.texts.front().startsWith("The modem")) << m_events.texts.front().toStdString();
     m_dialer->HangUp();
 
     QFile::remove(m_folder + "phonebook.conf");
@@ -152,8 +145,8 @@ TEST_F(SlowLine, ModemErrorsArriveAsLastErrorAndEndTheCall) {
     ASSERT_EQ(line({"error", "676"}).code, 0);
     ASSERT_TRUE(waitFor([&] { return lineState() == "idle"; }));
     QTest::qWait(100);
-    EXPECT_EQ(m_events, (QStringList{"error 680 0 There was no dial tone.", "0", "1",
-                                     "error 676 0 The phone line is busy."}));
+    EXPECT_EQ(m_events, (QStringList{"error 680", "0", "1", "error 676"}));
+    EXPECT_EQ(m_events.texts, (QStringList{"There was no dial tone.", "The phone line is busy."}));
     EXPECT_EQ(lastCall()["outcome"], "error");
 }
 

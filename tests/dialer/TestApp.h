@@ -1,10 +1,13 @@
 #pragma once
 
-#include <QCoreApplication>
 #include "TestFiles.h"
+#include "dialer/DialerControl.h"
+
+#include <QCoreApplication>
 
 #include <QFile>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -30,3 +33,23 @@ inline QString chatProgram() {
     const QString found = QStandardPaths::findExecutable("chat");
     return found.isEmpty() ? QStandardPaths::findExecutable("chat", {"/usr/sbin", "/sbin"}) : found;
 }
+
+// What a component tells, one word a signal: the stage, "connect", "disconnect" or "error CODE"; the
+// errors' texts apart.
+struct Told : QStringList {
+    Told() = default;
+    explicit Told(DialerControl& d) { watch(d); }
+    void watch(DialerControl& d) {
+        QObject::connect(&d, &DialerControl::Status, [this](int s) { *this << QString::number(s); });
+        QObject::connect(&d, &DialerControl::Connect, [this] { *this << "connect"; });
+        QObject::connect(&d, &DialerControl::Disconnect, [this] { *this << "disconnect"; });
+        QObject::connect(&d, &DialerControl::LastError, [this](int code, const QString& text) {
+            *this << QString("error %1").arg(code);
+            texts << text;
+        });
+    }
+    bool waitFor(qsizetype count) const {
+        return QTest::qWaitFor([&] { return size() >= count; }, 20000);
+    }
+    QStringList texts;
+};

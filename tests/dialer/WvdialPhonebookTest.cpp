@@ -7,14 +7,12 @@
 
 namespace {
 
-class WvdialPhonebookTest : public ::testing::Test {
-protected:
-    WvdialPhonebook read(const QByteArray& content) {
-        writeBytes(dir.filePath("wvdial.conf"), content);
-        return WvdialPhonebook::read(dir.filePath("wvdial.conf"));
-    }
+// The phonebook of that content, read from a file.
+WvdialPhonebook read(const QByteArray& content) {
     QTemporaryDir dir;
-};
+    writeBytes(dir.filePath("wvdial.conf"), content);
+    return WvdialPhonebook::read(dir.filePath("wvdial.conf"));
+}
 
 // "number user password modem baud inits dial-command" of an entry, or "missing".
 QString summary(const WvdialPhonebook& book, const QString& name) {
@@ -33,7 +31,7 @@ QString summary(const WvdialPhonebook& book, const QString& name) {
 
 } // namespace
 
-TEST_F(WvdialPhonebookTest, ResolvesInheritsDefaultsAndBuiltInDefaults) {
+TEST(WvdialPhonebook, ResolvesInheritsDefaultsAndBuiltInDefaults) {
     const WvdialPhonebook book =
         read("# comment\r\n[Dialer Defaults]\r\nModem = /dev/ttyS1\r\nUsername = everybody\r\n"
              "Inherits = Dialer Never\r\n\r\n"
@@ -57,7 +55,7 @@ TEST_F(WvdialPhonebookTest, ResolvesInheritsDefaultsAndBuiltInDefaults) {
     EXPECT_FALSE(book.value("Child", "Stupid Mode"));
 }
 
-TEST_F(WvdialPhonebookTest, ReadsNumbersAndBooleansAsWvdialDoesAndCutsInheritsLoops) {
+TEST(WvdialPhonebook, ReadsNumbersAndBooleansAsWvdialDoesAndCutsInheritsLoops) {
     for (const auto& [text, number] : {std::pair{"None", 0},
                                        {"OFF", 0},
                                        {"yes", 1},
@@ -76,7 +74,7 @@ TEST_F(WvdialPhonebookTest, ReadsNumbersAndBooleansAsWvdialDoesAndCutsInheritsLo
     EXPECT_EQ(summary(book, "Self"), "Self|||d|/dev/modem|57600|ATZ|ATDT");
 }
 
-TEST_F(WvdialPhonebookTest, MalformedFilesListWhatCanBeRead) {
+TEST(WvdialPhonebook, MalformedFilesListWhatCanBeRead) {
     QByteArray junk(200000, '\0');
     QRandomGenerator random(42);
     for (char& c : junk)
@@ -93,6 +91,7 @@ TEST_F(WvdialPhonebookTest, MalformedFilesListWhatCanBeRead) {
     EXPECT_TRUE(summary(book, "Long").startsWith("Long||long|")) << summary(book, "Long").toStdString();
     EXPECT_TRUE(summary(book, "Last").startsWith("Last|3|")) << summary(book, "Last").toStdString();
 
+    QTemporaryDir dir;
     for (const QString& path : {dir.filePath("absent.conf"), dir.path(), QString()})
         EXPECT_TRUE(WvdialPhonebook::read(path).entryNames().isEmpty()) << path.toStdString();
 }
