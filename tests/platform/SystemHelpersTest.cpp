@@ -35,10 +35,10 @@ TEST(SystemHelpers, OnlyAPathThatNoOtherUserCanChangeIsTrusted) {
     for (const auto& [name, mode, owner] : {std::tuple{"root", 0755, 0u},
                                             {"user", 0755, 65534u},
                                             {"user/root", 0755, 0u},
-                                            {"open", 0777, 0u},
+                                            {"open", 0757, 0u},
+                                            {"group", 0775, 0u},
                                             {"sticky", 01777, 0u},
-                                            {"sticky/root", 0755, 0u},
-                                            {"sticky/user", 0755, 65534u}})
+                                            {"sticky/root", 0755, 0u}})
         make(name, mode_t(mode), owner);
     make("roots-link", 0, 0, "root");
     make("users-link", 0, 65534, "root");
@@ -51,11 +51,10 @@ TEST(SystemHelpers, OnlyAPathThatNoOtherUserCanChangeIsTrusted) {
         {"sticky/root", ""},
         {"roots-link", ""},
         {"roots-link/.", ""},
-        {"user", "user belongs to uid 65534"},
         {"user/root", "user belongs to uid 65534"},
         {"root/up-and-in", "root/up-and-in/../user belongs to uid 65534"},
         {"open", "open can be written by others than its owner"},
-        {"sticky/user", "sticky/user belongs to uid 65534"},
+        {"group", "group can be written by others than its owner"},
         {"users-link", "users-link is a link of uid 65534"},
         {"missing", "missing: No such file or directory"},
     };
