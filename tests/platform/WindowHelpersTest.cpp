@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QScreen>
 #include <QTest>
 #include <QWindow>
 
@@ -11,7 +10,7 @@
 
 using namespace Subs;
 
-// The strip goes on and off the top without being rebuilt, moved or shown; a child never goes.
+// The strip goes on and off the top without being rebuilt, moved or shown.
 TEST(WindowHelpers, TopMostTogglesInPlace) {
     QWidget strip(nullptr, Qt::FramelessWindowHint);
     strip.setGeometry(100, 50, 509, 33);
@@ -28,29 +27,6 @@ TEST(WindowHelpers, TopMostTogglesInPlace) {
         EXPECT_TRUE(strip.isVisible());
         EXPECT_EQ(strip.windowHandle()->winId(), id);
         EXPECT_EQ(strip.geometry(), QRect(100, 50, 509, 33));
-    }
-    // Hidden into the tray and shown again: the state set while hidden holds.
-    strip.hide();
-    EXPECT_TRUE(SetTopMost(strip, false));
-    strip.show();
-    EXPECT_FALSE(strip.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
-
-    QWidget child(&strip);
-    const Qt::WindowFlags before = child.windowFlags();
-    EXPECT_FALSE(SetTopMost(child, true));
-    EXPECT_EQ(child.windowFlags(), before);
-}
-
-TEST(WindowHelpers, CentreOnTheWholeScreen) {
-    ASSERT_EQ(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 800, 800)) << "the offscreen screen";
-    // 509 x 33 lands at 145.5, 383.5 pixels: halves go to the even neighbour. Bigger: off the edges.
-    for (const auto& [size, place] : {std::pair{QSize(400, 300), QPoint(200, 250)},
-                                      {QSize(509, 33), QPoint(146, 384)},
-                                      {QSize(1000, 900), QPoint(-100, -50)}}) {
-        QWidget window;
-        window.resize(size);
-        CentreWindow(window);
-        EXPECT_EQ(window.pos(), place);
     }
 }
 

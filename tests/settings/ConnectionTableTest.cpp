@@ -43,8 +43,6 @@ TEST_F(ConnectionTableTest, SetFieldChangesEveryRowWithTheNameAndLookupsTakeTheF
     SetField("A", FieldSpeedType, 4);
     SetField("A", FieldSpeedUp, "40000");
     SetField("A", FieldSpeedDown, -7);
-    SetField("A", 1, true);  // not a field
-    SetField("A", 99, true); // not a field
     SetField("Beyond", FieldNumber, "0");
     EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{"A", "0190", true, true, 4, 32767, -7}));
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "2", false, false, 0, 0, 0}));

@@ -63,14 +63,12 @@ TEST_F(MediaTest, ANewCueAnAbsentFileOrStopSoundStopsTheCueThatPlays) {
 // there, as on a machine without a sound card) leave nothing playing, quietly.
 TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
     writeBytes(dir.filePath(u"junk.mp3"_s), QByteArray("This is not a sound.\r\n").repeated(200));
-    writeBytes(dir.filePath(u"empty.mp3"_s), {});
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"folder.mp3"_s));
     const QString fake = u"fakesink sync=true"_s;
     const std::pair<QString, QString> rows[] = {
         {u"no-such-sink-element"_s, cue(u"start.mp3"_s)},
         {u"pulsesink server=unix:"_s + dir.filePath(u"none"_s), cue(u"start.mp3"_s)},
         {fake, dir.filePath(u"junk.mp3"_s)},
-        {fake, dir.filePath(u"empty.mp3"_s)},
         {fake, dir.filePath(u"folder.mp3"_s)},
     };
     for (const auto& [sink, file] : rows) {
@@ -85,32 +83,26 @@ TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
     EXPECT_TRUE(Media::state.SoundPlaying);
 }
 
-// Each cue, decoded into a WAV file from a path with blanks and signs, has its length and is
-// clearly audible.
-TEST_F(MediaTest, CuesCapturedAreAudible) {
-    for (const auto& [name, seconds] : {std::pair{"start.mp3", 1.2}, std::pair{"connected.mp3", 0.9},
-                                        std::pair{"disconnected.mp3", 0.9}, std::pair{"error.mp3", 0.8}}) {
-        SCOPED_TRACE(name);
-        const QString odd = dir.filePath(u"cue #1 100% è? "_s + QLatin1String(name));
-        const QString wav = dir.filePath(QLatin1String(name) + u".wav"_s);
-        ASSERT_TRUE(QFile::copy(cue(QLatin1String(name)), odd));
-        Media::state.AudioSink = u"audioconvert ! wavenc ! filesink location=\"%1\""_s.arg(wav);
-        Media::PlaySound(odd);
-        ASSERT_TRUE(Media::state.SoundPlaying);
-        ASSERT_TRUE(checkUntilIdle());
+// A cue decoded into a WAV file from a path with blanks and signs has its length and is clearly
+// audible.
+TEST_F(MediaTest, ACueCapturedIsAudible) {
+    const QString odd = dir.filePath(u"cue #1 100% è? start.mp3"_s), wav = dir.filePath(u"start.wav"_s);
+    ASSERT_TRUE(QFile::copy(cue(u"start.mp3"_s), odd));
+    Media::state.AudioSink = u"audioconvert ! wavenc ! filesink location=\"%1\""_s.arg(wav);
+    Media::PlaySound(odd);
+    ASSERT_TRUE(Media::state.SoundPlaying);
+    ASSERT_TRUE(checkUntilIdle());
 
-        QProcess sox;
-        sox.start(u"sox"_s, {wav, u"-n"_s, u"stat"_s});
-        ASSERT_TRUE(sox.waitForFinished(30000));
-        const QString stat = QString::fromLocal8Bit(sox.readAllStandardError());
-        ASSERT_EQ(sox.exitCode(), 0) << qPrintable(stat);
-        QMap<QString, double> figures;
-        for (const QString& line : stat.split(u'\n'))
-            figures[line.section(u':', 0, 0).simplified()] = line.section(u':', 1).toDouble();
-        EXPECT_NEAR(figures[u"Length (seconds)"_s], seconds, 0.05) << qPrintable(stat);
-        EXPECT_GT(figures[u"Maximum amplitude"_s], 0.3);
-        EXPECT_GT(figures[u"RMS amplitude"_s], 0.05);
-    }
+    QProcess sox;
+    sox.start(u"sox"_s, {wav, u"-n"_s, u"stat"_s});
+    ASSERT_TRUE(sox.waitForFinished(30000));
+    const QString stat = QString::fromLocal8Bit(sox.readAllStandardError());
+    ASSERT_EQ(sox.exitCode(), 0) << qPrintable(stat);
+    QMap<QString, double> figures;
+    for (const QString& line : stat.split(u'\n'))
+        figures[line.section(u':', 0, 0).simplified()] = line.section(u':', 1).toDouble();
+    EXPECT_NEAR(figures[u"Length (seconds)"_s], 1.2, 0.05) << qPrintable(stat);
+    EXPECT_GT(figures[u"RMS amplitude"_s], 0.05);
 }
 
 } // namespace
