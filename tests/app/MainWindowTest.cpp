@@ -157,7 +157,9 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
     for (const bool tray : {false, true}) {
         SCOPED_TRACE(tray);
         trayAvailable = tray;
+        int soundChecks = 0;
         load().placeAt({40, 30});
+        window->Hooks().CheckSoundEnd = [&] { ++soundChecks; };
         window->show();
         for (int i = 1; i <= 15; ++i) {
             window->tmrCycle_Timer();
@@ -166,6 +168,7 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
             emit window->tryDialer->DblClick();
             EXPECT_EQ(window->pos(), QPoint(40, 30));
         }
+        EXPECT_EQ(soundChecks, 15); // every tick looks whether the sound has ended
         window->cmdMin_Click();
         EXPECT_EQ(window->isVisible(), !tray);
     }
@@ -301,20 +304,6 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
                                     << QString::number(window->vfdDw->History().back()),
                   split(t.shown));
     }
-}
-
-// The news steps themselves are the news tests' own; the cycle takes them and checks the sound.
-TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
-    int soundChecks = 0;
-    load().Hooks().CheckSoundEnd = [&] { ++soundChecks; };
-    writeBytes(folder.filePath(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
-    News::state.NewsDownloadResult = News::Downloaded;
-    window->tmrCycle_Timer();
-    EXPECT_TRUE(News::state.NewsPending);
-    EXPECT_EQ(News::state.NewsUrl, u"http://127.0.0.1:9/page.html"_s);
-    window->tmrCycle_Timer();
-    EXPECT_EQ(std::tuple(News::state.NewsPending, News::state.Browse.isNull(), soundChecks),
-              std::tuple(false, false, 2));
 }
 
 } // namespace
