@@ -2,6 +2,7 @@
 #include "MainWindowFixture.h"
 #include "QtTestApplication.h"
 #include "app/GuardWatch.h"
+#include "controls/PictureBox.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 
@@ -139,10 +140,12 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsTh
     EXPECT_EQ(window->pos(), QPoint(200, 100));
     EXPECT_TRUE(guard.received(uR"(position {"left":3000,"top":1500})"_s));
 
-    // A click without movement on the red title copy sends it too; one on the status line neither
-    // drags nor sends.
+    // A click without movement on the red title copy sends it too; one on the status line, a graph
+    // or a level neither drags nor sends.
     window->placeAt({0, 0});
-    QtTestApplication::Mouse(*window->lblStatus, QEvent::MouseButtonPress, QPointF(3, 3));
+    const QList<QWidget*> others{window->lblStatus, window->vfdUp->picDisplay, window->barUp};
+    for (QWidget* other : others)
+        QtTestApplication::Mouse(*other, QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_FALSE(window->Dragging());
     QtTestApplication::Mouse(*window->lblInfo[1], QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_TRUE(window->Dragging());

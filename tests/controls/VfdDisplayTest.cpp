@@ -1,8 +1,6 @@
 #include "QtTestApplication.h"
 
 #include "app/StripLayout.h"
-#include "controls/PictureBox.h"
-#include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 
 #include <gtest/gtest.h>
@@ -89,21 +87,6 @@ TEST_F(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxMayBeNegativeAndLimitsLeave
     vfd->setMax(64);
     vfd->AddValue(64);
     EXPECT_EQ(column(Newest), Lit64);
-}
-
-// A press on a control must not reach the window under it, which would start dragging.
-TEST_F(VfdDisplayTest, MousePressesStayInTheControls) {
-    struct Counter final : QObject {
-        int presses = 0;
-        bool eventFilter(QObject*, QEvent* event) override {
-            presses += event->type() == QEvent::MouseButtonPress;
-            return false;
-        }
-    } counter;
-    host.installEventFilter(&counter);
-    QtTestApplication::Mouse(*vfd->picDisplay, QEvent::MouseButtonPress, QPointF(2, 2));
-    QtTestApplication::Mouse(*new quadBar(&host), QEvent::MouseButtonPress, QPointF(2, 2));
-    EXPECT_EQ(counter.presses, 0);
 }
 
 } // namespace
