@@ -168,7 +168,7 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
             window->tmrCycle_Timer();
             EXPECT_EQ(window->isVisible(), !(tray && i == 5)) << i;
             EXPECT_EQ(window->tryDialer->Visible(), tray && i == 5) << i;
-            emit window->tryDialer->DblClick();
+            window->tryDialer->Callback(TrayArea::LeftDoubleClickMessage, {}, {});
             EXPECT_EQ(window->pos(), QPoint(40, 30));
         }
         EXPECT_EQ(soundChecks, 15); // every tick looks whether the sound has ended

@@ -64,26 +64,6 @@ protected:
 
 } // namespace
 
-TEST(TrayAreaDecode, EachMouseMessageRaisesItsEvent) {
-    // The right press reports the bottom of the screen, where the menu opens upwards from. Right
-    // double click, middle button and anything else: nothing.
-    const char* const names[] = {"none", "move", "down", "up", "dblclick"}; // in the order of TrayArea::Event
-    QStringList decoded;
-    for (const int message : {512, 513, 514, 515, 516, 517, 0, 511, 518, 519, 520, 521, -513, 513 * 15}) {
-        const TrayArea::Decoded d = TrayArea::Decode(message, 7680, 9000, 12000);
-        decoded << QStringLiteral("%1 %2 %3 %4").arg(names[int(d.event)]).arg(d.button).arg(d.x).arg(d.y);
-    }
-    EXPECT_EQ(decoded, (QStringList{"move 0 0 0", "down 1 7680 9000", "up 1 0 0", "dblclick 0 0 0",
-                                    "down 2 7680 12000", "up 2 0 0"} +
-                        QStringList(8, "none 0 0 0")));
-    QList<QList<int>> messages;
-    for (const auto reason :
-         {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
-          QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
-        messages << TrayArea::MessagesFor(reason);
-    EXPECT_EQ(messages, (QList<QList<int>>{{513, 514}, {515, 514}, {516, 517}, {519, 520}, {}}));
-}
-
 // Each add has a fresh identifier, the same on every run; an ending control takes its icon away,
 // one never shown has none to take.
 TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndTerminationRemovesTheIcon) {
