@@ -44,8 +44,6 @@ const std::string Blank = ".................";
 const std::string Lit64 = "RRRYYYYGGGGGGGGGG"; // cell 8 red, 7 and 6 yellow, 5 to 0 green
 
 TEST_F(VfdDisplayTest, WorkedExampleOfTheMainWindow) {
-    EXPECT_EQ(vfd->CellHeight(), 10);
-    EXPECT_EQ(vfd->BarWidth(), 10);
     vfd->setMax(64);
     EXPECT_EQ(vfd->CellHeight(), 7);
     vfd->AddValue(64);
