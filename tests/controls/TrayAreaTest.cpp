@@ -64,23 +64,19 @@ protected:
 
 } // namespace
 
-// Each add has a fresh identifier, the same on every run; an ending control takes its icon away,
-// one never shown has none to take.
+// Each add has a fresh identifier; an ending control takes its icon away, one never shown has
+// none to take.
 TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndTerminationRemovesTheIcon) {
-    for (int run = 0; run < 2; ++run) {
-        TrayArea::ResetIdentifiers();
-        calls.clear();
-        auto control = makeControl(), never = makeControl(false);
-        for (const bool visible : {true, true, false, false, true})
-            control->setVisible(visible);
-        EXPECT_FALSE(never->TrayAvailable());
-        EXPECT_TRUE(control->TrayAvailable());
-        control.reset();
-        never.reset();
-        // A new control holds an empty picture.
-        EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok", "Delete #2 ok",
-                                      "Delete #3 refused"}));
-    }
+    auto control = makeControl(), never = makeControl(false);
+    for (const bool visible : {true, true, false, false, true})
+        control->setVisible(visible);
+    EXPECT_FALSE(never->TrayAvailable());
+    EXPECT_TRUE(control->TrayAvailable());
+    control.reset();
+    never.reset();
+    // A new control holds an empty picture.
+    EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok", "Delete #2 ok",
+                                  "Delete #3 refused"}));
     ASSERT_EQ(ids.size(), 3);
     EXPECT_GE(std::min(ids[0], ids[1]), 1);
 }
