@@ -1,7 +1,6 @@
 #pragma once
 
 #include "FakeGuard.h"
-#include "TestFiles.h"
 #include "app/GuardClient.h"
 #include "app/frmNV4.h"
 #include "controls/TrayArea.h"

@@ -2,6 +2,7 @@
 #include "MainWindowFixture.h"
 #include "QtTestApplication.h"
 #include "app/GuardWatch.h"
+#include "controls/PictureBox.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 
@@ -139,10 +140,12 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsTh
     EXPECT_EQ(window->pos(), QPoint(200, 100));
     EXPECT_TRUE(guard.received(uR"(position {"left":3000,"top":1500})"_s));
 
-    // A click without movement on the red title copy sends it too; one on the status line neither
-    // drags nor sends.
+    // A click without movement on the red title copy sends it too; one on the status line, a graph
+    // or a level neither drags nor sends.
     window->placeAt({0, 0});
-    QtTestApplication::Mouse(*window->lblStatus, QEvent::MouseButtonPress, QPointF(3, 3));
+    const QList<QWidget*> others{window->lblStatus, window->vfdUp->picDisplay, window->barUp};
+    for (QWidget* other : others)
+        QtTestApplication::Mouse(*other, QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_FALSE(window->Dragging());
     QtTestApplication::Mouse(*window->lblInfo[1], QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_TRUE(window->Dragging());
@@ -157,15 +160,18 @@ TEST_F(MainWindowTest, TheFifthTickAndMinimiseHideOnlyIntoATray) {
     for (const bool tray : {false, true}) {
         SCOPED_TRACE(tray);
         trayAvailable = tray;
+        int soundChecks = 0;
         load().placeAt({40, 30});
+        window->Hooks().CheckSoundEnd = [&] { ++soundChecks; };
         window->show();
         for (int i = 1; i <= 15; ++i) {
             window->tmrCycle_Timer();
             EXPECT_EQ(window->isVisible(), !(tray && i == 5)) << i;
             EXPECT_EQ(window->tryDialer->Visible(), tray && i == 5) << i;
-            emit window->tryDialer->DblClick();
+            window->tryDialer->Callback(TrayArea::LeftDoubleClickMessage, {}, {});
             EXPECT_EQ(window->pos(), QPoint(40, 30));
         }
+        EXPECT_EQ(soundChecks, 15); // every tick looks whether the sound has ended
         window->cmdMin_Click();
         EXPECT_EQ(window->isVisible(), !tray);
     }
@@ -301,20 +307,6 @@ TEST_F(MainWindowTest, LevelsAndGraphsFollowTheRates) {
                                     << QString::number(window->vfdDw->History().back()),
                   split(t.shown));
     }
-}
-
-// The news steps themselves are the news tests' own; the cycle takes them and checks the sound.
-TEST_F(MainWindowTest, EveryTickChecksTheSoundAndTakesTheNewsSteps) {
-    int soundChecks = 0;
-    load().Hooks().CheckSoundEnd = [&] { ++soundChecks; };
-    writeBytes(folder.filePath(u"data.tmp"_s), "http://127.0.0.1:9/page.html\r\nsecond line\r\n");
-    News::state.NewsDownloadResult = News::Downloaded;
-    window->tmrCycle_Timer();
-    EXPECT_TRUE(News::state.NewsPending);
-    EXPECT_EQ(News::state.NewsUrl, u"http://127.0.0.1:9/page.html"_s);
-    window->tmrCycle_Timer();
-    EXPECT_EQ(std::tuple(News::state.NewsPending, News::state.Browse.isNull(), soundChecks),
-              std::tuple(false, false, 2));
 }
 
 } // namespace

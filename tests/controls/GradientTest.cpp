@@ -1,14 +1,10 @@
 #include "QtTestApplication.h"
 
-#include "controls/PictureBox.h"
 #include "platform/Gradient.h"
-#include "platform/Twips.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
-
-using QtTestApplication::ColourAt;
 
 namespace {
 
@@ -48,21 +44,6 @@ TEST(Gradient, ChannelsAndLinesFromStartToEnd) {
             EXPECT_GE(target.colours[y], target.colours[y - 1]) << y;
         }
     }
-}
-
-TEST(Gradient, EachPixelRowShowsTheLastLineDrawnIntoIt) {
-    ASSERT_EQ(Twips::PerPixelY(), 15.0);
-    PictureBox box;
-    box.resize(40, 100);
-    box.show();
-    Global::PaintGradient(box, 255, 65535);
-    const QImage image = QtTestApplication::Shot(box);
-    // Row r takes the lines 15r - 7 to 15r + 7: green 1.19 at y = 7, 128.69 at 757, 253.64 at 1492.
-    EXPECT_EQ(ColourAt(image, 0, 0), 255 + 256 * 1);
-    EXPECT_EQ(ColourAt(image, 39, 50), 255 + 256 * 129);
-    EXPECT_EQ(ColourAt(image, 20, 99), 255 + 256 * 254);
-    box.resize(60, 100);
-    EXPECT_EQ(QtTestApplication::Shot(box).copy(0, 0, 40, 100), image);
 }
 
 } // namespace

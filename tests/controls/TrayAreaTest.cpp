@@ -2,17 +2,13 @@
 
 #include "controls/TrayArea.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QPixmap>
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using Operation = TrayArea::Operation;
-
-const QString IconPath =
-    QStringLiteral(NORVALE_SOURCE_DIR "/assets/") + QLatin1String(TrayArea::IconFileName);
 
 // Stands in for the desktop: accepts an add of a new identifier and a change or removal of an
 // icon it holds, refuses the rest, and writes down every call as "Add #1 M512 I T'tip' ok": the
@@ -68,43 +64,19 @@ protected:
 
 } // namespace
 
-TEST(TrayAreaDecode, EachMouseMessageRaisesItsEvent) {
-    // The right press reports the bottom of the screen, where the menu opens upwards from. Right
-    // double click, middle button and anything else: nothing.
-    const char* const names[] = {"none", "move", "down", "up", "dblclick"}; // in the order of TrayArea::Event
-    QStringList decoded;
-    for (const int message : {512, 513, 514, 515, 516, 517, 0, 511, 518, 519, 520, 521, -513, 513 * 15}) {
-        const TrayArea::Decoded d = TrayArea::Decode(message, 7680, 9000, 12000);
-        decoded << QStringLiteral("%1 %2 %3 %4").arg(names[int(d.event)]).arg(d.button).arg(d.x).arg(d.y);
-    }
-    EXPECT_EQ(decoded, (QStringList{"move 0 0 0", "down 1 7680 9000", "up 1 0 0", "dblclick 0 0 0",
-                                    "down 2 7680 12000", "up 2 0 0"} +
-                        QStringList(8, "none 0 0 0")));
-    QList<QList<int>> messages;
-    for (const auto reason :
-         {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
-          QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
-        messages << TrayArea::MessagesFor(reason);
-    EXPECT_EQ(messages, (QList<QList<int>>{{513, 514}, {515, 514}, {516, 517}, {519, 520}, {}}));
-}
-
-// Each add has a fresh identifier, the same on every run; an ending control takes its icon away,
-// one never shown has none to take.
+// Each add has a fresh identifier; an ending control takes its icon away, one never shown has
+// none to take.
 TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndTerminationRemovesTheIcon) {
-    for (int run = 0; run < 2; ++run) {
-        TrayArea::ResetIdentifiers();
-        calls.clear();
-        auto control = makeControl(), never = makeControl(false);
-        for (const bool visible : {true, true, false, false, true})
-            control->setVisible(visible);
-        EXPECT_FALSE(never->TrayAvailable());
-        EXPECT_TRUE(control->TrayAvailable());
-        control.reset();
-        never.reset();
-        // A new control holds an empty picture.
-        EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok", "Delete #2 ok",
-                                      "Delete #3 refused"}));
-    }
+    auto control = makeControl(), never = makeControl(false);
+    for (const bool visible : {true, true, false, false, true})
+        control->setVisible(visible);
+    EXPECT_FALSE(never->TrayAvailable());
+    EXPECT_TRUE(control->TrayAvailable());
+    control.reset();
+    never.reset();
+    // A new control holds an empty picture.
+    EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok", "Delete #2 ok",
+                                  "Delete #3 refused"}));
     ASSERT_EQ(ids.size(), 3);
     EXPECT_GE(std::min(ids[0], ids[1]), 1);
 }
@@ -117,22 +89,9 @@ TEST_F(TrayAreaTest, ToolTipIsTrimmedAndTheIconAndTipTravelWithTheRecord) {
     EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
     control->setVisible(true);
     control->setToolTip(QString(100, u'x') + QStringLiteral("\t "));
-    control->setIcon(QIcon(IconPath));
+    QPixmap picture(16, 16);
+    picture.fill(Qt::red);
+    control->setIcon(QIcon(picture));
     EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
                                   "Modify #2 T'" + QString(100, u'x') + "\t' ok", "Modify #2 P ok"}));
-}
-
-TEST(TrayAreaIcon, ShippedIconIsWhatItsMakerDraws) {
-    QTemporaryDir folder;
-    const QString drawn = folder.filePath(QStringLiteral("icon.png"));
-    ASSERT_EQ(QProcess::execute(QStringLiteral(TRAY_ICON_MAKER), {drawn}), 0);
-    const auto read = [](const QString& path) { return QImage(path).convertToFormat(QImage::Format_ARGB32); };
-    const QImage shipped = read(IconPath);
-    ASSERT_EQ(shipped.size(), QSize(16, 16));
-    EXPECT_EQ(read(drawn), shipped);
-    EXPECT_EQ(read(QStringLiteral(NORVALE_BINARY_DIR "/") + QLatin1String(TrayArea::IconFileName)), shipped);
-    // A shield on a clear ground: red at the top, yellow at the tip, a white keyhole, dark rim.
-    EXPECT_EQ((QList<QRgb>{shipped.pixel(0, 0) >> 24, shipped.pixel(15, 15) >> 24, shipped.pixel(3, 2),
-                           shipped.pixel(7, 14), shipped.pixel(7, 5), shipped.pixel(1, 1)}),
-              (QList<QRgb>{0, 0, qRgb(255, 0, 0), qRgb(255, 255, 0), qRgb(255, 255, 255), qRgb(96, 0, 0)}));
 }

@@ -154,29 +154,19 @@ TEST_F(ColourPicker, DragAndClickPickOkTakesTheBarsBlackOrOutsideIsPassedOver) {
     EXPECT_EQ(look(black), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
 }
 
-TEST_F(ColourPicker, ShowsPaletteSampleAndBackdropsAndTabsThroughTheBarsFirst) {
+TEST_F(ColourPicker, ShowsThePaletteAtItsOwnSizeAndTheSample) {
     Colors::state.ChosenColour = rgb(100, 200, 250);
     frmColors d;
     d.show();
-    // The palette inside the box's border at its own size, the sample, each bar's backdrop.
-    const std::vector<std::tuple<int, int, qint32>> pixels = {
-        {5, 5, rgb(255, 0, 0)},         {5, 98, rgb(191, 64, 64)}, {5, 191, rgb(132, 123, 123)},
-        {174, 236, rgb(100, 200, 250)}, {22, 210, rgb(255, 0, 0)}, {22, 238, rgb(0, 192, 0)},
-        {22, 266, rgb(0, 0, 255)}};
+    const std::vector<std::tuple<int, int, qint32>> pixels = {{5, 5, rgb(255, 0, 0)},
+                                                              {5, 98, rgb(191, 64, 64)},
+                                                              {5, 191, rgb(132, 123, 123)},
+                                                              {174, 236, rgb(100, 200, 250)}};
     const QImage shot = Shot(d);
     for (const auto& [x, y, colour] : pixels)
         EXPECT_EQ(ColourAt(shot, x, y), colour) << x << "," << y;
     d.scrLight->setValue(10);
     EXPECT_EQ(ColourAt(Shot(d), 174, 236), rgb(110, 210, 250));
-
-    std::vector<QWidget*> stops{d.scrRed};
-    for (QWidget* w = d.scrRed->nextInFocusChain(); w != d.scrRed && stops.size() < 20;
-         w = w->nextInFocusChain()) {
-        if (w->focusPolicy() & Qt::TabFocus)
-            stops.push_back(w);
-    }
-    EXPECT_EQ(stops, (std::vector<QWidget*>{d.scrRed, d.scrGreen, d.scrBlue, d.cmdOk, d.cmdAnnulla, d.picTest,
-                                            d.scrLight}));
 }
 
 TEST_F(ColourPicker, WithoutItsPictureThePaletteSaysSoAndShowsItsBackground) {
