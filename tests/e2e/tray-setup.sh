@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
-# tray-setup.sh BUILD: the installed display of an administrator handled with the mouse and the
-# keyboard only: the tray menu's "Connetti a predefinita" with no default, with an unauthorised and
-# with an authorised default, "Disconnetti", the setup dialog that authorises the entry and makes it
-# the default, and the exit button with its question, which stops the guard once polkit agrees. Then
-# a user who is no administrator (nobody): the exit button refuses, and requests written straight to
-# guard.sock change nothing.
+# tray-setup.sh BUILD: an administrator's installed display handled with the mouse and the keyboard:
+# the tray menu, the setup dialog and the exit button, which stops the guard once polkit agrees. Then
+# nobody, whose exit button and requests straight to guard.sock are refused.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 need_root
-# No test may create accounts on the machine, and the administrator's display needs a user in group
-# sudo: the script runs again in a private mount namespace, where copies of /etc/passwd and
-# /etc/group bind-mounted over the real ones hold such a user.
+# The administrator (a user in group sudo) exists only in this private mount namespace, in copies of
+# /etc/passwd and /etc/group bind-mounted over the real ones.
 [[ ${NORVALE_E2E_NAMESPACE:-} == 1 ]] || NORVALE_E2E_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
 e2e_start "$1"
 admin_uid=4242 admin_name=norvale-e2e
@@ -27,8 +23,7 @@ sed -i -E "s/^(sudo:[^:]*:[^:]*:)(.+)$/\1\2,$admin_name/; s/^(sudo:[^:]*:[^:]*:)
 mount --bind "$tmp/passwd" /etc/passwd && mount --bind "$tmp/group" /etc/group
 require "$admin_name ($admin_uid) is in group sudo here" eval "id -nG $admin_uid | grep -qw sudo"
 
-# No polkitd runs in the test's sandbox: a stand-in for pkcheck, first on the guard's PATH, writes
-# down each call's arguments and answers what pkcheck.answer says (0 granted, 1 refused).
+# No polkitd here: a stand-in pkcheck writes down each call and answers pkcheck.answer (0 granted).
 mkdir -p "$tmp/bin"
 cat >"$tmp/bin/pkcheck" <<EOF
 #!/bin/sh
@@ -44,20 +39,18 @@ pkcheck_answers 0
 SetupButton=(456 12)
 MinimiseButton=(476 12)
 ExitButton=(496 12)
-# The setup dialog's controls from the top-left corner of its client area.
 OkButton=(76 348)
 Authorise="Autorizza questa connessione" Default="Imposta come predefinita"
 ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
-# Keys from the tray menu's top: "Norvale", past the separator "Disconnetti", "Connetti a predefinita".
+# Keys from the tray menu's top ("Norvale", then past the separator).
 Disconnetti=(Down Down Return)
 ConnettiAPredefinita=(Down Down Down Return)
 
-# The message strip of the program and its message boxes both have the title "Norvale".
 info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47"; }
 
 click_dialog() { click $((dialog_x + $1)) $((dialog_y + $2)); }
 
-# click_node ROLE NAME: a click into that node of the setup dialog, found in the last tree read.
+# click_node ROLE NAME: a click into that node of the setup dialog in the last tree read.
 click_node() {
     local x y
     IFS=, read -r x y <<<"$(node_field "$1" "$2" 6)"
@@ -87,8 +80,7 @@ open_setup_on_provider() {
     check "the rate boxes are spoken by their captions" eval 'spoken text UP && spoken text DW'
 }
 
-# A message box that says the user may not do this: titled "Norvale" like the message strip, but
-# not of its size.
+# A refusal box: titled "Norvale" like the message strip, but not of its size.
 refusal_shown() {
     local id
     for id in $(xdotool search --name '^Norvale$' 2>/dev/null); do
@@ -106,8 +98,7 @@ shot_of() {
     convert "$tmp/window.png[${w}x$h+$x+$y]" "$tmp/$2"
 }
 
-# Clicks a button of the box, placed from its bottom-right corner: OK and No are the last button,
-# Sì the one before.
+# Buttons of the box from its bottom-right corner: OK and No are the last, Sì the one before.
 click_box() {
     local x y w h
     require "the box settles" await_settled place "$box"
@@ -130,16 +121,16 @@ close_setup_with_ok() {
     require "the strip goes into the tray with its button" wait_until 5 strip_hidden
 }
 
-# The tray menu from the icon's right button, then the keys given. The menu is the one window of
-# the program larger than an icon that shows while the strip is in the tray. Painted, it has taken
-# the keyboard as well (Qt grabs it when the server maps the menu, before it paints).
+# The tray menu: the one window of the program larger than an icon while the strip is in the tray.
+# Painted (mostly light), it has taken the keyboard as well: Qt grabs it before it paints.
 menu_shown() {
     local id x y w h
     for id in $(xdotool search --onlyvisible --class norvale 2>/dev/null); do
         read -r x y w h _ < <(geometry "$id")
         ((w > 60 && h > 60)) || continue
         shot "$tmp/menu.png"
-        (($(count_pixels "$tmp/menu.png" "${w}x$h+$x+$y" 'r + g + b > 600') > w * h / 2)) && return 0
+        (($(convert "$tmp/menu.png[${w}x$h+$x+$y]" -depth 8 txt:- | awk -F'[()]' \
+            'NR > 1 { split($2, c, ","); n += c[1] + c[2] + c[3] > 600 } END { print n + 0 }') > w * h / 2)) && return 0
     done
     return 1
 }
@@ -154,38 +145,34 @@ tray_menu() {
 call_count_is() { [[ $(line status | jq '.calls | length') == "$1" ]]; }
 
 printf 'stage_ms=100\n' >"$dir/dialer.conf"
-# Every bell of the display becomes a line in bells.log; xkbevd says so once it listens.
+# Every bell of the display becomes a line in bells.log.
 printf 'Bell() shell "echo bell >> %s/bells.log"\n' "$tmp" >"$tmp/xkbevd.cf"
 : >"$tmp/bells.log"
 xkbevd -cfg "$tmp/xkbevd.cf" >"$tmp/xkbevd.log" 2>&1 &
 helper_pids+=($!)
 require "xkbevd listens" wait_until 5 grep -q "disabling the audible bell" "$tmp/xkbevd.log"
 bells() { wc -l <"$tmp/bells.log"; }
-start_session_bus "$admin_uid"
-# The guard started as carelessly as can be: the desktop's DISPLAY and session bus in its environment,
-# a system bus of nobody's, whose "polkit" would grant everything, and first on its PATH a folder of
-# nobody's with a pkcheck that would grant everything (su keeps the user's environment).
+start_accessibility "$admin_uid"
+# The guard started carelessly (su keeps the user's environment): the desktop's DISPLAY and session
+# bus, and nobody's system bus and pkcheck first on PATH, both of which would grant everything.
 mkdir "$tmp/userbin"
 printf '#!/bin/sh\ntouch %q\n' "$tmp/userbin.ran" >"$tmp/userbin/pkcheck"
 chmod 755 "$tmp/userbin/pkcheck"
 chown -R "$Nobody" "$tmp/userbin"
 start_guard env PATH="$tmp/userbin:$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus" \
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/userbin/bus"
-start_accessibility "$admin_uid"
 start_display "$admin_uid" "${a11y_env[@]}"
 require "the strip shows" wait_until 10 strip_shown
-# Its pid and start time: field 22 of its stat line, the 20th after the name in parentheses.
+# Its pid and start time (field 22 of its stat line).
 admin_display="$display_pid,$(sed 's/.*) //' "/proc/$display_pid/stat" | cut -d' ' -f20)"
 require "the strip hides into the tray" wait_until 10 strip_hidden
 
-# No default connection: only a beep.
 bells_before=$(bells)
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "Connetti a predefinita beeps without a default" test "$(bells)" = $((bells_before + 1))
 check "no call without a default" call_count_is 0
 check "no message without a default" not info_shown
 
-# Provider made the default, not authorised: a message, no call.
 open_setup_on_provider
 check "Provider is not authorised yet" ticked "$Authorise" no
 check "Provider is not the default yet" ticked "$Default" no
@@ -200,7 +187,6 @@ check "a screen reader reads the message strip as an alert" spoken alert "La con
 check "no call on an unauthorised default" call_count_is 0
 check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1))
 
-# Provider authorised: the menu dials it.
 open_setup_on_provider
 check "Provider shows as the default" ticked "$Default" yes
 check "Provider shows as not authorised" ticked "$Authorise" no
@@ -213,14 +199,12 @@ check "the default connection, Norvale's own call, connects on Provider's number
     test "$(jq -r '"\(.outcome) \(.entry) \(.placed_by) \(.number)"' <<<"$call")" = "connected Provider norvale 0245871200"
 check "the phonebook is held again after the dial" not readable "$dir/phonebook.conf"
 
-# "Disconnetti" hangs up.
 require "the tray menu opens" tray_menu "${Disconnetti[@]}"
 require "the call ends" await_call hung-up dropped
 check "Disconnetti hangs up" test "$(field outcome)" = hung-up
 check "the line is idle" line_is idle
 check "the phonebook is held again after the hang-up" not readable "$dir/phonebook.conf"
 
-# A second start by the same user on the same display shows the running strip and ends.
 first_display=$display_pid
 start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus"
 second_display=$display_pid
@@ -229,10 +213,7 @@ require "a second start brings the strip back from the tray" wait_until 10 strip
 await_end second_display "the second start" 0
 check "the running display goes on" alive "$display_pid"
 
-# The exit button asks; "No" keeps everything. "Sì" asks the guard to stop, which asks polkit
-# about the display's process: refused, the display says so and the guard goes on; granted, the
-# guard stops and the display ends with it.
-
+# The exit button asks; "Sì" asks the guard to stop, which asks polkit about the display's process.
 click_strip "${ExitButton[@]}"
 answer No
 eventually 5 "No closes the question" unmapped "$box"
@@ -250,7 +231,6 @@ check "a refused stop keeps the display running" alive "$display_pid"
 pkcheck_answers 0
 click_strip "${ExitButton[@]}"
 answer Sì
-# polkit is asked about the very process that asks: its pid, its start time and its user.
 expected="--action-id org.norvale.guard.admin --process $admin_display,$admin_uid --allow-user-interaction"
 await_end display_pid "the display, told that the guard stopped," 0
 await_end guard_pid "the guard, stopped by an administrator," 0
@@ -267,9 +247,7 @@ check "one authorised entry" test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini")" 
 check "one default entry" test "$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 1
 cp "$ini" "$tmp/nv4.before"
 
-# A user who is no administrator (nobody), whose display starts before the guard: it says the guard
-# is away after 3 s and takes that back once the guard is there. Its exit button refuses at once, and
-# what a client of that user writes straight to the socket is refused too.
+# nobody's display, started before the guard, says after 3 s that the guard is away.
 start_display "$Nobody"
 require "the strip shows" wait_until 10 strip_shown
 require "the display says the guard is away" await_window away '^ Errore$'
