@@ -14,8 +14,7 @@ while getent passwd "$admin_uid" >/dev/null || getent group "$admin_uid" >/dev/n
     admin_uid=$((admin_uid + 1))
 done
 require "$admin_name is no user of the machine" not quiet getent passwd "$admin_name"
-install -m 644 /etc/passwd "$tmp/passwd"
-install -m 644 /etc/group "$tmp/group"
+install -m 644 /etc/passwd /etc/group "$tmp/"
 echo "$admin_name:x:$admin_uid:$admin_uid:Norvale test:/nonexistent:/usr/sbin/nologin" >>"$tmp/passwd"
 echo "$admin_name:x:$admin_uid:" >>"$tmp/group"
 require "the machine has a group sudo" grep -q '^sudo:' "$tmp/group"
@@ -33,28 +32,21 @@ exit "\$(cat '$tmp/pkcheck.answer')"
 EOF
 chmod 755 "$tmp/bin/pkcheck"
 : >"$tmp/pkcheck.calls"
-pkcheck_answers() { echo "$1" >"$tmp/pkcheck.answer"; }
-pkcheck_answers 0
+echo 0 >"$tmp/pkcheck.answer"
 
-SetupButton=(456 12)
-MinimiseButton=(476 12)
-ExitButton=(496 12)
-OkButton=(76 348)
+SetupButton=(456 12) MinimiseButton=(476 12) ExitButton=(496 12) OkButton=(76 348)
 Authorise="Autorizza questa connessione" Default="Imposta come predefinita"
 ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
 # Keys from the tray menu's top ("Norvale", then past the separator).
-Disconnetti=(Down Down Return)
-ConnettiAPredefinita=(Down Down Down Return)
+Disconnetti=(Down Down Return) ConnettiAPredefinita=(Down Down Down Return)
 
 info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47"; }
-
-click_dialog() { click $((dialog_x + $1)) $((dialog_y + $2)); }
 
 # click_node ROLE NAME: a click into that node of the setup dialog in the last tree read.
 click_node() {
     local x y
     IFS=, read -r x y <<<"$(node_field "$1" "$2" 6)"
-    click_dialog $((x + 5)) $((y + 5))
+    click $((dialog_x + x + 5)) $((dialog_y + y + 5))
 }
 
 # ticked NAME yes|no: a screen reader finds the setup's check box of that name, ticked or not.
@@ -69,8 +61,7 @@ open_setup_on_provider() {
     click_strip "${SetupButton[@]}"
     require "the setup dialog shows" await_window setup '^ Setup$'
     require "the setup dialog settles" await_settled place "$setup"
-    read -r dialog_x dialog_y dialog_w dialog_h <<<"$place"
-    check "the setup dialog is 277 x 371: $place" test "$dialog_w x $dialog_h" = "277 x 371"
+    read -r dialog_x dialog_y _ <<<"$place"
     require "a screen reader finds Provider in the list" \
         wait_until 5 eval 'read_tree; [[ -n $(node_field "list item" Provider 6) ]]'
     check "no entry is selected when the dialog opens" not grep -qE $'^list item\t([^\t]*\t){3}[^\t]*selected' <<<"$tree"
@@ -109,13 +100,15 @@ click_box() {
     esac
 }
 
+# The exit button asks first.
 answer() {
+    click_strip "${ExitButton[@]}"
     require "the exit button asks" await_window box '^ Uscire$'
     click_box "$1"
 }
 
 close_setup_with_ok() {
-    click_dialog "${OkButton[@]}"
+    click $((dialog_x + OkButton[0])) $((dialog_y + OkButton[1]))
     require "OK closes the setup dialog" wait_until 5 unmapped "$setup"
     click_strip "${MinimiseButton[@]}"
     require "the strip goes into the tray with its button" wait_until 5 strip_hidden
@@ -214,13 +207,11 @@ await_end second_display "the second start" 0
 check "the running display goes on" alive "$display_pid"
 
 # The exit button asks; "Sì" asks the guard to stop, which asks polkit about the display's process.
-click_strip "${ExitButton[@]}"
 answer No
 eventually 5 "No closes the question" unmapped "$box"
 check "No keeps the display running" alive "$display_pid"
 check "No keeps the line watched" quiet line status
-pkcheck_answers 1
-click_strip "${ExitButton[@]}"
+echo 1 >"$tmp/pkcheck.answer"
 answer Sì
 require "the display says the stop was refused" wait_until 10 refusal_shown
 shot_of "$box" refused-stop.png
@@ -228,8 +219,7 @@ click_box OK
 eventually 5 "OK closes the refusal" unmapped "$box"
 check "a refused stop keeps the guard running" alive "$guard_pid"
 check "a refused stop keeps the display running" alive "$display_pid"
-pkcheck_answers 0
-click_strip "${ExitButton[@]}"
+echo 0 >"$tmp/pkcheck.answer"
 answer Sì
 expected="--action-id org.norvale.guard.admin --process $admin_display,$admin_uid --allow-user-interaction"
 await_end display_pid "the display, told that the guard stopped," 0
