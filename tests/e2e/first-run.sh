@@ -44,9 +44,7 @@ wav_complete() {
     ((size > 44 && riff == size - 8))
 }
 if wait_until 10 wav_complete; then
-    stat=$(sox "$wav" -n stat 2>&1)
-    seconds=$(awk '/^Length \(seconds\)/ { print $3 }' <<<"$stat")
-    rms=$(awk '/^RMS +amplitude/ { print $3 }' <<<"$stat")
+    read -r seconds rms < <(sox "$wav" -n stat 2>&1 | awk '/^Length \(seconds\)/ { s = $3 } /^RMS +amplitude/ { r = $3 } END { print s, r }')
     check "the start sound lasts 0.5 to 10 s: $seconds" awk "BEGIN { exit !($seconds > 0.5 && $seconds < 10) }"
     check "the start sound is audible (RMS $rms)" awk "BEGIN { exit !($rms > 0.01) }"
 else

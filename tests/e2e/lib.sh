@@ -315,8 +315,6 @@ shown_window() {
     return 1
 }
 
-await_window() { wait_until 10 shown_window "$@"; }
-
 # await_still VARIABLE COMMAND...: the output, once the same twice (window managers move new windows).
 await_still() {
     local last='' now

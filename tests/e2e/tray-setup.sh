@@ -49,17 +49,20 @@ click_node() {
     click $((dialog_x + x + 5)) $((dialog_y + y + 5))
 }
 
-# ticked NAME yes|no: a screen reader finds the setup's check box of that name, ticked or not.
+# ticked NAME...: "yes" or "no" for each of the setup's check boxes of that name, as a screen reader finds them.
 ticked() {
+    local name
     read_tree
-    [[ $(awk -F'\t' -v name="$1" '$1 == "check box" && $2 == name { print $5 ~ /checked/ ? "yes" : "no"; exit }' <<<"$tree") == "$2" ]]
+    for name in "$@"; do
+        awk -F'\t' -v name="$name" '$1 == "check box" && $2 == name { print $5 ~ /checked/ ? "yes" : "no"; exit }' <<<"$tree"
+    done | paste -sd ' '
 }
 
 # Opens the setup dialog from the strip's button and selects Provider in its list with the mouse.
 open_setup_on_provider() {
     require "the strip comes back from the tray" restore_strip
     click_strip "${SetupButton[@]}"
-    require "the setup dialog shows" await_window setup '^ Setup$'
+    require "the setup dialog shows" wait_until 10 shown_window setup '^ Setup$'
     require "the setup dialog settles" await_settled place "$setup"
     read -r dialog_x dialog_y _ <<<"$place"
     require "a screen reader finds Provider in the list" \
@@ -103,7 +106,7 @@ click_box() {
 # The exit button asks first.
 answer() {
     click_strip "${ExitButton[@]}"
-    require "the exit button asks" await_window box '^ Uscire$'
+    require "the exit button asks" wait_until 10 shown_window box '^ Uscire$'
     click_box "$1"
 }
 
@@ -167,11 +170,11 @@ check "no call without a default" call_count_is 0
 check "no message without a default" not info_shown
 
 open_setup_on_provider
-check "Provider is not authorised yet" ticked "$Authorise" no
-check "Provider is not the default yet" ticked "$Default" no
+check "Provider is neither the default nor authorised yet: $(ticked "$Default" "$Authorise")" \
+    test "$(ticked "$Default" "$Authorise")" = "no no"
 check_guard_apart "Xvfb $xserver_pid" "dbus-daemon [0-9]+"
 click_node "check box" "$Default"
-eventually 3 "a click ticks Imposta come predefinita" ticked "$Default" yes
+eventually 3 "a click ticks Imposta come predefinita" eval '[[ $(ticked "$Default") == yes ]]'
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" info_shown
@@ -181,10 +184,10 @@ check "no call on an unauthorised default" call_count_is 0
 check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1))
 
 open_setup_on_provider
-check "Provider shows as the default" ticked "$Default" yes
-check "Provider shows as not authorised" ticked "$Authorise" no
+check "Provider shows as the default, not authorised: $(ticked "$Default" "$Authorise")" \
+    test "$(ticked "$Default" "$Authorise")" = "yes no"
 click_node "check box" "$Authorise"
-eventually 3 "a click ticks Autorizza questa connessione" ticked "$Authorise" yes
+eventually 3 "a click ticks Autorizza questa connessione" eval '[[ $(ticked "$Authorise") == yes ]]'
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 require "the default connection is dialled" await_call connected hung-up
@@ -209,16 +212,14 @@ check "the running display goes on" alive "$display_pid"
 # The exit button asks; "Sì" asks the guard to stop, which asks polkit about the display's process.
 answer No
 eventually 5 "No closes the question" unmapped "$box"
-check "No keeps the display running" alive "$display_pid"
-check "No keeps the line watched" quiet line status
+check "No keeps the display running and the line watched" eval 'alive $display_pid && quiet line status'
 echo 1 >"$tmp/pkcheck.answer"
 answer Sì
 require "the display says the stop was refused" wait_until 10 refusal_shown
 shot_of "$box" refused-stop.png
 click_box OK
 eventually 5 "OK closes the refusal" unmapped "$box"
-check "a refused stop keeps the guard running" alive "$guard_pid"
-check "a refused stop keeps the display running" alive "$display_pid"
+check "a refused stop keeps the guard and the display running" eval 'alive $guard_pid && alive $display_pid'
 echo 0 >"$tmp/pkcheck.answer"
 answer Sì
 expected="--action-id org.norvale.guard.admin --process $admin_display,$admin_uid --allow-user-interaction"
@@ -233,14 +234,14 @@ check "the guard says it left nobody's folder out of PATH" grep -q "userbin left
 ini=$dir/nv4.ini
 check "nv4.ini keeps Provider authorised and default, byte for byte" \
     file_has "$ini" $'\r\n'"$(connection_row "$ProviderRow" Provider 0245871200 true true 0 10 14)"
-check "one authorised entry" test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini")" = 1
-check "one default entry" test "$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 1
+check "one authorised entry, one default entry" \
+    test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini"):$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 1:1
 cp "$ini" "$tmp/nv4.before"
 
 # nobody's display, started before the guard, says after 3 s that the guard is away.
 start_display "$Nobody"
 require "the strip shows" wait_until 10 strip_shown
-require "the display says the guard is away" await_window away '^ Errore$'
+require "the display says the guard is away" wait_until 10 shown_window away '^ Errore$'
 away_after=$(($(now_ms) - started_ms))
 check "the display says so after $away_after ms, not before 3 s" test "$away_after" -ge 3000
 start_guard env PATH="$tmp/bin:$PATH"
