@@ -83,10 +83,7 @@ for run in "$tmp/run" "$tmp/run2"; do
     status=$?
     [[ $status == 1 ]] || fail "a second guard with run folder ${run##*/} ended with status $status, not 1"
     [[ -S $socket && $(stat -c "%i %z" "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
-    # The request's side stays open until the answer is read.
-    # shellcheck disable=SC2016 # sh expands it, unquoted since socat would eat the quotes
-    answer=$(REQUEST='{"v":1,"id":7,"op":"counters"}' timeout 5 socat "UNIX-CONNECT:$socket" \
-        SYSTEM:'echo $REQUEST; head -n 1 >&2' 2>&1)
+    answer=$(guard_requests 0 '{"v":1,"id":7,"op":"counters"}' 2>&1)
     [[ $answer == *'"id":7'* && $answer == *'"ok":true'* ]] || fail "the first guard answers '$answer' on guard.sock"
     "$dir/norvale-line" status >/dev/null 2>>"$tmp/second.log" || fail "the first guard's line does not answer"
 done

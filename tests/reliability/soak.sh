@@ -74,10 +74,7 @@ placed=0 checked=0
 
 start_ms=$(now_ms)
 while ((placed < calls && failures == 0)); do
-    alive "$guard_pid" || {
-        fail "the guard died after $placed calls"
-        break
-    }
+    alive "$guard_pid" || { fail "the guard died after $placed calls"; break; }
     r=$((RANDOM % 100))
     if ((r < 45)); then
         dial "${unauthorised[RANDOM % ${#unauthorised[@]}]}"
