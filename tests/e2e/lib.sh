@@ -357,11 +357,10 @@ strip_hidden() { ! strip_shown; }
 
 restore_strip() { await_icon && click "$icon_x" "$icon_y" 1 2 && wait_until 5 strip_shown; }
 
-strip_place() { read -r strip_x strip_y strip_w strip_h _ < <(geometry "$strip"); }
-
 click_strip() {
-    strip_place
-    click $((strip_x + $1)) $((strip_y + $2))
+    local x y
+    read -r x y _ < <(geometry "$strip")
+    click $((x + $1)) $((y + $2))
 }
 
 shot() { import -silent -window root "$1"; }
