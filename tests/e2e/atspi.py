@@ -1,9 +1,8 @@
 #!/usr/bin/python3
 """The program's windows as a screen reader reads them (AT-SPI).
-atspi.py dump: a line per node of the shown windows: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated
-  (TEXT an editable box's content, STATES "checked", "focused" and "selected", X,Y the place in the window).
-atspi.py await-name ROLE SECONDS [PREFIX]: prints "listening", then the first new name (starting with
-  PREFIX) of a node with that role; status 1 when the time is up first."""
+atspi.py dump: a line per shown node: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated (TEXT an
+  editable box's content, X,Y the place in the window).
+atspi.py await-name ROLE SECONDS: prints "listening", then the first new name of a node of that role."""
 import sys
 
 import pyatspi
@@ -36,13 +35,13 @@ def dump():
     return 0 if apps else 1
 
 
-def await_name(role, seconds, prefix=""):
+def await_name(role, seconds):
     status = [1]
 
     def changed(event):
         # Qt sends the node, not its new name: read the name afresh.
         event.source.clear_cache()
-        if event.source.getRoleName() == role and (event.source.name or "").startswith(prefix):
+        if event.source.getRoleName() == role:
             print(event.source.name, flush=True)
             status[0] = 0
             pyatspi.Registry.stop()
@@ -58,6 +57,6 @@ def await_name(role, seconds, prefix=""):
 if __name__ == "__main__":
     if sys.argv[1:2] == ["dump"]:
         sys.exit(dump())
-    if sys.argv[1:2] == ["await-name"] and len(sys.argv) in (4, 5):
+    if sys.argv[1:2] == ["await-name"] and len(sys.argv) == 4:
         sys.exit(await_name(*sys.argv[2:]))
     sys.exit(__doc__)

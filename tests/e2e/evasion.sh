@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# evasion.sh BUILD: the ways another program may try to dial past the installed guard on the real
-# line, against the modem emulator: a pppd on an entry nobody authorised, a pppd that names the
-# authorised entry and dials another number, a wvdial decoy followed by a pppd, and a program under
-# any other name that writes ATD to the modem, as a user of the modem's group and as root. None of
-# them keeps its call; the authorised entry dialled through the guard connects. pppd cannot bring a
-# link up here (no /dev/ppp): a stand-in under the name pppd runs the real chat with pppd's options.
+# evasion.sh BUILD: other programs' ways to dial past the installed guard on the real line, against
+# the modem emulator; the authorised entry dialled through the guard connects. With no /dev/ppp
+# here, a stand-in named pppd runs the real chat with pppd's options.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1" no-desktop
@@ -12,7 +9,6 @@ e2e_start "$1" no-desktop
 modem=$tmp/modem
 transcript=$(cd "$(dirname "$0")/../dialer/data/ppp" && pwd)/connected-pap.log
 Provider=0612345678 Premium=0899123456
-# The Modem of every entry is the emulator's pty, through a link in the test's root-owned folder.
 cat >"$dir/wvdial.conf" <<EOF
 [Dialer Defaults]
 Modem = $modem
@@ -28,8 +24,7 @@ Phone = $Premium
 EOF
 chmod 600 "$dir/wvdial.conf"
 
-# pppd as run here: runs its connect option's command on its device (the first argument naming one),
-# then tells of the link as pppd does and holds the line until it is ended.
+# Runs its connect command on its device, tells of the link as pppd does and holds the line.
 cat >"$tmp/pppd" <<EOF
 #!/bin/bash
 [[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
@@ -58,8 +53,8 @@ printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$dir/wvdial.conf" "$
 } >"$dir/nv4.ini"
 chmod 644 "$dir/nv4.ini"
 
-# A fresh emulator behind the modem's link for each call, its pty open to the group dialout as udev
-# leaves a serial port. Once the guard runs, it must take the new device for root alone.
+# A fresh emulator for each call, its pty open to dialout as udev leaves a serial port; a running
+# guard must take it for root alone.
 modem_pid=''
 modem_mode() { stat -L -c %u:%g:%a "$modem"; }
 new_modem() {
@@ -72,7 +67,6 @@ new_modem() {
     chown -L root:dialout "$modem" && chmod 660 "$modem" || return 1
     [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(modem_mode) == 0:*:600 ]]'
 }
-# The emulator was asked to dial NUMBER.
 dialled() { grep -q "ATD.*$1" "$tmp/modem.rec" 2>/dev/null; }
 chat_to() { echo "chat -t 5 '' ATZ OK ATDT$1 CONNECT ''"; }
 
@@ -81,8 +75,7 @@ unguarded=$(modem_mode)
 start_guard
 eventually 3 "the guard keeps the modem for root alone" eval '[[ $(modem_mode) == 0:*:600 ]]'
 
-# foreign WHAT COMMAND...: another program's call on a fresh modem, which must end within 5 s, with a
-# line in the guard's log.
+# foreign WHAT COMMAND...: another program's call on a fresh modem ends within 5 s, and is logged.
 foreign() {
     local what=$1 pid told
     shift
@@ -100,8 +93,7 @@ foreign "pppd call Premium" "$tmp/pppd" "$modem" call Premium connect "$(chat_to
 foreign "pppd linkname Provider, another number" \
     "$tmp/pppd" "$modem" linkname Provider connect "$(chat_to "$Premium")"
 
-# It only waits for commands that never come, with wvdial's command line for Provider on the
-# guard's own phonebook: its number is Provider's.
+# A decoy with wvdial's command line for Provider, waiting for nothing.
 mkfifo "$tmp/idle"
 (exec -a wvdial /bin/bash -s -C "$dir/wvdial.conf" Provider <>"$tmp/idle") &
 helper_pids+=($!)
@@ -119,8 +111,8 @@ require "a modem answers" new_modem
 held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
 {"v":1,"id":2,"op":"dial_default"}
 '
-connected() { jq -se 'any(.event == "connect" and .entry == "Provider" and .authorised)' "$tmp/events" >/dev/null; }
-eventually 10 "Provider connects" connected
+eventually 10 "Provider connects" \
+    quiet jq -se 'any(.event == "connect" and .entry == "Provider" and .authorised)' "$tmp/events"
 check "the modem dialled Provider's number" dialled "$Provider"
 sleep 1
 check "Provider's call stays up" not grep -q '"event":"disconnect"' "$tmp/events"

@@ -1,7 +1,5 @@
-# Shared by the shell tests: the guard as root in a temporary program folder, either the build
-# installed there (with the installed display, as a user who is not root, on its own X display with
-# a window manager and a tray host) or a bare folder of the built guard and line. Everything is
-# driven from outside. Source it, then call e2e_start BUILD [no-desktop|bare].
+# Shared by the shell tests, which drive the real programs from outside in a temporary folder.
+# Source it, then call e2e_start BUILD [no-desktop|bare].
 # shellcheck shell=bash
 set -uo pipefail
 export LC_ALL=C
@@ -12,29 +10,24 @@ Nobody=65534
 StripTitle='Norvale 4\.0'
 IniBanner=$';Norvale 4.2 - ini file\r\n'
 
-now_ms() {
-    local t=${EPOCHREALTIME/./}
-    echo $((t / 1000))
-}
+now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
 
 fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
 
-# check WHAT COMMAND...: the command must succeed now.
 check() {
     checks=$((checks + 1))
     "${@:2}" || fail "$1"
 }
 
-# require WHAT COMMAND...: as check, but nothing after it makes sense when it fails.
+# require: as check, when nothing after it makes sense without it.
 require() {
     checks=$((checks + 1))
     "${@:2}" || { fail "$1"; exit 1; }
 }
 
-# wait_until SECONDS COMMAND...: polls the command until it succeeds; fails when the time is up.
 wait_until() {
     local deadline=$(($(now_ms) + $1 * 1000))
     until "${@:2}"; do
@@ -43,7 +36,6 @@ wait_until() {
     done
 }
 
-# eventually SECONDS WHAT COMMAND...: a check that may take up to SECONDS to hold.
 eventually() { check "$2" wait_until "$1" "${@:3}"; }
 
 quiet() { "$@" >/dev/null 2>&1; }
@@ -59,8 +51,7 @@ end_process() {
     wait "$1" 2>/dev/null
 }
 
-# await_end VARIABLE WHAT STATUS: the process in the variable ends (within systemd's 90 s for a
-# service) with that status; empties the variable.
+# await_end VARIABLE WHAT STATUS: within systemd's 90 s for a service; empties the variable.
 await_end() {
     local pid=${!1} status
     wait_until 90 not alive "$pid" || { fail "$2 did not end within 90 s"; return 1; }
@@ -70,9 +61,7 @@ await_end() {
     check "$2 ends with status $3 (it gave $status)" test "$status" = "$3"
 }
 
-need_root() {
-    ((EUID == 0)) || { echo "SKIP: the guard under test needs root" >&2; exit 77; }
-}
+need_root() { ((EUID == 0)) || { echo "SKIP: the guard under test needs root" >&2; exit 77; }; }
 
 cleanup() {
     local i
@@ -92,16 +81,15 @@ cleanup() {
     fi
 }
 
-# e2e_start BUILD [no-desktop|bare]: installs the build, staged so that the desktop entries land in
-# the temporary folder too, and starts a desktop unless told not to; bare makes a bare folder instead.
+# e2e_start BUILD [no-desktop|bare]: installs the build (staged, desktop entries included) and starts
+# a desktop, or makes a bare folder of the built programs.
 e2e_start() {
     build=$1
     [[ ${2:-} == bare ]] || need_root
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvale-e2e.XXXXXX") || exit 1
     trap cleanup EXIT
     trap 'echo "interrupted" >&2; exit 130' INT TERM HUP
-    # The displays' users reach the installed program through it.
-    chmod 755 "$tmp"
+    chmod 755 "$tmp" # for the displays' users
     [[ ${2:-} == bare ]] && { bare_folder; return; }
     DESTDIR="$tmp/root" cmake --install "$build" --prefix /opt/norvale >"$tmp/install.log" 2>&1 ||
         { cat "$tmp/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
@@ -111,7 +99,6 @@ e2e_start() {
     [[ ${2:-} == no-desktop ]] || start_desktop
 }
 
-# A fresh program folder with only what the built-in line needs, no guard running, a fresh run folder.
 bare_folder() {
     kill_guard
     dir=$tmp/prog
@@ -121,22 +108,12 @@ bare_folder() {
 }
 
 
-tray_host_shown() {
-    local id
-    for id in $(xdotool search --class trayer 2>/dev/null); do
-        mapped "$id" && return 0
-    done
-    return 1
-}
-
-# A new X server with its tray host and window manager; DISPLAY names it.
 start_desktop() {
     local tool
     for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert compare jq sox xkbevd ss dbus-daemon; do
         command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
     done
-    # Without -noreset the server would start over when its last client leaves; without -auth it
-    # admits the local clients of every user, as a desktop admits its own user's.
+    # -noreset: no start over when the last client leaves; no -auth: every local user's clients.
     : >"$tmp/xdisplay"
     Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/xdisplay" 2>>"$tmp/xvfb.log" &
     xserver_pid=$!
@@ -144,17 +121,16 @@ start_desktop() {
     DISPLAY=:$(head -n 1 "$tmp/xdisplay")
     export DISPLAY
     require "Xvfb answers on $DISPLAY" wait_until 10 quiet xdpyinfo
-    # The tray host goes first: the program looks for it at start, and openbox takes over a tray
-    # already on the screen.
+    # The tray host first: the program looks for it at start, and openbox takes a shown one over.
     trayer --edge bottom --align right --widthtype pixel --width 64 --height 24 >/dev/null 2>&1 &
     desktop_pids=($!)
-    require "trayer shows" wait_until 10 tray_host_shown
+    require "trayer shows" wait_until 10 quiet xdotool search --onlyvisible --class trayer
     openbox >/dev/null 2>&1 &
     desktop_pids+=($!)
     require "openbox runs" wait_until 10 eval 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
 }
 
-# The X server ends as at a logout; its clients lose their connection.
+# As at a logout.
 stop_desktop() {
     local pid
     for pid in $xserver_pid "${desktop_pids[@]}"; do
@@ -163,27 +139,21 @@ stop_desktop() {
     xserver_pid='' desktop_pids=()
 }
 
-# start_session_bus UID: that user's session bus, as a desktop session has one; bus is its address.
-start_session_bus() {
-    local home
-    home=$(home_of "$1")
-    as_user "$1" env HOME="$home" dbus-daemon --session --nofork --nopidfile \
-        --address="unix:path=$home/runtime/bus" --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
-    helper_pids+=($!)
-    require "the session bus answers" wait_until 5 test -s "$tmp/bus"
-    bus=$(head -n 1 "$tmp/bus")
-}
-
-
 a11y_uid='' a11y_env=() tree=''
 
-# start_accessibility UID: that user's session bus (unless one runs) and accessibility bus, as a
-# desktop session has them; a11y_env is what a display then needs to join them.
+# start_accessibility UID: that user's session bus (unless one runs; its address in bus) and
+# accessibility bus; a display joins them with a11y_env.
 start_accessibility() {
     local home
     home=$(home_of "$1")
     a11y_uid=$1
-    [[ -n ${bus:-} ]] || start_session_bus "$1"
+    if [[ -z ${bus:-} ]]; then
+        as_user "$1" env HOME="$home" dbus-daemon --session --nofork --nopidfile \
+            --address="unix:path=$home/runtime/bus" --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
+        helper_pids+=($!)
+        require "the session bus answers" wait_until 5 test -s "$tmp/bus"
+        bus=$(head -n 1 "$tmp/bus")
+    fi
     as_user "$1" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" DBUS_SESSION_BUS_ADDRESS="$bus" \
         /usr/libexec/at-spi-bus-launcher --launch-immediately >"$tmp/atspi.log" 2>&1 &
     helper_pids+=($!)
@@ -196,29 +166,27 @@ start_accessibility() {
 
 atspi() { as_user "$a11y_uid" env DBUS_SESSION_BUS_ADDRESS="$bus" HOME="$(home_of "$a11y_uid")" /usr/bin/python3 "$tmp/atspi.py" "$@"; }
 
-# Sets tree to the program's shown nodes, one a line: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated.
+# tree: the shown nodes, a line each: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated.
 read_tree() { tree=$(atspi dump 2>>"$tmp/atspi.log"); }
 
 # spoken ROLE NAME [DESCRIPTION]: the last tree read holds such a node.
 spoken() { grep -qF "$1"$'\t'"$2"$'\t'"${3-}" <<<"$tree"; }
 
-# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 role ... 6 place) of the last tree's first node of
-# that role, found by its name, by its place in its window, or by its role alone.
+# node_field ROLE NAME|@X,Y|'' FIELD: a field (1 to 6) of the first node of that role and name or place.
 node_field() {
     awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
         '$1 == role && (key == "" || $2 == key || "@" $6 == key) { print $field; exit }' <<<"$tree"
 }
 
 
-# On the built-in line, once the line answers too. A guard that ended will not come up.
+# On the built-in line, once the line answers too.
 guard_ready() {
     alive "$guard_pid" || { fail "the guard ended at its start"; exit 1; }
     grep -q "^norvale-guard: guarding" "$tmp/guard.log" &&
         { grep -qx backend=ppp "$dir/dialer.conf" 2>/dev/null || quiet line status; }
 }
 
-# start_guard [COMMAND...]: the guard as root, or through env or as_user (who must own the run
-# folder); returns once it guards, which may take a minute on huge files and a busy machine.
+# start_guard [COMMAND...]: the guard as root, or through env or as_user; huge files take a minute.
 start_guard() {
     "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
     guard_pid=$!
@@ -230,7 +198,7 @@ terminate_guard() {
     await_end guard_pid "the guard" 0
 }
 
-# Ends the guard with nothing saved; the immutable flags stay until cleared.
+# Nothing saved; the immutable flags stay.
 kill_guard() {
     [[ -n $guard_pid ]] && kill -KILL "$guard_pid" && { wait "$guard_pid"; } 2>/dev/null
     guard_pid=
@@ -243,8 +211,7 @@ home_of() {
     echo "$home"
 }
 
-# start_display UID [NAME=VALUE...]: the installed display as that user, with these settings added
-# to its environment; nobody gets no groups, any other user those of the user database.
+# start_display UID [NAME=VALUE...]: the display as that user (nobody with no groups), in that environment.
 start_display() {
     local home groups=--init-groups
     home=$(home_of "$1")
@@ -261,24 +228,21 @@ terminate_display() {
 }
 
 
-# as_user UID COMMAND...: the command as that user, with no groups. Started with & it becomes the
-# job itself, so that $! names the command and not a shell around it.
+# as_user UID COMMAND...: with no groups; started with &, $! names the command, not a subshell.
 as_user() {
     local command=(setpriv --reuid "$1" --regid "$(id -g "$1" 2>/dev/null || echo "$1")" --clear-groups "${@:2}")
     [[ $BASHPID != "$$" ]] && exec "${command[@]}"
     "${command[@]}"
 }
 
-# guard_requests UID REQUEST...: one connection of that user sends the request lines and prints the
-# answers, one a line, as they come (none for a request that got none within 5 s).
+# guard_requests UID REQUEST...: one connection's answers, as they come within 5 s.
 guard_requests() { printf '%s\n' "${@:2}" | as_user "$1" socat -t 5 - "UNIX-CONNECT:$dir/guard.sock"; }
 
-# client UID OUT [socat options]: a connection of that user that sends what comes on standard input
-# and writes what it gets to OUT; with -u it never reads. Started with &, $! is the socat.
+# client UID OUT [socat options]: standard input to guard.sock, what comes back to OUT (-u: never reads).
 client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$dir/guard.sock" >"$2"; }
 
-# held UID OUT TEXT [socat options]: as client, sending TEXT and keeping its side open until the test
-# ends (through a FIFO it holds, so that no process of its own lingers); $held_pid is the socat.
+# held UID OUT TEXT [socat options]: a client that sends TEXT and stays open (a FIFO held, no process);
+# $held_pid is the socat.
 held_count=0
 held() {
     local fifo=$tmp/held.$((++held_count)) fd
@@ -291,7 +255,6 @@ held() {
 }
 
 
-# descendants PID: the process and every process below it.
 descendants() {
     local child
     echo "$1"
@@ -300,8 +263,7 @@ descendants() {
     done
 }
 
-# peers_of PID...: for each connected Unix socket of these processes, the program on the other end
-# ("COMMAND PID"), from ss: a socket's peer is the socket whose inode is its peer inode.
+# peers_of PID...: "COMMAND PID" at the other end of each of their Unix sockets, by peer inode.
 peers_of() {
     ss -xpn 2>/dev/null | awk -v pids=" $* " '
         NR > 1 {
@@ -316,8 +278,8 @@ peers_of() {
         END { for (inode in mine) print owner[mine[inode]] }' | tr ';' '\n' | sed '/^$/d' | sort -u
 }
 
-# check_guard_apart PATTERN...: no process of the guard's tree is connected to an X server or a
-# D-Bus daemon, while the same reading sees the display's peers matching each "COMMAND PID" pattern.
+# check_guard_apart PATTERN...: the guard's tree talks to no X server or D-Bus daemon, while the same
+# reading sees the display's peers.
 check_guard_apart() {
     local procs guard_peers display_peers pattern
     mapfile -t procs < <(descendants "$guard_pid")
@@ -331,7 +293,7 @@ check_guard_apart() {
 }
 
 
-# geometry WINDOW: "X Y WIDTH HEIGHT" on the screen, and whether it is shown.
+# geometry WINDOW: "X Y WIDTH HEIGHT MAPSTATE" on the screen.
 geometry() {
     xwininfo -id "$1" 2>/dev/null | awk '
         /Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
@@ -353,10 +315,7 @@ shown_window() {
     return 1
 }
 
-await_window() { wait_until 10 shown_window "$@"; }
-
-# await_still VARIABLE COMMAND...: sets the variable to the command's output once it is the same two
-# readings in a row: window managers and tray hosts move what they just placed.
+# await_still VARIABLE COMMAND...: the output, once the same twice (window managers move new windows).
 await_still() {
     local last='' now
     still() {
@@ -368,12 +327,9 @@ await_still() {
 }
 
 # await_settled VARIABLE WINDOW: "X Y WIDTH HEIGHT" of the window once it holds still.
-await_settled() {
-    await_still "$1" geometry "$2" && printf -v "$1" '%s' "${!1% *}"
-}
+await_settled() { await_still "$1" geometry "$2" && printf -v "$1" '%s' "${!1% *}"; }
 
-# The shown 22x22 icons in the tray host: "WINDOW CENTRE_X CENTRE_Y" each. Of the windows of that
-# size only the program's own has a class; the host's socket window around it has none.
+# "WINDOW CENTRE_X CENTRE_Y" of each shown 22x22 tray icon (the host's socket windows have no class).
 tray_icons() {
     local host id x y
     for host in $(xdotool search --class trayer 2>/dev/null); do
@@ -392,11 +348,8 @@ await_icon() {
     await_still icons tray_icons && [[ $(wc -l <<<"$icons") == 1 ]] && read -r _ icon_x icon_y <<<"$icons"
 }
 
-# click X Y [BUTTON [COUNT]]: one xdotool command moves and clicks in order. (mousemove --sync would
-# wait for a motion that never comes when the pointer is there already.)
+# click X Y [BUTTON [COUNT]]: no --sync, which waits forever when the pointer is there already.
 click() { xdotool mousemove "$1" "$2" click --repeat "${4:-1}" --delay 80 "${3:-1}"; }
-
-mouse_away() { xdotool mousemove 900 700; }
 
 # Sets strip to the strip's window while it shows. Back from the tray it may be a new window.
 strip_shown() { shown_window strip "$StripTitle"; }
@@ -404,27 +357,13 @@ strip_hidden() { ! strip_shown; }
 
 restore_strip() { await_icon && click "$icon_x" "$icon_y" 1 2 && wait_until 5 strip_shown; }
 
-strip_place() { read -r strip_x strip_y strip_w strip_h _ < <(geometry "$strip"); }
-
-# moved_by GEOMETRY X Y: the part of a window given from its top-left corner, on the screen.
-moved_by() {
-    local size=${1%%+*} offset=${1#*+}
-    echo "$size+$(($2 + ${offset%%+*}))+$(($3 + ${offset#*+}))"
-}
-
 click_strip() {
-    strip_place
-    click $((strip_x + $1)) $((strip_y + $2))
+    local x y
+    read -r x y _ < <(geometry "$strip")
+    click $((x + $1)) $((y + $2))
 }
 
 shot() { import -silent -window root "$1"; }
-
-# count_pixels PICTURE GEOMETRY 'CONDITION': pixels of the part whose r, g, b (0-255) meet it.
-count_pixels() {
-    convert "$1[$2]" -depth 8 txt:- |
-        awk -F'[()]' 'NR > 1 { split($2, c, ","); r = c[1] + 0; g = c[2] + 0; b = c[3] + 0;
-            if ('"$3"') n++ } END { print n + 0 }'
-}
 
 
 line() { "$dir/norvale-line" "$@"; }
@@ -441,8 +380,7 @@ await_call() {
     wait_until 10 settled
 }
 
-# hung_up ENTRY [NUMBER]: another program's call on the entry (dialling NUMBER instead of the
-# entry's own) is hung up when it connects the device (state 2).
+# hung_up ENTRY [NUMBER]: another program's call is hung up when it connects the device (state 2).
 hung_up() {
     check "$1: the call is placed" quiet line dial "$1" ${2:+--number "$2"}
     await_call hung-up connected dropped error || { fail "$1: the call did not end"; return 1; }
@@ -451,7 +389,7 @@ hung_up() {
     check "$1: the line is idle" line_is idle
 }
 
-# The settings file's value encoding: each character's code XOR the repeating key's, as three digits.
+# Each character's code XOR the repeating key's, as three digits.
 encode() {
     local text=$1 key=KTRW39PPZ82Q out='' i c k
     for ((i = 0; i < ${#text}; i++)); do
@@ -470,7 +408,6 @@ connection_row() {
 
 # Another process's view of the files while the guard holds them.
 readable() { cat "$1" >/dev/null 2>&1; }
-appendable() { (: >>"$1") 2>/dev/null; }
 immutable() { [[ $(lsattr -d "$1" 2>/dev/null) == *i*' '* ]]; }
 file_has() {
     local content

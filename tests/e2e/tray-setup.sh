@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
-# tray-setup.sh BUILD: the installed display of an administrator handled with the mouse and the
-# keyboard only: the tray menu's "Connetti a predefinita" with no default, with an unauthorised and
-# with an authorised default, "Disconnetti", the setup dialog that authorises the entry and makes it
-# the default, and the exit button with its question, which stops the guard once polkit agrees. Then
-# a user who is no administrator (nobody): the exit button refuses, and requests written straight to
-# guard.sock change nothing.
+# tray-setup.sh BUILD: an administrator's installed display handled with the mouse and the keyboard:
+# the tray menu, the setup dialog and the exit button, which stops the guard once polkit agrees. Then
+# nobody, whose exit button and requests straight to guard.sock are refused.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 need_root
-# No test may create accounts on the machine, and the administrator's display needs a user in group
-# sudo: the script runs again in a private mount namespace, where copies of /etc/passwd and
-# /etc/group bind-mounted over the real ones hold such a user.
+# The administrator (a user in group sudo) exists only in this private mount namespace, in copies of
+# /etc/passwd and /etc/group bind-mounted over the real ones.
 [[ ${NORVALE_E2E_NAMESPACE:-} == 1 ]] || NORVALE_E2E_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
 e2e_start "$1"
 admin_uid=4242 admin_name=norvale-e2e
@@ -18,8 +14,7 @@ while getent passwd "$admin_uid" >/dev/null || getent group "$admin_uid" >/dev/n
     admin_uid=$((admin_uid + 1))
 done
 require "$admin_name is no user of the machine" not quiet getent passwd "$admin_name"
-install -m 644 /etc/passwd "$tmp/passwd"
-install -m 644 /etc/group "$tmp/group"
+install -m 644 /etc/passwd /etc/group "$tmp/"
 echo "$admin_name:x:$admin_uid:$admin_uid:Norvale test:/nonexistent:/usr/sbin/nologin" >>"$tmp/passwd"
 echo "$admin_name:x:$admin_uid:" >>"$tmp/group"
 require "the machine has a group sudo" grep -q '^sudo:' "$tmp/group"
@@ -27,8 +22,7 @@ sed -i -E "s/^(sudo:[^:]*:[^:]*:)(.+)$/\1\2,$admin_name/; s/^(sudo:[^:]*:[^:]*:)
 mount --bind "$tmp/passwd" /etc/passwd && mount --bind "$tmp/group" /etc/group
 require "$admin_name ($admin_uid) is in group sudo here" eval "id -nG $admin_uid | grep -qw sudo"
 
-# No polkitd runs in the test's sandbox: a stand-in for pkcheck, first on the guard's PATH, writes
-# down each call's arguments and answers what pkcheck.answer says (0 granted, 1 refused).
+# No polkitd here: a stand-in pkcheck writes down each call and answers pkcheck.answer (0 granted).
 mkdir -p "$tmp/bin"
 cat >"$tmp/bin/pkcheck" <<EOF
 #!/bin/sh
@@ -38,46 +32,39 @@ exit "\$(cat '$tmp/pkcheck.answer')"
 EOF
 chmod 755 "$tmp/bin/pkcheck"
 : >"$tmp/pkcheck.calls"
-pkcheck_answers() { echo "$1" >"$tmp/pkcheck.answer"; }
-pkcheck_answers 0
+echo 0 >"$tmp/pkcheck.answer"
 
-SetupButton=(456 12)
-MinimiseButton=(476 12)
-ExitButton=(496 12)
-# The setup dialog's controls from the top-left corner of its client area.
-OkButton=(76 348)
+SetupButton=(456 12) MinimiseButton=(476 12) ExitButton=(496 12) OkButton=(76 348)
 Authorise="Autorizza questa connessione" Default="Imposta come predefinita"
 ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
-# Keys from the tray menu's top: "Norvale", past the separator "Disconnetti", "Connetti a predefinita".
-Disconnetti=(Down Down Return)
-ConnettiAPredefinita=(Down Down Down Return)
+# Keys from the tray menu's top ("Norvale", then past the separator).
+Disconnetti=(Down Down Return) ConnettiAPredefinita=(Down Down Down Return)
 
-# The message strip of the program and its message boxes both have the title "Norvale".
 info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47"; }
 
-click_dialog() { click $((dialog_x + $1)) $((dialog_y + $2)); }
-
-# click_node ROLE NAME: a click into that node of the setup dialog, found in the last tree read.
+# click_node ROLE NAME: a click into that node of the setup dialog in the last tree read.
 click_node() {
     local x y
     IFS=, read -r x y <<<"$(node_field "$1" "$2" 6)"
-    click_dialog $((x + 5)) $((y + 5))
+    click $((dialog_x + x + 5)) $((dialog_y + y + 5))
 }
 
-# ticked NAME yes|no: a screen reader finds the setup's check box of that name, ticked or not.
+# ticked NAME...: "yes" or "no" for each of the setup's check boxes of that name, as a screen reader finds them.
 ticked() {
+    local name
     read_tree
-    [[ $(awk -F'\t' -v name="$1" '$1 == "check box" && $2 == name { print $5 ~ /checked/ ? "yes" : "no"; exit }' <<<"$tree") == "$2" ]]
+    for name in "$@"; do
+        awk -F'\t' -v name="$name" '$1 == "check box" && $2 == name { print $5 ~ /checked/ ? "yes" : "no"; exit }' <<<"$tree"
+    done | paste -sd ' '
 }
 
 # Opens the setup dialog from the strip's button and selects Provider in its list with the mouse.
 open_setup_on_provider() {
     require "the strip comes back from the tray" restore_strip
     click_strip "${SetupButton[@]}"
-    require "the setup dialog shows" await_window setup '^ Setup$'
+    require "the setup dialog shows" wait_until 10 shown_window setup '^ Setup$'
     require "the setup dialog settles" await_settled place "$setup"
-    read -r dialog_x dialog_y dialog_w dialog_h <<<"$place"
-    check "the setup dialog is 277 x 371: $place" test "$dialog_w x $dialog_h" = "277 x 371"
+    read -r dialog_x dialog_y _ <<<"$place"
     require "a screen reader finds Provider in the list" \
         wait_until 5 eval 'read_tree; [[ -n $(node_field "list item" Provider 6) ]]'
     check "no entry is selected when the dialog opens" not grep -qE $'^list item\t([^\t]*\t){3}[^\t]*selected' <<<"$tree"
@@ -87,8 +74,7 @@ open_setup_on_provider() {
     check "the rate boxes are spoken by their captions" eval 'spoken text UP && spoken text DW'
 }
 
-# A message box that says the user may not do this: titled "Norvale" like the message strip, but
-# not of its size.
+# A refusal box: titled "Norvale" like the message strip, but not of its size.
 refusal_shown() {
     local id
     for id in $(xdotool search --name '^Norvale$' 2>/dev/null); do
@@ -106,8 +92,7 @@ shot_of() {
     convert "$tmp/window.png[${w}x$h+$x+$y]" "$tmp/$2"
 }
 
-# Clicks a button of the box, placed from its bottom-right corner: OK and No are the last button,
-# Sì the one before.
+# Buttons of the box from its bottom-right corner: OK and No are the last, Sì the one before.
 click_box() {
     local x y w h
     require "the box settles" await_settled place "$box"
@@ -118,28 +103,30 @@ click_box() {
     esac
 }
 
+# The exit button asks first.
 answer() {
-    require "the exit button asks" await_window box '^ Uscire$'
+    click_strip "${ExitButton[@]}"
+    require "the exit button asks" wait_until 10 shown_window box '^ Uscire$'
     click_box "$1"
 }
 
 close_setup_with_ok() {
-    click_dialog "${OkButton[@]}"
+    click $((dialog_x + OkButton[0])) $((dialog_y + OkButton[1]))
     require "OK closes the setup dialog" wait_until 5 unmapped "$setup"
     click_strip "${MinimiseButton[@]}"
     require "the strip goes into the tray with its button" wait_until 5 strip_hidden
 }
 
-# The tray menu from the icon's right button, then the keys given. The menu is the one window of
-# the program larger than an icon that shows while the strip is in the tray. Painted, it has taken
-# the keyboard as well (Qt grabs it when the server maps the menu, before it paints).
+# The tray menu: the one window of the program larger than an icon while the strip is in the tray.
+# Painted (mostly light), it has taken the keyboard as well: Qt grabs it before it paints.
 menu_shown() {
     local id x y w h
     for id in $(xdotool search --onlyvisible --class norvale 2>/dev/null); do
         read -r x y w h _ < <(geometry "$id")
         ((w > 60 && h > 60)) || continue
         shot "$tmp/menu.png"
-        (($(count_pixels "$tmp/menu.png" "${w}x$h+$x+$y" 'r + g + b > 600') > w * h / 2)) && return 0
+        (($(convert "$tmp/menu.png[${w}x$h+$x+$y]" -depth 8 txt:- | awk -F'[()]' \
+            'NR > 1 { split($2, c, ","); n += c[1] + c[2] + c[3] > 600 } END { print n + 0 }') > w * h / 2)) && return 0
     done
     return 1
 }
@@ -154,44 +141,40 @@ tray_menu() {
 call_count_is() { [[ $(line status | jq '.calls | length') == "$1" ]]; }
 
 printf 'stage_ms=100\n' >"$dir/dialer.conf"
-# Every bell of the display becomes a line in bells.log; xkbevd says so once it listens.
+# Every bell of the display becomes a line in bells.log.
 printf 'Bell() shell "echo bell >> %s/bells.log"\n' "$tmp" >"$tmp/xkbevd.cf"
 : >"$tmp/bells.log"
 xkbevd -cfg "$tmp/xkbevd.cf" >"$tmp/xkbevd.log" 2>&1 &
 helper_pids+=($!)
 require "xkbevd listens" wait_until 5 grep -q "disabling the audible bell" "$tmp/xkbevd.log"
 bells() { wc -l <"$tmp/bells.log"; }
-start_session_bus "$admin_uid"
-# The guard started as carelessly as can be: the desktop's DISPLAY and session bus in its environment,
-# a system bus of nobody's, whose "polkit" would grant everything, and first on its PATH a folder of
-# nobody's with a pkcheck that would grant everything (su keeps the user's environment).
+start_accessibility "$admin_uid"
+# The guard started carelessly (su keeps the user's environment): the desktop's DISPLAY and session
+# bus, and nobody's system bus and pkcheck first on PATH, both of which would grant everything.
 mkdir "$tmp/userbin"
 printf '#!/bin/sh\ntouch %q\n' "$tmp/userbin.ran" >"$tmp/userbin/pkcheck"
 chmod 755 "$tmp/userbin/pkcheck"
 chown -R "$Nobody" "$tmp/userbin"
 start_guard env PATH="$tmp/userbin:$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus" \
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/userbin/bus"
-start_accessibility "$admin_uid"
 start_display "$admin_uid" "${a11y_env[@]}"
 require "the strip shows" wait_until 10 strip_shown
-# Its pid and start time: field 22 of its stat line, the 20th after the name in parentheses.
+# Its pid and start time (field 22 of its stat line).
 admin_display="$display_pid,$(sed 's/.*) //' "/proc/$display_pid/stat" | cut -d' ' -f20)"
 require "the strip hides into the tray" wait_until 10 strip_hidden
 
-# No default connection: only a beep.
 bells_before=$(bells)
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "Connetti a predefinita beeps without a default" test "$(bells)" = $((bells_before + 1))
 check "no call without a default" call_count_is 0
 check "no message without a default" not info_shown
 
-# Provider made the default, not authorised: a message, no call.
 open_setup_on_provider
-check "Provider is not authorised yet" ticked "$Authorise" no
-check "Provider is not the default yet" ticked "$Default" no
+check "Provider is neither the default nor authorised yet: $(ticked "$Default" "$Authorise")" \
+    test "$(ticked "$Default" "$Authorise")" = "no no"
 check_guard_apart "Xvfb $xserver_pid" "dbus-daemon [0-9]+"
 click_node "check box" "$Default"
-eventually 3 "a click ticks Imposta come predefinita" ticked "$Default" yes
+eventually 3 "a click ticks Imposta come predefinita" eval '[[ $(ticked "$Default") == yes ]]'
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" info_shown
@@ -200,12 +183,11 @@ check "a screen reader reads the message strip as an alert" spoken alert "La con
 check "no call on an unauthorised default" call_count_is 0
 check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1))
 
-# Provider authorised: the menu dials it.
 open_setup_on_provider
-check "Provider shows as the default" ticked "$Default" yes
-check "Provider shows as not authorised" ticked "$Authorise" no
+check "Provider shows as the default, not authorised: $(ticked "$Default" "$Authorise")" \
+    test "$(ticked "$Default" "$Authorise")" = "yes no"
 click_node "check box" "$Authorise"
-eventually 3 "a click ticks Autorizza questa connessione" ticked "$Authorise" yes
+eventually 3 "a click ticks Autorizza questa connessione" eval '[[ $(ticked "$Authorise") == yes ]]'
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 require "the default connection is dialled" await_call connected hung-up
@@ -213,14 +195,12 @@ check "the default connection, Norvale's own call, connects on Provider's number
     test "$(jq -r '"\(.outcome) \(.entry) \(.placed_by) \(.number)"' <<<"$call")" = "connected Provider norvale 0245871200"
 check "the phonebook is held again after the dial" not readable "$dir/phonebook.conf"
 
-# "Disconnetti" hangs up.
 require "the tray menu opens" tray_menu "${Disconnetti[@]}"
 require "the call ends" await_call hung-up dropped
 check "Disconnetti hangs up" test "$(field outcome)" = hung-up
 check "the line is idle" line_is idle
 check "the phonebook is held again after the hang-up" not readable "$dir/phonebook.conf"
 
-# A second start by the same user on the same display shows the running strip and ends.
 first_display=$display_pid
 start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus"
 second_display=$display_pid
@@ -229,28 +209,19 @@ require "a second start brings the strip back from the tray" wait_until 10 strip
 await_end second_display "the second start" 0
 check "the running display goes on" alive "$display_pid"
 
-# The exit button asks; "No" keeps everything. "Sì" asks the guard to stop, which asks polkit
-# about the display's process: refused, the display says so and the guard goes on; granted, the
-# guard stops and the display ends with it.
-
-click_strip "${ExitButton[@]}"
+# The exit button asks; "Sì" asks the guard to stop, which asks polkit about the display's process.
 answer No
 eventually 5 "No closes the question" unmapped "$box"
-check "No keeps the display running" alive "$display_pid"
-check "No keeps the line watched" quiet line status
-pkcheck_answers 1
-click_strip "${ExitButton[@]}"
+check "No keeps the display running and the line watched" eval 'alive $display_pid && quiet line status'
+echo 1 >"$tmp/pkcheck.answer"
 answer Sì
 require "the display says the stop was refused" wait_until 10 refusal_shown
 shot_of "$box" refused-stop.png
 click_box OK
 eventually 5 "OK closes the refusal" unmapped "$box"
-check "a refused stop keeps the guard running" alive "$guard_pid"
-check "a refused stop keeps the display running" alive "$display_pid"
-pkcheck_answers 0
-click_strip "${ExitButton[@]}"
+check "a refused stop keeps the guard and the display running" eval 'alive $guard_pid && alive $display_pid'
+echo 0 >"$tmp/pkcheck.answer"
 answer Sì
-# polkit is asked about the very process that asks: its pid, its start time and its user.
 expected="--action-id org.norvale.guard.admin --process $admin_display,$admin_uid --allow-user-interaction"
 await_end display_pid "the display, told that the guard stopped," 0
 await_end guard_pid "the guard, stopped by an administrator," 0
@@ -263,16 +234,14 @@ check "the guard says it left nobody's folder out of PATH" grep -q "userbin left
 ini=$dir/nv4.ini
 check "nv4.ini keeps Provider authorised and default, byte for byte" \
     file_has "$ini" $'\r\n'"$(connection_row "$ProviderRow" Provider 0245871200 true true 0 10 14)"
-check "one authorised entry" test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini")" = 1
-check "one default entry" test "$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 1
+check "one authorised entry, one default entry" \
+    test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini"):$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 1:1
 cp "$ini" "$tmp/nv4.before"
 
-# A user who is no administrator (nobody), whose display starts before the guard: it says the guard
-# is away after 3 s and takes that back once the guard is there. Its exit button refuses at once, and
-# what a client of that user writes straight to the socket is refused too.
+# nobody's display, started before the guard, says after 3 s that the guard is away.
 start_display "$Nobody"
 require "the strip shows" wait_until 10 strip_shown
-require "the display says the guard is away" await_window away '^ Errore$'
+require "the display says the guard is away" wait_until 10 shown_window away '^ Errore$'
 away_after=$(($(now_ms) - started_ms))
 check "the display says so after $away_after ms, not before 3 s" test "$away_after" -ge 3000
 start_guard env PATH="$tmp/bin:$PATH"

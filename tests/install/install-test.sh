@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR UNIT_DIR
-# Stages cmake --install in a temporary folder (DESTDIR), so nothing is written outside it and no
-# service is enabled or started.
+# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR UNIT_DIR: cmake --install
+# staged in a temporary folder (DESTDIR): nothing written outside it, no service enabled or started.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" no-desktop
@@ -13,11 +12,12 @@ autostarter=$(staged "$autostart")/norvale.desktop
 policy=$(staged "$polkit")/org.norvale.guard.policy
 unit=$(staged "$units")/norvale-guard.service
 
-# Exactly the programs and their companions, flat in their folder, the two desktop entries, the unit
-# and the policy: no test or benchmark programs. The display is installed when it was built.
+# Exactly the programs (the display when built) and their companions, the desktop entries, the unit
+# and the policy.
 programs=(norvale-guard norvale-line)
 [[ -e $build/norvale ]] && programs+=(norvale)
-expected=$(printf '%s\n' "${programs[@]/#/$dir/}" "$dir"/{connected.mp3,disconnected.mp3,error.mp3,norvale-help.xml,norvale-tray.png,norvale.hlp,palette.png,phonebook.sample.conf,start.mp3} \
+assets=(start.mp3 connected.mp3 disconnected.mp3 error.mp3 norvale.hlp norvale-help.xml norvale-tray.png palette.png)
+expected=$(printf '%s\n' "${programs[@]/#/$dir/}" "${assets[@]/#/$dir/}" "$dir/phonebook.sample.conf" \
     "$launcher" "$autostarter" "$policy" "$unit" | sort)
 actual=$(find "$tmp/root" -type f | sort)
 check "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
@@ -25,15 +25,13 @@ check "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"
 for program in "${programs[@]}"; do
     [[ -f $dir/$program && -x $dir/$program ]] || fail "$program is not executable"
 done
-for asset in start.mp3 connected.mp3 disconnected.mp3 error.mp3 norvale.hlp norvale-help.xml \
-    norvale-tray.png palette.png; do
+for asset in "${assets[@]}"; do
     cmp -s "$source/assets/$asset" "$dir/$asset" || fail "$asset differs from the shipped one"
     [[ $(stat -c %a "$dir/$asset" 2>/dev/null) == 644 ]] || fail "$asset is not mode 644"
 done
 cmp -s "$source/assets/phonebook.conf" "$dir/phonebook.sample.conf" || fail "the sample phonebook differs"
 [[ $(stat -c %a "$dir") == 755 ]] || fail "the program's folder is not mode 755"
 
-# The display runs as the desktop's user, started straight from the program's folder.
 for entry in "$launcher" "$autostarter"; do
     [[ -f $entry ]] || continue
     if command -v desktop-file-validate >/dev/null; then
@@ -51,21 +49,20 @@ for line in X-GNOME-Autostart-Delay=5 X-KDE-autostart-after=panel X-LXQt-Need-Tr
     grep -qxF "$line" "$autostarter" || fail "the autostart entry lacks the line $line"
 done
 
-# The unit holds these settings and nothing else: any more sandboxing breaks the locks or pppd.
+# These settings and no others: any more sandboxing breaks the locks or pppd.
 want=$(printf '%s\n' '[Unit]' 'Description=' 'Before=systemd-user-sessions.service' '[Service]' \
     "ExecStart=$prefix/norvale-guard" Restart=on-failure KillMode=process NoNewPrivileges=yes \
     ProtectKernelTunables=yes ProtectControlGroups=yes LockPersonality=yes RestrictRealtime=yes \
     '[Install]' WantedBy=multi-user.target)
 have=$(grep -v -e '^#' -e '^[[:space:]]*$' "$unit" | sed 's/^Description=.*/Description=/')
 [[ $have == "$want" ]] || fail "the unit differs:"$'\n'"$(diff <(echo "$want") <(echo "$have"))"
-# verify checks that ExecStart exists, on this machine: a copy that starts the staged guard is
-# verified (--root= reads the other units from the staged tree, which has none).
+# verify wants ExecStart on this machine: a copy starting the staged guard (--root= finds no units).
 sed "s|^ExecStart=.*|ExecStart=$dir/norvale-guard|" "$unit" >"$tmp/norvale-guard.service"
-# It warns about a bad value or key and still ends with 0: any word from it is a failure.
+# It warns about a bad value or key and still ends with 0.
 report=$(systemd-analyze verify "$tmp/norvale-guard.service" 2>&1)
 [[ $? == 0 && -z $report ]] || fail "systemd-analyze verify: $report"
 
-# The administrators' action, asked through pkcheck, kept for a while once given; nothing to exec.
+# The administrators' action, kept for a while once given; nothing to exec.
 xmllint --noout "$policy" 2>/dev/null || fail "the policy is not well-formed XML"
 for check in "string(/policyconfig/action/@id)=org.norvale.guard.admin" "count(//action)=1" \
     "concat(//allow_any,//allow_inactive,//allow_active)=nonoauth_admin_keep" "count(//annotate)=0" \
@@ -74,7 +71,6 @@ for check in "string(/policyconfig/action/@id)=org.norvale.guard.admin" "count(/
     [[ $value == "${check##*=}" ]] || fail "the policy's ${check%=*} is '$value', not '${check##*=}'"
 done
 
-# The installed guard starts from its own folder on the built-in line.
 start_guard
 socket=$dir/guard.sock
 [[ $(stat -c %a "$socket" 2>/dev/null) == 666 ]] || fail "guard.sock is not mode 666"
@@ -87,10 +83,7 @@ for run in "$tmp/run" "$tmp/run2"; do
     status=$?
     [[ $status == 1 ]] || fail "a second guard with run folder ${run##*/} ended with status $status, not 1"
     [[ -S $socket && $(stat -c "%i %z" "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
-    # The request's side stays open until the answer is read.
-    # shellcheck disable=SC2016 # sh expands it, unquoted since socat would eat the quotes
-    answer=$(REQUEST='{"v":1,"id":7,"op":"counters"}' timeout 5 socat "UNIX-CONNECT:$socket" \
-        SYSTEM:'echo $REQUEST; head -n 1 >&2' 2>&1)
+    answer=$(guard_requests 0 '{"v":1,"id":7,"op":"counters"}' 2>&1)
     [[ $answer == *'"id":7'* && $answer == *'"ok":true'* ]] || fail "the first guard answers '$answer' on guard.sock"
     "$dir/norvale-line" status >/dev/null 2>>"$tmp/second.log" || fail "the first guard's line does not answer"
 done

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# badinput.sh BUILD
-# norvale-guard starts on broken, huge, strange or unreadable files in its folder. Each time it must
-# come up, hang up a call on an unauthorised entry, end on SIGTERM, and leave a sound nv4.ini
-# behind, or an unreadable one exactly as it was.
+# badinput.sh BUILD: norvale-guard on broken, huge, strange or unreadable files must come up, hang up
+# an unauthorised call, end on SIGTERM, and leave a sound nv4.ini, or an unreadable one as it was.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" bare
@@ -10,14 +8,17 @@ need_root
 ini=$dir/nv4.ini
 book=$dir/phonebook.conf
 
-# run NAME [COMMAND...]: one start and stop on the folder as prepared, the guard run through COMMAND.
+# [also=ENTRY] run NAME [COMMAND...]: one start and stop on the folder as prepared, the guard run
+# through COMMAND; it hangs up ENTRY too, and leaves a sound nv4.ini if it leaves a file.
 run() {
     local name=$1
     shift
     echo "badinput: $name"
     start_guard "$@"
     hung_up "Premium 899" 0899123456
-    terminate_guard
+    [[ -z ${also:-} ]] || hung_up "$also"
+    terminate_guard || return
+    [[ ! -f $ini ]] || ini_sound "$name"
 }
 
 prepare() {
@@ -25,10 +26,8 @@ prepare() {
     printf 'stage_ms=1\n' >"$dir/dialer.conf"
 }
 
-# A settings file as the guard leaves it: its two sections (their headers as the guard reads them:
-# any letter case, blanks and a missing "]" allowed), numeric colours, and in [Connections], which
-# the guard writes whole, only its row keys. Other lines are the user's: kept, not judged.
-# (cut first: awk is slow on a line of 100 MB.)
+# As the guard leaves it: both sections (headers read as the guard does), numeric colours, only row
+# keys in [Connections]; other lines are the user's. (cut first: awk is slow on a line of 100 MB.)
 ini_sound() {
     report=$(cut -c 1-1000 "$ini" | awk '
         function header(line) {
@@ -50,20 +49,19 @@ ini_sound() {
     check "$1: nv4.ini is sound: $report" test -z "$report"
 }
 
-# The bytes the file had must all still be there, at its start: the guard adds its sections after
-# them.
+# The file's original bytes still at its start.
 kept() { check "$1: the original bytes of nv4.ini were kept" cmp -s -n "$(stat -c %s "$2")" "$2" "$ini"; }
 
 prepare
 head -c 65536 /dev/urandom >"$ini"
 cp "$ini" "$tmp/junk.ini"
-run "binary junk" && ini_sound "binary junk" && kept "binary junk" "$tmp/junk.ini"
+run "binary junk" && kept "binary junk" "$tmp/junk.ini"
 
-# Sparse: all zero bytes, one endless line.
+# Sparse: one endless line of zero bytes.
 prepare
 truncate -s 100M "$ini"
 truncate -s 100M "$tmp/zero.ini"
-run "100 MB nv4.ini" && ini_sound "100 MB nv4.ini" && kept "100 MB nv4.ini" "$tmp/zero.ini"
+run "100 MB nv4.ini" && kept "100 MB nv4.ini" "$tmp/zero.ini"
 rm -f "$ini" "$tmp/zero.ini"
 
 prepare
@@ -96,15 +94,12 @@ INI
 printf '\xff\xfe=\xff\r\n[\xe9t\xe9]\r\nk\xe9y=\x80\x81\r\n' >>"$tmp/malformed.ini"
 cp "$tmp/malformed.ini" "$ini"
 if run "malformed keys"; then
-    ini_sound "malformed keys"
-    # Every line that the guard does not own (its keys, the [Connections] section it rewrites) is
-    # still in the file.
+    # Every line the guard does not own is still in the file.
     missing=$(awk '/^\[ *[Cc]onnections/ { conn = 1; next } /^\[/ { conn = 0 }
         !conn && !/^(StartColor|EndColor|TopWin|LeftWin)=/' "$tmp/malformed.ini" | grep -cvxFf "$ini")
     check "malformed keys: $missing line(s) of the original nv4.ini are gone" test "$missing" = 0
 fi
 
-# Encoded values whose groups decode out of range.
 prepare
 {
     printf ';Norvale 4.2 - ini file\r\n[General Setup]\r\nStartColor=255\r\nEndColor=65535\r\n[Connections]\r\n'
@@ -114,21 +109,16 @@ prepare
     printf 'ConName3=+1e+9-3.5\r\nConNumber3=   \r\nConAuth3=true\r\n'
 } >"$tmp/groups.ini"
 cp "$tmp/groups.ini" "$ini"
-run "out-of-range groups" && ini_sound "out-of-range groups"
+run "out-of-range groups"
 
-# A phonebook of 1000 entries fills the table's 49 rows; the entries past them are guarded too.
+# 1000 entries fill the table's 49 rows; the entries past them are guarded too.
 prepare
 for ((i = 1; i <= 1000; i++)); do
     printf '[Dialer Entry %04d]\nPhone = 02%08d\nUsername = user%d\n\n' "$i" "$i" "$i"
 done >"$book"
 cp "$book" "$tmp/book1000.conf"
-if run "1000-entry phonebook"; then
-    ini_sound "1000-entry phonebook"
+also="Entry 0999" run "1000-entry phonebook" &&
     check "1000-entry phonebook: nv4.ini has the table's 49 rows" test "$(grep -c '^ConName[0-9]*=' "$ini")" = 49
-    start_guard
-    hung_up "Entry 0999"
-    terminate_guard
-fi
 check "1000-entry phonebook: the phonebook is unchanged" cmp -s "$book" "$tmp/book1000.conf"
 
 prepare
@@ -150,16 +140,11 @@ Phone = 0212345678
 [Dialer Deep]
 Inherits = Dialer Loop B
 BOOK
-if run "Inherits loop"; then
-    ini_sound "Inherits loop"
+also="Loop A" run "Inherits loop" &&
     check "Inherits loop: nv4.ini has a row for each of the 5 entries (Defaults is one)" \
         test "$(grep -c '^ConName[0-9]*=' "$ini")" = 5
-    start_guard
-    hung_up "Loop A"
-    terminate_guard
-fi
 
-# Unreadable files, left exactly as they were: FILE, what it is made, and the test it must pass after.
+# Unreadable files, left as they were: FILE, what it is made, the test it must pass after.
 unreadable=(
     "$ini" "mkdir $ini && echo keep >$ini/keep" "test -d $ini -a keep = \$(cat $ini/keep)"
     "$ini" "mkfifo $ini" "test -p $ini"
@@ -171,11 +156,10 @@ for ((i = 0; i < ${#unreadable[@]}; i += 3)); do
     eval "${unreadable[i + 1]}"
     name=${unreadable[i + 1]//$dir\//}
     run "$name"
-    [[ -f $ini ]] && ini_sound "$name"
     check "$name: it is left as it was" eval "${unreadable[i + 2]}"
 done
 
-# The guard runs as a user who owns the folder (and its run folder) but may not read the file.
+# The guard as a user who owns the folder and its run folder but may not read the file.
 for file in "$ini" "$book"; do
     prepare
     chown "$Nobody" "$dir" && mkdir -m 700 "$tmp/run" && chown "$Nobody" "$tmp/run"
@@ -183,7 +167,6 @@ for file in "$ini" "$book"; do
     chmod 600 "$file"
     cp -p "$file" "$tmp/before"
     run "${file##*/} unreadable to the guard's user" as_user "$Nobody"
-    [[ $file == "$book" ]] && ini_sound "phonebook unreadable to the guard's user"
     check "${file##*/} unreadable to the guard's user: it is left as it was" \
         eval "cmp -s '$tmp/before' '$file' && [[ \$(stat -c %U:%a '$file') == root:600 ]]"
 done

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# powerloss.sh BUILD [KILLS] [SEED]
-# norvale-guard is killed with SIGKILL, as a power loss stops it, at a random moment of its shut-down
-# after SIGTERM, in which it saves its settings, until KILLS kills (300 unless given) have hit a
-# running guard, with the moments fixed by SEED.
-# Each time nv4.ini must be, byte for byte, either the file as it was or the file as the save
-# writes it, nothing may be left in the folder that was not there, and the next start must work
-# from what was left.
+# powerloss.sh BUILD [KILLS] [SEED]: norvale-guard killed at a random moment of its saving shut-down
+# until KILLS kills (300) hit a running guard. nv4.ini must be byte for byte the old file or the
+# saved one, nothing new left in the folder, and the next start must work from what was left.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" bare
@@ -19,9 +15,7 @@ printf 'stage_ms=1\n' >"$dir/dialer.conf"
 ini=$dir/nv4.ini
 old=$tmp/old.ini
 new=$tmp/new.ini
-# The guard's own file, edited by hand as a save will not leave it: a colour written with a blank
-# and a leading zero, an authorisation written "True" with blanks around the "=". The save
-# rewrites both lines.
+# Two hand edits the save rewrites: a colour with a leading zero, an authorisation " = True".
 start_guard
 terminate_guard
 sed -e 's/^StartColor= 255\r$/StartColor= 0255\r/' -e 's/^ConAuth1=false\r$/ConAuth1 = True\r/' "$ini" >"$old"
@@ -33,12 +27,11 @@ restore() {
     cp "$old" "$ini"
 }
 
-# Sleeps for a fraction of a second without starting a process: a read that nothing answers.
+# Sleeps without starting a process.
 mkfifo "$tmp/pause" && exec {pause_fd}<>"$tmp/pause"
 pause() { read -r -t "$1" -u "$pause_fd"; }
 
-# Start from the old file; the shut-down, timed from SIGTERM to the end of the process, is the
-# window in which the kills fall. Its length varies with the machine's load: the median of five.
+# The kills fall within the shut-down, from SIGTERM to the end: the median of five, from the old file.
 took_us=()
 for ((i = 0; i < 5; i++)); do
     restore
@@ -57,7 +50,6 @@ echo "powerloss: the shut-down took ${took_us[*]} us from SIGTERM to the end of 
 start_ms=$(now_ms)
 killed=0 during=0
 for ((round = 1; killed < kills && round <= 3 * kills && failures == 0; round++)); do
-    # What a kill left is the next start's file, unless the save had already replaced it.
     cmp -s "$old" "$ini" || restore
     start_guard
     us=$(((((RANDOM << 15) | RANDOM) % window_us)))
@@ -73,26 +65,22 @@ for ((round = 1; killed < kills && round <= 3 * kills && failures == 0; round++)
         od -c "$ini" 2>/dev/null | head -n 5 >&2
         continue
     fi
-    # A kill between writing the new file and renaming it over nv4.ini leaves the save's temporary
-    # file (nv4.ini.XXXXXX) behind. They are left there: the next start must not mind.
+    # A kill before the rename leaves the save's nv4.ini.XXXXXX, which the next start must not mind.
     for stray in $(find "$dir" -mindepth 1 -maxdepth 1 -printf '%f\n' |
         grep -vxE 'norvale-(guard|line)|phonebook(\.sample)?\.conf|nv4\.ini(\.......)?|dialer\.conf|(guard|line)\.sock'); do
         fail "round $round (kill after $delay s): left in the folder: $stray"
     done
     check "round $round: the phonebook is unchanged" cmp -s "$dir/phonebook.sample.conf" "$dir/phonebook.conf"
-    # The window follows the machine's pace: shorter after a kill that came too late, a little
-    # longer after one that came in time.
+    # The window follows the machine's pace.
     if ((status == 0)); then
         window_us=$((window_us * 9 / 10 > 500 ? window_us * 9 / 10 : 500))
     else
         window_us=$((window_us * 21 / 20))
         killed=$((killed + 1))
-        # The settings file is unlocked for the save and locked again after it, until the end.
         cmp -s "$old" "$ini" && not immutable "$ini" && during=$((during + 1))
     fi
 done
 
-# The last kill's leftovers start and save cleanly.
 start_guard
 terminate_guard
 check "the last save writes the expected file" cmp -s "$new" "$ini"

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# soak.sh BUILD [CALLS] [SEED]
-# One running norvale-guard on its built-in line takes CALLS calls (1000 unless given) placed by
-# another program, in a random mix fixed by SEED: calls on unauthorised entries, which it must hang
-# up before they connect, and calls on authorised ones that the line drops or ends with a modem
-# error at a random stage; drops and errors on the idle line in between. (The guard dials only when
-# a display asks: no call of its own here.) It must live through all of it with flat memory and
-# leave nv4.ini as it found it.
+# soak.sh BUILD [CALLS] [SEED]: one norvale-guard takes CALLS (1000) of another program's calls in a
+# random mix: unauthorised ones it must hang up before they connect, authorised ones the line drops
+# or ends with an error at a random stage, drops and errors on the idle line between. Its memory must
+# stay flat and nv4.ini unchanged.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" bare
@@ -21,8 +18,7 @@ unauthorised=("Provider Backup" "Premium 899" "Dialer 144")
 errors=(676 678 679 680 691 692 633 20000)
 
 printf 'stage_ms=2\n' >"$dir/dialer.conf"
-# The first start writes one row per phonebook entry; the user authorises two of them, as the setup
-# would.
+# The first start writes a row per entry; two are authorised as the setup would.
 start_guard
 terminate_guard
 for name in "${authorised[@]}"; do
@@ -35,7 +31,7 @@ cp "$dir/nv4.ini" "$tmp/before.ini"
 
 placed=0 checked=0 rss_warm='' rss_max=0
 
-# Another program dials; a busy line (the last call still ending) is tried again.
+# A busy line (the last call still ending) is tried again.
 dial() {
     local tries status
     for ((tries = 0; tries < 200; tries++)); do
@@ -48,8 +44,7 @@ dial() {
     return 3
 }
 
-# The calls placed since the last check, once the line is idle: unauthorised ones hung up before
-# connecting, authorised ones never hung up.
+# The calls since the last check: unauthorised ones hung up before connecting, the others never.
 check_calls() {
     local fresh=$((placed - checked)) entry outcome state
     ((fresh > 0)) || return 0
@@ -69,8 +64,8 @@ check_calls() {
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$guard_pid/status"; }
 
 start_guard
-# The line keeps a record of its last 1000 calls for its status report, which grows until full:
-# fill it first, so that the memory figures show only what the guard itself keeps.
+# The line's record of its last 1000 calls grows until full: filled first, so that the memory
+# figures show only the guard's own.
 for ((i = 0; i < 1000 && failures == 0; i++)); do
     dial "${unauthorised[i % ${#unauthorised[@]}]}" || fail "the line refused a call"
 done
@@ -79,23 +74,18 @@ placed=0 checked=0
 
 start_ms=$(now_ms)
 while ((placed < calls && failures == 0)); do
-    alive "$guard_pid" || {
-        fail "the guard died after $placed calls"
-        break
-    }
+    alive "$guard_pid" || { fail "the guard died after $placed calls"; break; }
     r=$((RANDOM % 100))
     if ((r < 45)); then
         dial "${unauthorised[RANDOM % ${#unauthorised[@]}]}"
     else
         dial "${authorised[RANDOM % ${#authorised[@]}]}" || fail "the line refused a call"
-        # The end comes at a random stage: at once, or after up to 8 stage times.
         ((RANDOM % 4)) && sleep "0.00$((RANDOM % 9))"
         if ((r < 75)); then
             quiet line drop
         else
             quiet line error "${errors[RANDOM % ${#errors[@]}]}"
         fi
-        # Now the line is idle.
         if ((r % 10 == 0)); then
             quiet line drop && fail "a drop on the idle line was accepted"
         elif ((r % 10 == 1)); then
