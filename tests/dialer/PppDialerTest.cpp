@@ -80,6 +80,11 @@ protected:
 TEST_P(OwnCall, IsToldStageByStageUntilItsHangUp) {
     const auto dialer = make();
     Told told(*dialer);
+    ASSERT_EQ(dialer->SelectEntry("Nessuna"), 623);
+    dialer->Dial();
+    ASSERT_TRUE(told.waitFor(1));
+    EXPECT_EQ(told, QStringList{"error 623"});
+    told.clear();
     ASSERT_EQ(dialer->SelectEntry("Casa"), 0);
     EXPECT_EQ(dialer->EntryNumber(), "0190123456");
     dialer->Dial();
@@ -236,13 +241,11 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUp) {
                    "Password = segreto\n");
     PppDialer dialer(settings);
     Told told(dialer);
-    QString error;
-    QObject::connect(&dialer, &DialerControl::LastError, [&](int, const QString& text) { error = text; });
     ASSERT_EQ(dialer.SelectEntry("Casa"), 0);
     dialer.Dial();
     ASSERT_TRUE(told.waitFor(2));
     EXPECT_EQ(told, (QStringList{"0", "error 633"}));
-    EXPECT_EQ(error,
+    EXPECT_EQ(told.texts.value(0),
               "The modem (or other connecting device) is already in use or is not configured properly.");
     EXPECT_FALSE(dialer.IsOnline());
     EXPECT_EQ(PppCallFiles::callFolders(settings.runFolder), QStringList{}); // the password file went
