@@ -1,4 +1,5 @@
 // What the guard's own dial strings may carry, and the number read from what a dialling process runs.
+#include "ModemLine.h"
 #include "TestApp.h"
 
 #include "dialer/DialString.h"

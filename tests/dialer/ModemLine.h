@@ -3,8 +3,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+// chat lives in /usr/sbin, which an ordinary user's PATH may lack.
+inline QString chatProgram() {
+    const QString found = QStandardPaths::findExecutable("chat");
+    return found.isEmpty() ? QStandardPaths::findExecutable("chat", {"/usr/sbin", "/sbin"}) : found;
+}
 
 // A Hayes modem emulator behind a socat pty pair, with its link and record file in a temporary
 // folder of its own.

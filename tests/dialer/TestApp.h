@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 
 #include <QFile>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -27,12 +26,6 @@ private:
 };
 
 inline const auto* const testApp = ::testing::AddGlobalTestEnvironment(new TestApp);
-
-// chat lives in /usr/sbin, which an ordinary user's PATH may lack.
-inline QString chatProgram() {
-    const QString found = QStandardPaths::findExecutable("chat");
-    return found.isEmpty() ? QStandardPaths::findExecutable("chat", {"/usr/sbin", "/sbin"}) : found;
-}
 
 // What a component tells, one word a signal: the stage, "connect", "disconnect" or "error CODE"; the
 // errors' texts apart.
