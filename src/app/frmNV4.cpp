@@ -138,11 +138,9 @@ void frmNV4::Form_Load() {
     News::state.NewsFilePath = state.AppFolder + QString::fromLatin1(News::NewsFileName);
     News::state.NewsUrl.clear();
     const QString ver = Subs::WindowsVersionText(options_.version);
-    state.IsWindows4 = false; // the phonebook is a file on any kernel
     lblInfo[0]->setToolTip(QStringLiteral("Versione Windows:") +
                            Subs::ReplaceText(ver, QStringLiteral(","), QStringLiteral(".")));
-    if (!state.IsWindows4)
-        enable(tmrLock);
+    enable(tmrLock);
     Subs::SetTopMost(*this, true);
 
     resize(Twips::ToPixelsX(CorniceWidth), Twips::ToPixelsY(CorniceHeight));

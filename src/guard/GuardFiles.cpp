@@ -50,16 +50,11 @@ void GuardFiles::Replay(quint64 client) {
 }
 
 void GuardFiles::UnlockPhonebook() {
-    // Where the phonebook lock is never taken it is never touched either, or the phonebook would
-    // stay write-protected after the guard.
-    if (!Global::state.IsWindows4)
-        Global::UnlockPhonebook(Global::state.PhonebookPath);
+    Global::UnlockPhonebook(Global::state.PhonebookPath);
 }
 
 void GuardFiles::LockPhonebook() {
     const QString& path = Global::state.PhonebookPath;
-    if (Global::state.IsWindows4)
-        return;
     Global::LockPhonebook(path);
     // Said once for each time it is lost, so that a flood of hang-ups does not flood the journal.
     const bool held = path.isEmpty() || Global::state.PhonebookLockFile.isHeld();

@@ -91,8 +91,6 @@ void GuardService::Start() {
     Global::State& state = Global::state;
     state.AppFolder = Subs::WithTrailingSlash(options_.programFolder);
     state.SettingsFile = state.AppFolder + QStringLiteral("nv4.ini");
-    // The phonebook is always a file here, whatever the kernel's version: it is always locked.
-    state.IsWindows4 = false;
     state.PhonebookPath = rasDial_->PhonebookFile();
     if (!options_.recordFolder.isEmpty())
         LockRecord::SetFolder(options_.recordFolder);
@@ -120,8 +118,7 @@ void GuardService::Start() {
     if (state.PhonebookPath.isEmpty())
         log(QStringLiteral("the dial-up component names no phonebook: nothing to lock"));
     state.StartingUp = false;
-    if (!state.IsWindows4)
-        tmrLock_.start();
+    tmrLock_.start();
     log(QStringLiteral("guarding %1 (phonebook %2)").arg(state.AppFolder, state.PhonebookPath));
 }
 

@@ -26,7 +26,6 @@ class GuardService final : public QObject {
 public:
     struct Options {
         QString programFolder;
-        Subs::VersionSource version = Subs::KernelVersionWord;
         // Lock records of files whose file system keeps no extended attributes; empty: the default.
         QString recordFolder;
         // Ends the program after the shut-down with this status; none: leave the event loop.

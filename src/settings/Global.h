@@ -39,7 +39,6 @@ struct State {
     qint16 LineSpeedDown = 0;
     bool CycleStarted = false;
     bool StartingUp = false;
-    bool IsWindows4 = false;
     QString DigitKeys;
     // Line-speed presets of the setup dialog: column 0 upload, column 1 download.
     std::array<std::array<qint16, 2>, 7> SpeedPresets{};

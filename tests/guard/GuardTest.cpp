@@ -206,7 +206,6 @@ protected:
         line->phonebookPath = book;
         GuardService::Options options;
         options.programFolder = dir.path();
-        options.version = [this] { return version; };
         options.endProgram = [this](int status) { ended << status; };
         service = std::make_unique<GuardService>(std::move(dialer), *server, authority, std::move(options));
         service->Start();
@@ -282,7 +281,6 @@ protected:
     QStringList log;
     FakeDialer* line = nullptr;
     QList<int> ended;
-    quint32 version = 0x0106;         // 6.1
     QHash<uid_t, QStringList> groups; // a uid not here has no user
     int polkitAsks = 0;
     Authority::Peer polkitPeer;
@@ -311,7 +309,6 @@ const QJsonObject Office{{u"name"_s, u"Office"_s}};
 
 TEST_F(GuardTest, StartUpCallsTheComponentInOrderAndLocksThePhonebookTwoSecondsLater) {
     const QByteArray stored = Banner + General + Place + table("1011");
-    version = 0x1304; // 4.19: the phonebook is a file on any kernel
     QElapsedTimer clock;
     clock.start();
     start(stored);
