@@ -35,13 +35,17 @@ Button showAndThen(const MessageBox::Request& request, const std::function<void(
         ASSERT_NE(box, nullptr);
         act(*box);
     });
-    // Should the box stay open, the test fails instead of waiting for ever.
-    QTimer::singleShot(5000, [] {
+    // Should the box stay open, the test fails instead of waiting for ever. The watchdog ends with
+    // this box, so that it never closes a later one.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             ADD_FAILURE() << "the box stayed open";
             box->done(0);
         }
     });
+    watchdog.start(5000);
     return MessageBox::Show(request);
 }
 
