@@ -3,8 +3,11 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 // A file's whole contents; empty when it cannot be read.
 inline QByteArray readBytes(const QString& path) {
@@ -17,4 +20,15 @@ inline void writeBytes(const QString& path, const QByteArray& data) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(data), data.size());
+}
+
+// A path's permission bits, its last name not followed; 0xFFFF, never a mode, when it is missing.
+inline unsigned modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0xFFFF;
+}
+
+// "a;b;c" as a list.
+inline QStringList split(const char* items) {
+    return QString::fromUtf8(items).split(u';');
 }

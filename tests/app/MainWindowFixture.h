@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeGuard.h"
+#include "TestFiles.h"
 #include "app/GuardClient.h"
 #include "app/frmNV4.h"
 #include "controls/TrayArea.h"
@@ -72,7 +73,6 @@ protected:
         return *window;
     }
 
-    static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
     // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
     QStringList destinations() const {
         return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),

@@ -56,11 +56,6 @@ DialerSettings standInSettings(const QTemporaryDir& dir, const QByteArray& lines
     return settings;
 }
 
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
 // A component of either backend, on a phonebook whose entry Casa dials 0190123456 and connects.
 class OwnCall : public ::testing::TestWithParam<DialerSettings::Backend> {
 protected:

@@ -71,11 +71,11 @@ TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
-        QFile file(NORVALE_PPP_TRANSCRIPTS "/" + QString::fromLatin1(row.file));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray transcript = readBytes(NORVALE_PPP_TRANSCRIPTS "/" + QString::fromLatin1(row.file));
+        ASSERT_FALSE(transcript.isEmpty());
         PppLineParser parser("ATDT");
         QList<Event> events = parser.started();
-        for (const QByteArray& line : file.readAll().split('\n'))
+        for (const QByteArray& line : transcript.split('\n'))
             events += parser.feed(QString::fromLatin1(line));
         if (row.file == std::string("connected-pap.log")) {
             EXPECT_EQ(parser.interfaceName(), "ppp0");
@@ -110,9 +110,7 @@ TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
     QTemporaryDir run;
     PppCallFiles files(sampleEntry(), "/usr/sbin/chat", run.path());
     ASSERT_TRUE(files.isValid());
-    QFile options(files.optionsPath());
-    ASSERT_TRUE(options.open(QIODevice::ReadOnly));
-    EXPECT_EQ(options.readAll(), "password \"se\\\"cr\\\\et 'x'\"\n");
+    EXPECT_EQ(readBytes(files.optionsPath()), "password \"se\\\"cr\\\\et 'x'\"\n");
     // Its mode, and its folder's, are the adopted call's test (PppOwnCall).
     const QString folder = QFileInfo(files.optionsPath()).path();
     EXPECT_EQ(files.pppdArguments(),

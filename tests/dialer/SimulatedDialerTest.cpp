@@ -98,7 +98,7 @@ TEST_F(SimulatedLine, HangUpEndsTheCallAtEveryStage) {
 // connected, so no Disconnect.
 TEST_F(SlowLine, ModemErrorsArriveAsLastErrorAndEndTheCall) {
     ASSERT_EQ(line({"error", "680"}), 0);
-    ASSERT_TRUE(waitFor([&] { return !m_events.isEmpty(); }));
+    ASSERT_TRUE(m_events.waitFor(1));
     ASSERT_EQ(m_dialer->SelectEntry("Provider"), 0);
     m_dialer->Dial();
     ASSERT_TRUE(waitForEvent("1"));

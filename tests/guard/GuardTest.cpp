@@ -250,7 +250,6 @@ protected:
         return nobody;
     }
 
-    static QStringList split(const char* items) { return QString::fromUtf8(items).split(u';'); }
 
     // The stored rows of Provider, Office, Tampered (authorised for a number the phonebook no
     // longer has) and Gone (not in the phonebook); authorised where auth holds a 1, the row pred

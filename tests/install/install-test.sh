@@ -27,10 +27,10 @@ for program in "${programs[@]}"; do
 done
 for asset in "${assets[@]}"; do
     cmp -s "$source/assets/$asset" "$dir/$asset" || fail "$asset differs from the shipped one"
-    [[ $(stat -c %a "$dir/$asset" 2>/dev/null) == 644 ]] || fail "$asset is not mode 644"
+    check "$asset is not mode 644" mode_is "$dir/$asset" 644
 done
 cmp -s "$source/assets/phonebook.conf" "$dir/phonebook.sample.conf" || fail "the sample phonebook differs"
-[[ $(stat -c %a "$dir") == 755 ]] || fail "the program's folder is not mode 755"
+check "the program's folder is not mode 755" mode_is "$dir" 755
 
 for entry in "$launcher" "$autostarter"; do
     [[ -f $entry ]] || continue
@@ -73,7 +73,7 @@ done
 
 start_guard
 socket=$dir/guard.sock
-[[ $(stat -c %a "$socket" 2>/dev/null) == 666 ]] || fail "guard.sock is not mode 666"
+check "guard.sock is not mode 666" mode_is "$socket" 666
 [[ $(stat -c %a:%U "$tmp/run" 2>/dev/null) == 700:root ]] || fail "the run folder is not root's, mode 700"
 
 # A second guard, with the same run folder or another one, refuses and leaves the first one's socket.

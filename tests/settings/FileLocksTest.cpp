@@ -22,11 +22,6 @@ int run(const QStringList& command) {
     return QProcess::execute("timeout", QStringList{"10"} + command);
 }
 
-unsigned modeOf(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0xFFFF;
-}
-
 // statx reads the flag without opening the file, which a held lock would deny.
 bool isImmutable(const QString& path) {
     struct statx info {};
