@@ -1,5 +1,8 @@
 #include "dialer/DialString.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace DialString {
 namespace {
 
@@ -14,10 +17,13 @@ bool dialling(QChar c) {
     return (c >= u'0' && c <= u'9') || QStringView(u"*#+,WPT! -()").contains(c);
 }
 
+// The longer ones first, so that a number never keeps the T or P.
+constexpr QLatin1StringView DialCommands[] = {QLatin1StringView("ATDT"), QLatin1StringView("ATDP"),
+                                              QLatin1StringView("ATD")};
+
 QStringView number(const QString& dial) {
     QStringView rest(dial);
-    for (const QLatin1StringView prefix :
-         {QLatin1StringView("ATDT"), QLatin1StringView("ATDP"), QLatin1StringView("ATD")})
+    for (const QLatin1StringView prefix : DialCommands)
         if (rest.startsWith(prefix, Qt::CaseInsensitive))
             return rest.mid(prefix.size());
     return rest;
@@ -88,9 +94,10 @@ QString Refusal(const PhonebookEntry& entry) {
             return QStringLiteral("the Init string \"%1\" dials").arg(init);
     }
     const QString& dial = entry.dialCommand;
-    if (!dial.isEmpty() && dial.compare(QLatin1String("ATD"), Qt::CaseInsensitive) != 0 &&
-        dial.compare(QLatin1String("ATDT"), Qt::CaseInsensitive) != 0 &&
-        dial.compare(QLatin1String("ATDP"), Qt::CaseInsensitive) != 0)
+    const auto isDial = [&dial](QLatin1StringView command) {
+        return dial.compare(command, Qt::CaseInsensitive) == 0;
+    };
+    if (!dial.isEmpty() && std::none_of(std::begin(DialCommands), std::end(DialCommands), isDial))
         return QStringLiteral("the Dial Command \"%1\" is none of ATD, ATDT and ATDP").arg(dial);
     // Dial Prefix, Area Code and Phone make the number.
     for (const QChar c : entry.number)
