@@ -3,7 +3,6 @@
 #include "../dialer/TestApp.h"
 #include "dialer/DialerControl.h"
 #include "guard/Authority.h"
-#include "guard/CallCheck.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "guard/GuardService.h"
@@ -15,25 +14,20 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <grp.h>
 #include <linux/fs.h>
 #include <memory>
 #include <optional>
 #include <pwd.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -238,19 +232,6 @@ protected:
                               writable ? u"writable" : u"read-only");
     }
 
-    // The user nobody, a member of sudo here, with the folder of guard.sock open to it; none
-    // unless the test runs as root.
-    const passwd* nobodyInSudo() {
-        const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
-        if (nobody) {
-            groups.insert(nobody->pw_uid, {u"sudo"_s});
-            QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                  QFile::ReadOther | QFile::ExeOther);
-        }
-        return nobody;
-    }
-
-
     // The stored rows of Provider, Office, Tampered (authorised for a number the phonebook no
     // longer has) and Gone (not in the phonebook); authorised where auth holds a 1, the row pred
     // marked default.
@@ -344,7 +325,9 @@ TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingThe
     const QString hungUp = uR"({"event":"status","state":8193}
 {"event":"disconnect"})"_s;
     // After "=": the number the call dials, Provider's own being 0245871200; empty: it cannot be read.
-    for (const QString& call : split("Office;Stranger;Tampered;Provider=ATDT0899123456;Provider=")) {
+    for (const QString& call :
+         u"Office Stranger Tampered Provider=ATDT024587120 Provider=ATDT0245871200;D0899 Provider="_s.split(
+             u' ')) {
         SCOPED_TRACE(call.toStdString());
         const QString entry = call.section(u'=', 0, 0);
         line->callEntry = entry;
@@ -394,28 +377,6 @@ TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingThe
     EXPECT_EQ(text(silent.ask(Op::Hello)), snapshot.arg(u"false"_s, QString(), QString(), book));
 }
 
-TEST(CallCheck, AnAuthorisedEntryDialledWithAnotherNumberOrAnUnreadableOneIsRefused) {
-    Global::Reset();
-    Global::state.ConnectionTable[0] = {u"Casa"_s, u"0,0612345678"_s, true};
-    Global::state.ConnectionTable[1] = {u"Ufficio"_s, u"065551234"_s, false};
-    Global::state.ConnectionCount = 2;
-    const QString casa = u", authorised for 00612345678"_s;
-    const QString rows[][3] = {
-        {u"Casa"_s, u"ATDT0,0612345678"_s, {}},
-        {u"Casa"_s, u"atdp 0 0612345678"_s, {}},
-        {u"Casa"_s, u"00612345678"_s, {}},
-        {u"Casa"_s, u"ATDT0,061234567"_s, u"dials 0061234567"_s + casa},
-        {u"Casa"_s, u"ATDT0,0612345678;D0899"_s, u"dials 006123456780899"_s + casa},
-        {u"Casa"_s, u"ATDT"_s, u"its number cannot be read"_s + casa},
-        {u"Casa"_s, {}, u"its number cannot be read"_s + casa},
-        {u"Ufficio"_s, u"ATDT065551234"_s, u"not authorised"_s},
-        {u"Nessuno"_s, u"ATDT0612345678"_s, u"not authorised"_s},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(CallCheck::Refusal(row[0], row[1]), row[2]) << row[1].toStdString();
-    Global::Reset();
-}
-
 TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {
     start();
     Client& display = connect();
@@ -424,8 +385,6 @@ TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {
     };
     EXPECT_EQ(place(u"1500"_s, 3000), u"bad_request"_s);
     EXPECT_EQ(place(1500, QJsonValue::Undefined), u"bad_request"_s);
-    EXPECT_EQ(place(QJsonValue::Null, 0), u"bad_request"_s);
-    EXPECT_EQ(place(QJsonArray{1}, 2), u"bad_request"_s);
     EXPECT_EQ(settings(), Banner);
 
     QElapsedTimer clock;
@@ -551,9 +510,11 @@ TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot)
 // Another user, a member of sudo, through the real socat: polkit is asked about that very process,
 // and its next requests wait for the answer.
 TEST_F(GuardTest, RequestsOfAnotherUserAreAnsweredInOrderWhilePolkitIsAskedAboutALiveProcess) {
-    const passwd* nobody = nobodyInSudo();
+    const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
     if (!nobody)
         GTEST_SKIP() << "connecting as another user needs root and the user nobody";
+    groups.insert(nobody->pw_uid, {u"sudo"_s});
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0705), 0); // guard.sock's folder open to it
     start(Banner + table("1011"));
     QProcess client;
     client.start(u"setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, u"socat"_s,
@@ -591,20 +552,15 @@ TEST_F(GuardTest, RequestsOfAnotherUserAreAnsweredInOrderWhilePolkitIsAskedAbout
     // polkit would be asked about that process. A member of sudo is then no administrator.
     bool gone = false;
     QObject::connect(server.get(), &GuardServer::clientGone, [&] { gone = true; });
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(server->path());
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    const QByteArray request = P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, u"setup_open"_s}});
-    const pid_t child = ::fork();
+    const QString request = dir.filePath(u"request"_s);
+    writeBytes(request, P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, u"setup_open"_s}}));
+    const QByteArray from = QFile::encodeName(u"OPEN:"_s + request);
+    const QByteArray to = QFile::encodeName(u"UNIX-CONNECT:"_s + server->path());
+    const pid_t child = ::fork(); // not a QProcess, which would reap it
     if (child == 0) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 &&
-                        ::setuid(nobody->pw_uid) == 0 &&
-                        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                        ::write(fd, request.constData(), size_t(request.size())) == request.size()
-                    ? 0
-                    : 1);
+        ::execl("/usr/bin/setpriv", "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "socat",
+                "-u", from.constData(), to.constData(), nullptr);
+        ::_exit(127);
     }
     ASSERT_GT(child, 0);
     siginfo_t zombie{};
