@@ -325,9 +325,9 @@ TEST_F(GuardTest, StateTwoAndConnectHangUpEveryEntryNotAuthorisedAfterTellingThe
     const QString hungUp = uR"({"event":"status","state":8193}
 {"event":"disconnect"})"_s;
     // After "=": the number the call dials, Provider's own being 0245871200; empty: it cannot be read.
-    for (const QString& call :
-         u"Office Stranger Tampered Provider=ATDT024587120 Provider=ATDT0245871200;D0899 Provider="_s.split(
-             u' ')) {
+    const QString calls =
+        u"Office Stranger Tampered Provider=ATDT024587120 Provider=ATDT0245871200;D0899 Provider="_s;
+    for (const QString& call : calls.split(u' ')) {
         SCOPED_TRACE(call.toStdString());
         const QString entry = call.section(u'=', 0, 0);
         line->callEntry = entry;
