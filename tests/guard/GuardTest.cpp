@@ -391,6 +391,7 @@ TEST_F(GuardTest, DialDefaultAnswersAndReleasesThePhonebookOnlyAroundTheDial) {
         const char* answer;
         const char* calls;
     } rows[] = {
+        {-1, R"({"ok":true,"result":"no_default"})", ""},
         {1, R"({"ok":true,"result":"not_authorised"})", ""},
         {0, R"({"ok":true,"result":"dialled"})", "SelectEntry Provider;Dial"},
         {3,

@@ -41,6 +41,7 @@ TEST(MessageBoxTest, BoxesSpeakItalianInPlainText) {
         for (const QAbstractButton* button : box->buttons())
             captions.append(button->text());
         captions.sort();
+        ASSERT_NE(box->escapeButton(), nullptr);
         EXPECT_EQ(QStringLiteral("%1; %2; %3")
                       .arg(captions.join(u' '), box->defaultButton()->text(), box->escapeButton()->text()),
                   row.buttons);
