@@ -73,10 +73,12 @@ protected:
         return *window;
     }
 
-    // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
-    QStringList destinations() const {
-        return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
-                window->lblStatus->text()};
+    // The status text as StatusText, the tray tooltip, lblInfo(0)'s tooltip and lblStatus show it:
+    // once when all four agree.
+    QString shown() const {
+        const QStringList all{Global::state.StatusText, window->tryDialer->ToolTip(),
+                              window->lblInfo[0]->toolTip(), window->lblStatus->text()};
+        return all.count(all[0]) == 4 ? all[0] : all.join(u'/');
     }
 
     QTemporaryDir folder;
