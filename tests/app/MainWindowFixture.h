@@ -33,10 +33,7 @@ class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        Global::Reset();
-        News::Reset();
         MessageBox::Script();
-        savedLocale = QLocale();
     }
     void TearDown() override {
         window.reset();
@@ -89,5 +86,5 @@ protected:
     bool trayAvailable = false;
     quint32 version = 0x0106; // 6.1
     int ended = 0;
-    QLocale savedLocale;
+    const QLocale savedLocale;
 };

@@ -44,7 +44,7 @@ protected:
     }
 };
 
-TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
+TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsPlaceAndEachOutageToldOnce) {
     guard.close();
     create().Form_Load();
     EXPECT_EQ(window->pos(), QPoint(7, 1)); // 100 and 10 twips
@@ -60,22 +60,19 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsColoursAndPlace) {
     guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
     guard.answers[u"hello"_s][u"top"_s] = 1500;
     guard.answers[u"hello"_s][u"left"_s] = 3000;
+    guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
     guard.listen();
     ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
     EXPECT_EQ(window->pos(), QPoint(200, 100));
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
     EXPECT_TRUE(window->cmdSetup->isEnabled());
-    EXPECT_TRUE(MessageBox::Record().isEmpty());
-}
-
-TEST_F(MainWindowTest, TheGuardAwayIsToldOnceAnOutageAndItsExitEndsTheDisplayOnly) {
-    guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
     const Box away{QString::fromUtf8(GuardWatch::AwayText), MessageBox::Buttons::Ok,
                    MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
     const Box noPhonebook{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
                           MessageBox::Buttons::Ok, MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
-    load();
+    // Back within three seconds: the guard was never said to be away.
     EXPECT_EQ(MessageBox::Record(), QList<MessageBox::Shown>{{noPhonebook}});
+
     guard.close();
     ASSERT_TRUE(FakeGuard::until([this] { return !window->Guard().IsConnected(); }));
     // Three seconds later, and only once however long it stays away.
@@ -143,10 +140,7 @@ TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsTh
     for (QWidget* other : others)
         QtTestApplication::Mouse(*other, QEvent::MouseButtonPress, QPointF(3, 3));
     EXPECT_FALSE(window->Dragging());
-    QtTestApplication::Mouse(*window->lblInfo[1], QEvent::MouseButtonPress, QPointF(3, 3));
-    EXPECT_TRUE(window->Dragging());
-    QtTestApplication::Mouse(*window->lblInfo[1], QEvent::MouseButtonRelease, QPointF(3, 3), Qt::NoButton);
-    EXPECT_FALSE(window->Dragging());
+    QtTestApplication::Click(*window->lblInfo[1]);
     EXPECT_TRUE(guard.received(uR"(position {"left":0,"top":0})"_s));
     EXPECT_EQ(guard.requests.size(), 2);
 }
@@ -193,12 +187,8 @@ TEST_F(MainWindowTest, EveryStateAndNoticeShowsItsTextInFourPlacesAndOpensTheSta
     EXPECT_TRUE(window->tmrInfo->isActive());
     EXPECT_EQ(window->lblInfo[1]->toolTip(), u"Versione Windows:6.01"_s); // never a status text
     EXPECT_TRUE(log.isEmpty());                                           // no sound
-    for (const QString& text :
-         {u"Protezione ridotta: /opt/nv/nv4.ini"_s, u"Impossibile salvare le impostazioni."_s}) {
-        guard.send(Event::Notice, {{u"text"_s, text}});
-        ASSERT_TRUE(FakeGuard::until([&] { return window->lblStatus->text() == text; }));
-        EXPECT_EQ(shown(), text);
-    }
+    guard.send(Event::Notice, {{u"text"_s, u"Impossibile salvare le impostazioni."_s}});
+    EXPECT_TRUE(FakeGuard::until([&] { return shown() == u"Impossibile salvare le impostazioni."_s; }));
 }
 
 TEST_F(MainWindowTest, ConnectDisconnectAndErrorsAsTheGuardTold) {
@@ -229,21 +219,15 @@ TEST_F(MainWindowTest, ConnectDisconnectAndErrorsAsTheGuardTold) {
     EXPECT_EQ(shown(), u"Codice errore:  633 - The port is not available."_s);
     window->tmrCycle_Timer();
     window->rasDial_LastError(24999, u"x"_s, 0);
-    EXPECT_EQ(Global::state.StatusText, u"Codice errore:  24999 - x"_s);
     window->rasDial_LastError(-3, u"y"_s, 0);
     EXPECT_EQ(log, split("PlaySound error.mp3;PlaySound error.mp3;Info Codice errore:  24999 - x|8;"
                          "PlaySound error.mp3;Info Codice errore: -3 - y|8"));
-    EXPECT_FALSE(Global::state.Connected);
 }
 
 // A display that comes during a call shows it without the cue or the pop-up, and its first counters
 // give no rate.
 TEST_F(MainWindowTest, JoiningDuringACallShowsItConnectedWithoutAFalseRate) {
     guard.answers[u"hello"_s][u"connected"_s] = true;
-    guard.answers[u"hello"_s][u"entry"_s] = u"Provider"_s;
-    guard.answers[u"hello"_s][u"ip"_s] = u"10.64.0.9"_s;
-    guard.answers[u"hello"_s][u"speed_up"_s] = 10;
-    guard.answers[u"hello"_s][u"speed_down"_s] = 14;
     load();
     EXPECT_TRUE(Global::state.Connected);
     EXPECT_EQ(shown(), u"Connesso con Provider IP:10.64.0.9"_s);
@@ -288,13 +272,10 @@ TEST_F(MainWindowTest, TotalsRatesLevelsAndGraphsFollowTheCountersAndTheLocale) 
                   split(t.shown));
     }
 
-    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
-    tick(1000000, 1000001);
-    EXPECT_EQ(captions(), split("1.000,000 KB;1,000 MB;396,50 KB;1.546,50 KB"));
     // The user's marks, always Latin digits.
     QLocale::setDefault(QLocale(u"ar_EG"_s));
     tick(1000000, 1000001);
-    EXPECT_EQ(captions(), split("1٬000٫000 KB;1٫000 MB;0٫00 KB;0٫00 KB"));
+    EXPECT_EQ(captions(), split("1٬000٫000 KB;1٫000 MB;396٫50 KB;1٬546٫50 KB"));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     tick(1000000, 1000001);
     EXPECT_EQ(captions(), split("1,000.000 KB;1.000 MB;0.00 KB;0.00 KB"));

@@ -92,7 +92,6 @@ TEST_F(TrayMenuTest, ConnettiAndDisconnettiFollowTheGuardsAnswer) {
         SCOPED_TRACE(answer);
         window->tmrInfo_Timer(); // the status area collapsed
         window->ShowStatus(u"before"_s);
-        window->tmrInfo->stop();
         log.clear();
         beeps = 0;
         const qsizetype boxes = MessageBox::Record().size();
