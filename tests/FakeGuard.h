@@ -43,10 +43,7 @@ public:
     // The guard goes away: every connection ends and nobody answers any more.
     void close() {
         server_.close();
-        for (QLocalSocket* socket : std::as_const(clients_)) {
-            if (socket)
-                socket->abort();
-        }
+        qDeleteAll(clients_);
         clients_.clear();
     }
 
