@@ -30,7 +30,7 @@ QRect darkExtent(frmInfo& strip) {
     return found;
 }
 
-TEST(InfoStrip, OpensOnTopASecondMessageReplacesTextAndSizeOnlyAndItClosesItself) {
+TEST(InfoStrip, OpensOnTopIsReusedForTheNextMessageWrapsALongOneAndClosesItself) {
     Tray::Reset();
     Global::ShowInfo(QStringLiteral("Connesso. IP: 10.64.0.7"), 18);
     QPointer<frmInfo> strip = Tray::state.Info;
