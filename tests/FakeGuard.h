@@ -21,8 +21,10 @@ class FakeGuard final : public QObject {
 public:
     explicit FakeGuard(const QString& folder)
         : path_(QDir(folder).filePath(QLatin1String(GuardProtocol::SocketName))) {
+        // The call is shown only when "connected" is true.
         const char* hello = R"({"start_color": 255, "end_color": 65535, "top": 10, "left": 100,
-                                "phonebook": "/etc/wvdial.conf", "connected": false})";
+                                "phonebook": "/etc/wvdial.conf", "connected": false, "entry": "Provider",
+                                "ip": "10.64.0.9", "speed_up": 10, "speed_down": 14})";
         answers[QStringLiteral("hello")] = QJsonDocument::fromJson(hello).object();
         QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket* socket = server_.nextPendingConnection()) {
@@ -41,10 +43,7 @@ public:
     // The guard goes away: every connection ends and nobody answers any more.
     void close() {
         server_.close();
-        for (QLocalSocket* socket : std::as_const(clients_)) {
-            if (socket)
-                socket->abort();
-        }
+        qDeleteAll(clients_);
         clients_.clear();
     }
 
@@ -76,11 +75,9 @@ private:
             const QJsonValue id = request.take(QStringLiteral("id"));
             request.remove(QStringLiteral("v"));
             const QString op = request.take(QStringLiteral("op")).toString();
+            const QByteArray arguments = QJsonDocument(request).toJson(QJsonDocument::Compact);
             if (op != u"hello" && op != u"counters")
-                requests << (request.isEmpty() ? op
-                                               : op + u' ' +
-                                                     QString::fromUtf8(QJsonDocument(request).toJson(
-                                                         QJsonDocument::Compact)));
+                requests << (request.isEmpty() ? op : op + u' ' + QString::fromUtf8(arguments));
             QJsonObject reply = respond ? respond(op, request) : QJsonObject();
             if (reply.isEmpty())
                 reply = answers.value(op);

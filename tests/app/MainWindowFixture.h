@@ -33,10 +33,7 @@ class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        Global::Reset();
-        News::Reset();
         MessageBox::Script();
-        savedLocale = QLocale();
     }
     void TearDown() override {
         window.reset();
@@ -73,10 +70,12 @@ protected:
         return *window;
     }
 
-    // Where a status text shows: StatusText, the tray tooltip, lblInfo(0)'s tooltip, lblStatus.
-    QStringList destinations() const {
-        return {Global::state.StatusText, window->tryDialer->ToolTip(), window->lblInfo[0]->toolTip(),
-                window->lblStatus->text()};
+    // The status text as StatusText, the tray tooltip, lblInfo(0)'s tooltip and lblStatus show it:
+    // once when all four agree.
+    QString shown() const {
+        const QStringList all{Global::state.StatusText, window->tryDialer->ToolTip(),
+                              window->lblInfo[0]->toolTip(), window->lblStatus->text()};
+        return all.count(all[0]) == 4 ? all[0] : all.join(u'/');
     }
 
     QTemporaryDir folder;
@@ -87,5 +86,5 @@ protected:
     bool trayAvailable = false;
     quint32 version = 0x0106; // 6.1
     int ended = 0;
-    QLocale savedLocale;
+    const QLocale savedLocale;
 };
