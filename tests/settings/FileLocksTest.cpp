@@ -36,19 +36,17 @@ protected:
     void SetUp() override {
         SettingsFixture::SetUp();
         phonebook = path("wvdial.conf");
-        other = path("other.conf");
         writeBytes(phonebook, "[Dialer Casa]\nPhone = 0212345678\nPassword = secret\n");
-        writeBytes(other, "[Dialer Casa]\nPhone = 0899000000\n");
         ::chmod(QFile::encodeName(phonebook).constData(), 0640);
     }
 
     bool fullProtection() {
         // A probe lock tells whether this machine grants the privileged protection.
-        FileLock probe = state.Guard->lock(other);
+        FileLock probe = state.Guard->lock(phonebook);
         return state.Guard->fullProtection();
     }
 
-    QString phonebook, other;
+    QString phonebook;
 };
 
 // With the fanotify listener or, reduced, a flock: no other program gets at a locked file, which

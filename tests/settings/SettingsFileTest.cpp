@@ -59,7 +59,7 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     EXPECT_EQ(state.DefaultEntryName, "Casa"); // only ever assigned, trimmed on save
 }
 
-TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
+TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
     const auto code = [](const char* text) { return Global::EncodeValue(text).toLatin1(); };
     writeBytes(settingsFile(),
                "[Connections]\nConName0=" + code(" A ") + "\nConNumber0=" + code("0190") +
@@ -79,9 +79,7 @@ TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "K", false, false, 2, 32767, -32768}));
     EXPECT_EQ(state.ConnectionTable[2].Name, "left over");
     EXPECT_EQ(state.DefaultEntryName, " A "); // not trimmed on load
-}
 
-TEST_F(SettingsFile, LoadReadsAtMostFiftyRowsAndTheLastDefaultWins) {
     QByteArray data = "[Connections]\r\n";
     for (int i = 0; i <= 50; ++i) {
         const QByteArray n = QByteArray::number(i);

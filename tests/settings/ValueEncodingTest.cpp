@@ -19,9 +19,8 @@ TEST(ValueEncoding, EncodesWindows1252CodesAsThreeDigitsAgainstTheKey) {
     };
     for (const auto& [text, code] : rows)
         EXPECT_EQ(EncodeValue(text), code) << text.toStdString();
-    // The 13th character meets the first key character again, and so does the 25th.
-    EXPECT_EQ(EncodeValue(QString(25, u'K')).mid(36, 3), "000");
-    EXPECT_EQ(EncodeValue(QString(25, u'K')).mid(72, 3), "000");
+    // The 13th character meets the first key character again.
+    EXPECT_EQ(EncodeValue(QString(13, u'K')).mid(36, 3), "000");
     // 84 bytes fill the file's 254 digits: 28 of 29 characters, a 29th never half.
     const QString han = QString(29, QChar(0x4E2D));
     EXPECT_EQ(EncodeValue(han).size(), 252);
