@@ -76,8 +76,6 @@ TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
         Media::PlaySound(file);
         EXPECT_TRUE(checkUntilIdle()) << qPrintable(sink + u' ' + file);
     }
-    g_autoptr(GstElementFactory) pulse = gst_element_factory_find("pulsesink");
-    EXPECT_TRUE(pulse); // else the unreachable server only repeated the missing element
     Media::state.AudioSink = fake;
     Media::PlaySound(cue(u"connected.mp3"_s));
     EXPECT_TRUE(Media::state.SoundPlaying);
