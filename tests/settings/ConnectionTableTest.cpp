@@ -14,7 +14,6 @@ public:
     void addItem(const QString& name) override { lines.append(name); }
 };
 
-// The entries, in order, as a wvdial phonebook.
 void writePhonebook(const QString& file, const QList<std::pair<QString, QString>>& entries) {
     QByteArray bytes;
     for (const auto& [name, number] : entries)
@@ -48,6 +47,7 @@ TEST_F(ConnectionTableTest, SetFieldChangesEveryRowWithTheNameAndLookupsTakeTheF
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "2", false, false, 0, 0, 0}));
     EXPECT_EQ(state.ConnectionTable[2], (ConnectionRecord{"A", "0190", true, false, 4, 32767, -7}));
     EXPECT_EQ(state.ConnectionTable[3].Number, "9");
+    EXPECT_EQ(SpeedOf("A", false), -7);
 
     // One default at most; a name that no row holds still clears every mark.
     const auto defaults = [] {
@@ -89,7 +89,6 @@ TEST_F(ConnectionTableTest, SyncRevokesChangedNumbersAndAppendsNewEntriesWhileTh
         sixty.append({"E" + QString::number(i), QString::number(1000 + i)});
     writePhonebook(book, sixty);
     SyncPhonebook(list, dialer);
-    EXPECT_EQ(list.lines.last(), "E48");
     EXPECT_EQ(list.lines.size(), 49);
     EXPECT_EQ(state.PhonebookCount, 49);
     EXPECT_EQ(state.ConnectionCount, 49);

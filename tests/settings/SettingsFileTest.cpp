@@ -56,7 +56,6 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
                                              "TopWin= 1440\r\nLeftWin= 2880\r\n[Connections]\r\n");
-    EXPECT_EQ(state.DefaultEntryName, "Casa"); // only ever assigned, trimmed on save
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
@@ -69,15 +68,12 @@ TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultW
                    "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n"
                    "ConName3=" +
                    code("A") + "\n");
-    state.ConnectionTable[2].Name = "left over";
-    state.ConnectionCount = 7;
     Global::LoadConnections();
     ASSERT_EQ(state.ConnectionCount, 2);
     EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{" A ", "0190", true, true, 3, 12, 0}));
     // A missing number decodes the end mark: one character that matches no phone number.
     // "yes" is neither true/false nor a number: not default. Speeds are limited to 16 bits.
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "K", false, false, 2, 32767, -32768}));
-    EXPECT_EQ(state.ConnectionTable[2].Name, "left over");
     EXPECT_EQ(state.DefaultEntryName, " A "); // not trimmed on load
 
     QByteArray data = "[Connections]\r\n";
