@@ -59,15 +59,14 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
-    const auto code = [](const char* text) { return Global::EncodeValue(text).toLatin1(); };
+    const auto name = [](int i, const QString& text) {
+        return "ConName" + QByteArray::number(i) + "=" + Global::EncodeValue(text).toLatin1() + "\n";
+    };
     writeBytes(settingsFile(),
-               "[Connections]\nConName0=" + code(" A ") + "\nConNumber0=" + code("0190") +
-                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
-                   "ConName1=" +
-                   code("B") +
-                   "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n"
-                   "ConName3=" +
-                   code("A") + "\n");
+               "[Connections]\n" + name(0, " A ") + "ConNumber0=" + Global::EncodeValue("0190").toLatin1() +
+                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n" + name(1, "B") +
+                   "ConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n" +
+                   name(3, "A"));
     Global::LoadConnections();
     ASSERT_EQ(state.ConnectionCount, 2);
     EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{" A ", "0190", true, true, 3, 12, 0}));
@@ -76,12 +75,11 @@ TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultW
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "K", false, false, 2, 32767, -32768}));
     EXPECT_EQ(state.DefaultEntryName, " A "); // not trimmed on load
 
-    QByteArray data = "[Connections]\r\n";
+    QByteArray data = "[Connections]\n";
     for (int i = 0; i <= 50; ++i) {
-        const QByteArray n = QByteArray::number(i);
-        data += "ConName" + n + "=" + Global::EncodeValue("E" + n).toLatin1() + "\r\n";
+        data += name(i, "E" + QByteArray::number(i));
         if (i == 10 || i == 20 || i == 50)
-            data += "ConPred" + n + "=true\r\n";
+            data += "ConPred" + QByteArray::number(i) + "=true\n";
     }
     writeBytes(settingsFile(), data);
     Global::LoadConnections();
