@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -129,30 +130,27 @@ TEST_F(NewsTest, APageSlidesInStaysAndLeavesOnceAndDownloadsThatBringNoPageShowN
     ASSERT_TRUE(waitFor([] { return News::state.Browse.isNull(); }));
     EXPECT_EQ(std::pair(up, unloaded), std::pair(1, 1));
 
-    // An empty news file opens nothing; a download that fails keeps the file there was.
+    // An empty news file opens nothing; a 404 (nothing served) or a refused connection keeps the old file.
     const QByteArray old = "http://127.0.0.1:1/old\r\n";
-    const struct {
-        const char* served; // none: 404
-        qint32 result;
-        QByteArray fileAfter;
-    } downloads[] = {{"", News::Downloaded, ""},
-                     {nullptr, QNetworkReply::ContentNotFoundError, old},
-                     {"http://127.0.0.1:1/new\r\n", QNetworkReply::ConnectionRefusedError, old}};
-    for (const auto& d : downloads) {
-        SCOPED_TRACE(d.result);
+    const std::tuple<const char*, qint32, QByteArray> downloads[] = {
+        {"", News::Downloaded, ""},
+        {nullptr, QNetworkReply::ContentNotFoundError, old},
+        {"http://127.0.0.1:1/new\r\n", QNetworkReply::ConnectionRefusedError, old}};
+    for (const auto& [served, result, fileAfter] : downloads) {
+        SCOPED_TRACE(result);
         writeBytes(News::state.NewsFilePath, old);
         pages.remove("/browse/news.txt");
-        if (d.served)
-            pages["/browse/news.txt"] = d.served;
-        if (d.result == QNetworkReply::ConnectionRefusedError)
+        if (served)
+            pages["/browse/news.txt"] = served;
+        if (result == QNetworkReply::ConnectionRefusedError)
             server.close();
         ASSERT_TRUE(News::StartDownload());
         ASSERT_TRUE(waitDownloaded());
-        EXPECT_EQ(News::state.NewsDownloadResult, d.result);
+        EXPECT_EQ(News::state.NewsDownloadResult, result);
         tick(3);
-        const qint32 left = d.result == News::Downloaded ? News::AlreadyRead : d.result;
+        const qint32 left = result == News::Downloaded ? News::AlreadyRead : result;
         EXPECT_EQ(seen(), u"%1|-|%2|none"_s.arg(left).arg(page));
-        EXPECT_EQ(readBytes(News::state.NewsFilePath), d.fileAfter);
+        EXPECT_EQ(readBytes(News::state.NewsFilePath), fileAfter);
         EXPECT_FALSE(std::ranges::any_of(QApplication::topLevelWidgets(), &QWidget::isVisible));
     }
 }

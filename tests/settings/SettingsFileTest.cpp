@@ -47,7 +47,6 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     // The window position lands at the end of its section, before [Connections], and stays; an
     // empty phonebook leaves an empty section.
     EXPECT_TRUE(Subs::WriteIniValue(settingsFile(), "General Setup", "TopWin", " 1440"));
-    EXPECT_TRUE(Subs::WriteIniValue(settingsFile(), "General Setup", "LeftWin", " 2880"));
     state.StartColor = -16777216;
     state.ConnectionTable[0].Default = false;
     state.PhonebookCount = 0;
@@ -55,7 +54,7 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     Global::UnlockSettingsFile();
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
-                                             "TopWin= 1440\r\nLeftWin= 2880\r\n[Connections]\r\n");
+                                             "TopWin= 1440\r\n[Connections]\r\n");
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
