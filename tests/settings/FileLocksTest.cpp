@@ -64,6 +64,7 @@ TEST_F(FileLocks, LockedFilesAreWriteProtectedAndGetOnlyTheirOwnersWriteBitBack)
         if (reduced)
             state.Guard = std::make_unique<FileGuard>(FileGuard::Protection::Reduced);
         const bool full = fullProtection();
+        EXPECT_FALSE(full && reduced);
         for (const auto& [file, before, locked, after] : {std::tuple{settingsFile(), 0664u, 0444u, 0664u},
                                                           {phonebook, 0640u, 0440u, 0640u},
                                                           {phonebook, 0400u, 0400u, 0600u}}) {

@@ -11,9 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using Subs::ReadIniValue;
-using Subs::WriteIniSection;
-using Subs::WriteIniValue;
+using namespace Subs;
 
 class PrivateProfile : public SettingsFixture {
 protected:
@@ -107,7 +105,7 @@ TEST_F(PrivateProfile, AFailedReplacementLeavesTheOldFileWholeASuccessfulOneKeep
     EXPECT_EQ(ReadIniValue(fifo, "S", "K", "DEF"), "DEF");
     EXPECT_FALSE(WriteIniValue(fifo, "S", "K", "W"));
     {
-        Subs::IniBatch batch(fifo);
+        IniBatch batch(fifo);
         WriteIniValue(fifo, "S", "K", "W");
         EXPECT_FALSE(batch.commit());
     }
@@ -118,7 +116,7 @@ TEST_F(PrivateProfile, ABatchReplacesTheFileOnceWithWhatSingleWritesLeave) {
     const QByteArray original = ";banner\r\n[Connections]\r\nold=1\r\n";
     writeBytes(ini(), original);
     {
-        Subs::IniBatch batch(ini());
+        IniBatch batch(ini());
         EXPECT_TRUE(WriteIniValue(ini(), "General Setup", "StartColor", " 255"));
         EXPECT_TRUE(WriteIniSection(ini(), "Connections", {}, 0));
         EXPECT_TRUE(WriteIniValue(ini(), "Connections", "ConName0", "000"));

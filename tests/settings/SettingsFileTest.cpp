@@ -55,6 +55,7 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
                                              "TopWin= 1440\r\n[Connections]\r\n");
+    EXPECT_EQ(state.DefaultEntryName, "Casa"); // only ever assigned, trimmed on save
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
