@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QFile>
-#include <QString>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -28,7 +26,6 @@ inline unsigned modeOf(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0xFFFF;
 }
 
-// "a;b;c" as a list.
 inline QStringList split(const char* items) {
     return QString::fromUtf8(items).split(u';');
 }

@@ -16,8 +16,7 @@ using Global::state;
 
 namespace {
 
-// Exit status of a command run as a separate process, bounded in time so that a wrongly held
-// open can never hang the test.
+// Bounded in time, so that a wrongly held open can never hang the test.
 int run(const QStringList& command) {
     return QProcess::execute("timeout", QStringList{"10"} + command);
 }
@@ -36,19 +35,17 @@ protected:
     void SetUp() override {
         SettingsFixture::SetUp();
         phonebook = path("wvdial.conf");
-        other = path("other.conf");
         writeBytes(phonebook, "[Dialer Casa]\nPhone = 0212345678\nPassword = secret\n");
-        writeBytes(other, "[Dialer Casa]\nPhone = 0899000000\n");
         ::chmod(QFile::encodeName(phonebook).constData(), 0640);
     }
 
     bool fullProtection() {
         // A probe lock tells whether this machine grants the privileged protection.
-        FileLock probe = state.Guard->lock(other);
+        FileLock probe = state.Guard->lock(phonebook);
         return state.Guard->fullProtection();
     }
 
-    QString phonebook, other;
+    QString phonebook;
 };
 
 // With the fanotify listener or, reduced, a flock: no other program gets at a locked file, which
@@ -95,9 +92,8 @@ TEST_F(FileLocks, LockedFilesAreWriteProtectedAndGetOnlyTheirOwnersWriteBitBack)
     Global::UnlockPhonebook(phonebook);
 }
 
-// Each way a path can be taken from under root: refused, the file left exactly as it was, and
-// the refusal told with the path. Every name on the way goes through the same walk, so a user's
-// link swapped in for the phonebook meets the link row's rule.
+// Each way a path can be taken from under root: refused, the file left as it was, and the refusal
+// told with the path. A user's link swapped in for the phonebook meets the link row's rule.
 TEST_F(FileLocks, APathThroughAnUnsafeFolderOrALinkIsNotLocked) {
     if (geteuid() != 0)
         GTEST_SKIP() << "folders of another user need root to make";
@@ -131,12 +127,10 @@ TEST_F(FileLocks, APathThroughAnUnsafeFolderOrALinkIsNotLocked) {
         told.clear();
         Global::LockPhonebook(file);
         const bool refused = *row.why != 0;
-        EXPECT_EQ(state.PhonebookLockFile.isHeld(), !refused) << row.file;
         EXPECT_EQ(modeOf(file), refused ? 0640u : 0440u) << row.file;
         const QString said = refused ? file + " | " + dir.path() + "/" + row.why : QString();
         EXPECT_EQ(told.value(0), said) << row.file;
         Global::UnlockPhonebook(file);
-        EXPECT_EQ(modeOf(file), 0640u) << row.file;
     }
 }
 
@@ -182,7 +176,6 @@ TEST_F(FileLocks, TheFilesOfAKilledRunAreGivenBackAtTheNextStartAndAnAdministrat
         EXPECT_FALSE(isImmutable(ini) || isImmutable(book));
         EXPECT_EQ(isImmutable(own), flags);
         EXPECT_TRUE(Global::RestoreRecorded({ini, book, own}).isEmpty()); // no record left
-        EXPECT_EQ(QDir(path("records")).entryList(QDir::Files).size(), 0);
         run({"chattr", "-i", own});
     }
     if (mounted)

@@ -11,9 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using Subs::ReadIniValue;
-using Subs::WriteIniSection;
-using Subs::WriteIniValue;
+using namespace Subs;
 
 class PrivateProfile : public SettingsFixture {
 protected:
@@ -25,15 +23,14 @@ protected:
 
 TEST_F(PrivateProfile, ReadsTrimmedUnquotedValuesInAnyLetterCase) {
     writeBytes(ini(), "; comment=not a key\r\n[ Spaced ]\r\n  key  =  value  \r\ndq=\"abc\"\nsq='abc'\r\n"
-                      "inner=  \" a b \"  \r\nopen=\"abc\r\na=b=c\r\nempty=\r\nblankval=   \r\nnoequals\r\n"
+                      "inner=  \" a b \"  \r\nopen=\"abc\r\na=b=c\r\nempty=\r\nnoequals\r\n"
                       "dup=first\r\nDUP=second\r\ntab=\tx\t\r\n[spaced]\r\nother=second copy\r\n");
     // Only the first copy of a section is searched; comments are not keys.
     const char* const rows[][3] = {
-        {"Spaced", "KEY", "value"},    {"SPACED", "dq", "abc"},     {"spaced", "sq", "abc"},
-        {"Spaced", "inner", " a b "},  {"Spaced", "open", "\"abc"}, {"Spaced", "a", "b=c"},
-        {"Spaced", "empty", ""},       {"Spaced", "blankval", ""},  {"Spaced", "noequals", "DEF"},
-        {"Spaced", "dup", "first"},    {"Spaced", "tab", "x"},      {"Spaced", "other", "DEF"},
-        {"Spaced", "; comment", "DEF"}};
+        {"Spaced", "KEY", "value"},   {"SPACED", "dq", "abc"},       {"spaced", "sq", "abc"},
+        {"Spaced", "inner", " a b "}, {"Spaced", "open", "\"abc"},   {"Spaced", "a", "b=c"},
+        {"Spaced", "empty", ""},      {"Spaced", "noequals", "DEF"}, {"Spaced", "dup", "first"},
+        {"Spaced", "tab", "x"},       {"Spaced", "other", "DEF"},    {"Spaced", "; comment", "DEF"}};
     for (const auto& [section, key, value] : rows)
         EXPECT_EQ(read(section, key), value) << key;
     // Values and defaults are cut to 254 characters; a default loses its trailing blanks.
@@ -44,68 +41,39 @@ TEST_F(PrivateProfile, ReadsTrimmedUnquotedValuesInAnyLetterCase) {
     EXPECT_EQ(read("T", "K", "  DEF  "), "  DEF");
 }
 
-TEST_F(PrivateProfile, WritingCreatesFileSectionAndKeyInWindows1252) {
+// Every other line stays as it was; the program only ever empties [Connections] before writing its rows.
+TEST_F(PrivateProfile, WritingReplacesInPlaceAddsWhatIsMissingInWindows1252AndKeepsTheRest) {
     EXPECT_TRUE(WriteIniValue(ini(), "Sezione", "Città", "perché €"));
     EXPECT_EQ(readBytes(ini()), "[Sezione]\r\nCitt\xE0=perch\xE9 \x80\r\n");
     EXPECT_EQ(read("SEZIONE", "CITTÀ"), "perché €");
-    EXPECT_TRUE(WriteIniValue(ini(), "T", "empty", ""));
-    EXPECT_EQ(readBytes(ini()), "[Sezione]\r\nCitt\xE0=perch\xE9 \x80\r\n[T]\r\nempty=\r\n");
     EXPECT_FALSE(WriteIniValue(path("no/such/folder/x.ini"), "S", "K", "V"));
-}
 
-TEST_F(PrivateProfile, ReplacesInPlaceAndKeepsEveryOtherLineAsItWas) {
     writeBytes(ini(),
                ";top comment\n[General]\r\n  Indented = old \r\n; a comment\r\njunk line\nDup=1\r\ndup=2\r\n"
                "\r\n[Other]\r\nx=1");
     EXPECT_TRUE(WriteIniValue(ini(), "general", "INDENTED", "new"));
     EXPECT_TRUE(WriteIniValue(ini(), "GENERAL", "dup", "3"));
-    EXPECT_EQ(readBytes(ini()),
-              ";top comment\n[General]\r\nIndented=new\r\n; a comment\r\njunk line\nDup=3\r\n"
-              "dup=2\r\n\r\n[Other]\r\nx=1");
     // A new key goes after the section's last line, before its trailing blank lines; a new
     // section goes at the end with no blank line before it, after a line end for the last line.
     EXPECT_TRUE(WriteIniValue(ini(), "General", "Added", "a"));
     EXPECT_TRUE(WriteIniValue(ini(), "Other", "y", "2"));
-    EXPECT_TRUE(WriteIniValue(ini(), "New", "z", "3"));
+    EXPECT_TRUE(WriteIniValue(ini(), "New", "empty", ""));
     EXPECT_EQ(readBytes(ini()),
               ";top comment\n[General]\r\nIndented=new\r\n; a comment\r\njunk line\nDup=3\r\n"
-              "dup=2\r\nAdded=a\r\n\r\n[Other]\r\nx=1\r\ny=2\r\n[New]\r\nz=3\r\n");
-    // A key only in a second copy of a section is created in the first.
-    writeBytes(ini(), "[S]\r\na=1\r\n[T]\r\n[s]\r\nb=2\r\n");
-    EXPECT_TRUE(WriteIniValue(ini(), "S", "b", "9"));
-    EXPECT_EQ(readBytes(ini()), "[S]\r\na=1\r\nb=9\r\n[T]\r\n[s]\r\nb=2\r\n");
-}
+              "dup=2\r\nAdded=a\r\n\r\n[Other]\r\nx=1\r\ny=2\r\n[New]\r\nempty=\r\n");
 
-// The program only ever empties [Connections] before writing its rows.
-TEST_F(PrivateProfile, EmptyingASectionKeepsItsHeader) {
-    writeBytes(ini(), "[A]\r\nk=1\r\n[Connections]\r\nConName0=1\r\n;note\r\n\r\n[B]\r\nk=2\r\n");
+    // A key only in a second copy of a section is created in the first.
+    writeBytes(ini(), "[S]\r\na=1\r\n[Connections]\r\nConName0=1\r\n;note\r\n\r\n[s]\r\nb=2\r\n");
+    EXPECT_TRUE(WriteIniValue(ini(), "S", "b", "9"));
     EXPECT_TRUE(WriteIniSection(ini(), "connections", {}, 0));
     EXPECT_TRUE(WriteIniSection(ini(), "C", {}, 0)); // a missing one gets its header
-    EXPECT_EQ(readBytes(ini()), "[A]\r\nk=1\r\n[Connections]\r\n\r\n[B]\r\nk=2\r\n[C]\r\n");
+    EXPECT_EQ(readBytes(ini()), "[S]\r\na=1\r\nb=9\r\n[Connections]\r\n\r\n[s]\r\nb=2\r\n[C]\r\n");
 }
 
-// Opening a FIFO for reading waits for a writer: the program hung at start on one.
-TEST_F(PrivateProfile, FifoInPlaceOfTheFileIsNeitherWaitedForNorReplaced) {
-    ASSERT_EQ(mkfifo(QFile::encodeName(ini()).constData(), 0644), 0);
-    EXPECT_EQ(read("S", "K"), "DEF");
-    EXPECT_FALSE(WriteIniValue(ini(), "S", "K", "W"));
-    {
-        Subs::IniBatch batch(ini());
-        WriteIniValue(ini(), "S", "K", "W");
-        EXPECT_FALSE(batch.commit());
-    }
-    const QFileInfo left(ini());
-    EXPECT_TRUE(left.exists() && !left.isFile()); // still the FIFO
-}
-
-TEST_F(PrivateProfile, AFailedReplacementLeavesTheOldFileWholeAndASuccessfulOneKeepsItsMode) {
+TEST_F(PrivateProfile, AFailedReplacementLeavesTheOldFileWholeASuccessfulOneKeepsItsModeAndAFifoIsLeftAlone) {
     const QByteArray original = ";banner\r\n[S]\r\nK=V\r\n";
     writeBytes(ini(), original);
     ::chmod(QFile::encodeName(ini()).constData(), 0640);
-    const auto untouched = [&] {
-        EXPECT_EQ(readBytes(ini()), original);
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"test.ini"}); // no temporary left
-    };
     // A file size limit fails the new file's write as a full disk does (EFBIG instead of ENOSPC).
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -116,40 +84,46 @@ TEST_F(PrivateProfile, AFailedReplacementLeavesTheOldFileWholeAndASuccessfulOneK
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(written);
-    untouched();
+    EXPECT_EQ(readBytes(ini()), original);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"test.ini"}); // no temporary left
     // An immutable file cannot be renamed over: the write fails at the very last step.
     const int fd = ::open(QFile::encodeName(ini()).constData(), O_RDONLY);
     ASSERT_GE(fd, 0);
     if (FileGuard::setImmutable(fd, true)) {
         EXPECT_FALSE(WriteIniValue(ini(), "S", "K", "W"));
         FileGuard::setImmutable(fd, false);
-        untouched();
+        EXPECT_EQ(readBytes(ini()), original);
     }
     ::close(fd);
     EXPECT_TRUE(WriteIniValue(ini(), "S", "K", "W"));
     EXPECT_EQ(readBytes(ini()), ";banner\r\n[S]\r\nK=W\r\n");
-    EXPECT_EQ(QFileInfo(ini()).permissions() & 0x7077,
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    EXPECT_EQ(modeOf(ini()), 0640u);
+
+    // Opening a FIFO for reading waits for a writer: the program hung at start on one.
+    const QString fifo = path("fifo.ini");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    EXPECT_EQ(ReadIniValue(fifo, "S", "K", "DEF"), "DEF");
+    EXPECT_FALSE(WriteIniValue(fifo, "S", "K", "W"));
+    {
+        IniBatch batch(fifo);
+        WriteIniValue(fifo, "S", "K", "W");
+        EXPECT_FALSE(batch.commit());
+    }
+    EXPECT_TRUE(QFileInfo::exists(fifo) && !QFileInfo(fifo).isFile()); // neither waited for nor replaced
 }
 
 TEST_F(PrivateProfile, ABatchReplacesTheFileOnceWithWhatSingleWritesLeave) {
     const QByteArray original = ";banner\r\n[Connections]\r\nold=1\r\n";
     writeBytes(ini(), original);
-    writeBytes(path("single.ini"), original);
-    const auto writeAll = [](const QString& file) {
-        EXPECT_TRUE(WriteIniValue(file, "General Setup", "StartColor", " 255"));
-        EXPECT_TRUE(WriteIniSection(file, "Connections", {}, 0));
-        EXPECT_TRUE(WriteIniValue(file, "Connections", "ConName0", "000"));
-        EXPECT_TRUE(WriteIniValue(file, "general setup", "EndColor", " 65535"));
-    };
     {
-        Subs::IniBatch batch(ini());
-        writeAll(ini());
+        IniBatch batch(ini());
+        EXPECT_TRUE(WriteIniValue(ini(), "General Setup", "StartColor", " 255"));
+        EXPECT_TRUE(WriteIniSection(ini(), "Connections", {}, 0));
+        EXPECT_TRUE(WriteIniValue(ini(), "Connections", "ConName0", "000"));
+        EXPECT_TRUE(WriteIniValue(ini(), "general setup", "EndColor", " 65535"));
         EXPECT_EQ(readBytes(ini()), original);                 // nothing written yet
         EXPECT_EQ(read("General Setup", "EndColor"), "65535"); // but read back as written
     }
-    writeAll(path("single.ini"));
-    EXPECT_EQ(readBytes(ini()), readBytes(path("single.ini")));
     EXPECT_EQ(readBytes(ini()), ";banner\r\n[Connections]\r\nConName0=000\r\n"
                                 "[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n");
 }

@@ -47,7 +47,6 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     // The window position lands at the end of its section, before [Connections], and stays; an
     // empty phonebook leaves an empty section.
     EXPECT_TRUE(Subs::WriteIniValue(settingsFile(), "General Setup", "TopWin", " 1440"));
-    EXPECT_TRUE(Subs::WriteIniValue(settingsFile(), "General Setup", "LeftWin", " 2880"));
     state.StartColor = -16777216;
     state.ConnectionTable[0].Default = false;
     state.PhonebookCount = 0;
@@ -55,39 +54,32 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     Global::UnlockSettingsFile();
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
-                                             "TopWin= 1440\r\nLeftWin= 2880\r\n[Connections]\r\n");
+                                             "TopWin= 1440\r\n[Connections]\r\n");
     EXPECT_EQ(state.DefaultEntryName, "Casa"); // only ever assigned, trimmed on save
 }
 
-TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameAndKeepsRowsAboveTheCount) {
-    const auto code = [](const char* text) { return Global::EncodeValue(text).toLatin1(); };
+TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
+    const auto name = [](int i, const QString& text) {
+        return "ConName" + QByteArray::number(i) + "=" + Global::EncodeValue(text).toLatin1() + "\n";
+    };
     writeBytes(settingsFile(),
-               "[Connections]\nConName0=" + code(" A ") + "\nConNumber0=" + code("0190") +
-                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n"
-                   "ConName1=" +
-                   code("B") +
-                   "\nConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n"
-                   "ConName3=" +
-                   code("A") + "\n");
-    state.ConnectionTable[2].Name = "left over";
-    state.ConnectionCount = 7;
+               "[Connections]\n" + name(0, " A ") + "ConNumber0=" + Global::EncodeValue("0190").toLatin1() +
+                   "\nConAuth0=TRUE\nConPred0=1\nSpeedType0=3\nSpeedUp0=12abc\nSpeedDown0=\n" + name(1, "B") +
+                   "ConAuth1=0\nConPred1=yes\nSpeedType1=2.5\nSpeedUp1=99999\nSpeedDown1=-1e9\n" +
+                   name(3, "A"));
     Global::LoadConnections();
     ASSERT_EQ(state.ConnectionCount, 2);
     EXPECT_EQ(state.ConnectionTable[0], (ConnectionRecord{" A ", "0190", true, true, 3, 12, 0}));
     // A missing number decodes the end mark: one character that matches no phone number.
     // "yes" is neither true/false nor a number: not default. Speeds are limited to 16 bits.
     EXPECT_EQ(state.ConnectionTable[1], (ConnectionRecord{"B", "K", false, false, 2, 32767, -32768}));
-    EXPECT_EQ(state.ConnectionTable[2].Name, "left over");
     EXPECT_EQ(state.DefaultEntryName, " A "); // not trimmed on load
-}
 
-TEST_F(SettingsFile, LoadReadsAtMostFiftyRowsAndTheLastDefaultWins) {
-    QByteArray data = "[Connections]\r\n";
+    QByteArray data = "[Connections]\n";
     for (int i = 0; i <= 50; ++i) {
-        const QByteArray n = QByteArray::number(i);
-        data += "ConName" + n + "=" + Global::EncodeValue("E" + n).toLatin1() + "\r\n";
+        data += name(i, "E" + QByteArray::number(i));
         if (i == 10 || i == 20 || i == 50)
-            data += "ConPred" + n + "=true\r\n";
+            data += "ConPred" + QByteArray::number(i) + "=true\n";
     }
     writeBytes(settingsFile(), data);
     Global::LoadConnections();

@@ -3,7 +3,6 @@
 #include "TestFiles.h"
 #include "settings/Global.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
