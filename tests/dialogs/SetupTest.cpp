@@ -9,7 +9,6 @@
 #include "dialogs/frmColors.h"
 #include "dialogs/frmSetup.h"
 #include "platform/MessageBox.h"
-#include "platform/Twips.h"
 #include "settings/Global.h"
 
 #include <QApplication>
@@ -52,7 +51,6 @@ class SetupDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        ASSERT_EQ(Twips::PerPixelX(), 15.0);
         Global::Reset();
         Colors::Reset();
         MessageBox::Script();
@@ -82,16 +80,13 @@ protected:
         ASSERT_TRUE(FakeGuard::until([this] { return client.IsConnected(); }));
     }
 
-    void TearDown() override {
-        dialog.reset();
-        Global::Reset();
-        Colors::Reset();
-        MessageBox::Reset();
-    }
+    void TearDown() override { MessageBox::Reset(); }
 
     frmSetup& open() {
         dialog = std::make_unique<frmSetup>(client);
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
         dialog->Form_Load({"Casa", "Ufficio", "Strano", "Nuovo", "Zero", "Pieno", "Sparito"});
+        dialog->show();
         return *dialog;
     }
 
@@ -197,11 +192,13 @@ TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
 
 TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     frmSetup& d = open();
-    // No selection: nothing is sent, a 0 still becomes the default text.
+    // No selection: nothing is sent nor dialled, a 0 still becomes the default text.
     d.optSpeed[3]->click();
     d.txtDW->setText(QStringLiteral("5"));
     d.txtDW->clear();
     EXPECT_EQ(d.txtDW->text(), QStringLiteral("14"));
+    d.cmdConnetti->click();
+    EXPECT_TRUE(d.isVisible());
     QTest::qWait(50);
     EXPECT_TRUE(guard.requests.isEmpty());
 
@@ -219,7 +216,6 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     // Emptying the UP box gives "10" at once; letters are refused, digits and Backspace pass;
     // Enter passes the filter but presses no button: the dialog stays open.
     select(u"Ufficio"_s);
-    d.show();
     d.txtUp->clear();
     EXPECT_EQ(d.txtUp->text(), u"10"_s);
     d.txtUp->setCursorPosition(2);
@@ -247,8 +243,6 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
 
 TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     frmSetup& d = open();
-    d.setAttribute(Qt::WA_DeleteOnClose, false);
-    d.show();
     select(u"Ufficio"_s);
     pickColour(d, d.picEnd, [](frmColors& picker) {
         picker.scrRed->setValue(10);
@@ -271,16 +265,8 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     EXPECT_EQ(guard.requests,
               QStringList({uR"(setup_colours {"end":65535,"start":255})"_s, u"setup_close"_s}));
 
-    frmSetup& again = open();
-    again.setAttribute(Qt::WA_DeleteOnClose, false);
-    again.show();
-    QTest::qWait(50);
-    guard.requests.clear();
-    again.cmdConnetti->click(); // no selection: nothing
-    EXPECT_TRUE(again.isVisible());
-    QTest::qWait(50);
-    EXPECT_TRUE(guard.requests.isEmpty());
     // The list shows names as the phonebook spells them; the dial uses them without outer blanks.
+    frmSetup& again = open();
     again.lstDialEntry->addItem(u" Spazio "_s);
     select(u" Spazio "_s);
     again.cmdConnetti->click();
@@ -289,7 +275,7 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     // The guard saves after the dial itself.
     EXPECT_EQ(guard.requests, QStringList({uR"(setup_dial {"name":"Spazio"})"_s, u"setup_close"_s}));
 
-    open().show();
+    open();
     guard.requests.clear();
     dialog->cmdOk->click();
     ASSERT_TRUE(guard.received(u"setup_close"_s));
