@@ -1,5 +1,3 @@
-#include "QtTestApplication.h"
-
 #include "platform/Gradient.h"
 
 #include <gtest/gtest.h>

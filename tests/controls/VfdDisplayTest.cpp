@@ -47,7 +47,6 @@ TEST(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxMayBeNegativeAndLimitsLeaveTh
     }
     EXPECT_EQ(column(1), Empty);
     vfd->setMax(64);
-    EXPECT_EQ(vfd->CellHeight(), 7);
     vfd->AddValue(1000);
     EXPECT_EQ(column(Newest), Lit64);
     vfd->AddValue(3);
@@ -58,14 +57,12 @@ TEST(VfdDisplayTest, ValuesRoundHalfToEvenClipAtMaxMayBeNegativeAndLimitsLeaveTh
     EXPECT_EQ(vfd->History().mid(16), QList<qint32>({-5, 64, 3, 4}));
     // Line speeds from a hand-edited rate and the rates of a counter that went back leave the
     // background and the control usable.
-    const struct {
-        const char* name;
-        qint32 max, value;
-    } limits[] = {{"max = min", 1, 1}, {"max below min", 0, 10}, {"a count beyond 16 bits", 64, INT_MIN}};
-    for (const auto& c : limits) {
-        vfd->setMax(c.max);
-        vfd->AddValue(c.value);
-        EXPECT_EQ(column(Newest), Blank) << c.name;
+    const std::vector<std::tuple<const char*, qint32, qint32>> limits = {
+        {"max = min", 1, 1}, {"max below min", 0, 10}, {"a count beyond 16 bits", 64, INT_MIN}};
+    for (const auto& [name, max, value] : limits) {
+        vfd->setMax(max);
+        vfd->AddValue(value);
+        EXPECT_EQ(column(Newest), Blank) << name;
     }
     vfd->setMax(64);
     vfd->AddValue(64);
