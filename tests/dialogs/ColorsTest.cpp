@@ -61,25 +61,26 @@ protected:
 
 // Annulla and Esc answer cancelled whatever was done; Return presses no button.
 TEST_F(ColourPicker, LightBarMovesEveryChannelThatHasRoomAndAnnullaOrEscCancel) {
-    Colors::state.ChosenColour = rgb(100, 200, 250);
+    Colors::state.ChosenColour = rgb(0, 200, 245);
     frmColors d;
     d.show();
     // The palette at its own size, from its first to its last row.
     EXPECT_EQ(ColourAt(Shot(d), 5, 5), rgb(255, 0, 0));
     EXPECT_EQ(ColourAt(Shot(d), 5, 191), rgb(132, 123, 123));
+    // Each channel moves up to 255 and down to 0 included.
     d.scrLight->setValue(10);
-    EXPECT_EQ(look(d), "110,210,250 light 10/10 sample 110,210,250 chosen 110,210,250");
-    EXPECT_EQ(ColourAt(Shot(d), 174, 236), rgb(110, 210, 250));
+    EXPECT_EQ(look(d), "10,210,255 light 10/10 sample 10,210,255 chosen 10,210,255");
+    EXPECT_EQ(ColourAt(Shot(d), 174, 236), rgb(10, 210, 255));
     d.scrLight->setValue(0);
-    EXPECT_EQ(look(d), "100,200,240 light 0/0 sample 100,200,240 chosen 100,200,240");
-    // A dragged light bar counts once, where it is let go: blue at 240 has no room for 20, though
-    // it had room for the positions passed on the way.
+    EXPECT_EQ(look(d), "0,200,245 light 0/0 sample 0,200,245 chosen 0,200,245");
+    // A dragged light bar counts once, where it is let go: blue at 245 has no room for 20, though
+    // it had room for the first positions passed on the way.
     d.scrLight->setSliderDown(true);
     for (int position : {5, 10, 15, 20})
         d.scrLight->setSliderPosition(position);
-    EXPECT_EQ(look(d).left(11), "100,200,240");
+    EXPECT_EQ(look(d).left(9), "0,200,245");
     d.scrLight->setSliderDown(false);
-    EXPECT_EQ(look(d), "120,220,240 light 20/20 sample 120,220,240 chosen 120,220,240");
+    EXPECT_EQ(look(d), "20,220,245 light 20/20 sample 20,220,245 chosen 20,220,245");
     QtTestApplication::Key(d, Qt::Key_Return, QStringLiteral("\r"));
     EXPECT_TRUE(d.isVisible());
     QtTestApplication::Key(d, Qt::Key_Escape);
@@ -154,10 +155,8 @@ TEST_F(ColourPicker, DragAndClickPickOkTakesTheBarsBlackOrOutsideIsPassedOver) {
     d.cmdOk->click();
     EXPECT_EQ(Colors::state.ChosenColour, rgb(5, 15, 25));
     // A click on black picks black.
-    frmColors black;
-    black.picTest->SetPicture(picture);
-    QtTestApplication::Click(*black.picTest, at(5, 5));
-    EXPECT_EQ(look(black), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
+    QtTestApplication::Click(*d.picTest, at(5, 5));
+    EXPECT_EQ(look(d), "0,0,0 light 255/255 sample 0,0,0 chosen 0,0,0");
 }
 
 } // namespace

@@ -228,7 +228,7 @@ TEST_F(SetupDialog, SelectingAnEntryRunsItsCascadesAndTheRateBoxesFilterAndClip)
     EXPECT_EQ(d.focusWidget(), d.txtDW);
     EXPECT_TRUE(d.isVisible());
     // A rate beyond the 16-bit field shows and sends the largest it can hold.
-    d.txtDW->setText(u"99999"_s);
+    d.txtDW->setText(u"32768"_s);
     EXPECT_EQ(d.txtDW->text(), u"32767"_s);
     QTest::qWait(50);
     // Each new text is sent, the nested change of a replaced text first.
@@ -250,7 +250,7 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     pickColour(d, d.picStart, [](frmColors& picker) { picker.cmdAnnulla->click(); });
     EXPECT_EQ(state.StartColor, 0x0000FF);
     guard.requests.clear();
-    Key(d, Qt::Key_Escape);
+    Key(*d.txtUp, Qt::Key_Escape, u"\x1b"_s);
     EXPECT_EQ(std::tuple(d.isVisible(), d.result(), state.EndColor),
               std::tuple(false, int(QDialog::Rejected), 0x00FFFF));
     // The colours go back in the guard too; nothing is saved.
