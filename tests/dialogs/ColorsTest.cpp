@@ -4,7 +4,6 @@
 #include "dialogs/FilledShape.h"
 #include "dialogs/PaletteBox.h"
 #include "dialogs/frmColors.h"
-#include "platform/Gradient.h"
 #include "settings/Global.h"
 
 #include <QPushButton>
