@@ -58,9 +58,7 @@ TEST_F(QuadBarTest, PercentLightsItsRoundedShareOfTheSegments) {
         SCOPED_TRACE(testing::Message() << width << " px, " << percent << " %");
         bar->setPercent(percent);
         bar->resize(width, 17);
-        EXPECT_EQ(bar->Percent(), percent);
         EXPECT_EQ(segments(), expected);
-        EXPECT_EQ(bar->SegmentCount(), width == 5 ? 0 : int(expected.size()));
     }
 }
 

@@ -16,8 +16,7 @@ using Operation = TrayArea::Operation;
 // message, I an empty icon or P a picture, T the tip.
 class RecordingArea final : public TrayArea::NotificationArea {
 public:
-    RecordingArea(QStringList& calls, QList<quint16>& ids, bool available)
-        : calls_(calls), ids_(ids), available_(available) {}
+    RecordingArea(QStringList& calls, QList<quint16>& ids) : calls_(calls), ids_(ids) {}
 
     bool Notify(Operation operation, const TrayArea::Record& record) override {
         const bool held = shown_.contains(record.id);
@@ -41,57 +40,37 @@ public:
         calls_.append(call + (accepted ? "ok" : "refused"));
         return accepted;
     }
-    bool Available() const override { return available_; }
+    bool Available() const override { return true; }
 
 private:
     QStringList& calls_;
     QList<quint16>& ids_;
     QList<quint16> shown_;
-    bool available_;
-};
-
-class TrayAreaTest : public ::testing::Test {
-protected:
-    void SetUp() override { TrayArea::ResetIdentifiers(); }
-
-    std::unique_ptr<TrayArea> makeControl(bool available = true) {
-        return std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, ids, available));
-    }
-
-    QStringList calls;
-    QList<quint16> ids;
 };
 
 } // namespace
 
-// Each add has a fresh identifier; an ending control takes its icon away, one never shown has
-// none to take.
-TEST_F(TrayAreaTest, VisibleTwiceAddsOnceAndTerminationRemovesTheIcon) {
-    auto control = makeControl(), never = makeControl(false);
+// Hidden, the change of the tip is refused and the next add carries it, only spaces trimmed; each
+// add has a fresh identifier; an ending control takes its icon away, one never shown has none to
+// take.
+TEST(TrayAreaTest, TheTipTravelsWithTheRecordAndEachAddHasItsOwnIconUntilTheEnd) {
+    TrayArea::ResetIdentifiers();
+    QStringList calls;
+    QList<quint16> ids;
+    auto never = std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, ids));
+    auto control = std::make_unique<TrayArea>(nullptr, std::make_unique<RecordingArea>(calls, ids));
+    control->setToolTip(QStringLiteral("  Norvale 4.3  "));
     for (const bool visible : {true, true, false, false, true})
         control->setVisible(visible);
-    EXPECT_FALSE(never->TrayAvailable());
-    EXPECT_TRUE(control->TrayAvailable());
-    control.reset();
-    never.reset();
-    // A new control holds an empty picture.
-    EXPECT_EQ(calls, (QStringList{"Add #1 M512 I ok", "Delete #1 ok", "Add #2 M512 I ok", "Delete #2 ok",
-                                  "Delete #3 refused"}));
-    ASSERT_EQ(ids.size(), 3);
-    EXPECT_GE(std::min(ids[0], ids[1]), 1);
-}
-
-// Hidden, the change of the tip is refused and the next add carries it; shown, it goes through
-// whole, only spaces trimmed.
-TEST_F(TrayAreaTest, ToolTipIsTrimmedAndTheIconAndTipTravelWithTheRecord) {
-    auto control = makeControl();
-    control->setToolTip(QStringLiteral("  Norvale 4.3  "));
-    EXPECT_EQ(control->ToolTip(), "Norvale 4.3");
-    control->setVisible(true);
     control->setToolTip(QString(100, u'x') + QStringLiteral("\t "));
     QPixmap picture(16, 16);
     picture.fill(Qt::red);
     control->setIcon(QIcon(picture));
+    control.reset();
+    never.reset();
     EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
-                                  "Modify #2 T'" + QString(100, u'x') + "\t' ok", "Modify #2 P ok"}));
+                                  "Delete #2 ok", "Add #3 M512 I T'Norvale 4.3' ok",
+                                  "Modify #3 T'" + QString(100, u'x') + "\t' ok", "Modify #3 P ok",
+                                  "Delete #3 ok", "Delete #1 refused"}));
+    EXPECT_GE(std::min(ids.value(1), ids.value(2)), 1);
 }

@@ -9,7 +9,6 @@
 #include "dialogs/frmColors.h"
 #include "dialogs/frmSetup.h"
 #include "platform/MessageBox.h"
-#include "platform/Twips.h"
 #include "settings/Global.h"
 
 #include <QApplication>
@@ -51,8 +50,6 @@ void pickColour(frmSetup& owner, PictureBox* box, const std::function<void(frmCo
 class SetupDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(folder.isValid());
-        ASSERT_EQ(Twips::PerPixelX(), 15.0);
         Global::Reset();
         Colors::Reset();
         MessageBox::Script();
@@ -82,16 +79,13 @@ protected:
         ASSERT_TRUE(FakeGuard::until([this] { return client.IsConnected(); }));
     }
 
-    void TearDown() override {
-        dialog.reset();
-        Global::Reset();
-        Colors::Reset();
-        MessageBox::Reset();
-    }
+    void TearDown() override { MessageBox::Reset(); }
 
     frmSetup& open() {
         dialog = std::make_unique<frmSetup>(client);
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
         dialog->Form_Load({"Casa", "Ufficio", "Strano", "Nuovo", "Zero", "Pieno", "Sparito"});
+        dialog->show();
         return *dialog;
     }
 
@@ -147,8 +141,18 @@ protected:
     std::unique_ptr<frmSetup> dialog;
 };
 
-TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
+TEST_F(SetupDialog, SelectingAnEntryRunsItsCascadesAndTheRateBoxesFilterAndClip) {
     frmSetup& d = open();
+    // No selection: nothing is sent nor dialled, a 0 still becomes the default text.
+    d.optSpeed[3]->click();
+    d.txtDW->setText(QStringLiteral("5"));
+    d.txtDW->clear();
+    EXPECT_EQ(d.txtDW->text(), QStringLiteral("14"));
+    d.cmdConnetti->click();
+    EXPECT_TRUE(d.isVisible());
+    QTest::qWait(50);
+    EXPECT_TRUE(guard.requests.isEmpty());
+
     // The box ticked by the program runs its handler, which sends the authorisation with the number
     // the phonebook gave; the option's handler sends the type and its rates, as the rate boxes'
     // handlers do for each new text.
@@ -193,19 +197,7 @@ TEST_F(SetupDialog, SelectingAnEntryRunsTheCheckBoxOptionAndTextCascades) {
     QTest::qWait(50);
     EXPECT_EQ(sent(u"Ufficio"_s),
               QStringList({"0=true", "3=065551234", "0=false", "3=065551234", "2=true", "2=false"}));
-}
 
-TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
-    frmSetup& d = open();
-    // No selection: nothing is sent, a 0 still becomes the default text.
-    d.optSpeed[3]->click();
-    d.txtDW->setText(QStringLiteral("5"));
-    d.txtDW->clear();
-    EXPECT_EQ(d.txtDW->text(), QStringLiteral("14"));
-    QTest::qWait(50);
-    EXPECT_TRUE(guard.requests.isEmpty());
-
-    select(u"Ufficio"_s);
     d.optSpeed[4]->click(); // "ADSL 2M"
     EXPECT_EQ(shown(), "065551234 00 4 32/230 00");
     d.optSpeed[6]->click();
@@ -219,7 +211,6 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     // Emptying the UP box gives "10" at once; letters are refused, digits and Backspace pass;
     // Enter passes the filter but presses no button: the dialog stays open.
     select(u"Ufficio"_s);
-    d.show();
     d.txtUp->clear();
     EXPECT_EQ(d.txtUp->text(), u"10"_s);
     d.txtUp->setCursorPosition(2);
@@ -237,7 +228,7 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
     EXPECT_EQ(d.focusWidget(), d.txtDW);
     EXPECT_TRUE(d.isVisible());
     // A rate beyond the 16-bit field shows and sends the largest it can hold.
-    d.txtDW->setText(u"99999"_s);
+    d.txtDW->setText(u"32768"_s);
     EXPECT_EQ(d.txtDW->text(), u"32767"_s);
     QTest::qWait(50);
     // Each new text is sent, the nested change of a replaced text first.
@@ -247,8 +238,6 @@ TEST_F(SetupDialog, PresetAndUserDefinedSpeedsAndTheRateBoxes) {
 
 TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     frmSetup& d = open();
-    d.setAttribute(Qt::WA_DeleteOnClose, false);
-    d.show();
     select(u"Ufficio"_s);
     pickColour(d, d.picEnd, [](frmColors& picker) {
         picker.scrRed->setValue(10);
@@ -256,14 +245,12 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
         picker.scrBlue->setValue(30);
         picker.cmdOk->click();
     });
-    const qint32 chosen = 10 + 256 * 20 + 65536 * 30;
-    EXPECT_EQ(state.EndColor, chosen);
     EXPECT_TRUE(guard.received(uR"(setup_colours {"end":1971210,"start":255})"_s));
-    EXPECT_EQ(d.picEnd->BackColor(), chosen);
+    EXPECT_EQ(std::tuple(state.EndColor, d.picEnd->BackColor()), std::tuple(1971210, 1971210)); // 10, 20, 30
     pickColour(d, d.picStart, [](frmColors& picker) { picker.cmdAnnulla->click(); });
     EXPECT_EQ(state.StartColor, 0x0000FF);
     guard.requests.clear();
-    Key(d, Qt::Key_Escape);
+    Key(*d.txtUp, Qt::Key_Escape, u"\x1b"_s);
     EXPECT_EQ(std::tuple(d.isVisible(), d.result(), state.EndColor),
               std::tuple(false, int(QDialog::Rejected), 0x00FFFF));
     // The colours go back in the guard too; nothing is saved.
@@ -271,16 +258,8 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     EXPECT_EQ(guard.requests,
               QStringList({uR"(setup_colours {"end":65535,"start":255})"_s, u"setup_close"_s}));
 
-    frmSetup& again = open();
-    again.setAttribute(Qt::WA_DeleteOnClose, false);
-    again.show();
-    QTest::qWait(50);
-    guard.requests.clear();
-    again.cmdConnetti->click(); // no selection: nothing
-    EXPECT_TRUE(again.isVisible());
-    QTest::qWait(50);
-    EXPECT_TRUE(guard.requests.isEmpty());
     // The list shows names as the phonebook spells them; the dial uses them without outer blanks.
+    frmSetup& again = open();
     again.lstDialEntry->addItem(u" Spazio "_s);
     select(u" Spazio "_s);
     again.cmdConnetti->click();
@@ -289,7 +268,7 @@ TEST_F(SetupDialog, ConnettiDialsOkSavesAndAnnullaRestoresTheColours) {
     // The guard saves after the dial itself.
     EXPECT_EQ(guard.requests, QStringList({uR"(setup_dial {"name":"Spazio"})"_s, u"setup_close"_s}));
 
-    open().show();
+    open();
     guard.requests.clear();
     dialog->cmdOk->click();
     ASSERT_TRUE(guard.received(u"setup_close"_s));
