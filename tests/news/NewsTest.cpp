@@ -155,4 +155,18 @@ TEST_F(NewsTest, APageSlidesInStaysAndLeavesOnceAndDownloadsThatBringNoPageShowN
     }
 }
 
+// The address comes from the network: a page that is not on the web is never shown.
+TEST_F(NewsTest, ALocalPageIsNotShown) {
+    writeBytes(dir.filePath(u"local.html"_s), "<html><body>local</body></html>");
+    News::state.NewsUrl = QUrl::fromLocalFile(dir.filePath(u"local.html"_s)).toString();
+    News::state.NewsPending = true;
+    tick();
+    ASSERT_FALSE(News::state.Browse.isNull());
+    ASSERT_TRUE(waitFor([] { return !News::state.Browse || !News::state.Browse->Browser->Loading(); }));
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(News::state.Browse.isNull()) << "shown and gone";
+    EXPECT_FALSE(News::state.Browse->isVisible());
+    EXPECT_TRUE(News::state.Browse->Browser->toPlainText().isEmpty());
+}
+
 } // namespace
