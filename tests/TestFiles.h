@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sys/stat.h>
 
 // A file's whole contents; empty when it cannot be read.
@@ -28,4 +29,9 @@ inline unsigned modeOf(const QString& path) {
 
 inline QStringList split(const char* items) {
     return QString::fromUtf8(items).split(u';');
+}
+
+// Texts in gtest's messages as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QEvent>
 #include <QImage>
 #include <QWidget>
 
 #include <optional>
-#include <ostream>
 
 // One application object for the whole test program, on the offscreen platform unless another
 // was chosen, and helpers to read what a widget shows and to drive it.
@@ -26,8 +27,3 @@ void Click(QWidget& widget, std::optional<QPointF> at = {});
 void Key(QWidget& widget, int code, const QString& text = {});
 
 } // namespace QtTestApplication
-
-// Texts in gtest's messages as text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
