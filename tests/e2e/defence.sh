@@ -99,9 +99,7 @@ check "the call is still up" line_is connected
 
 check "the line drops" quiet line drop
 xkill -id "$strip" >/dev/null 2>&1
-eventually 5 "xkill ends the display" not alive "$display_pid"
-wait "$display_pid" 2>/dev/null
-display_pid=
+await_end display_pid "the display, killed through X," 1
 check "the guard goes on after xkill" alive "$guard_pid"
 stop_desktop
 check "the guard goes on after its X server ended" alive "$guard_pid"

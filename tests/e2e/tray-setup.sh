@@ -40,8 +40,6 @@ ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
 # Keys from the tray menu's top ("Norvale", then past the separator).
 Disconnetti=(Down Down Return) ConnettiAPredefinita=(Down Down Down Return)
 
-info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47"; }
-
 # click_node ROLE NAME: a click into that node of the setup dialog in the last tree read.
 click_node() {
     local x y
@@ -147,7 +145,8 @@ click_node "check box" "$Default"
 eventually 3 "a click ticks Imposta come predefinita" eval '[[ $(ticked "$Default") == yes ]]'
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
-eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" info_shown
+eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" \
+    eval 'shown_window info "^Norvale$" && place_is "$info" "404 488 473 47"'
 read_tree
 check "a screen reader reads the message strip as an alert" spoken alert "La connessione predefinita non è stata autorizzata..."
 check "no call on an unauthorised default" test "$(line status | jq '.calls | length')" = 0

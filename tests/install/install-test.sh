@@ -13,21 +13,18 @@ policy=$(staged "$polkit")/org.norvale.guard.policy
 unit=$(staged "$units")/norvale-guard.service
 
 # Exactly the programs (the display when built) and their companions, the desktop entries, the unit
-# and the policy.
+# and the policy, each with its mode.
 programs=(norvale-guard norvale-line)
 [[ -e $build/norvale ]] && programs+=(norvale)
 assets=(start.mp3 connected.mp3 disconnected.mp3 error.mp3 norvale.hlp norvale-help.xml norvale-tray.png palette.png)
-expected=$(printf '%s\n' "${programs[@]/#/$dir/}" "${assets[@]/#/$dir/}" "$dir/phonebook.sample.conf" \
-    "$launcher" "$autostarter" "$policy" "$unit" | sort)
-actual=$(find "$tmp/root" -type f | sort)
-check "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
-
-for program in "${programs[@]}"; do
-    [[ -f $dir/$program && -x $dir/$program ]] || fail "$program is not executable"
-done
+expected=$({
+    printf '%s 755\n' "${programs[@]/#/$dir/}"
+    printf '%s 644\n' "${assets[@]/#/$dir/}" "$dir/phonebook.sample.conf" "$launcher" "$autostarter" "$policy" "$unit"
+} | sort)
+actual=$(find "$tmp/root" -type f -printf '%p %m\n' | sort)
+check "installed files or their modes differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
 for asset in "${assets[@]}"; do
     cmp -s "$source/assets/$asset" "$dir/$asset" || fail "$asset differs from the shipped one"
-    check "$asset is not mode 644" mode_is "$dir/$asset" 644
 done
 cmp -s "$source/assets/phonebook.conf" "$dir/phonebook.sample.conf" || fail "the sample phonebook differs"
 check "the program's folder is not mode 755" mode_is "$dir" 755

@@ -16,7 +16,7 @@ run() {
     start_guard "$@"
     hung_up "Premium 899" 0899123456
     [[ -z ${also:-} ]] || hung_up "$also"
-    terminate guard_pid "the guard" || return
+    terminate guard_pid "$name: the guard" || return
     [[ ! -f $ini ]] || ini_sound "$name"
 }
 

@@ -21,14 +21,8 @@ sed -e 's/^StartColor= 255\r$/StartColor= 0255\r/' -e 's/^ConAuth1=false\r$/ConA
 sed -e 's/^ConAuth1=false\r$/ConAuth1=true\r/' "$ini" >"$new"
 require "the hand edits apply to $(cat -A "$ini")" test "$(diff "$ini" "$old" | grep -c '^>')" = 2
 
-restore() {
-    chattr -i "$ini" 2>/dev/null
-    cp "$old" "$ini"
-}
-
-# Sleeps without starting a process.
+# A read that times out sleeps without starting a process.
 mkfifo "$tmp/pause" && exec {pause_fd}<>"$tmp/pause"
-pause() { read -r -t "$1" -u "$pause_fd"; }
 
 # The kills fall within a window after SIGTERM that follows the machine's pace: it settles where
 # about a third of the guards end before the kill.
@@ -36,12 +30,15 @@ window_us=20000
 start_ms=$(now_ms)
 killed=0 during=0
 for ((round = 1; killed < kills && round <= 3 * kills && failures == 0; round++)); do
-    cmp -s "$old" "$ini" || restore
+    if ! cmp -s "$old" "$ini"; then
+        chattr -i "$ini" 2>/dev/null
+        cp "$old" "$ini"
+    fi
     start_guard
     us=$(((((RANDOM << 15) | RANDOM) % window_us)))
     printf -v delay '%d.%06d' $((us / 1000000)) $((us % 1000000))
     kill -TERM "$guard_pid"
-    pause "$delay"
+    read -r -t "$delay" -u "$pause_fd"
     kill -KILL "$guard_pid" 2>/dev/null
     wait "$guard_pid" 2>/dev/null
     status=$?
