@@ -77,15 +77,14 @@ eventually 3 "the guard keeps the modem for root alone" eval '[[ $(modem_mode) =
 
 # foreign WHAT COMMAND...: another program's call on a fresh modem ends within 5 s, and is logged.
 foreign() {
-    local what=$1 pid told
-    shift
-    require "$what: a modem answers" new_modem
+    local pid told
+    require "$1: a modem answers" new_modem
     told=$(grep -c "hung up" "$tmp/guard.log")
-    "$@" >>"$tmp/foreign.log" 2>&1 &
+    "${@:2}" >>"$tmp/foreign.log" 2>&1 &
     pid=$!
     helper_pids+=("$pid")
-    eventually 5 "$what: the call is ended" not alive "$pid"
-    check "$what: the guard's log tells of it" test "$(grep -c "hung up" "$tmp/guard.log")" -gt "$told"
+    eventually 5 "$1: the call is ended" not alive "$pid"
+    check "$1: the guard's log tells of it" test "$(grep -c "hung up" "$tmp/guard.log")" -gt "$told"
     end_process "$pid"
 }
 
@@ -121,6 +120,6 @@ check "the guard's own pppd runs" test -n "$own"
 guard_requests 0 '{"v":1,"id":1,"op":"hang_up"}' >/dev/null
 eventually 5 "Disconnetti ends the guard's own call" not alive "${own:-0}"
 
-terminate_guard
+terminate guard_pid "the guard"
 check "the modem's owner, group and mode are given back ($unguarded)" test "$(modem_mode)" = "$unguarded"
 finish

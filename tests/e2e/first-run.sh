@@ -4,17 +4,14 @@
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
 
-"$dir/norvale" >"$tmp/root-display.log" 2>&1
-status=$?
-check "the display refuses to run as root (status $status)" test "$status" = 1
+check "the display refuses to run as root" exits_with 1 "$tmp/root-display.log" "$dir/norvale"
 check "the display says why it refuses root" grep -q "not started as root" "$tmp/root-display.log"
 
 # Root would write and chmod where the folder's owner says.
 chown "$Nobody" "$dir"
-"$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/refused.log" 2>&1
-status=$?
+check "the guard refuses a program folder of nobody's" \
+    exits_with 1 "$tmp/refused.log" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run"
 chown root "$dir"
-check "the guard refuses a program folder of nobody's (status $status)" test "$status" = 1
 check "the guard says why" grep -q "the program's folder may be changed by root only" "$tmp/refused.log"
 check "the refused guard left nothing in it" test ! -e "$dir/nv4.ini" -a ! -e "$dir/guard.sock"
 
@@ -29,10 +26,7 @@ check "the strip lies at 7,1 and is 509 x 33: $(geometry "$strip")" place_is "$s
 check "the strip stays on top" eval "xprop -id $strip _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
 check "no tray icon while the strip shows" icon_count_is 0
 
-# Into the tray on the fifth tick of the 500 ms cycle, never before.
 require "the strip hides into the tray" wait_until 10 strip_hidden
-hidden_after=$(($(now_ms) - started_ms))
-check "the strip hid after $hidden_after ms, not before 2.3 s" test "$hidden_after" -ge 2300
 eventually 3 "one icon shows in the tray" icon_count_is 1
 check "the display still runs" alive "$display_pid"
 
@@ -43,13 +37,10 @@ wav_complete() {
     riff=$(od -An -tu4 -j4 -N4 "$wav" | tr -d ' ')
     ((size > 44 && riff == size - 8))
 }
-if wait_until 10 wav_complete; then
-    read -r seconds rms < <(sox "$wav" -n stat 2>&1 | awk '/^Length \(seconds\)/ { s = $3 } /^RMS +amplitude/ { r = $3 } END { print s, r }')
-    check "the start sound lasts 0.5 to 10 s: $seconds" awk "BEGIN { exit !($seconds > 0.5 && $seconds < 10) }"
-    check "the start sound is audible (RMS $rms)" awk "BEGIN { exit !($rms > 0.01) }"
-else
-    fail "the start sound was not played to its end into the capture file"
-fi
+check "the start sound is played to its end into the capture file" wait_until 10 wav_complete
+read -r seconds rms < <(sox "$wav" -n stat 2>&1 | awk '/^Length \(seconds\)/ { s = $3 } /^RMS +amplitude/ { r = $3 } END { print s + 0, r + 0 }')
+check "the start sound lasts 0.5 to 10 s: $seconds" awk "BEGIN { exit !($seconds > 0.5 && $seconds < 10) }"
+check "the start sound is audible (RMS $rms)" awk "BEGIN { exit !($rms > 0.01) }"
 
 # A call hung up while the strip is in the tray grows the hidden window; the strip once came back
 # at the screen's corner after that.
@@ -73,5 +64,5 @@ check "the status line, spoken as a status bar, reads the hung-up call: $status"
 kill_guard
 check "nv4.ini holds only its banner while the guard runs" cmp -s "$dir/nv4.ini" <(printf %s "$IniBanner")
 check "the phonebook of the built-in line is the sample" cmp -s "$dir/phonebook.conf" "$dir/phonebook.sample.conf"
-terminate_display
+terminate display_pid "the display"
 finish

@@ -1,13 +1,13 @@
 # Shared by the shell tests, which drive the real programs from outside in a temporary folder.
-# Source it, then call e2e_start BUILD [no-desktop|bare].
+# Source it, then call e2e_start BUILD [no-desktop|bare]: the build installed there (staged, desktop
+# entries included) with a desktop, without one, or only the built programs in a bare folder.
 # shellcheck shell=bash
 set -uo pipefail
 export LC_ALL=C
 
-build='' tmp='' dir='' xserver_pid='' guard_pid='' display_pid='' started_ms=0 failures=0 checks=0
+build='' tmp='' dir='' xserver_pid='' guard_pid='' display_pid='' failures=0 checks=0
 desktop_pids=() helper_pids=()
 Nobody=65534
-StripTitle='Norvale 4\.0'
 IniBanner=$';Norvale 4.2 - ini file\r\n'
 
 now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
@@ -39,6 +39,11 @@ wait_until() {
 eventually() { check "$2" wait_until "$1" "${@:3}"; }
 
 quiet() { "$@" >/dev/null 2>&1; }
+# exits_with STATUS LOG COMMAND...: its output to LOG.
+exits_with() {
+    "${@:3}" >"$2" 2>&1
+    (($? == $1))
+}
 not() { ! "$@"; }
 
 alive() {
@@ -61,6 +66,12 @@ await_end() {
     check "$2 ends with status $3 (it gave $status)" test "$status" = "$3"
 }
 
+# terminate VARIABLE WHAT: as a service is stopped.
+terminate() {
+    kill -TERM "${!1}"
+    await_end "$1" "$2" 0
+}
+
 need_root() { ((EUID == 0)) || { echo "SKIP: the guard under test needs root" >&2; exit 77; }; }
 
 cleanup() {
@@ -81,8 +92,6 @@ cleanup() {
     fi
 }
 
-# e2e_start BUILD [no-desktop|bare]: installs the build (staged, desktop entries included) and starts
-# a desktop, or makes a bare folder of the built programs.
 e2e_start() {
     build=$1
     [[ ${2:-} == bare ]] || need_root
@@ -105,12 +114,13 @@ bare_folder() {
     chattr -R -i "$dir" 2>/dev/null
     rm -rf "$dir" "$tmp/run"
     mkdir -m 755 "$dir" && cp "$build"/{norvale-guard,norvale-line,phonebook.sample.conf} "$dir/" || exit 1
+    printf 'stage_ms=1\n' >"$dir/dialer.conf"
 }
 
 
 start_desktop() {
     local tool
-    for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert compare jq sox xkbevd ss dbus-daemon; do
+    for tool in Xvfb openbox trayer xdotool xwininfo xprop xdpyinfo xkill import convert jq sox ss dbus-daemon; do
         command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
     done
     # -noreset: no start over when the last client leaves; no -auth: every local user's clients.
@@ -193,11 +203,6 @@ start_guard() {
     require "the guard starts guarding" wait_until 60 guard_ready
 }
 
-terminate_guard() {
-    kill -TERM "$guard_pid"
-    await_end guard_pid "the guard" 0
-}
-
 # Nothing saved; the immutable flags stay.
 kill_guard() {
     [[ -n $guard_pid ]] && kill -KILL "$guard_pid" && { wait "$guard_pid"; } 2>/dev/null
@@ -219,13 +224,8 @@ start_display() {
     setpriv --reuid "$1" --regid "$(id -g "$1")" "$groups" \
         env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" "${@:2}" "$dir/norvale" >>"$tmp/display.log" 2>&1 &
     display_pid=$!
-    started_ms=$(now_ms)
 }
 
-terminate_display() {
-    kill -TERM "$display_pid"
-    await_end display_pid "the display" 0
-}
 
 
 # as_user UID COMMAND...: with no groups; started with &, $! names the command, not a subshell.
@@ -243,9 +243,8 @@ client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$dir/guard.sock" >"$2"; }
 
 # held UID OUT TEXT [socat options]: a client that sends TEXT and stays open (a FIFO held, no process);
 # $held_pid is the socat.
-held_count=0
 held() {
-    local fifo=$tmp/held.$((++held_count)) fd
+    local fifo=$tmp/held.${#helper_pids[@]} fd
     mkfifo "$fifo"
     exec {fd}<>"$fifo"
     printf '%s' "$3" >&"$fd"
@@ -302,15 +301,15 @@ geometry() {
 }
 
 mapped() { [[ $(geometry "$1") == *IsViewable ]]; }
-# Hidden, or gone altogether.
 unmapped() { ! mapped "$1"; }
 place_is() { [[ $(geometry "$1") == "$2 IsViewable" ]]; }
 
-# shown_window VARIABLE PATTERN: sets the variable to a shown window whose title matches.
+# shown_window VARIABLE PATTERN [TEST...]: sets the variable to a shown window whose title matches
+# and for which TEST... WINDOW passes.
 shown_window() {
     local id
     for id in $(xdotool search --name "$2" 2>/dev/null); do
-        mapped "$id" && printf -v "$1" '%s' "$id" && return 0
+        mapped "$id" && { (($# < 3)) || "${@:3}" "$id"; } && printf -v "$1" '%s' "$id" && return 0
     done
     return 1
 }
@@ -352,7 +351,7 @@ await_icon() {
 click() { xdotool mousemove "$1" "$2" click --repeat "${4:-1}" --delay 80 "${3:-1}"; }
 
 # Sets strip to the strip's window while it shows. Back from the tray it may be a new window.
-strip_shown() { shown_window strip "$StripTitle"; }
+strip_shown() { shown_window strip 'Norvale 4\.0'; }
 strip_hidden() { ! strip_shown; }
 
 restore_strip() { await_icon && click "$icon_x" "$icon_y" 1 2 && wait_until 5 strip_shown; }
@@ -363,7 +362,6 @@ click_strip() {
     click $((x + $1)) $((y + $2))
 }
 
-shot() { import -silent -window root "$1"; }
 
 
 line() { "$dir/norvale-line" "$@"; }

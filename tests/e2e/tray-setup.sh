@@ -40,8 +40,6 @@ ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
 # Keys from the tray menu's top ("Norvale", then past the separator).
 Disconnetti=(Down Down Return) ConnettiAPredefinita=(Down Down Down Return)
 
-info_shown() { shown_window info '^Norvale$' && place_is "$info" "404 488 473 47"; }
-
 # click_node ROLE NAME: a click into that node of the setup dialog in the last tree read.
 click_node() {
     local x y
@@ -75,22 +73,8 @@ open_setup_on_provider() {
 }
 
 # A refusal box: titled "Norvale" like the message strip, but not of its size.
-refusal_shown() {
-    local id
-    for id in $(xdotool search --name '^Norvale$' 2>/dev/null); do
-        mapped "$id" && [[ $(geometry "$id") != *" 473 47 "* ]] && box=$id && return 0
-    done
-    return 1
-}
-
-# shot_of WINDOW NAME: a picture of the window once it holds still.
-shot_of() {
-    local place x y w h
-    await_settled place "$1" || return
-    shot "$tmp/window.png"
-    read -r x y w h <<<"$place"
-    convert "$tmp/window.png[${w}x$h+$x+$y]" "$tmp/$2"
-}
+refusal_shown() { shown_window box '^Norvale$' not strip_sized; }
+strip_sized() { [[ $(geometry "$1") == *" 473 47 "* ]]; }
 
 # Buttons of the box from its bottom-right corner: OK and No are the last, Sì the one before.
 click_box() {
@@ -103,7 +87,6 @@ click_box() {
     esac
 }
 
-# The exit button asks first.
 answer() {
     click_strip "${ExitButton[@]}"
     require "the exit button asks" wait_until 10 shown_window box '^ Uscire$'
@@ -124,9 +107,9 @@ menu_shown() {
     for id in $(xdotool search --onlyvisible --class norvale 2>/dev/null); do
         read -r x y w h _ < <(geometry "$id")
         ((w > 60 && h > 60)) || continue
-        shot "$tmp/menu.png"
-        (($(convert "$tmp/menu.png[${w}x$h+$x+$y]" -depth 8 txt:- | awk -F'[()]' \
-            'NR > 1 { split($2, c, ","); n += c[1] + c[2] + c[3] > 600 } END { print n + 0 }') > w * h / 2)) && return 0
+        import -silent -window root "$tmp/menu.png"
+        [[ $(convert "$tmp/menu.png[${w}x$h+$x+$y]" -grayscale Average -threshold 78.4% \
+            -format '%[fx:mean > 0.5]' info:) == 1 ]] && return 0
     done
     return 1
 }
@@ -138,16 +121,7 @@ tray_menu() {
     xdotool key --delay 100 "$@"
 }
 
-call_count_is() { [[ $(line status | jq '.calls | length') == "$1" ]]; }
-
 printf 'stage_ms=100\n' >"$dir/dialer.conf"
-# Every bell of the display becomes a line in bells.log.
-printf 'Bell() shell "echo bell >> %s/bells.log"\n' "$tmp" >"$tmp/xkbevd.cf"
-: >"$tmp/bells.log"
-xkbevd -cfg "$tmp/xkbevd.cf" >"$tmp/xkbevd.log" 2>&1 &
-helper_pids+=($!)
-require "xkbevd listens" wait_until 5 grep -q "disabling the audible bell" "$tmp/xkbevd.log"
-bells() { wc -l <"$tmp/bells.log"; }
 start_accessibility "$admin_uid"
 # The guard started carelessly (su keeps the user's environment): the desktop's DISPLAY and session
 # bus, and nobody's system bus and pkcheck first on PATH, both of which would grant everything.
@@ -163,12 +137,6 @@ require "the strip shows" wait_until 10 strip_shown
 admin_display="$display_pid,$(sed 's/.*) //' "/proc/$display_pid/stat" | cut -d' ' -f20)"
 require "the strip hides into the tray" wait_until 10 strip_hidden
 
-bells_before=$(bells)
-require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
-eventually 5 "Connetti a predefinita beeps without a default" test "$(bells)" = $((bells_before + 1))
-check "no call without a default" call_count_is 0
-check "no message without a default" not info_shown
-
 open_setup_on_provider
 check "Provider is neither the default nor authorised yet: $(ticked "$Default" "$Authorise")" \
     test "$(ticked "$Default" "$Authorise")" = "no no"
@@ -177,11 +145,11 @@ click_node "check box" "$Default"
 eventually 3 "a click ticks Imposta come predefinita" eval '[[ $(ticked "$Default") == yes ]]'
 close_setup_with_ok
 require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
-eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" info_shown
+eventually 5 "an unauthorised default gives a message strip of 473 x 47 in the screen's middle" \
+    eval 'shown_window info "^Norvale$" && place_is "$info" "404 488 473 47"'
 read_tree
 check "a screen reader reads the message strip as an alert" spoken alert "La connessione predefinita non è stata autorizzata..."
-check "no call on an unauthorised default" call_count_is 0
-check "no beep on an unauthorised default" test "$(bells)" = $((bells_before + 1))
+check "no call on an unauthorised default" test "$(line status | jq '.calls | length')" = 0
 
 open_setup_on_provider
 check "Provider shows as the default, not authorised: $(ticked "$Default" "$Authorise")" \
@@ -216,7 +184,9 @@ check "No keeps the display running and the line watched" eval 'alive $display_p
 echo 1 >"$tmp/pkcheck.answer"
 answer Sì
 require "the display says the stop was refused" wait_until 10 refusal_shown
-shot_of "$box" refused-stop.png
+read_tree
+check "a screen reader reads the refusal" \
+    spoken label "Non puoi chiudere Norvale. Questa azione è permessa solo ad un utente amministratore."
 click_box OK
 eventually 5 "OK closes the refusal" unmapped "$box"
 check "a refused stop keeps the guard and the display running" eval 'alive $guard_pid && alive $display_pid'
@@ -242,17 +212,12 @@ cp "$ini" "$tmp/nv4.before"
 start_display "$Nobody"
 require "the strip shows" wait_until 10 strip_shown
 require "the display says the guard is away" wait_until 10 shown_window away '^ Errore$'
-away_after=$(($(now_ms) - started_ms))
-check "the display says so after $away_after ms, not before 3 s" test "$away_after" -ge 3000
 start_guard env PATH="$tmp/bin:$PATH"
 eventually 3 "the message goes once the guard is back" unmapped "$away"
 require "the strip hides into the tray" wait_until 10 strip_hidden
 require "the strip comes back from the tray" restore_strip
 click_strip "${ExitButton[@]}"
 require "the exit button refuses with a message" wait_until 10 refusal_shown
-shot_of "$box" refused-exit.png
-check "nobody's refusal and the administrator's refused stop show the same box" \
-    quiet compare -metric AE "$tmp/refused-exit.png" "$tmp/refused-stop.png" null:
 check "the display keeps running" alive "$display_pid"
 check "nv4.ini is held as before" not readable "$ini"
 
@@ -268,7 +233,7 @@ check "nobody's requests are each refused: $answers" \
 check "the guard still runs" alive "$guard_pid"
 check "nv4.ini was not touched meanwhile" test "$(stat -c '%i %s %.9Y %.9Z' "$ini")" = "$before"
 check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")" = 4
-terminate_display
-terminate_guard
+terminate display_pid "the display"
+terminate guard_pid "the guard"
 check "nv4.ini is byte for byte what it was before nobody's requests" cmp "$tmp/nv4.before" "$ini"
 finish

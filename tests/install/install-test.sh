@@ -13,32 +13,27 @@ policy=$(staged "$polkit")/org.norvale.guard.policy
 unit=$(staged "$units")/norvale-guard.service
 
 # Exactly the programs (the display when built) and their companions, the desktop entries, the unit
-# and the policy.
+# and the policy, each with its mode.
 programs=(norvale-guard norvale-line)
 [[ -e $build/norvale ]] && programs+=(norvale)
 assets=(start.mp3 connected.mp3 disconnected.mp3 error.mp3 norvale.hlp norvale-help.xml norvale-tray.png palette.png)
-expected=$(printf '%s\n' "${programs[@]/#/$dir/}" "${assets[@]/#/$dir/}" "$dir/phonebook.sample.conf" \
-    "$launcher" "$autostarter" "$policy" "$unit" | sort)
-actual=$(find "$tmp/root" -type f | sort)
-check "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
-
-for program in "${programs[@]}"; do
-    [[ -f $dir/$program && -x $dir/$program ]] || fail "$program is not executable"
-done
+expected=$({
+    printf '%s 755\n' "${programs[@]/#/$dir/}"
+    printf '%s 644\n' "${assets[@]/#/$dir/}" "$dir/phonebook.sample.conf" "$launcher" "$autostarter" "$policy" "$unit"
+} | sort)
+actual=$(find "$tmp/root" -type f -printf '%p %m\n' | sort)
+check "installed files or their modes differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
 for asset in "${assets[@]}"; do
     cmp -s "$source/assets/$asset" "$dir/$asset" || fail "$asset differs from the shipped one"
-    check "$asset is not mode 644" mode_is "$dir/$asset" 644
 done
 cmp -s "$source/assets/phonebook.conf" "$dir/phonebook.sample.conf" || fail "the sample phonebook differs"
 check "the program's folder is not mode 755" mode_is "$dir" 755
 
 for entry in "$launcher" "$autostarter"; do
     [[ -f $entry ]] || continue
-    if command -v desktop-file-validate >/dev/null; then
-        # Warnings count too: the desktops skip or misread entries they warn about.
-        report=$(desktop-file-validate "$entry" 2>&1)
-        [[ $? == 0 && -z $report ]] || fail "desktop-file-validate: $report"
-    fi
+    # Warnings count too: the desktops skip or misread entries they warn about.
+    report=$(desktop-file-validate "$entry" 2>&1)
+    [[ $? == 0 && -z $report ]] || fail "desktop-file-validate: $report"
     for line in "Type=Application" "Name=Norvale" "Exec=$prefix/norvale" \
         "Icon=$prefix/norvale-tray.png" "Comment=Protegge la connessione telefonica dai dialer e ne mostra il traffico" \
         "Categories=Network;Dialup;Monitor;"; do
@@ -79,15 +74,14 @@ check "guard.sock is not mode 666" mode_is "$socket" 666
 # A second guard, with the same run folder or another one, refuses and leaves the first one's socket.
 before=$(stat -c "%i %z" "$socket" 2>/dev/null)
 for run in "$tmp/run" "$tmp/run2"; do
-    timeout 10 "$dir/norvale-guard" --folder "$dir" --run-dir "$run" >>"$tmp/second.log" 2>&1
-    status=$?
-    [[ $status == 1 ]] || fail "a second guard with run folder ${run##*/} ended with status $status, not 1"
+    check "a second guard with run folder ${run##*/} does not end with status 1" \
+        exits_with 1 "$tmp/second.${run##*/}.log" timeout 10 "$dir/norvale-guard" --folder "$dir" --run-dir "$run"
     [[ -S $socket && $(stat -c "%i %z" "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
     answer=$(guard_requests 0 '{"v":1,"id":7,"op":"counters"}' 2>&1)
     [[ $answer == *'"id":7'* && $answer == *'"ok":true'* ]] || fail "the first guard answers '$answer' on guard.sock"
-    "$dir/norvale-line" status >/dev/null 2>>"$tmp/second.log" || fail "the first guard's line does not answer"
+    check "the first guard's line does not answer" quiet line status
 done
 
-terminate_guard
-((failures == 0)) || cat "$tmp/second.log" >&2
+terminate guard_pid "the guard"
+((failures == 0)) || cat "$tmp"/second.*.log >&2
 finish
