@@ -73,7 +73,8 @@ TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
         SCOPED_TRACE(row.file);
         const QByteArray transcript = readBytes(NORVALE_PPP_TRANSCRIPTS "/" + QString::fromLatin1(row.file));
         ASSERT_FALSE(transcript.isEmpty());
-        PppLineParser parser("ATDT");
+        // The dial command is matched whatever its case.
+        PppLineParser parser("atdt");
         QList<Event> events = parser.started();
         for (const QByteArray& line : transcript.split('\n'))
             events += parser.feed(QString::fromLatin1(line));
@@ -87,23 +88,13 @@ TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
     }
 }
 
-TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling) {
-    PppLineParser parser("ATDT");
-    parser.started();
-    parser.feed("send (AT&D2^M)");
-    EXPECT_EQ(parser.state(), 0);
-    parser.feed("send (atdt555^M)");
-    EXPECT_EQ(parser.state(), 2);
-}
-
 TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte) {
     EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()),
               "TIMEOUT 5\nABORT 'BUSY'\nABORT 'NO CARRIER'\nABORT 'NO DIALTONE'\nABORT 'NO DIAL TONE'\n"
               "ABORT 'NO ANSWER'\nABORT 'ERROR'\n'' 'ATZ'\nOK 'AT&F \\^X \\'q\\''\nTIMEOUT 60\n"
               "OK 'ATDP0190,123*#'\nCONNECT ''\n");
-    PhonebookEntry bare;
-    bare.number = "555";
-    EXPECT_TRUE(PppCallFiles::chatScript(bare).endsWith("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n"));
+    EXPECT_TRUE(
+        PppCallFiles::chatScript({.number = "555"}).endsWith("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n"));
 }
 
 TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
@@ -146,7 +137,6 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     EXPECT_EQ(link.interfaceOf(4242), "ppp3");
     EXPECT_EQ(link.interfaceOf(777), "ppp0");
     EXPECT_EQ(link.interfaceOf(1), "");
-    EXPECT_EQ(link.address("ppp0"), "");
 }
 
 TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {

@@ -14,19 +14,15 @@ WvdialPhonebook read(const QByteArray& content) {
     return WvdialPhonebook::read(dir.filePath("wvdial.conf"));
 }
 
-// "number user password modem baud inits dial-command" of an entry, or "missing".
+// "name|number|user|password|modem|baud|inits|dial command" of an entry, or "missing".
 QString summary(const WvdialPhonebook& book, const QString& name) {
     const auto e = book.entry(name);
-    return e ? QStringList{e->name,
-                           e->number,
-                           e->user,
-                           e->password,
-                           e->modem,
-                           QString::number(e->baud),
-                           e->inits.join('+'),
-                           e->dialCommand}
-                   .join('|')
-             : "missing";
+    if (!e)
+        return "missing";
+    return QString("%1|%2|%3|%4|%5|%6|%7|%8")
+        .arg(e->name, e->number, e->user, e->password, e->modem)
+        .arg(e->baud)
+        .arg(e->inits.join('+'), e->dialCommand);
 }
 
 } // namespace
