@@ -22,8 +22,7 @@ protected:
         m_events.watch(*m_dialer);
         ASSERT_EQ(m_dialer->SelectEntry("Provider"), 0);
     }
-    // Waits for the idle line, then long enough for several more stages to have come, had the call
-    // gone on.
+    // The line idle again, then long enough for more stages to have come had the call gone on.
     bool waitForIdle() {
         const bool idle =
             QTest::qWaitFor([this] { return m_dialer->lineStatus().value("line") == "idle"; }, 20000);
