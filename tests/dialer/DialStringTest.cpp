@@ -27,6 +27,7 @@ TEST(DialString, AnEntryThatCouldReadAFileOrDialTwiceIsRefusedAndAnOwnScriptDial
          "the Dial Command \"ATDT0899123456;ATD\" is none of ATD, ATDT and ATDP"},
         {wvdial, "ATDT", "0612345678;D0899", "",
          "the number \"0612345678;D0899\" holds \";\", which is no dialling character"},
+        {wvdial, "ATDT", "@0612", "", "the number \"@0612\" holds \"@\", which is no dialling character"},
         {wvdial, "ATDT", "0612\x7f", "", "Dial Prefix, Area Code or Phone holds a control character"},
         {wvdial, "ATDT", "0612345678", "se\ngreto", "Password holds a control character"},
     };
