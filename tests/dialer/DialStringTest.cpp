@@ -6,10 +6,6 @@
 #include "dialer/DialledNumber.h"
 #include "dialer/PppCallFiles.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -22,7 +18,6 @@ TEST(DialString, AnEntryThatCouldReadAFileOrDialTwiceIsRefusedAndAnOwnScriptDial
     } rows[] = {
         {wvdial, "ATDT", "0,0612345678", "", ""},
         {{"AT&F \\N3 %C1 *E0 +CGDCONT=1,\"IP\",\"a;D0899\""}, "atdp", "*31#+39 (06) 1234-5678W,P!T", "", ""},
-        {{"ATZ;ATDT0899123456"}, "ATDT", "0612345678", "", "the Init string \"ATZ;ATDT0899123456\" dials"},
         {{"ATZ", "AT S0=0 D0899"}, "ATDT", "0612345678", "", "the Init string \"AT S0=0 D0899\" dials"},
         {{"AT+FCLASS=0;D0899"}, "ATDT", "0612345678", "", "the Init string \"AT+FCLASS=0;D0899\" dials"},
         {{"AT&FD0899"}, "ATDT", "0612345678", "", "the Init string \"AT&FD0899\" dials"},
@@ -32,8 +27,7 @@ TEST(DialString, AnEntryThatCouldReadAFileOrDialTwiceIsRefusedAndAnOwnScriptDial
          "the Dial Command \"ATDT0899123456;ATD\" is none of ATD, ATDT and ATDP"},
         {wvdial, "ATDT", "0612345678;D0899", "",
          "the number \"0612345678;D0899\" holds \";\", which is no dialling character"},
-        {wvdial, "ATDT", "@0612345678", "",
-         "the number \"@0612345678\" holds \"@\", which is no dialling character"},
+        {wvdial, "ATDT", "@0612", "", "the number \"@0612\" holds \"@\", which is no dialling character"},
         {wvdial, "ATDT", "0612\x7f", "", "Dial Prefix, Area Code or Phone holds a control character"},
         {wvdial, "ATDT", "0612345678", "se\ngreto", "Password holds a control character"},
     };
@@ -65,6 +59,10 @@ TEST(DialledNumber, IsReadFromTheArgumentsAndTheFilesOfTheCallsProcesses) {
     QFile::copy("/bin/true", dir.filePath("chat"));
     writeBytes(dir.filePath("wvdial.test"),
                "[Dialer Defaults]\nPhone = 0899123456\n[Dialer Casa]\nPhone = 0612345678\n");
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(opens, ::ptsname(master), IN_OPEN), 0);
     const struct {
         const char* program;
         QStringList arguments;
@@ -77,9 +75,11 @@ TEST(DialledNumber, IsReadFromTheArgumentsAndTheFilesOfTheCallsProcesses) {
         {"chat", {"SAY", "dial ATDT0899", "", "ATDT0612345678"}, "ATDT0612345678"},
         {"chat", {"", "@dial-file"}, ""},
         {"chat", {"-E", "", "ATDT0612345678$MORE"}, ""},
-        // A stored number and the last one dialled: the digits after them are not what is dialled.
+        // Any user's process may call itself chat and name a device as its script: the root guard
+        // must not open it, since an open acts on the device (a modem raises DTR, a watchdog starts).
+        {"chat", {"-f", ::ptsname(master)}, ""},
+        // A stored number: the digits after it are not what is dialled.
         {"chat", {"", "AT&Z0=0899123456", "OK", "ATDS=0612345678"}, ""},
-        {"chat", {"", "atdl0612345678"}, ""},
         {"chat", {"", "atdt0612345678w"}, "ATDt0612345678w"},
         {"pppd",
          {"/dev/ttyS0", "linkname", "Provider", "connect", "chat '' ATZ OK ATDT0899123456"},
@@ -111,26 +111,12 @@ TEST(DialledNumber, IsReadFromTheArgumentsAndTheFilesOfTheCallsProcesses) {
         // Only the real programs are trusted: bash is not chat.
         EXPECT_EQ(DialledNumber::OfCall({process}, {DialledNumber::Identity("/proc/self/exe")}), "");
     }
-    standIn.closeWriteChannel();
-    EXPECT_TRUE(standIn.waitForFinished());
-}
-
-// Any user's process may call itself chat and name a device as its script: the root guard must not
-// open it, since an open acts on the device (a modem raises DTR, a watchdog starts).
-TEST(DialledNumber, AScriptThatIsADeviceIsNeverOpened) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
-    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(::inotify_add_watch(opens, ::ptsname(master), IN_OPEN), 0);
-    DiallingProcess chat;
-    chat.pid = ::getpid();
-    chat.program = "chat";
-    chat.arguments = QStringList{"chat", "-f", ::ptsname(master)};
-    EXPECT_EQ(DialledNumber::OfCall({chat}, {DialledNumber::Identity("/proc/self/exe")}), "");
     char event[256];
     EXPECT_EQ(::read(opens, event, sizeof event), -1) << "the guard opened the device";
     ::close(opens);
     ::close(master);
+    standIn.closeWriteChannel();
+    EXPECT_TRUE(standIn.waitForFinished());
 }
 
 // A script only root may read is no script of a user's chat: the guard reads with its rights.
@@ -147,8 +133,10 @@ TEST(DialledNumber, IsReadWithTheRightsOfTheProcess) {
         ASSERT_TRUE(standIn.waitForStarted());
         std::optional<DiallingProcess> seen;
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return (seen = DiallingProcess::inspect(pid_t(standIn.processId()))).has_value(); }, 10000));
-        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash}), uid == "0" ? "ATDT0612345678" : "") << uid.toStdString();
+            [&] { return (seen = DiallingProcess::inspect(pid_t(standIn.processId()))).has_value(); },
+            10000));
+        EXPECT_EQ(DialledNumber::OfCall({*seen}, {bash}), uid == "0" ? "ATDT0612345678" : "")
+            << uid.toStdString();
         standIn.closeWriteChannel();
         EXPECT_TRUE(standIn.waitForFinished());
     }

@@ -11,14 +11,12 @@
 // "backend stage_ms down_bps up_bps chat pppd phonebook" as read from the folder.
 static QString settingsOf(const QString& folder) {
     const DialerSettings s = DialerSettings::read(folder);
-    return QStringList{s.backend == DialerSettings::Backend::Ppp ? "ppp" : "simulated",
-                       QString::number(s.stageMs),
-                       QString::number(s.downBps),
-                       QString::number(s.upBps),
-                       s.chat,
-                       s.pppd,
-                       s.phonebook}
-        .join(' ');
+    return QString("%1 %2 %3 %4 %5 %6 %7")
+        .arg(s.backend == DialerSettings::Backend::Ppp ? "ppp" : "simulated")
+        .arg(s.stageMs)
+        .arg(s.downBps)
+        .arg(s.upBps)
+        .arg(s.chat, s.pppd, s.phonebook);
 }
 
 TEST(DialerSettings, MalformedFileKeepsWhatIsValidAndAConfiguredPhonebookMustExist) {

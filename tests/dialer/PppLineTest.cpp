@@ -8,7 +8,6 @@
 #include "dialer/PppLink.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -21,33 +20,13 @@ void PrintTo(const Event& e, std::ostream* out) {
     *out << "{kind " << int(e.kind) << ", " << e.value << ", " << e.text.toStdString() << '}';
 }
 
-namespace {
-
-Event state(int s) {
-    return {Kind::State, s, {}};
-}
-Event failure(int code) {
-    return {Kind::Error, code, PppLineParser::errorText(code)};
-}
-const Event connected{Kind::Connect, 0, {}};
-const Event disconnected{Kind::Disconnect, 0, {}};
-
-PhonebookEntry sampleEntry() {
-    return {.name = "Casa",
-            .number = "0190,123*#",
-            .user = "mario",
-            .password = "se\"cr\\et 'x'",
-            .modem = "/dev/ttyS0",
-            .baud = 115200,
-            .inits = {"ATZ", "AT&F ^X 'q'"},
-            .dialCommand = "ATDP"};
-}
-
-} // namespace
-
 // Recorded pppd transcripts (chat's lines among pppd's, as pppd's log shows them) played through
 // the parser, with pppd's exit code and whether the hang-up was our own.
 TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
+    const auto state = [](int s) { return Event{Kind::State, s, {}}; };
+    const auto failure = [](int code) { return Event{Kind::Error, code, PppLineParser::errorText(code)}; };
+    const Event connected{Kind::Connect, 0, {}};
+    const Event disconnected{Kind::Disconnect, 0, {}};
     const QList<Event> all{state(0),  state(1),    state(2),  state(3),    state(5),
                            state(14), state(8192), connected, state(8193), disconnected};
     const struct {
@@ -67,19 +46,17 @@ TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
         {"silent-modem.log", 8, false, {state(0), failure(692)}},
         {"chap-failed.log", 19, false, {state(0), state(1), state(2), state(3), state(5), failure(691)}},
         {"locked.log", 6, false, {state(0), failure(633)}},
-        {"no-kernel-support.log", 4, false, {state(0), failure(633)}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
         const QByteArray transcript = readBytes(NORVALE_PPP_TRANSCRIPTS "/" + QString::fromLatin1(row.file));
-        ASSERT_FALSE(transcript.isEmpty());
-        PppLineParser parser("ATDT");
+        // The dial command is matched whatever its case.
+        PppLineParser parser("atdt");
         QList<Event> events = parser.started();
         for (const QByteArray& line : transcript.split('\n'))
             events += parser.feed(QString::fromLatin1(line));
         if (row.file == std::string("connected-pap.log")) {
             EXPECT_EQ(parser.interfaceName(), "ppp0");
-            EXPECT_EQ(parser.localAddress(), "10.64.64.64");
         }
         events += parser.finished(row.exitCode, false, row.hungUp);
         EXPECT_EQ(events, row.expected);
@@ -87,31 +64,27 @@ TEST(PppTranscripts, EachEndingBecomesTheStagesAndErrorAUserKnows) {
     }
 }
 
-TEST(PppTranscripts, InitStringsThatMentionDIsNotTheDialling) {
-    PppLineParser parser("ATDT");
-    parser.started();
-    parser.feed("send (AT&D2^M)");
-    EXPECT_EQ(parser.state(), 0);
-    parser.feed("send (atdt555^M)");
-    EXPECT_EQ(parser.state(), 2);
-}
-
-TEST(PppCallFiles, ChatScriptIsBuiltFromTheEntryByteForByte) {
-    EXPECT_EQ(PppCallFiles::chatScript(sampleEntry()),
+TEST(PppCallFiles, AreBuiltFromTheEntryByteForByteAndThePasswordGoesAwayWithTheCall) {
+    PhonebookEntry entry{.name = "Casa",
+                         .number = "0190,123*#",
+                         .user = "mario",
+                         .password = "se\"cr\\et 'x'",
+                         .modem = "/dev/ttyS0",
+                         .baud = 115200,
+                         .inits = {"ATZ", "AT&F ^X 'q'"},
+                         .dialCommand = "ATDP"};
+    EXPECT_EQ(PppCallFiles::chatScript(entry),
               "TIMEOUT 5\nABORT 'BUSY'\nABORT 'NO CARRIER'\nABORT 'NO DIALTONE'\nABORT 'NO DIAL TONE'\n"
               "ABORT 'NO ANSWER'\nABORT 'ERROR'\n'' 'ATZ'\nOK 'AT&F \\^X \\'q\\''\nTIMEOUT 60\n"
               "OK 'ATDP0190,123*#'\nCONNECT ''\n");
     PhonebookEntry bare;
     bare.number = "555";
     EXPECT_TRUE(PppCallFiles::chatScript(bare).endsWith("TIMEOUT 60\n'' 'ATDT555'\nCONNECT ''\n"));
-}
 
-TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
     QTemporaryDir run;
-    PppCallFiles files(sampleEntry(), "/usr/sbin/chat", run.path());
+    PppCallFiles files(entry, "/usr/sbin/chat", run.path());
     ASSERT_TRUE(files.isValid());
     EXPECT_EQ(readBytes(files.optionsPath()), "password \"se\\\"cr\\\\et 'x'\"\n");
-    // Its mode, and its folder's, are the adopted call's test (PppOwnCall).
     const QString folder = QFileInfo(files.optionsPath()).path();
     EXPECT_EQ(files.pppdArguments(),
               (QStringList{"/dev/ttyS0", "115200", "nodetach", "lock", "noipdefault", "defaultroute",
@@ -121,10 +94,9 @@ TEST(PppCallFiles, PasswordStaysInAPrivateFileThatGoesAwayWithTheCall) {
     EXPECT_FALSE(QFileInfo::exists(folder));
 
     // A modem name that is no path cannot become a pppd option.
-    PhonebookEntry e = sampleEntry();
-    e.modem = "call";
-    e.baud = 0;
-    EXPECT_EQ(PppCallFiles(e, "chat", run.path()).pppdArguments().mid(0, 2),
+    entry.modem = "call";
+    entry.baud = 0;
+    EXPECT_EQ(PppCallFiles(entry, "chat", run.path()).pppdArguments().mid(0, 2),
               (QStringList{"/dev/call", "nodetach"}));
     EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
 }
@@ -140,13 +112,11 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     const PppLink link(dir.filePath("net"), {dir.filePath("run")});
     EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
     EXPECT_EQ(link.bytesSent("ppp0"), 1);
-    EXPECT_EQ(link.bytesReceived("ppp9"), 0);
     EXPECT_EQ(link.bytesReceived("../ppp0"), 0);
     EXPECT_EQ(link.interfaces(), QStringList{"ppp0"});
     EXPECT_EQ(link.interfaceOf(4242), "ppp3");
     EXPECT_EQ(link.interfaceOf(777), "ppp0");
     EXPECT_EQ(link.interfaceOf(1), "");
-    EXPECT_EQ(link.address("ppp0"), "");
 }
 
 TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {
@@ -161,7 +131,6 @@ TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {
         {"pppd", {"pppd", "/dev/ttyS0", "call", "isp"}, "/dev/ttyS0", "isp"},
         {"pppd", {"pppd", "linkname", "casa", "nodetach"}, "", "casa"},
         {"pppd", {"pppd", "/dev/ttyS1", "call"}, "/dev/ttyS1", "pppd /dev/ttyS1"},
-        {"chat", {"chat", "-f", "s"}, "/dev/pts/4", "chat /dev/pts/4"},
         {"chat", {"chat"}, "", "chat"},
     };
     for (const auto& row : rows)

@@ -4,8 +4,6 @@
 #include "dialer/DialerControl.h"
 
 #include <QCoreApplication>
-
-#include <QFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
