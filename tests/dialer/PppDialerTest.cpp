@@ -232,7 +232,7 @@ TEST(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted) {
     QTemporaryDir dir;
     const QString script = dir.filePath("script");
     writeBytes(script, "ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
-    PppDialer dialer(DialerSettings{.runFolder = dir.filePath("run")});
+    PppDialer dialer(DialerSettings{.phonebook = {}, .runFolder = dir.filePath("run")});
     dialer.SetUseProcessEvents(false);
     dialer.SetWatchOtherCalls(true);
     Told told(dialer);
