@@ -15,13 +15,6 @@
 
 namespace Subs {
 
-struct IniBatchFile {
-    QString path;
-    bool unreadable = false;
-    std::optional<QByteArray> original; // nothing when the file did not exist
-    std::optional<QByteArray> current;  // what the file will hold
-};
-
 namespace {
 
 constexpr qsizetype MaxValueLength = 254;
@@ -33,6 +26,18 @@ struct Line {
 };
 
 using Lines = std::vector<Line>;
+
+} // namespace
+
+struct IniBatchFile {
+    QString path;
+    bool unreadable = false;
+    std::optional<QByteArray> original; // nothing when the file did not exist
+    // What the file will hold, as lines: a huge file is split and joined once, not once a key.
+    Lines lines;
+};
+
+namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -178,33 +183,31 @@ bool isPending(const QString& path) {
     return pending && pending->path == path;
 }
 
-// The file's content as readers see it: the batch's copy while one is open.
-std::optional<QByteArray> contentOf(const QString& path, bool* unreadable = nullptr) {
-    if (isPending(path)) {
-        if (unreadable)
-            *unreadable = pending->unreadable;
-        return pending->current;
-    }
-    return readFile(path, unreadable);
+// The file's lines as readers see them: the batch's while one is open.
+std::optional<Lines> linesOf(const QString& path) {
+    if (isPending(path))
+        return pending->unreadable ? std::nullopt : std::optional(pending->lines);
+    const std::optional<QByteArray> data = readFile(path);
+    return data ? std::optional(split(*data)) : std::nullopt;
 }
 
-// Applies an edit to the file's lines and writes them back only when they changed.
+// Applies an edit to the file's lines and writes them back only when they changed; in a batch,
+// to the batch's lines.
 template <typename Edit> bool editFile(const QString& path, Edit edit) {
+    if (isPending(path)) {
+        if (!pending->unreadable)
+            edit(pending->lines);
+        return !pending->unreadable;
+    }
     bool unreadable = false;
-    const std::optional<QByteArray> old = contentOf(path, &unreadable);
+    const std::optional<QByteArray> old = readFile(path, &unreadable);
     if (unreadable)
         return false; // never replace a file that could not be read
     Lines lines = old ? split(*old) : Lines{};
     if (!edit(lines))
         return true;
     const QByteArray data = join(lines);
-    if (old && data == *old)
-        return true;
-    if (isPending(path)) {
-        pending->current = data;
-        return true;
-    }
-    return writeFile(path, data);
+    return (old && data == *old) || writeFile(path, data);
 }
 
 } // namespace
@@ -213,8 +216,8 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
                      const QString& defaultText) {
     QByteArray value;
     bool found = false;
-    if (const auto data = contentOf(file)) {
-        const Lines lines = split(*data);
+    if (const std::optional<Lines> read = linesOf(file)) {
+        const Lines& lines = *read;
         const QByteArray sectionName = trimmed(Cp1252::FromUnicode(section));
         const QByteArray keyName = trimmed(Cp1252::FromUnicode(key));
         if (const auto range = findSection(lines, sectionName)) {
@@ -278,9 +281,10 @@ bool WriteIniSection(const QString& file, const QString& section, const QStringL
     });
 }
 
-IniBatch::IniBatch(const QString& file) : m_file(new IniBatchFile{file, false, std::nullopt, std::nullopt}) {
+IniBatch::IniBatch(const QString& file) : m_file(new IniBatchFile{file, false, std::nullopt, {}}) {
     m_file->original = readFile(file, &m_file->unreadable);
-    m_file->current = m_file->original;
+    if (m_file->original)
+        m_file->lines = split(*m_file->original);
     if (!pending)
         pending = m_file.get();
 }
@@ -293,9 +297,12 @@ bool IniBatch::commit() {
     if (pending != m_file.get())
         return false;
     pending = nullptr;
-    if (m_file->unreadable || m_file->current == m_file->original)
-        return !m_file->unreadable;
-    return writeFile(m_file->path, *m_file->current);
+    if (m_file->unreadable)
+        return false;
+    const QByteArray data = join(m_file->lines);
+    if (m_file->original ? data == *m_file->original : m_file->lines.empty())
+        return true;
+    return writeFile(m_file->path, data);
 }
 
 } // namespace Subs
