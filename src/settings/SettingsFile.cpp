@@ -32,6 +32,8 @@ QString booleanText(bool value) {
 } // namespace
 
 void LoadConnections() {
+    // One read of the file for the whole table: a huge hand-made file is split once, not once a key.
+    Subs::IniBatch batch(state.SettingsFile);
     state.ConnectionCount = 0;
     for (int i = 0; i < TableSlots; ++i) {
         const QString name = readConnection(QStringLiteral("ConName"), i, EndMark);
