@@ -35,6 +35,7 @@ struct IniBatchFile {
     std::optional<QByteArray> original; // nothing when the file did not exist
     // What the file will hold, as lines: a huge file is split and joined once, not once a key.
     Lines lines;
+    bool edited = false;
 };
 
 namespace {
@@ -191,12 +192,18 @@ std::optional<Lines> linesOf(const QString& path) {
     return data ? std::optional(split(*data)) : std::nullopt;
 }
 
+// Replaces the file with its edited lines unless they join to what it held.
+bool writeBack(const QString& path, const std::optional<QByteArray>& old, const Lines& lines) {
+    const QByteArray data = join(lines);
+    return (old && data == *old) || writeFile(path, data);
+}
+
 // Applies an edit to the file's lines and writes them back only when they changed; in a batch,
 // to the batch's lines.
 template <typename Edit> bool editFile(const QString& path, Edit edit) {
     if (isPending(path)) {
-        if (!pending->unreadable)
-            edit(pending->lines);
+        if (!pending->unreadable && edit(pending->lines))
+            pending->edited = true;
         return !pending->unreadable;
     }
     bool unreadable = false;
@@ -204,10 +211,7 @@ template <typename Edit> bool editFile(const QString& path, Edit edit) {
     if (unreadable)
         return false; // never replace a file that could not be read
     Lines lines = old ? split(*old) : Lines{};
-    if (!edit(lines))
-        return true;
-    const QByteArray data = join(lines);
-    return (old && data == *old) || writeFile(path, data);
+    return !edit(lines) || writeBack(path, old, lines);
 }
 
 } // namespace
@@ -299,10 +303,7 @@ bool IniBatch::commit() {
     pending = nullptr;
     if (m_file->unreadable)
         return false;
-    const QByteArray data = join(m_file->lines);
-    if (m_file->original ? data == *m_file->original : m_file->lines.empty())
-        return true;
-    return writeFile(m_file->path, data);
+    return !m_file->edited || writeBack(m_file->path, m_file->original, m_file->lines);
 }
 
 } // namespace Subs
