@@ -27,6 +27,7 @@ struct IniBatchFile;
 
 // Collects the writes to one file in memory and replaces the file once, when committed or
 // destroyed: the file ends as the single writes would have left it, without a rewrite for each.
+// Reads of the file meanwhile see the batch's lines, so a batch also serves many reads with one.
 // One batch at a time; a second one collects nothing.
 class IniBatch final {
 public:
