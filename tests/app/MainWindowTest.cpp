@@ -114,8 +114,7 @@ TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
 
 TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsThePlace) {
     load().placeAt({100, 50});
-    // Back to back, every motion comes before the window manager has moved the window: its local
-    // position is still the one against the place at the press.
+    // Back to back, each motion comes before the window manager moved the window: local to the press.
     const auto mouse = [this](QEvent::Type type, QPointF screen, Qt::MouseButtons held) {
         QMouseEvent event(type, screen - QPointF(100, 50), screen, Qt::LeftButton, held, {});
         QCoreApplication::sendEvent(window.get(), &event);

@@ -8,21 +8,17 @@ import sys
 import pyatspi
 from gi.repository import GLib
 
-
-def line(node, origin):
-    role, states = node.getRoleName(), node.getState()
-    text = node.queryText().getText(0, -1) if role == "text" else ""
-    words = [w for w, s in (("checked", pyatspi.STATE_CHECKED), ("focused", pyatspi.STATE_FOCUSED),
-                            ("selected", pyatspi.STATE_SELECTED)) if states.contains(s)]
-    x, y = node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
-    fields = (role, node.name, node.description, text, " ".join(words), f"{x - origin[0]},{y - origin[1]}")
-    return "\t".join((f or "").replace("\t", " ").replace("\n", " ").replace("\r", " ") for f in fields)
+STATES = {"checked": pyatspi.STATE_CHECKED, "focused": pyatspi.STATE_FOCUSED, "selected": pyatspi.STATE_SELECTED}
 
 
 def walk(node, origin=None):
     # Qt gives screen places for WINDOW_COORDS as well: places are taken from the window's corner here.
-    origin = origin or node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
-    yield line(node, origin)
+    x, y = node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
+    origin = origin or (x, y)
+    text = node.queryText().getText(0, -1) if node.getRoleName() == "text" else ""
+    states = " ".join(word for word, state in STATES.items() if node.getState().contains(state))
+    fields = (node.getRoleName(), node.name, node.description, text, states, f"{x - origin[0]},{y - origin[1]}")
+    yield "\t".join((f or "").replace("\t", " ").replace("\n", " ").replace("\r", " ") for f in fields)
     for child in node:
         if child is not None:
             yield from walk(child, origin)
@@ -55,8 +51,6 @@ def await_name(role, seconds):
 
 
 if __name__ == "__main__":
-    if sys.argv[1:2] == ["dump"]:
-        sys.exit(dump())
-    if sys.argv[1:2] == ["await-name"] and len(sys.argv) == 4:
-        sys.exit(await_name(*sys.argv[2:]))
+    if sys.argv[1:] == ["dump"] or sys.argv[1:2] == ["await-name"] and len(sys.argv) == 4:
+        sys.exit(dump() if sys.argv[1] == "dump" else await_name(*sys.argv[2:]))
     sys.exit(__doc__)

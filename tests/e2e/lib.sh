@@ -155,8 +155,7 @@ a11y_uid='' a11y_env=() tree=''
 # accessibility bus; a display joins them with a11y_env.
 start_accessibility() {
     local home
-    home=$(home_of "$1")
-    a11y_uid=$1
+    a11y_uid=$1 home=$(home_of "$1")
     if [[ -z ${bus:-} ]]; then
         as_user "$1" env HOME="$home" dbus-daemon --session --nofork --nopidfile \
             --address="unix:path=$home/runtime/bus" --print-address=3 3>"$tmp/bus" >"$tmp/bus.log" 2>&1 &
