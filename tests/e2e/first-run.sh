@@ -53,9 +53,8 @@ require "the strip settles" await_settled back "$strip"
 check "the strip comes back at 7,1: $back" test "${back% * *}" = "7 1"
 check "the strip shows its status area: $back" test "${back#* * }" = "509 48"
 check "the call's first status text is heard as a name change of the status bar" wait "$listener_pid"
-read_tree
 check "a screen reader finds the buttons Impostazioni, Nascondi and Esci" \
-    eval 'spoken "push button" Impostazioni && spoken "push button" Nascondi && spoken "push button" Esci'
+    eval 'read_tree && spoken "push button" Impostazioni && spoken "push button" Nascondi && spoken "push button" Esci'
 status=$(node_field "status bar" "" 2)
 check "the status line, spoken as a status bar, reads the hung-up call: $status" test "$status" = "Connecting device..."
 
