@@ -202,6 +202,7 @@ TEST_F(SetupDialog, SelectingAnEntryRunsItsCascadesAndTheRateBoxesFilterAndClip)
     EXPECT_EQ(shown(), "065551234 00 4 32/230 00");
     d.optSpeed[6]->click();
     EXPECT_EQ(shown(), "065551234 00 6 32/230 11"); // the rates just sent
+    EXPECT_GE(d.optSpeed[6]->width(), d.optSpeed[6]->sizeHint().width()); // "Definita dall'utente" whole
     // An entry the table does not hold keeps nothing: its own rates stay 12.
     select(u"Pieno"_s);
     d.optSpeed[4]->click();

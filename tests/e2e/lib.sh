@@ -182,10 +182,8 @@ read_tree() { tree=$(atspi dump 2>>"$tmp/atspi.log"); }
 spoken() { grep -qF "$1"$'\t'"$2"$'\t'"${3-}" <<<"$tree"; }
 
 # node_field ROLE NAME|@X,Y|'' FIELD: a field (1 to 6) of the first node of that role and name or place.
-node_field() {
-    awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
-        '$1 == role && (key == "" || $2 == key || "@" $6 == key) { print $field; exit }' <<<"$tree"
-}
+node_field() { awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
+    '$1 == role && (key == "" || $2 == key || "@" $6 == key) { print $field; exit }' <<<"$tree"; }
 
 
 # On the built-in line, once the line answers too.

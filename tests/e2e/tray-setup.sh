@@ -69,7 +69,8 @@ open_setup_on_provider() {
     click_node "list item" Provider
     eventually 3 "Provider is selected, and the Numero box reads its number" eval 'read_tree;
         [[ $(node_field "list item" Provider 5) == *selected* && $(node_field text Numero 4) == 0245871200 ]]'
-    check "the rate boxes are spoken by their captions" eval 'spoken text UP && spoken text DW'
+    check "the rate boxes are spoken by their captions, the start colour's square by its colour" \
+        eval 'spoken text UP && spoken text DW && spoken filler Inizio "rosso 255, verde 0, blu 0"'
 }
 
 # A refusal box: titled "Norvale" like the message strip, but not of its size.

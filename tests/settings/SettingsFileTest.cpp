@@ -31,7 +31,8 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     EXPECT_EQ(readBytes(settingsFile()), Banner);
 
     state.ConnectionTable[0] = {" Casa ", "0212345678", true, true, 2, 24, 36};
-    state.ConnectionTable[1] = {"Città €", "0190 555", false, false, -3, 32767, -32768};
+    const ConnectionRecord chinese{"中国电信拨号上网北京市海淀区中关村大街一", "0190 555", true, false, -3, 32767, -32768};
+    state.ConnectionTable[1] = chinese;
     state.ConnectionTable[2] = {"not in the phonebook", "1", true, false, 0, 10, 14};
     state.ConnectionCount = 3;
     state.PhonebookCount = 2;
@@ -41,8 +42,10 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
                                              "[General Setup]\r\nStartColor= 255\r\nEndColor= 65535\r\n"
                                              "[Connections]\r\n" +
                                              row(0, " Casa ", "0212345678", "true true 2 24 36") +
-                                             row(1, "Città €", "0190 555", "false false -3 32767 -32768"));
+                                             row(1, chinese.Name, "0190 555", "true false -3 32767 -32768"));
     EXPECT_EQ(state.DefaultEntryName, "Casa");
+    Global::LoadConnections(); // the next start
+    EXPECT_EQ(state.ConnectionTable[1], chinese);
 
     // The window position lands at the end of its section, before [Connections], and stays; an
     // empty phonebook leaves an empty section.
@@ -55,7 +58,7 @@ TEST_F(SettingsFile, FirstSaveAddsBothSectionsBelowTheBanner) {
     EXPECT_EQ(readBytes(settingsFile()), Banner +
                                              "[General Setup]\r\nStartColor=-16777216\r\nEndColor= 65535\r\n"
                                              "TopWin= 1440\r\n[Connections]\r\n");
-    EXPECT_EQ(state.DefaultEntryName, "Casa"); // only ever assigned, trimmed on save
+    EXPECT_EQ(state.DefaultEntryName, " Casa "); // only ever assigned: trimmed on save, not on load
 }
 
 TEST_F(SettingsFile, LoadStopsAtTheFirstMissingNameOrFiftyRowsAndTheLastDefaultWins) {
