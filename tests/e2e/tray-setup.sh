@@ -173,7 +173,6 @@ start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus"
 second_display=$display_pid display_pid=${admin_display%,*}
 require "a second start brings the strip back from the tray" wait_until 10 strip_shown
 await_end second_display "the second start" 0
-check "the running display goes on" alive "$display_pid"
 
 # The exit button asks; "Sì" asks the guard to stop, which asks polkit about the display's process.
 answer No
