@@ -180,10 +180,9 @@ TEST_F(SetupDialog, SelectingAnEntryRunsItsCascadesAndTheRateBoxesFilterAndClip)
     select(u"Ufficio"_s);
     EXPECT_TRUE(select(u"Sparito"_s).isEmpty());
     EXPECT_EQ(shown(), "-Errore: 623 00 6 20/30 11");
-    // Ctrl+click on the chosen entry keeps it chosen.
     QTest::mouseClick(d.lstDialEntry->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       d.lstDialEntry->visualItemRect(d.lstDialEntry->item(6)).center());
-    EXPECT_EQ(d.ListIndex(), 6);
+    EXPECT_EQ(d.ListIndex(), 6); // Ctrl+click on the chosen entry keeps it chosen
 
     // Authorising sends the shown number, by mouse or keyboard; only the mouse moves the default.
     select(u"Ufficio"_s);
@@ -225,8 +224,7 @@ TEST_F(SetupDialog, SelectingAnEntryRunsItsCascadesAndTheRateBoxesFilterAndClip)
         Key(*d.txtUp, code, text);
         EXPECT_EQ(d.txtUp->text(), result) << code;
     }
-    // X11's texts of Delete and Tab are no characters: Tab moved on to the DW box.
-    EXPECT_EQ(d.focusWidget(), d.txtDW);
+    EXPECT_EQ(d.focusWidget(), d.txtDW); // X11's texts of Delete and Tab are no characters
     EXPECT_TRUE(d.isVisible());
     // A rate beyond the 16-bit field shows and sends the largest it can hold.
     d.txtDW->setText(u"32768"_s);
