@@ -1,7 +1,6 @@
 #!/usr/bin/python3
 """The program's windows as a screen reader reads them (AT-SPI).
-atspi.py dump: a line per shown node: ROLE NAME DESCRIPTION TEXT STATES X,Y, tab-separated (TEXT an
-  editable box's content, X,Y the place in the window).
+atspi.py dump: a line per shown node: ROLE NAME DESCRIPTION TEXT (a box's) STATES X,Y (in its window), tab-separated.
 atspi.py await-name ROLE SECONDS: prints "listening", then the first new name of a node of that role."""
 import sys
 
@@ -14,10 +13,10 @@ STATES = {"checked": pyatspi.STATE_CHECKED, "focused": pyatspi.STATE_FOCUSED, "s
 def walk(node, origin=None):
     # Qt gives screen places for WINDOW_COORDS as well: places are taken from the window's corner here.
     x, y = node.queryComponent().getPosition(pyatspi.DESKTOP_COORDS)
-    origin = origin or (x, y)
-    text = node.queryText().getText(0, -1) if node.getRoleName() == "text" else ""
-    states = " ".join(word for word, state in STATES.items() if node.getState().contains(state))
-    fields = (node.getRoleName(), node.name, node.description, text, states, f"{x - origin[0]},{y - origin[1]}")
+    origin, role, states = origin or (x, y), node.getRoleName(), node.getState()
+    text = node.queryText().getText(0, -1) if role == "text" else ""
+    words = " ".join(word for word, state in STATES.items() if states.contains(state))
+    fields = (role, node.name, node.description, text, words, f"{x - origin[0]},{y - origin[1]}")
     yield "\t".join((f or "").replace("\t", " ").replace("\n", " ").replace("\r", " ") for f in fields)
     for child in node:
         if child is not None:
@@ -51,6 +50,7 @@ def await_name(role, seconds):
 
 
 if __name__ == "__main__":
+    pyatspi.setTimeout(10000, 15000)  # the library's 0.8 s is short for a display on a loaded machine
     if sys.argv[1:] == ["dump"] or sys.argv[1:2] == ["await-name"] and len(sys.argv) == 4:
         sys.exit(dump() if sys.argv[1] == "dump" else await_name(*sys.argv[2:]))
     sys.exit(__doc__)
