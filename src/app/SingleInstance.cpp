@@ -42,6 +42,12 @@ SingleInstance::~SingleInstance() {
 }
 
 bool SingleInstance::Claim() {
+    // Qt gives no runtime folder when the fallback one belongs to another user: a lock beside the
+    // working folder could then be that user's, who would keep every start from running.
+    if (!QDir::isAbsolutePath(lockPath_)) {
+        std::fputs("norvale: no private runtime folder: a second start is not detected\n", stderr);
+        return true;
+    }
     lockFd_ =
         ::open(QFile::encodeName(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lockFd_ < 0) {

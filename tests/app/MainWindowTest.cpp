@@ -2,6 +2,7 @@
 #include "MainWindowFixture.h"
 #include "QtTestApplication.h"
 #include "app/GuardWatch.h"
+#include "app/SingleInstance.h"
 #include "controls/PictureBox.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
@@ -275,3 +276,10 @@ TEST_F(MainWindowTest, TotalsRatesLevelsAndGraphsFollowTheCountersAndTheLocale) 
 }
 
 } // namespace
+
+TEST(SingleInstance, WithoutAPrivateRuntimeFolderRunsAndLeavesNoLockInTheWorkingFolder) {
+    const QString display = u":"_s + QString::number(QCoreApplication::applicationPid());
+    SingleInstance none({}, display);
+    EXPECT_TRUE(none.Claim());
+    EXPECT_FALSE(QFile::exists(u"norvale-display_"_s + display.mid(1) + u".lock"_s));
+}
