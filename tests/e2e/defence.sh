@@ -119,7 +119,6 @@ check_guard_apart "Xvfb $xserver_pid"
 
 # The rate and total captions move while connected; each bar speaks the rate its caption shows.
 captions() { read_tree && awk -F'\t' '$1 == "label" && $6 ~ /^(92|188|280|364),20$/ { print $2 }' <<<"$tree" | paste -sd '|'; }
-# rate_spoken up|down X,Y: the bar speaks the rate of the caption at that place of the same tree.
 rate_spoken() { [[ $(node_field "progress bar" "Livello ${1}load" 3) == "${1^}load $(node_field label "@$2" 2)/s, "+([0-9])" %" ]]; }
 first_captions=$(captions)
 eventually 6 "the rate and total captions change while connected from $first_captions" \
