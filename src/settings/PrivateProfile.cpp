@@ -19,6 +19,7 @@ namespace {
 
 constexpr qsizetype MaxValueLength = 254;
 const QByteArray LineEnd = "\r\n";
+const QByteArray Utf8Bom = "\xEF\xBB\xBF";
 
 struct Line {
     QByteArray text; // without its line end
@@ -60,6 +61,12 @@ bool sameName(QByteArrayView a, QByteArrayView b) {
 Lines split(const QByteArray& data) {
     Lines lines;
     qsizetype start = 0;
+    // An editor's UTF-8 byte order mark would hide the first header: it is kept as a line of its
+    // own, without a line end, so the file is written back with it exactly as it was.
+    if (data.startsWith(Utf8Bom)) {
+        lines.push_back({Utf8Bom, {}});
+        start = Utf8Bom.size();
+    }
     while (start < data.size()) {
         const qsizetype lf = data.indexOf('\n', start);
         if (lf < 0) {

@@ -62,12 +62,13 @@ TEST_F(PrivateProfile, WritingReplacesInPlaceAddsWhatIsMissingInWindows1252AndKe
               ";top comment\n[General]\r\nIndented=new\r\n; a comment\r\njunk line\nDup=3\r\n"
               "dup=2\r\nAdded=a\r\n\r\n[Other]\r\nx=1\r\ny=2\r\n[New]\r\nempty=\r\n");
 
-    // A key only in a second copy of a section is created in the first.
-    writeBytes(ini(), "[S]\r\na=1\r\n[Connections]\r\nConName0=1\r\n;note\r\n\r\n[s]\r\nb=2\r\n");
+    // A key only in a second copy of a section is created in the first, also behind a byte order mark.
+    writeBytes(ini(), "\xEF\xBB\xBF[S]\r\na=1\r\n[Connections]\r\nConName0=1\r\n;note\r\n\r\n[s]\r\nb=2\r\n");
     EXPECT_TRUE(WriteIniValue(ini(), "S", "b", "9"));
     EXPECT_TRUE(WriteIniSection(ini(), "connections", {}, 0));
     EXPECT_TRUE(WriteIniSection(ini(), "C", {}, 0)); // a missing one gets its header
-    EXPECT_EQ(readBytes(ini()), "[S]\r\na=1\r\nb=9\r\n[Connections]\r\n\r\n[s]\r\nb=2\r\n[C]\r\n");
+    EXPECT_EQ(readBytes(ini()),
+              "\xEF\xBB\xBF[S]\r\na=1\r\nb=9\r\n[Connections]\r\n\r\n[s]\r\nb=2\r\n[C]\r\n");
 }
 
 TEST_F(PrivateProfile, AFailedReplacementLeavesTheOldFileWholeASuccessfulOneKeepsItsModeAndAFifoIsLeftAlone) {
