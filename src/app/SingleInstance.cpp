@@ -17,7 +17,14 @@ namespace {
 const QByteArray ShowRequest = "show\n";
 
 // ":0", "localhost:10.0": anything but a plain name character is left out of a file name.
-QString keyOf(const QString& display) {
+// ":0.1" and "unix:0" are the same display as ":0": the screen and the local host go.
+QString keyOf(QString display) {
+    if (const qsizetype colon = display.lastIndexOf(u':'); colon >= 0) {
+        if (const qsizetype dot = display.indexOf(u'.', colon); dot >= 0)
+            display.truncate(dot);
+        if (display.startsWith(u"unix:"))
+            display.remove(0, 4);
+    }
     QString key;
     for (const QChar c : display)
         key += (c.isLetterOrNumber() && c.unicode() < 128) || c == u'.' || c == u'-' ? c : QChar(u'_');
