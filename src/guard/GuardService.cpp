@@ -106,8 +106,9 @@ void GuardService::Start() {
     };
     state.StartColor = Convert::ToInt32(readNumber(QStringLiteral("StartColor"), "255"));
     state.EndColor = Convert::ToInt32(readNumber(QStringLiteral("EndColor"), "65535"));
-    topWin_ = std::clamp(double(float(readNumber(QStringLiteral("TopWin"), "10"))), -P::MaxTwips, P::MaxTwips);
-    leftWin_ = std::clamp(double(float(readNumber(QStringLiteral("LeftWin"), "100"))), -P::MaxTwips, P::MaxTwips);
+    // Limited before the single-precision step: a hand-edited value beyond float's range has no float.
+    topWin_ = double(float(std::clamp(readNumber(QStringLiteral("TopWin"), "10"), -P::MaxTwips, P::MaxTwips)));
+    leftWin_ = double(float(std::clamp(readNumber(QStringLiteral("LeftWin"), "100"), -P::MaxTwips, P::MaxTwips)));
 
     Global::LoadConnections();
     revokeChangedNumbers();
