@@ -191,12 +191,16 @@ bool isPending(const QString& path) {
     return pending && pending->path == path;
 }
 
-// The file's lines as readers see them: the batch's while one is open.
-std::optional<Lines> linesOf(const QString& path) {
+// The file's lines as readers see them: the batch's own while one is open, not a copy for each
+// read; otherwise read into `own`. Nothing when the file cannot be read.
+const Lines* linesOf(const QString& path, Lines& own) {
     if (isPending(path))
-        return pending->unreadable ? std::nullopt : std::optional(pending->lines);
+        return pending->unreadable ? nullptr : &pending->lines;
     const std::optional<QByteArray> data = readFile(path);
-    return data ? std::optional(split(*data)) : std::nullopt;
+    if (!data)
+        return nullptr;
+    own = split(*data);
+    return &own;
 }
 
 // Replaces the file with its edited lines unless they join to what it held.
@@ -227,7 +231,8 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
                      const QString& defaultText) {
     QByteArray value;
     bool found = false;
-    if (const std::optional<Lines> read = linesOf(file)) {
+    Lines own;
+    if (const Lines* read = linesOf(file, own)) {
         const Lines& lines = *read;
         const QByteArray sectionName = trimmed(Cp1252::FromUnicode(section));
         const QByteArray keyName = trimmed(Cp1252::FromUnicode(key));
