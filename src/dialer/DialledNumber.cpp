@@ -369,7 +369,7 @@ void readWvdial(const DiallingProcess& p, Reading& reading) {
     const QString home = homeOf(p.pid, &environ);
     const auto text = readAs(p.pid, config);
     const auto entry =
-        text ? WvdialPhonebook::parse(*text).entry(sections.value(0, QStringLiteral("Defaults")))
+        text ? WvdialPhonebook::parse(*text).dialledByWvdial(sections.value(0, QStringLiteral("Defaults")))
              : std::nullopt;
     if (!environ || sections.size() > 1 || !entry ||
         (!home.isEmpty() && readAs(p.pid, home + QStringLiteral("/.wvdialrc")))) {

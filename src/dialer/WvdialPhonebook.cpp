@@ -11,6 +11,7 @@ namespace {
 
 const QString DialerPrefix = QStringLiteral("dialer ");
 const QString DefaultsSection = QStringLiteral("Dialer Defaults");
+const QString DefaultsName = QStringLiteral("defaults");
 const QString InheritsKey = QStringLiteral("inherits");
 
 // wvdial's config reader strips braces, or quotes and backslashes, from names and values.
@@ -78,7 +79,8 @@ WvdialPhonebook WvdialPhonebook::parse(const QByteArray& content) {
             if (found == book.m_index.constEnd()) {
                 found = book.m_index.insert(lower, book.m_sections.size());
                 book.m_sections.append(Section{name, {}});
-                if (lower.startsWith(DialerPrefix) && lower.size() > DialerPrefix.size())
+                if (lower.startsWith(DialerPrefix) && lower.size() > DialerPrefix.size() &&
+                    lower != DefaultsSection.toLower())
                     book.m_names.append(name.mid(DialerPrefix.size()));
             }
             current = &book.m_sections[*found];
@@ -127,6 +129,12 @@ std::optional<QString> WvdialPhonebook::value(const QString& entryName, const QS
 }
 
 std::optional<PhonebookEntry> WvdialPhonebook::entry(const QString& name) const {
+    if (name.toLower() == DefaultsName)
+        return std::nullopt;
+    return dialledByWvdial(name);
+}
+
+std::optional<PhonebookEntry> WvdialPhonebook::dialledByWvdial(const QString& name) const {
     const Section* own = section(DialerPrefix + name);
     if (own == nullptr)
         return std::nullopt;

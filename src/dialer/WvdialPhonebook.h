@@ -11,7 +11,7 @@
 // One entry of a phonebook in wvdial.conf format, its keys resolved through the entry's own
 // section, its Inherits chain, [Dialer Defaults] and the built-in defaults, as wvdial does.
 struct PhonebookEntry {
-    QString name;        // section name without "Dialer " ("Defaults" for [Dialer Defaults])
+    QString name;        // section name without "Dialer "
     QString number;      // Dial Prefix + Area Code + Phone, composed as wvdial composes them
     QString user;        // Username
     QString password;    // Password
@@ -31,10 +31,13 @@ public:
     static WvdialPhonebook read(const QString& path);
     static WvdialPhonebook parse(const QByteArray& content);
 
-    // Entry names in file order, "Defaults" included when the file has that section.
+    // Entry names in file order. [Dialer Defaults] holds wvdial's defaults and is no entry.
     const QStringList& entryNames() const { return m_names; }
     // Entry names compare without regard to letter case, as wvdial's do.
     std::optional<PhonebookEntry> entry(const QString& name) const;
+    // What wvdial dials when given this section name: [Dialer Defaults] too, wvdial's choice
+    // when it is given none.
+    std::optional<PhonebookEntry> dialledByWvdial(const QString& name) const;
 
     // Any key of an entry, looked up as wvdial does (own section, Inherits chain,
     // [Dialer Defaults]); nullopt when no section sets it.
