@@ -1,6 +1,24 @@
 #include "guard/Authority.h"
 
+#include <QPointer>
 #include <QProcess>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// After SIGTERM, how long pkcheck may take to end.
+constexpr int PkcheckKillMs = 5000;
+
+void end(QProcess* pkcheck) {
+    if (pkcheck->state() == QProcess::NotRunning)
+        return pkcheck->deleteLater();
+    pkcheck->terminate();
+    QTimer::singleShot(PkcheckKillMs, pkcheck, &QProcess::kill);
+}
+
+} // namespace
 
 Authority::Authority(Global::GroupLookup groups, PolkitCheck polkit)
     : groups_(std::move(groups)), polkit_(std::move(polkit)) {}
@@ -17,44 +35,55 @@ bool Authority::inAdministratorGroup(uid_t uid) const {
     return Global::UserIsAdministrator(uid, groups_);
 }
 
-void Authority::confirmAdministrator(const Peer& peer, std::function<void(bool)> done) const {
+Authority::Cancel Authority::confirmAdministrator(const Peer& peer, std::function<void(Verdict)> done) const {
     if (peer.uid == 0) {
-        done(true);
-        return;
+        done(Verdict::Granted);
+        return {};
     }
     if (!inAdministratorGroup(peer.uid) || peer.pid <= 0 || peer.startTime == 0) {
-        done(false);
-        return;
+        done(Verdict::Refused);
+        return {};
     }
-    polkit_(peer, std::move(done));
+    return polkit_(peer, std::move(done));
 }
 
-void Authority::RunPkcheck(const Peer& peer, std::function<void(bool)> done) {
-    auto* pkcheck = new QProcess();
-    pkcheck->setProgram(QStringLiteral("pkcheck"));
-    pkcheck->setArguments({QStringLiteral("--action-id"), QLatin1String(AdminAction), QStringLiteral("--process"),
-                           QStringLiteral("%1,%2,%3").arg(peer.pid).arg(peer.startTime).arg(peer.uid),
-                           QStringLiteral("--allow-user-interaction")});
-    pkcheck->setStandardInputFile(QProcess::nullDevice());
-    pkcheck->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    pkcheck->setStandardOutputFile(QProcess::nullDevice());
-    // Exactly one answer, whether pkcheck ends or never starts.
-    auto answer = std::make_shared<std::function<void(bool)>>(std::move(done));
-    const auto reply = [pkcheck, answer](bool granted) {
-        if (*answer) {
-            const auto callback = std::exchange(*answer, nullptr);
-            callback(granted);
-        }
-        pkcheck->deleteLater();
+Authority::PolkitCheck Authority::Pkcheck(int timeoutMs) {
+    return [timeoutMs](const Peer& peer, std::function<void(Verdict)> done) -> Cancel {
+        auto* pkcheck = new QProcess();
+        pkcheck->setProgram(QStringLiteral("pkcheck"));
+        pkcheck->setArguments({QStringLiteral("--action-id"), QLatin1String(AdminAction), QStringLiteral("--process"),
+                               QStringLiteral("%1,%2,%3").arg(peer.pid).arg(peer.startTime).arg(peer.uid),
+                               QStringLiteral("--allow-user-interaction")});
+        pkcheck->setStandardInputFile(QProcess::nullDevice());
+        pkcheck->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        pkcheck->setStandardOutputFile(QProcess::nullDevice());
+        // Exactly one answer, whether pkcheck ends, never starts or outlasts its time.
+        auto answer = std::make_shared<std::function<void(Verdict)>>(std::move(done));
+        const auto reply = [answer](Verdict verdict) {
+            if (*answer)
+                std::exchange(*answer, nullptr)(verdict);
+        };
+        QObject::connect(pkcheck, &QProcess::finished, pkcheck, [pkcheck, reply](int code, QProcess::ExitStatus status) {
+            reply(status == QProcess::NormalExit && code == 0 ? Verdict::Granted : Verdict::Refused);
+            pkcheck->deleteLater();
+        });
+        QObject::connect(pkcheck, &QProcess::errorOccurred, pkcheck, [pkcheck, reply](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return;
+            reply(Verdict::Refused);
+            pkcheck->deleteLater();
+        });
+        QTimer::singleShot(timeoutMs, pkcheck, [pkcheck, reply] {
+            reply(Verdict::TimedOut);
+            end(pkcheck);
+        });
+        pkcheck->start();
+        return [pkcheck = QPointer(pkcheck), answer] {
+            *answer = nullptr;
+            if (pkcheck)
+                end(pkcheck);
+        };
     };
-    QObject::connect(pkcheck, &QProcess::finished, pkcheck, [reply](int code, QProcess::ExitStatus status) {
-        reply(status == QProcess::NormalExit && code == 0);
-    });
-    QObject::connect(pkcheck, &QProcess::errorOccurred, pkcheck, [reply](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            reply(false);
-    });
-    pkcheck->start();
 }
 
 quint64 Authority::StartTimeOf(pid_t pid) {

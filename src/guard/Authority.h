@@ -20,21 +20,27 @@ public:
         pid_t pid = 0;
         quint64 startTime = 0; // clock ticks after boot, from /proc/PID/stat
     };
-    // Calls done(true) once polkit grants the action to the process, done(false) otherwise.
-    using PolkitCheck = std::function<void(const Peer& peer, std::function<void(bool)> done)>;
+    enum class Verdict { Granted, Refused, TimedOut };
+    // Withdraws a question that has not been answered: its answer never comes. Empty once answered.
+    using Cancel = std::function<void()>;
+    // Calls done once with polkit's answer about the process, unless cancelled first.
+    using PolkitCheck = std::function<Cancel(const Peer& peer, std::function<void(Verdict)> done)>;
 
     static constexpr const char* AdminAction = "org.norvale.guard.admin";
+    // How long the authentication dialog may wait for the user.
+    static constexpr int PkcheckTimeoutMs = 120000;
 
-    explicit Authority(Global::GroupLookup groups = Global::GroupNamesOf, PolkitCheck polkit = RunPkcheck);
+    explicit Authority(Global::GroupLookup groups = Global::GroupNamesOf, PolkitCheck polkit = Pkcheck(PkcheckTimeoutMs));
 
     // The groups are looked up at every call: a user taken out of a group loses the right at once.
     bool mayDial(uid_t uid) const;
     bool inAdministratorGroup(uid_t uid) const;
     // Root at once; a member of an administrators' group once polkit agrees; nobody else.
-    void confirmAdministrator(const Peer& peer, std::function<void(bool)> done) const;
+    Cancel confirmAdministrator(const Peer& peer, std::function<void(Verdict)> done) const;
 
-    // pkcheck for the process, run without waiting for it.
-    static void RunPkcheck(const Peer& peer, std::function<void(bool)> done);
+    // pkcheck for the process, run without waiting for it. Past the time limit, or when cancelled,
+    // it gets SIGTERM, so that polkit withdraws its dialog, and SIGKILL if it is still there later.
+    static PolkitCheck Pkcheck(int timeoutMs);
     // Start time of a process, 0 when it cannot be read.
     static quint64 StartTimeOf(pid_t pid);
 

@@ -7,7 +7,9 @@
 
 // What the guard and the displays say to each other over "guard.sock": one JSON object per line.
 // A request carries "v" (the protocol version), "id" and "op"; its answer carries the same "id" and
-// "ok", with "error" and "message" when it failed. An event carries "event" and no id.
+// "ok", with "error" and "message" when it failed. An event carries "event" and no id. Answers may
+// come out of order: a request that waits for polkit (setup_open, stop) and the setup's and stop's
+// requests sent after it are answered after the requests that need no administrator.
 namespace GuardProtocol {
 
 inline constexpr int Version = 1;
@@ -60,7 +62,14 @@ inline constexpr QLatin1StringView Refused{"refused"};
 inline constexpr QLatin1StringView Busy{"busy"};
 inline constexpr QLatin1StringView NoSetup{"no_setup"};
 inline constexpr QLatin1StringView Unreachable{"unreachable"};
+// polkit could not be asked or gave no answer; "reason" says which.
+inline constexpr QLatin1StringView AuthUnavailable{"auth_unavailable"};
 } // namespace Error
+
+// Reasons of auth_unavailable.
+namespace Unavailable {
+inline constexpr QLatin1StringView Timeout{"timeout"};
+} // namespace Unavailable
 
 // Answers of dial_default.
 namespace Dialled {

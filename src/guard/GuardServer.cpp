@@ -7,8 +7,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
-#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -152,6 +152,7 @@ void GuardServer::onReadable(quint64 id) {
     if (!client)
         return;
     char chunk[16384];
+    bool gone = false;
     for (;;) {
         const qsizetype room = GuardProtocol::MaxLineBytes + 1 - client->in.size();
         if (room <= 0)
@@ -162,7 +163,10 @@ void GuardServer::onReadable(quint64 id) {
             continue;
         }
         if (n == 0) {
-            // The client sends no more; it still gets the answers to what it sent.
+            // The client sends no more. Closed for good, nobody is left to hear the answers, and
+            // what it sent that waits for one is let go; half-closed, it still gets them.
+            pollfd hungUp{client->fd, 0, 0};
+            gone = ::poll(&hungUp, 1, 0) > 0 && (hungUp.revents & POLLHUP);
             client->peerClosed = true;
             client->reader->setEnabled(false);
         } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
@@ -171,12 +175,14 @@ void GuardServer::onReadable(quint64 id) {
         break;
     }
     readRequests(id);
+    if (gone)
+        return drop(id, nullptr);
     closeIfDone(id);
 }
 
 void GuardServer::readRequests(quint64 id) {
     Client* client = find(id);
-    while (client && !client->busy) {
+    while (client) {
         const qsizetype end = client->in.indexOf('\n');
         if (end < 0)
             break;
@@ -199,8 +205,7 @@ void GuardServer::readRequests(quint64 id) {
                 refusal.insert(QStringLiteral("id"), requestId);
             send(id, refusal);
         } else {
-            client->busy = true;
-            client->pendingId = requestId;
+            ++client->unanswered;
             const Authority::Peer peer = client->peer;
             emit request(id, peer, object);
         }
@@ -209,26 +214,20 @@ void GuardServer::readRequests(quint64 id) {
     }
     if (!client)
         return;
-    if (!client->busy && client->in.size() > GuardProtocol::MaxLineBytes)
+    if (client->in.size() > GuardProtocol::MaxLineBytes)
         return drop(id, "its request line is longer than 64 KiB");
-    // Read on once there is room for a whole line; a client waiting for an answer is read no further.
-    client->reader->setEnabled(!client->peerClosed && client->in.size() <= GuardProtocol::MaxLineBytes);
+    client->reader->setEnabled(!client->peerClosed);
 }
 
-void GuardServer::reply(quint64 id, QJsonObject answer) {
+void GuardServer::reply(quint64 id, const QJsonValue& requestId, QJsonObject answer) {
     Client* client = find(id);
-    if (!client || !client->busy)
+    if (!client)
         return;
-    client->busy = false;
-    if (!client->pendingId.isUndefined())
-        answer.insert(QStringLiteral("id"), client->pendingId);
-    client->pendingId = QJsonValue(QJsonValue::Undefined);
+    client->unanswered = std::max(0, client->unanswered - 1);
+    if (!requestId.isUndefined())
+        answer.insert(QStringLiteral("id"), requestId);
     send(id, answer);
-    // The next request, if one waits, from the event loop rather than from inside this answer.
-    QTimer::singleShot(0, this, [this, id] {
-        readRequests(id);
-        closeIfDone(id);
-    });
+    closeIfDone(id);
 }
 
 void GuardServer::subscribe(quint64 id) {
@@ -286,7 +285,7 @@ void GuardServer::writeOut(quint64 id) {
 
 void GuardServer::closeIfDone(quint64 id) {
     const Client* client = find(id);
-    if (client && client->peerClosed && !client->busy && client->out.isEmpty() && !client->in.contains('\n'))
+    if (client && client->peerClosed && client->unanswered == 0 && client->out.isEmpty() && !client->in.contains('\n'))
         drop(id, nullptr);
 }
 

@@ -14,7 +14,7 @@ class QLocalServer;
 class QSocketNotifier;
 
 // The guard's socket: accepts the displays and whatever else connects, reads their requests one
-// line at a time and hands each on once the last one was answered, and sends the events. Each
+// line at a time and hands each on as it comes, and sends the answers and the events. Each
 // client's identity comes from the kernel (SO_PEERCRED), never from what it says. A client that
 // breaks the limits is dropped; the guard goes on for the others. Connections are plain
 // non-blocking descriptors, so that a client that only stops sending still gets its answers.
@@ -31,8 +31,8 @@ public:
     bool listen(const QString& path, QString* why);
     QString path() const;
 
-    // The answer to the client's request in progress; the next one it sent is handed on after it.
-    void reply(quint64 client, QJsonObject answer);
+    // The answer to the client's request of that id (a request without one: undefined).
+    void reply(quint64 client, const QJsonValue& id, QJsonObject answer);
     // To every client that said hello.
     void broadcast(const QJsonObject& event);
     // To one client that said hello.
@@ -44,7 +44,8 @@ public:
     int clientCount() const { return int(clients_.size()); }
 
 signals:
-    // A well-formed request of the current protocol version: "op" is a string; answer it with reply().
+    // A well-formed request of the current protocol version: "op" is a string; answer it with reply(),
+    // now or later.
     void request(quint64 client, const Authority::Peer& peer, const QJsonObject& request);
     void clientGone(quint64 client);
 
@@ -57,8 +58,8 @@ private:
         QByteArray out;
         QSocketNotifier* reader = nullptr;
         QSocketNotifier* writer = nullptr;
-        QJsonValue pendingId;
-        bool busy = false;
+        // Handed on and not answered yet: a client that stops sending still gets those answers.
+        int unanswered = 0;
         bool subscribed = false;
         bool peerClosed = false;
     };

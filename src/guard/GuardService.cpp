@@ -13,6 +13,7 @@
 #include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QPointer>
 
@@ -111,6 +112,7 @@ void GuardService::Start() {
     leftWin_ = double(float(std::clamp(readNumber(QStringLiteral("LeftWin"), "100"), -P::MaxTwips, P::MaxTwips)));
 
     Global::LoadConnections();
+    dropDefaultsRows();
     revokeChangedNumbers();
     Global::LockSettingsFile();
     rasDial_->SetWatchOtherCalls(true);
@@ -121,6 +123,23 @@ void GuardService::Start() {
     state.StartingUp = false;
     tmrLock_.start();
     log(QStringLiteral("guarding %1 (phonebook %2)").arg(state.AppFolder, state.PhonebookPath));
+}
+
+// wvdial's [Dialer Defaults] is no entry, but earlier runs listed it as "Defaults" and stored a row
+// for it. The row goes at the next save and the rows after it move up: the save writes only as many
+// rows as the phonebook has entries, and a stale row ahead would push the last entry out.
+void GuardService::dropDefaultsRows() {
+    Global::State& state = Global::state;
+    const auto isDefaults = [](const QString& name) {
+        return name.compare(QLatin1String("Defaults"), Qt::CaseInsensitive) == 0;
+    };
+    const auto begin = state.ConnectionTable.begin();
+    const auto end = begin + state.ConnectionCount;
+    const auto kept = std::stable_partition(begin, end, [&](const ConnectionRecord& row) { return !isDefaults(row.Name); });
+    std::fill(kept, end, ConnectionRecord{});
+    state.ConnectionCount = int(kept - begin);
+    if (isDefaults(state.DefaultEntryName))
+        state.DefaultEntryName.clear();
 }
 
 // The start-up's synchronisation compared the phonebook with a table that was still empty. Compare
@@ -150,6 +169,10 @@ void GuardService::Shutdown() {
         return;
     shutDown_ = true;
     tmrLock_.stop();
+    for (auto& [client, queue] : queues_) {
+        if (queue.cancel)
+            std::exchange(queue.cancel, nullptr)();
+    }
     places_.WriteAll();
     unlockPhonebook();
     const bool saved = Global::SaveSettings();
@@ -230,94 +253,161 @@ void GuardService::rasDial_LastError(int errorCode, const QString& errorString, 
 
 // ---- requests ----------------------------------------------------------------------------------
 
-void GuardService::answer(quint64 client, QJsonObject reply) {
+void GuardService::answer(const Asked& asked, QJsonObject reply) {
     if (!reply.contains(QStringLiteral("ok")))
         reply.insert(QStringLiteral("ok"), true);
-    server_.reply(client, reply);
+    server_.reply(asked.client, asked.id, reply);
 }
 
-void GuardService::fail(quint64 client, QLatin1StringView error, const QString& message) {
-    server_.reply(client, {{QStringLiteral("ok"), false},
-                           {QStringLiteral("error"), error},
-                           {QStringLiteral("message"), message}});
+void GuardService::fail(const Asked& asked, QLatin1StringView error, const QString& message) {
+    server_.reply(asked.client, asked.id,
+                  {{QStringLiteral("ok"), false},
+                   {QStringLiteral("error"), error},
+                   {QStringLiteral("message"), message}});
 }
 
+// What needs no administrator is served at once, whatever waits for polkit: the traffic, the
+// place, the dial and the hang-up never wait for a password.
 void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const QJsonObject& request) {
-    const QString op = request.value(QStringLiteral("op")).toString();
+    const Asked asked{client, request.value(QStringLiteral("id")), peer, request.value(QStringLiteral("op")).toString(),
+                      request};
+    const QString& op = asked.op;
     if (shutDown_)
-        return fail(client, P::Error::Refused, QStringLiteral("the guard is stopping"));
+        return fail(asked, P::Error::Refused, QStringLiteral("the guard is stopping"));
     if (op == P::Op::Hello) {
         server_.subscribe(client);
-        answer(client, snapshot());
+        answer(asked, snapshot());
         return files_.Replay(client);
     }
     if (op == P::Op::Counters)
-        return answer(client, counters());
+        return answer(asked, counters());
     if (op == P::Op::Position)
-        return position(client, peer.uid, request);
+        return position(asked);
     if (op == P::Op::DialDefault || op == P::Op::HangUp) {
         if (!authority_.mayDial(peer.uid)) {
             log(QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
-            return fail(client, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
+            return fail(asked, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
         }
         if (op == P::Op::HangUp) {
             hangUp();
-            return answer(client, ok());
+            return answer(asked, ok());
         }
-        return answer(client, dialDefault());
+        return answer(asked, dialDefault());
     }
-    if (op == P::Op::SetupOpen || op == P::Op::Stop)
-        return administratorRequest(client, peer, op);
-    if (op.startsWith(QLatin1String("setup_")))
-        return setupRequest(client, peer, op, request);
-    fail(client, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
+    if (op != P::Op::Stop && !op.startsWith(QLatin1String("setup_")))
+        return fail(asked, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
+    Queue& queue = queues_[client];
+    if (queue.waiting.size() >= MaxWaiting)
+        return fail(asked, P::Error::Busy, QStringLiteral("%1 requests wait already").arg(MaxWaiting));
+    queue.waiting.push_back(asked);
+    serveQueue(client);
 }
 
-void GuardService::administratorRequest(quint64 client, const Authority::Peer& peer, const QString& op) {
-    const bool setup = op == P::Op::SetupOpen;
-    if (setup && setupOwner_ != 0 && setupOwner_ != client)
-        return fail(client, P::Error::Busy, QStringLiteral("the setup is open in another display"));
-    authority_.confirmAdministrator(peer, [this, self = QPointer(this), client, peer, setup](bool granted) {
-        if (!self || shutDown_)
+void GuardService::serveQueue(quint64 client) {
+    for (;;) {
+        const auto it = queues_.find(client);
+        if (it == queues_.end() || it->second.asking || it->second.waiting.empty() || shutDown_)
             return;
-        if (!granted) {
-            log(QStringLiteral("refused %1 to uid %2 (pid %3): not an administrator")
-                    .arg(setup ? QStringLiteral("the setup") : QStringLiteral("the stop"))
-                    .arg(peer.uid)
-                    .arg(peer.pid));
-            return fail(client, P::Error::Refused, QStringLiteral("only an administrator may do this"));
-        }
-        if (!server_.has(client))
-            return;
-        if (!setup) {
-            // Answered like any request, before the "stopped" that every display gets.
-            answer(client, ok());
-            return stop();
-        }
-        if (setupOwner_ != 0 && setupOwner_ != client)
-            return fail(client, P::Error::Busy, QStringLiteral("the setup is open in another display"));
-        setupOwner_ = client;
-        answer(client, openSetup());
-    });
+        Asked next = std::move(it->second.waiting.front());
+        it->second.waiting.pop_front();
+        if (next.op == P::Op::SetupOpen || next.op == P::Op::Stop)
+            askPolkit(std::move(next));
+        else
+            setupRequest(next);
+    }
 }
 
-void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, const QString& op,
-                                const QJsonObject& request) {
-    if (setupOwner_ != client)
-        return fail(client, P::Error::NoSetup, QStringLiteral("open the setup first"));
+void GuardService::askPolkit(Asked asked) {
+    if (asked.op == P::Op::SetupOpen && setupOwner_ != 0 && setupOwner_ != asked.client)
+        return fail(asked, P::Error::Busy, QStringLiteral("the setup is open in another display"));
+    const quint64 client = asked.client;
+    const quint64 question = ++questions_;
+    queues_[client].asking = true;
+    queues_[client].question = question;
+    Authority::Cancel cancel = authority_.confirmAdministrator(
+        asked.peer, [this, self = QPointer(this), asked, question](Authority::Verdict verdict) {
+            const auto it = self ? queues_.find(asked.client) : queues_.end();
+            if (it == queues_.end() || it->second.question != question)
+                return;
+            it->second.asking = false;
+            it->second.cancel = nullptr;
+            answered(asked, verdict);
+        });
+    // An answer given at once has been dealt with already.
+    const auto it = queues_.find(client);
+    if (it != queues_.end() && it->second.asking && it->second.question == question)
+        it->second.cancel = std::move(cancel);
+}
+
+// The requests that waited behind the question share its answer: "Autorizza" and "Connetti" sent
+// right after the setup's opening find the setup open, and no second dialog is shown.
+void GuardService::answered(const Asked& asked, Authority::Verdict verdict) {
+    std::deque<Asked> behind = std::exchange(queues_[asked.client].waiting, {});
+    administratorRequest(asked, verdict);
+    for (const Asked& next : behind) {
+        if (shutDown_ || !server_.has(next.client))
+            break;
+        if (next.op == P::Op::SetupOpen || next.op == P::Op::Stop)
+            administratorRequest(next, verdict);
+        else
+            setupRequest(next);
+    }
+    serveQueue(asked.client);
+}
+
+void GuardService::administratorRequest(const Asked& asked, Authority::Verdict verdict) {
+    const bool setup = asked.op == P::Op::SetupOpen;
+    const QString what = setup ? QStringLiteral("the setup") : QStringLiteral("the stop");
+    if (shutDown_ || !server_.has(asked.client))
+        return;
+    if (verdict == Authority::Verdict::TimedOut) {
+        log(QStringLiteral("refused %1 to uid %2 (pid %3): polkit gave no answer in time")
+                .arg(what)
+                .arg(asked.peer.uid)
+                .arg(asked.peer.pid));
+        QJsonObject refusal{{QStringLiteral("ok"), false},
+                            {QStringLiteral("error"), P::Error::AuthUnavailable},
+                            {QStringLiteral("reason"), P::Unavailable::Timeout},
+                            {QStringLiteral("message"), QStringLiteral("the authentication was not answered in time")}};
+        return answer(asked, refusal);
+    }
+    if (verdict != Authority::Verdict::Granted) {
+        log(QStringLiteral("refused %1 to uid %2 (pid %3): not an administrator")
+                .arg(what)
+                .arg(asked.peer.uid)
+                .arg(asked.peer.pid));
+        return fail(asked, P::Error::Refused, QStringLiteral("only an administrator may do this"));
+    }
+    if (!setup) {
+        // Answered like any request, before the "stopped" that every display gets.
+        answer(asked, ok());
+        return stop();
+    }
+    // The slot is taken when polkit agrees: another display may have taken it meanwhile.
+    if (setupOwner_ != 0 && setupOwner_ != asked.client)
+        return fail(asked, P::Error::Busy, QStringLiteral("the setup is open in another display"));
+    setupOwner_ = asked.client;
+    answer(asked, openSetup());
+}
+
+void GuardService::setupRequest(const Asked& asked) {
+    const QString& op = asked.op;
+    const QJsonObject& request = asked.request;
+    if (setupOwner_ != asked.client)
+        return fail(asked, P::Error::NoSetup, QStringLiteral("open the setup first"));
     // Taken out of the administrators' groups meanwhile: the setup ends here.
-    if (!authority_.inAdministratorGroup(peer.uid)) {
+    if (!authority_.inAdministratorGroup(asked.peer.uid)) {
         setupOwner_ = 0;
-        return fail(client, P::Error::Refused, QStringLiteral("only an administrator may do this"));
+        return fail(asked, P::Error::Refused, QStringLiteral("only an administrator may do this"));
     }
     const QJsonValue name = request.value(QStringLiteral("name"));
     if (op == P::Op::SetupClose) {
         setupOwner_ = 0;
-        return answer(client, ok());
+        return answer(asked, ok());
     }
     if (op == P::Op::SetupSave) {
         saveSettings();
-        return answer(client, ok());
+        return answer(asked, ok());
     }
     if (op == P::Op::SetupColours) {
         const QJsonValue start = request.value(QStringLiteral("start"));
@@ -327,22 +417,22 @@ void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, con
                    value.toDouble() >= -2147483648.0 && value.toDouble() <= 2147483647.0;
         };
         if (!colour(start) || !colour(end))
-            return fail(client, P::Error::BadRequest, QStringLiteral("two colours are two 32-bit numbers"));
+            return fail(asked, P::Error::BadRequest, QStringLiteral("two colours are two 32-bit numbers"));
         Global::state.StartColor = qint32(start.toDouble());
         Global::state.EndColor = qint32(end.toDouble());
-        return answer(client, ok());
+        return answer(asked, ok());
     }
     if (!name.isString())
-        return fail(client, P::Error::BadRequest, QStringLiteral("%1 needs the entry's name").arg(op));
+        return fail(asked, P::Error::BadRequest, QStringLiteral("%1 needs the entry's name").arg(op));
     if (op == P::Op::SetupEntry)
-        return answer(client, readEntry(name.toString()));
+        return answer(asked, readEntry(name.toString()));
     if (op == P::Op::SetupField) {
         const QJsonValue field = request.value(QStringLiteral("field"));
         const QJsonValue value = request.value(QStringLiteral("value"));
         if (!field.isDouble() || value.isUndefined() || value.isArray() || value.isObject())
-            return fail(client, P::Error::BadRequest, QStringLiteral("setup_field needs a field code and a value"));
+            return fail(asked, P::Error::BadRequest, QStringLiteral("setup_field needs a field code and a value"));
         Global::SetField(name.toString(), Convert::ToInt16(field.toDouble()), value.toVariant());
-        return answer(client, ok());
+        return answer(asked, ok());
     }
     if (op == P::Op::SetupDial) {
         // The write protection stays on while the component reads the entry and dials.
@@ -352,14 +442,23 @@ void GuardService::setupRequest(quint64 client, const Authority::Peer& peer, con
         rasDial_->Dial();
         Global::OpenLocked(Global::state.PhonebookPath);
         saveSettings();
-        return answer(client, ok());
+        return answer(asked, ok());
     }
-    fail(client, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
+    fail(asked, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
 }
 
 void GuardService::onClientGone(quint64 client) {
     if (setupOwner_ == client)
         setupOwner_ = 0;
+    const auto it = queues_.find(client);
+    if (it == queues_.end())
+        return;
+    // Its authentication dialog goes with it.
+    if (it->second.cancel) {
+        it->second.cancel();
+        log(QStringLiteral("withdrew an administrator's question: its client went away"));
+    }
+    queues_.erase(it);
 }
 
 QJsonObject GuardService::snapshot() const {
@@ -386,6 +485,8 @@ QJsonObject GuardService::counters() const {
         {QStringLiteral("online"), Global::state.Connected && rasDial_->IsOnline()},
         {QStringLiteral("sent"), rasDial_->BytesSent()},
         {QStringLiteral("received"), rasDial_->BytesReceived()},
+        // When the counters were read: a display that gets them late rates them over the real time.
+        {QStringLiteral("ms"), double(QDeadlineTimer::current().deadline())},
     };
 }
 
@@ -419,14 +520,14 @@ void GuardService::hangUp() {
     lockPhonebook();
 }
 
-void GuardService::position(quint64 client, uid_t uid, const QJsonObject& request) {
-    const std::optional<double> top = twips(request.value(QStringLiteral("top")));
-    const std::optional<double> left = twips(request.value(QStringLiteral("left")));
+void GuardService::position(const Asked& asked) {
+    const std::optional<double> top = twips(asked.request.value(QStringLiteral("top")));
+    const std::optional<double> left = twips(asked.request.value(QStringLiteral("left")));
     if (!top || !left)
-        return fail(client, P::Error::BadRequest, QStringLiteral("a place is two finite numbers of twips"));
-    answer(client, ok());
+        return fail(asked, P::Error::BadRequest, QStringLiteral("a place is two finite numbers of twips"));
+    answer(asked, ok());
     // Per user, not per connection: a new connection for each place would get round the second.
-    places_.Set(uid, {*top, *left});
+    places_.Set(asked.peer.uid, {*top, *left});
 }
 
 void GuardService::writePlace(QPointF place) {

@@ -6,11 +6,14 @@
 #include "platform/SystemHelpers.h"
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QObject>
 #include <QPointF>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 
 class DialerControl;
@@ -33,6 +36,8 @@ public:
     };
 
     static constexpr int PhonebookLockDelayMs = 2000;
+    // Requests of one display that wait behind an administrator's question.
+    static constexpr size_t MaxWaiting = 16;
 
     GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& server, const Authority& authority,
                  Options options, QObject* parent = nullptr);
@@ -53,18 +58,38 @@ public slots:
     void rasDial_LastError(int errorCode, const QString& errorString, int response);
 
 private:
+    // A request as it came: who asked, and the id its answer carries.
+    struct Asked {
+        quint64 client = 0;
+        QJsonValue id;
+        Authority::Peer peer;
+        QString op;
+        QJsonObject request;
+    };
+    // The setup's and the stop's requests of one display, in the order sent: the first waits for
+    // polkit, the others behind it.
+    struct Queue {
+        std::deque<Asked> waiting;
+        bool asking = false;
+        quint64 question = 0;
+        Authority::Cancel cancel;
+    };
+
     void onRequest(quint64 client, const Authority::Peer& peer, const QJsonObject& request);
     void onClientGone(quint64 client);
-    void answer(quint64 client, QJsonObject reply);
-    void fail(quint64 client, QLatin1StringView error, const QString& message);
-    void administratorRequest(quint64 client, const Authority::Peer& peer, const QString& op);
-    void setupRequest(quint64 client, const Authority::Peer& peer, const QString& op, const QJsonObject& request);
+    void answer(const Asked& asked, QJsonObject reply);
+    void fail(const Asked& asked, QLatin1StringView error, const QString& message);
+    void serveQueue(quint64 client);
+    void askPolkit(Asked asked);
+    void answered(const Asked& asked, Authority::Verdict verdict);
+    void administratorRequest(const Asked& asked, Authority::Verdict verdict);
+    void setupRequest(const Asked& asked);
 
     QJsonObject snapshot() const;
     QJsonObject counters() const;
     QJsonObject dialDefault();
     void hangUp();
-    void position(quint64 client, uid_t uid, const QJsonObject& request);
+    void position(const Asked& asked);
     void writePlace(QPointF place);
     QJsonObject openSetup();
     QJsonObject readEntry(const QString& name);
@@ -73,6 +98,7 @@ private:
 
     void unlockPhonebook() { files_.UnlockPhonebook(); }
     void lockPhonebook() { files_.LockPhonebook(); }
+    void dropDefaultsRows();
     void revokeChangedNumbers();
     void log(const QString& line) const;
 
@@ -83,6 +109,8 @@ private:
     QTimer tmrLock_;
     bool shutDown_ = false;
     quint64 setupOwner_ = 0;
+    std::map<quint64, Queue> queues_;
+    quint64 questions_ = 0;
     QString connectedEntry_;
     double topWin_ = 10;
     double leftWin_ = 100;

@@ -22,11 +22,13 @@
 
 namespace {
 
-constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR] [--state-dir DIR]\n"
+constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR] [--state-dir DIR] [--auth-timeout SECONDS]\n"
                          "  --folder DIR     the program's folder (default: the folder of this program)\n"
                          "  --run-dir DIR    the guard's own root-only folder (default: /run/norvale-guard)\n"
                          "  --state-dir DIR  lock records of files without extended attributes\n"
-                         "                   (default: /var/lib/norvale-guard)\n";
+                         "                   (default: /var/lib/norvale-guard)\n"
+                         "  --auth-timeout SECONDS  how long polkit's dialog may wait for a password\n"
+                         "                   (default: 120)\n";
 
 int refuse(const QString& why) {
     std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
@@ -75,9 +77,18 @@ int main(int argc, char* argv[]) {
     QString folder = QCoreApplication::applicationDirPath();
     QString runFolder = QStringLiteral("/run/norvale-guard");
     QString stateFolder;
+    int authTimeoutMs = Authority::PkcheckTimeoutMs;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
+        if (argument == u"--auth-timeout" && i + 1 < arguments.size()) {
+            bool number = false;
+            const int seconds = arguments.at(++i).toInt(&number);
+            if (number && seconds > 0 && seconds <= 3600) {
+                authTimeoutMs = seconds * 1000;
+                continue;
+            }
+        }
         if ((argument == u"--folder" || argument == u"--run-dir" || argument == u"--state-dir") &&
             i + 1 < arguments.size()) {
             (argument == u"--folder" ? folder : argument == u"--run-dir" ? runFolder : stateFolder) =
@@ -102,7 +113,7 @@ int main(int argc, char* argv[]) {
         return refuse(QStringLiteral("another norvale-guard runs with %1").arg(runFolder));
 
     ShutdownSignals shutdown;
-    Authority authority;
+    Authority authority(Global::GroupNamesOf, Authority::Pkcheck(authTimeoutMs));
     GuardServer server;
     if (!server.listen(Subs::WithTrailingSlash(folder) + QLatin1String(GuardProtocol::SocketName), &why))
         return refuse(why);
