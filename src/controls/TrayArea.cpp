@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -35,6 +36,15 @@ std::optional<QIcon> iconFrom(const QVariant& value) {
     default:
         return std::nullopt;
     }
+}
+
+// The notification area's tooltip holds 64 characters; a longer text shows its first 64, never
+// half a character.
+QString tipField(const QString& text) {
+    qsizetype length = std::min<qsizetype>(text.size(), qsizetype(64));
+    if (length < text.size() && text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.left(length);
 }
 
 QString trimSpaces(const QString& text) {
@@ -183,7 +193,7 @@ void TrayArea::setVisible(bool visible) {
         }
         if (!toolTip_.isEmpty()) {
             record_.flags |= TipFlag;
-            record_.tip = toolTip_;
+            record_.tip = tipField(toolTip_);
         }
         record_.callbackMessage = MouseMoveMessage;
         area_->Notify(Operation::Add, record_);
@@ -209,7 +219,7 @@ void TrayArea::setIcon(const std::optional<QIcon>& icon) {
 void TrayArea::setToolTip(const QString& toolTip) {
     toolTip_ = trimSpaces(toolTip);
     record_.flags = TipFlag;
-    record_.tip = toolTip_;
+    record_.tip = tipField(toolTip_);
     // Refused by the area while no icon is shown; the next add carries the text.
     area_->Notify(Operation::Modify, record_);
     emit PropertyChanged(QStringLiteral("ToolTip"));

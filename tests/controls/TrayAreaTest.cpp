@@ -62,7 +62,9 @@ TEST(TrayAreaTest, TheTipTravelsWithTheRecordAndEachAddHasItsOwnIconUntilTheEnd)
     control->setToolTip(QStringLiteral("  Norvale 4.3  "));
     for (const bool visible : {true, true, false, false, true})
         control->setVisible(visible);
-    control->setToolTip(QString(100, u'x') + QStringLiteral("\t "));
+    const QString longTip = QString(63, u'x') + QStringLiteral("😀 and more\t");
+    control->setToolTip(longTip + u' '); // the area shows 64 characters of it, never half of one
+    EXPECT_EQ(control->ToolTip(), longTip);
     QPixmap picture(16, 16);
     picture.fill(Qt::red);
     control->setIcon(QIcon(picture));
@@ -70,7 +72,7 @@ TEST(TrayAreaTest, TheTipTravelsWithTheRecordAndEachAddHasItsOwnIconUntilTheEnd)
     never.reset();
     EXPECT_EQ(calls, (QStringList{"Modify #1 T'Norvale 4.3' refused", "Add #2 M512 I T'Norvale 4.3' ok",
                                   "Delete #2 ok", "Add #3 M512 I T'Norvale 4.3' ok",
-                                  "Modify #3 T'" + QString(100, u'x') + "\t' ok", "Modify #3 P ok",
+                                  "Modify #3 T'" + QString(63, u'x') + "' ok", "Modify #3 P ok",
                                   "Delete #3 ok", "Delete #1 refused"}));
     EXPECT_GE(std::min(ids.value(1), ids.value(2)), 1);
 }
