@@ -19,4 +19,6 @@ public:
     virtual void rasDial_LastError(int errorCode, const QString& errorString, int response) = 0;
     // The guard refused what the user asked for.
     virtual void ShowRefusal(const QString& text) = 0;
+    // The guard is away.
+    virtual void ShowAway() = 0;
 };

@@ -7,9 +7,12 @@
 
 #include <QLabel>
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
-void TrafficView::Sample(qint32 sent, qint32 received, int intervalMs, qint16 lineSpeedUp, qint16 lineSpeedDown) {
+void TrafficView::Sample(qint32 sent, qint32 received, std::optional<qint64> stampMs, int intervalMs,
+                         qint16 lineSpeedUp, qint16 lineSpeedDown) {
     totalSent_ = float(sent);
     totalReceived_ = float(received);
     if (std::exchange(takeAsPrevious_, false)) {
@@ -19,13 +22,25 @@ void TrafficView::Sample(qint32 sent, qint32 received, int intervalMs, qint16 li
     c_.lblTotUp->setText(Traffic::TotalText(totalSent_));
     c_.lblTotDw->setText(Traffic::TotalText(totalReceived_));
 
-    const float up = Traffic::Rate(totalSent_, prevSent_, intervalMs);
-    const float down = Traffic::Rate(totalReceived_, prevReceived_, intervalMs);
-    c_.lblUp->setText(Traffic::RateText(up));
-    c_.lblDown->setText(Traffic::RateText(down));
+    // A stalled guard or a busy machine: the bytes of the whole gap would show as one interval's.
+    int interval = intervalMs;
+    if (stampMs && lastStamp_ && *stampMs - *lastStamp_ > intervalMs + intervalMs / 2)
+        interval = int(std::min<qint64>(*stampMs - *lastStamp_, std::numeric_limits<int>::max()));
+    lastStamp_ = stampMs;
+    const float up = Traffic::Rate(totalSent_, prevSent_, interval);
+    const float down = Traffic::Rate(totalReceived_, prevReceived_, interval);
     prevReceived_ = totalReceived_;
     prevSent_ = totalSent_;
+    showRates(up, down, lineSpeedUp, lineSpeedDown);
+}
 
+void TrafficView::Zero() {
+    showRates(0, 0, 1, 1);
+}
+
+void TrafficView::showRates(float up, float down, qint16 lineSpeedUp, qint16 lineSpeedDown) {
+    c_.lblUp->setText(Traffic::RateText(up));
+    c_.lblDown->setText(Traffic::RateText(down));
     c_.barUp->setPercent(Traffic::LevelOf(up, lineSpeedUp));
     c_.barDw->setPercent(Traffic::LevelOf(down, lineSpeedDown));
     c_.vfdUp->AddValue(Convert::ToInt32(up));

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <optional>
+
 class QLabel;
 class QString;
 class QWidget;
@@ -28,14 +30,21 @@ public:
 
     // The next counters are the previous ones: no rate for a call joined while it was up.
     void TakeNextAsPrevious() { takeAsPrevious_ = true; }
-    void Sample(qint32 sent, qint32 received, int intervalMs, qint16 lineSpeedUp, qint16 lineSpeedDown);
+    // Counters read at the guard's time stamp (ms of a monotonic clock), asked for every intervalMs.
+    // One that comes more than half an interval late is rated over the time since the last one.
+    void Sample(qint32 sent, qint32 received, std::optional<qint64> stampMs, int intervalMs, qint16 lineSpeedUp,
+                qint16 lineSpeedDown);
+    // No counters any more: the rates, levels and graphs fall to zero; the totals stay.
+    void Zero();
 
 private:
+    void showRates(float up, float down, qint16 lineSpeedUp, qint16 lineSpeedDown);
     static void describe(const QString& way, const QString& rate, qint16 percent, QWidget* bar,
                          QWidget* graph);
 
     Controls c_;
     bool takeAsPrevious_ = false;
+    std::optional<qint64> lastStamp_;
     float totalSent_ = 0;
     float totalReceived_ = 0;
     float prevSent_ = 0;

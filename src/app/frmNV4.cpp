@@ -37,6 +37,16 @@ constexpr int VersionRevision = 0;
 
 const QString AdministratorOnly = QStringLiteral("\rQuesta azione è permessa solo ad un utente amministratore.");
 
+// What the guard answers instead of an administrator's verdict when polkit could not give one.
+QString AuthUnavailableText(const QJsonObject& reply) {
+    if (GuardClient::ErrorOf(reply) != GuardProtocol::Error::AuthUnavailable)
+        return {};
+    return QStringLiteral("Autenticazione non disponibile: ") +
+           (reply.value(QStringLiteral("reason")).toString() == GuardProtocol::Unavailable::Timeout
+                ? QStringLiteral("tempo scaduto")
+                : QStringLiteral("motivo sconosciuto"));
+}
+
 // Enabling a timer that already runs leaves its count as it is.
 void enable(QTimer* timer) {
     if (!timer->isActive())
@@ -158,10 +168,13 @@ void frmNV4::guardConnected(const QJsonObject& snapshot) {
     Global::State& state = Global::state;
     state.StartColor = snapshot.value(QStringLiteral("start_color")).toInt(state.StartColor);
     state.EndColor = snapshot.value(QStringLiteral("end_color")).toInt(state.EndColor);
-    placeAt({Twips::ToPixelsX(snapshot.value(QStringLiteral("left")).toDouble()),
-             Twips::ToPixelsY(snapshot.value(QStringLiteral("top")).toDouble())});
+    // A place the user chose while the guard was away wins over the one it kept.
+    if (std::exchange(placeUnsent_, false))
+        SavePosition();
+    else
+        placeAt({Twips::ToPixelsX(snapshot.value(QStringLiteral("left")).toDouble()),
+                 Twips::ToPixelsY(snapshot.value(QStringLiteral("top")).toDouble())});
     paintStrip();
-    updateSetupButton();
     if (snapshot.value(QStringLiteral("connected")).toBool()) {
         // A call that is up already: shown as connected, without the cue or the info strip.
         state.LineSpeedUp = qint16(snapshot.value(QStringLiteral("speed_up")).toInt());
@@ -172,12 +185,24 @@ void frmNV4::guardConnected(const QJsonObject& snapshot) {
                        snapshot.value(QStringLiteral("ip")).toString());
     } else {
         state.Connected = false;
+        // The outage's text goes: the call it may have left standing ended meanwhile, or what the
+        // status line said before is true again.
+        if (std::exchange(connectedWhenLost_, false))
+            ShowStatus(QStringLiteral("Disconnected."));
+        else if (state.StatusText == QString::fromUtf8(GuardWatch::AwayText))
+            restoreStatus(statusBeforeLoss_);
     }
 }
 
+// A stopped service may leave the call standing, so nothing says it ended: the traffic falls to
+// zero, since nobody counts it any more, and the status line says why.
 void frmNV4::guardLost() {
-    Global::state.Connected = false;
-    updateSetupButton();
+    Global::State& state = Global::state;
+    connectedWhenLost_ = std::exchange(state.Connected, false);
+    if (connectedWhenLost_)
+        traffic_.Zero();
+    statusBeforeLoss_ = {state.StatusText, tryDialer->ToolTip(), lblInfo[0]->toolTip(), lblStatus->text()};
+    ShowStatus(QString::fromUtf8(GuardWatch::AwayText));
     if (setup_)
         setup_->close();
 }
@@ -185,10 +210,6 @@ void frmNV4::guardLost() {
 void frmNV4::guardStopped() {
     Subs::SetTopMost(*this, false);
     Form_Unload();
-}
-
-void frmNV4::updateSetupButton() {
-    cmdSetup->setEnabled(buttonsEnabled_ && guard_->IsConnected());
 }
 
 void frmNV4::Form_Unload() {
@@ -218,8 +239,7 @@ void frmNV4::closeEvent(QCloseEvent* event) {
 
 void frmNV4::tmrLock_Timer() {
     tmrLock->stop();
-    buttonsEnabled_ = true;
-    updateSetupButton();
+    cmdSetup->setEnabled(true);
     cmdMin->setEnabled(true);
     cmdExit->setEnabled(true);
 }
@@ -249,7 +269,9 @@ void frmNV4::cmdExit_Click() {
     if (!guard_->IsConnected())
         return Form_Unload();
     guard_->Stop([this, refusal](const QJsonObject& reply) {
-        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused)
+        if (const QString unavailable = AuthUnavailableText(reply); !unavailable.isEmpty())
+            ShowRefusal(unavailable);
+        else if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused)
             ShowRefusal(refusal);
     });
 }
@@ -263,8 +285,14 @@ void frmNV4::cmdSetup_Click() {
         setup_->raise();
         return;
     }
+    if (!guard_->IsConnected())
+        return ShowAway();
     guard_->OpenSetup([this, refusal](const QJsonObject& reply) {
         const QString error = GuardClient::ErrorOf(reply);
+        if (const QString unavailable = AuthUnavailableText(reply); !unavailable.isEmpty())
+            return ShowRefusal(unavailable);
+        if (error == GuardProtocol::Error::Unreachable)
+            return ShowAway();
         if (error == GuardProtocol::Error::Refused)
             return ShowRefusal(refusal);
         if (error == GuardProtocol::Error::Busy)
@@ -274,6 +302,10 @@ void frmNV4::cmdSetup_Click() {
         QStringList entries;
         for (const QJsonValue& entry : reply.value(QStringLiteral("entries")).toArray())
             entries << entry.toString();
+        // The guard's colours: another display may have changed them since this one heard.
+        Global::State& state = Global::state;
+        state.StartColor = reply.value(QStringLiteral("start_color")).toInt(state.StartColor);
+        state.EndColor = reply.value(QStringLiteral("end_color")).toInt(state.EndColor);
         setup_ = new frmSetup(*guard_, this);
         setup_->setAttribute(Qt::WA_DeleteOnClose);
         setup_->Form_Load(entries);
@@ -365,7 +397,9 @@ void frmNV4::Form_MouseUp(int, int, float, float) {
 }
 
 void frmNV4::SavePosition() {
-    guard_->SavePosition(TopTwips(), LeftTwips());
+    placeUnsent_ = !guard_->IsConnected();
+    if (!placeUnsent_)
+        guard_->SavePosition(TopTwips(), LeftTwips());
 }
 
 void frmNV4::Form_DblClick() {
@@ -423,6 +457,13 @@ void frmNV4::ShowStatus(const QString& text) {
     enable(tmrInfo);
 }
 
+void frmNV4::restoreStatus(const QStringList& shown) {
+    Global::state.StatusText = shown.value(0);
+    tryDialer->setToolTip(shown.value(1));
+    lblInfo[0]->setToolTip(shown.value(2));
+    lblStatus->setText(shown.value(3));
+}
+
 void frmNV4::rasDial_Status(int state, const QString& ip) {
     if (height() != Twips::ToPixelsY(BottomLineY))
         RepaintMain();
@@ -469,6 +510,10 @@ void frmNV4::rasDial_LastError(int errorCode, const QString& errorString, int) {
         showInfo(Global::state.StatusText, 8);
 }
 
+void frmNV4::ShowAway() {
+    showInfo(QString::fromUtf8(GuardWatch::AwayText), 8);
+}
+
 void frmNV4::PlayCue(const QString& fileName) {
     if (hooks_.PlaySound)
         hooks_.PlaySound(Global::state.AppFolder + fileName);
@@ -508,8 +553,10 @@ void frmNV4::tmrCycle_Timer() {
     guard_->Counters([this](const QJsonObject& reply) {
         countersAsked_ = false;
         const Global::State& state = Global::state;
+        const QJsonValue stamp = reply.value(QStringLiteral("ms"));
         if (reply.value(QStringLiteral("online")).toBool() && state.Connected)
             traffic_.Sample(reply.value(QStringLiteral("sent")).toInt(), reply.value(QStringLiteral("received")).toInt(),
+                            stamp.isDouble() ? std::optional(qint64(stamp.toDouble())) : std::nullopt,
                             tmrCycle->interval(), state.LineSpeedUp, state.LineSpeedDown);
     });
 }

@@ -68,6 +68,8 @@ public:
     GuardClient& Guard() override { return *guard_; }
     void PlayCue(const QString& fileName) override;
     void ShowRefusal(const QString& text) override;
+    // The guard is away: said in the info strip, which shows with the strip hidden too.
+    void ShowAway() override;
 
     // The window as a gradient target: outer size in twips and a line in twips.
     double Height() const;
@@ -137,7 +139,7 @@ private:
     void guardConnected(const QJsonObject& snapshot);
     void guardLost();
     void guardStopped();
-    void updateSetupButton();
+    void restoreStatus(const QStringList& shown);
 
     Options options_;
     GuardClient* const guard_;
@@ -154,6 +156,9 @@ private:
     qint16 startTicks_ = 0;
     QPoint place_;
     bool unloaded_ = false;
-    bool buttonsEnabled_ = false;
+    bool placeUnsent_ = false;
+    bool connectedWhenLost_ = false;
+    // StatusText and the three places that show it, as they were when the guard went away.
+    QStringList statusBeforeLoss_;
     bool countersAsked_ = false;
 };

@@ -67,7 +67,9 @@ void frmMenu::mnuInfo_Click() {
 // The guard releases and takes the phonebook lock around the hang-up and the dial.
 void frmMenu::mnuDisconnetti_Click() {
     main_.Guard().HangUp([this](const QJsonObject& reply) {
-        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused)
+        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Unreachable)
+            main_.ShowAway();
+        else if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused)
             main_.ShowRefusal(MayNotDial);
     });
 }
@@ -76,7 +78,9 @@ void frmMenu::mnuConnetti_Click() {
     main_.Guard().DialDefault([this](const QJsonObject& reply) {
         namespace Dialled = GuardProtocol::Dialled;
         const QString result = reply.value(QStringLiteral("result")).toString();
-        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused) {
+        if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Unreachable) {
+            main_.ShowAway();
+        } else if (GuardClient::ErrorOf(reply) == GuardProtocol::Error::Refused) {
             main_.ShowRefusal(MayNotDial);
         } else if (result == Dialled::NoDefault) {
             Tray::state.Beep();

@@ -6,10 +6,13 @@
 #include "controls/PictureBox.h"
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
+#include "dialogs/frmSetup.h"
 
+#include <QJsonArray>
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <optional>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
@@ -23,8 +26,10 @@ using Button = MessageBox::Button;
 class MainWindowTest : public MainWindowFixture {
 protected:
     // One tick of the cycle with the guard's counters at these values, waited for.
-    void tick(qint32 sent, qint32 received, bool online = true) {
+    void tick(qint32 sent, qint32 received, bool online = true, std::optional<double> ms = {}) {
         guard.answers[u"counters"_s] = {{u"online"_s, online}, {u"sent"_s, sent}, {u"received"_s, received}};
+        if (ms)
+            guard.answers[u"counters"_s][u"ms"_s] = *ms;
         const QString before = window->lblTotUp->text() + window->lblUp->text();
         window->tmrCycle_Timer();
         // Offline, nothing changes: a short wait shows it.
@@ -51,10 +56,10 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsPlaceAndEachOutageTold
     EXPECT_EQ(window->pos(), QPoint(7, 1));   // 100 and 10 twips
     EXPECT_FALSE(window->tmrUrl->isActive()); // the news timer is never started
     window->tmrLock_Timer();
-    // Without the guard there is no setup to open.
+    // Without the guard every button answers all the same.
     EXPECT_EQ(
         std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
-        std::tuple(false, true, true));
+        std::tuple(true, true, true));
 
     guard.answers[u"hello"_s][u"start_color"_s] = 0xFF0000;
     guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
@@ -65,7 +70,6 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsPlaceAndEachOutageTold
     ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
     EXPECT_EQ(window->pos(), QPoint(200, 100));
     EXPECT_EQ(QtTestApplication::ColourAt(QtTestApplication::Shot(*window), 200, 30), 0xFF0000);
-    EXPECT_TRUE(window->cmdSetup->isEnabled());
     const Box away{QString::fromUtf8(GuardWatch::AwayText), MessageBox::Buttons::Ok,
                    MessageBox::Icon::Critical, Button::Ok, u" Errore"_s};
     const Box noPhonebook{u"Attenzione: c'è un errore nella lettura del file rasphone.pbk"_s,
@@ -78,9 +82,9 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsPlaceAndEachOutageTold
     // Three seconds later, and only once however long it stays away.
     QTest::qWait(GuardWatch::GraceMs + 500);
     EXPECT_EQ(MessageBox::Record(), (QList<MessageBox::Shown>{{noPhonebook}, {away}}));
-    EXPECT_FALSE(window->cmdSetup->isEnabled());
     guard.listen();
     ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
+    EXPECT_EQ(window->lblStatus->text(), u"Informazioni"_s); // the outage's text goes
     guard.close();
     QTest::qWait(GuardWatch::GraceMs + 500);
     // A new outage is told again; the phonebook message is not.
@@ -111,6 +115,13 @@ TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
     ASSERT_TRUE(FakeGuard::until([] { return MessageBox::Record().size() == 3; }));
     EXPECT_EQ(MessageBox::Record().back(), MessageBox::Shown{noSetup});
     EXPECT_EQ(guard.requests, split("setup_open"));
+
+    // The setup shows the guard's colours, which another display changed since this one heard.
+    guard.answers[u"setup_open"_s] = {{u"entries"_s, QJsonArray{}}, {u"start_color"_s, 0xFF00}, {u"end_color"_s, 0xFF}};
+    window->cmdSetup_Click();
+    frmSetup* setup = nullptr;
+    ASSERT_TRUE(FakeGuard::until([&] { return (setup = window->findChild<frmSetup*>()) != nullptr; }));
+    EXPECT_EQ(std::pair(setup->picStart->BackColor(), setup->picEnd->BackColor()), std::pair(0xFF00, 0xFF));
 }
 
 TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsThePlace) {
@@ -272,6 +283,18 @@ TEST_F(MainWindowTest, TotalsRatesLevelsAndGraphsFollowTheCountersAndTheLocale) 
     EXPECT_EQ(captions(), split("1,000.000 KB;1.000 MB;0.00 KB;0.00 KB"));
     tick(1500000000, 0);
     EXPECT_EQ(captions().mid(0, 2) << window->lblDown->text(), split("1.500 GB;0.000 KB;-2,000.00 KB"));
+
+    // Counters more than half a tick late (the guard's time stamps in ms) are rated over the time between.
+    for (const auto& [sent, ms] : {std::pair{0, 1e4}, {1000, 10750}, {2502, 11501}, {8502, 14501}})
+        tick(sent, 0, true, ms);
+    EXPECT_EQ(window->vfdUp->History().mid(17), (QList<qint32>{2, 2, 2}));
+
+    // The guard goes away during the call, which may stay up: no cue, no pop-up, the traffic at zero.
+    log.clear();
+    guard.close();
+    ASSERT_TRUE(FakeGuard::until([this] { return !window->Guard().IsConnected(); }));
+    EXPECT_EQ(captions().mid(2) << QString::number(window->barUp->Percent()), split("0.00 KB;0.00 KB;0"));
+    EXPECT_TRUE(log.isEmpty());
 }
 
 } // namespace
