@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The program's windows as a screen reader reads them (AT-SPI).
 atspi.py dump: a line per shown node: ROLE NAME DESCRIPTION TEXT (a box's) STATES X,Y (in its window), tab-separated.
-atspi.py await-name ROLE SECONDS: prints "listening", then the first new name of a node of that role."""
+atspi.py await-name ROLE SECONDS [COUNT]: prints "listening", then the first COUNT (1) new names of nodes of that role."""
 import sys
 
 import pyatspi
@@ -30,16 +30,18 @@ def dump():
     return 0 if apps else 1
 
 
-def await_name(role, seconds):
-    status = [1]
+def await_name(role, seconds, count=1):
+    status, left = [1], [int(count)]
 
     def changed(event):
         # Qt sends the node, not its new name: read the name afresh.
         event.source.clear_cache()
         if event.source.getRoleName() == role:
             print(event.source.name, flush=True)
-            status[0] = 0
-            pyatspi.Registry.stop()
+            left[0] -= 1
+            if left[0] == 0:
+                status[0] = 0
+                pyatspi.Registry.stop()
 
     pyatspi.Registry.registerEventListener(changed, "object:property-change:accessible-name")
     # The program learns of a new listener through a signal of the registry: give it a moment.
@@ -51,6 +53,6 @@ def await_name(role, seconds):
 
 if __name__ == "__main__":
     pyatspi.setTimeout(10000, 15000)  # the library's 0.8 s is short for a display on a loaded machine
-    if sys.argv[1:] == ["dump"] or sys.argv[1:2] == ["await-name"] and len(sys.argv) == 4:
+    if sys.argv[1:] == ["dump"] or sys.argv[1:2] == ["await-name"] and len(sys.argv) in (4, 5):
         sys.exit(dump() if sys.argv[1] == "dump" else await_name(*sys.argv[2:]))
     sys.exit(__doc__)

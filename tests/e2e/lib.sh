@@ -193,9 +193,11 @@ guard_ready() {
         { grep -qx backend=ppp "$dir/dialer.conf" 2>/dev/null || quiet line status; }
 }
 
-# start_guard [COMMAND...]: the guard as root, or through env or as_user; huge files take a minute.
+# start_guard [COMMAND...]: the guard as root, or through env or as_user, with guard_args; huge files
+# take a minute.
+guard_args=()
 start_guard() {
-    "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" >"$tmp/guard.log" 2>&1 &
+    "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" "${guard_args[@]}" >"$tmp/guard.log" 2>&1 &
     guard_pid=$!
     require "the guard starts guarding" wait_until 60 guard_ready
 }

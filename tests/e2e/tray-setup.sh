@@ -22,21 +22,27 @@ sed -i -E "s/^(sudo:[^:]*:[^:]*:)(.+)$/\1\2,$admin_name/; s/^(sudo:[^:]*:[^:]*:)
 mount --bind "$tmp/passwd" /etc/passwd && mount --bind "$tmp/group" /etc/group
 require "$admin_name ($admin_uid) is in group sudo here" eval "id -nG $admin_uid | grep -qw sudo"
 
-# No polkitd here: a stand-in pkcheck writes down each call and answers pkcheck.answer (0 granted).
+# No polkitd here: a stand-in pkcheck writes down each call and its pid, waits pkcheck.delay seconds
+# (never: until it is ended) and answers pkcheck.answer (0 granted).
 mkdir -p "$tmp/bin"
 cat >"$tmp/bin/pkcheck" <<EOF
 #!/bin/sh
 printf '%s\n' "\$*" >>'$tmp/pkcheck.calls'
 printf '%s\n' "\${DBUS_SYSTEM_BUS_ADDRESS-the system's}" >>'$tmp/pkcheck.buses'
+echo \$\$ >'$tmp/pkcheck.pid'
+[ "\$(cat '$tmp/pkcheck.delay')" = never ] && exec sleep 600
+sleep "\$(cat '$tmp/pkcheck.delay')"
 exit "\$(cat '$tmp/pkcheck.answer')"
 EOF
 chmod 755 "$tmp/bin/pkcheck"
 : >"$tmp/pkcheck.calls"
 echo 0 >"$tmp/pkcheck.answer"
+echo 0 >"$tmp/pkcheck.delay"
 
 SetupButton=(456 12) MinimiseButton=(476 12) ExitButton=(496 12) OkButton=(76 348)
 Authorise="Autorizza questa connessione" Default="Imposta come predefinita"
-ProviderRow=1 # the first row is the phonebook's own [Dialer Defaults]
+ProviderRow=0 # the phonebook's [Dialer Defaults] is no entry
+Away="Il servizio di protezione di Norvale non è attivo."
 # Keys from the tray menu's top ("Norvale", then past the separator).
 Disconnetti=(Down Down Return) ConnettiAPredefinita=(Down Down Down Return)
 
@@ -123,6 +129,8 @@ tray_menu() {
 }
 
 printf 'stage_ms=100\n' >"$dir/dialer.conf"
+# An older version stored wvdial's defaults as an authorised default row: it goes, the rows move up.
+{ printf '%s[Connections]\r\n' "$IniBanner"; connection_row 0 Defaults "" true true 0 10 14; } >"$dir/nv4.ini"
 start_accessibility "$admin_uid"
 # The guard started carelessly (su keeps the user's environment): the desktop's DISPLAY and session
 # bus, and nobody's system bus and pkcheck first on PATH, both of which would grant everything.
@@ -130,8 +138,12 @@ mkdir "$tmp/userbin"
 printf '#!/bin/sh\ntouch %q\n' "$tmp/userbin.ran" >"$tmp/userbin/pkcheck"
 chmod 755 "$tmp/userbin/pkcheck"
 chown -R "$Nobody" "$tmp/userbin"
-start_guard env PATH="$tmp/userbin:$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus" \
-    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/userbin/bus"
+guard_args=(--auth-timeout 12)
+admin_guard() {
+    start_guard env PATH="$tmp/userbin:$tmp/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="$bus" \
+        DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/userbin/bus"
+}
+admin_guard
 start_display "$admin_uid" "${a11y_env[@]}"
 require "the strip shows" wait_until 10 strip_shown
 # Its pid and start time (field 22 of its stat line).
@@ -163,11 +175,81 @@ check "the default connection, Norvale's own call, connects on Provider's number
     test "$(jq -r '"\(.outcome) \(.entry) \(.placed_by) \(.number)"' <<<"$call")" = "connected Provider norvale 0245871200"
 check "the phonebook is held again after the dial" not readable "$dir/phonebook.conf"
 
+# The setup waits 8 s for polkit: meanwhile the traffic is shown every cycle and Disconnetti hangs up.
+echo 8 >"$tmp/pkcheck.delay"
+require "the strip comes back from the tray" restore_strip
+click_strip "${SetupButton[@]}"
+check "the traffic labels change 16 times (four cycles) while polkit is asked" \
+    eval 'atspi await-name label 6 16 >/dev/null 2>>"$tmp/atspi.log" && alive "$(cat "$tmp/pkcheck.pid")"'
+click_strip "${MinimiseButton[@]}"
 require "the tray menu opens" tray_menu "${Disconnetti[@]}"
 require "the call ends" await_call hung-up dropped
-check "Disconnetti hangs up" test "$(field outcome)" = hung-up
+check "Disconnetti hangs up, before polkit answers" eval 'test "$(field outcome)" = hung-up && alive "$(cat "$tmp/pkcheck.pid")"'
 check "the line is idle" line_is idle
 check "the phonebook is held again after the hang-up" not readable "$dir/phonebook.conf"
+require "the setup dialog shows once polkit agrees" wait_until 15 shown_window setup '^ Setup$'
+close_setup_with_ok
+
+# The guard stalls 3 s during a call: the first rate afterwards is the line's, not the stall's bytes.
+require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
+require "the default connection is dialled again" await_call connected
+sleep 1
+kill -STOP "$guard_pid"
+sleep 0.6 # an answer on its way lands
+atspi await-name label 10 4 >"$tmp/rates.out" 2>>"$tmp/atspi.log" &
+wait_until 5 grep -q '^listening$' "$tmp/rates.out"
+sleep 2.4
+kill -CONT "$guard_pid"
+wait $!
+rate=$(grep -v '^listening$' "$tmp/rates.out" | sed -n '4s/ KB$//p')
+check "the first download rate after the stall is within Provider's 14 KB/s: $rate" awk -v r="$rate" 'BEGIN { exit !(r != "" && r + 0 <= 14) }'
+
+# The guard stopped under the call: no DISCONNESSIONE, the traffic at zero, and the reason. S, the line
+# items and a drag all work without it, and the place is the guard's once it is back.
+away_told() { shown_window info '^Norvale$' strip_sized && read_tree && spoken alert "$Away"; }
+terminate guard_pid "the guard"
+require "the strip comes back from the tray" restore_strip
+eventually 5 "the status line says the guard is away, the rates are zero" eval 'read_tree && spoken "status bar" "$Away" &&
+    test "$(node_field label @92,20 2) $(node_field label @188,20 2)" = "0.00 KB 0.00 KB"'
+require "three seconds later a box says so too" wait_until 10 shown_window box '^ Errore$'
+click_box OK
+click_strip "${SetupButton[@]}"
+eventually 5 "S says the guard is away" away_told
+read -r x y _ < <(geometry "$strip")
+xdotool mousemove $((x + 20)) $((y + 12)) mousedown 1 mousemove $((x + 60)) $((y + 40)) mousemove $((x + 120)) $((y + 62)) mouseup 1
+require "the strip settles" await_settled place "$strip"
+read -r x y _ <<<"$place"
+click_strip "${MinimiseButton[@]}"
+for item in ConnettiAPredefinita Disconnetti; do
+    wait_until 6 not away_told
+    keys="$item[@]"
+    require "the tray menu opens" tray_menu "${!keys}"
+    eventually 5 "$item says the guard is away" away_told
+done
+wait_until 6 not away_told # a closing strip is no refusal
+admin_guard
+
+# polkit gives no answer: refused at the guard's limit of 12 s, and pkcheck is ended.
+echo never >"$tmp/pkcheck.delay"
+require "the strip comes back from the tray" restore_strip
+require "the display is back with the guard: the call ended meanwhile" \
+    wait_until 5 eval 'read_tree && spoken "status bar" Disconnected.'
+asked=$(now_ms)
+click_strip "${SetupButton[@]}"
+require "the display says polkit did not answer in time" wait_until 20 refusal_shown
+check "refused at the limit: $(($(now_ms) - asked)) ms" test $(($(now_ms) - asked)) -ge 11000
+check "that pkcheck was ended" wait_until 7 not alive "$(cat "$tmp/pkcheck.pid")"
+check "a screen reader reads the reason" eval 'read_tree && spoken label "Autenticazione non disponibile: tempo scaduto"'
+check "the guard says why" grep -q "polkit gave no answer in time" "$tmp/guard.log"
+click_box OK
+# A client that goes while its question waits takes its pkcheck with it.
+held "$admin_uid" /dev/null '{"v":1,"id":1,"op":"setup_open"}'$'\n'
+require "pkcheck is asked for it" wait_until 5 eval '(($(wc -l <"$tmp/pkcheck.calls") == 5))'
+end_process "$held_pid"
+check "its pkcheck ends with it" wait_until 7 not alive "$(cat "$tmp/pkcheck.pid")"
+echo 0 >"$tmp/pkcheck.delay"
+click_strip "${MinimiseButton[@]}"
+require "the strip goes into the tray with its button" wait_until 5 strip_hidden
 
 start_display "$admin_uid" DBUS_SESSION_BUS_ADDRESS="$bus" DISPLAY="unix$DISPLAY.0" # the same display, spelt otherwise
 second_display=$display_pid display_pid=${admin_display%,*}
@@ -193,7 +275,7 @@ expected="--action-id org.norvale.guard.admin --process $admin_display,$admin_ui
 await_end display_pid "the display, told that the guard stopped," 0
 await_end guard_pid "the guard, stopped by an administrator," 0
 check "pkcheck is asked about the display's process at each setup and each stop: $(cat "$tmp/pkcheck.calls")" \
-    test "$(grep -cxF -- "$expected" "$tmp/pkcheck.calls"):$(wc -l <"$tmp/pkcheck.calls")" = 4:4
+    test "$(grep -cxF -- "$expected" "$tmp/pkcheck.calls"):$(wc -l <"$tmp/pkcheck.calls")" = 6:7
 check "the pkcheck in nobody's folder on PATH never ran" test ! -e "$tmp/userbin.ran"
 check "pkcheck always asks the system's own bus" test "$(sort -u "$tmp/pkcheck.buses")" = "the system's"
 check "the guard says it left nobody's folder out of PATH" grep -q "userbin left out of PATH" "$tmp/guard.log"
@@ -201,8 +283,9 @@ check "the guard says it left nobody's folder out of PATH" grep -q "userbin left
 ini=$dir/nv4.ini
 check "nv4.ini keeps Provider authorised and default, byte for byte" \
     file_has "$ini" $'\r\n'"$(connection_row "$ProviderRow" Provider 0245871200 true true 0 10 14)"
-check "one authorised entry, one default entry" \
-    test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini"):$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 1:1
+check "the place dragged to while the guard was away is kept: $x,$y" file_has "$ini" "TopWin= $((y * 15))"$'\r\n'"LeftWin= $((x * 15))"
+check "three rows, one authorised entry, one default entry" \
+    test "$(grep -c '^ConName' "$ini"):$(grep -c $'^ConAuth[0-9]*=true\r$' "$ini"):$(grep -c $'^ConPred[0-9]*=true\r$' "$ini")" = 3:1:1
 cp "$ini" "$tmp/nv4.before"
 
 # nobody's display, started before the guard, says after 3 s that the guard is away.
@@ -229,7 +312,7 @@ check "nobody's requests are each refused: $answers" \
     test "$answers" = "1 refused 2 no_setup 3 no_setup 4 no_setup 5 refused 6 refused 7 refused"
 check "the guard still runs" alive "$guard_pid"
 check "nv4.ini was not touched meanwhile" test "$(stat -c '%i %s %.9Y %.9Z' "$ini")" = "$before"
-check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")" = 4
+check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")" = 7
 terminate display_pid "the display"
 terminate guard_pid "the guard"
 check "nv4.ini is byte for byte what it was before nobody's requests" cmp "$tmp/nv4.before" "$ini"
