@@ -1,15 +1,35 @@
 #include "guard/Authority.h"
 
+#include "platform/ShutdownSignals.h"
+
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
 
+#include <cstdio>
+#include <map>
 #include <memory>
 
 namespace {
 
 // After SIGTERM, how long pkcheck may take to end.
 constexpr int PkcheckKillMs = 5000;
+
+// The pkcheck processes that run, counted per user. They end with the guard: a question still open
+// at its end would leave a root process behind.
+struct Pkchecks {
+    QObject owner;
+    std::map<uid_t, int> running;
+    Pkchecks() = default;
+    Q_DISABLE_COPY_MOVE(Pkchecks)
+    ~Pkchecks() {
+        for (QProcess* pkcheck : owner.findChildren<QProcess*>()) {
+            pkcheck->disconnect();
+            pkcheck->kill();
+            pkcheck->waitForFinished(1000);
+        }
+    }
+};
 
 void end(QProcess* pkcheck) {
     if (pkcheck->state() == QProcess::NotRunning)
@@ -48,8 +68,24 @@ Authority::Cancel Authority::confirmAdministrator(const Peer& peer, std::functio
 }
 
 Authority::PolkitCheck Authority::Pkcheck(int timeoutMs) {
-    return [timeoutMs](const Peer& peer, std::function<void(Verdict)> done) -> Cancel {
-        auto* pkcheck = new QProcess();
+    auto pkchecks = std::make_shared<Pkchecks>();
+    return [timeoutMs, pkchecks](const Peer& peer, std::function<void(Verdict)> done) -> Cancel {
+        // Questions asked and given up at once, over and over, must not fill the process table.
+        int& running = pkchecks->running[peer.uid];
+        if (running >= MaxPkchecksPerUser) {
+            std::fprintf(stderr, "norvale-guard: polkit not asked for uid %u: %d of its questions still run\n",
+                         unsigned(peer.uid), running);
+            done(Verdict::Refused);
+            return {};
+        }
+        ++running;
+        auto* pkcheck = new QProcess(&pkchecks->owner);
+        QObject::connect(pkcheck, &QObject::destroyed, [pkchecks = std::weak_ptr(pkchecks), uid = peer.uid] {
+            if (const auto alive = pkchecks.lock())
+                --alive->running[uid];
+        });
+        // The guard's shut-down signals are blocked for its signal descriptor: pkcheck must take them.
+        pkcheck->setChildProcessModifier(ShutdownSignals::UnblockInChild);
         pkcheck->setProgram(QStringLiteral("pkcheck"));
         pkcheck->setArguments({QStringLiteral("--action-id"), QLatin1String(AdminAction), QStringLiteral("--process"),
                                QStringLiteral("%1,%2,%3").arg(peer.pid).arg(peer.startTime).arg(peer.uid),

@@ -29,6 +29,8 @@ public:
     static constexpr const char* AdminAction = "org.norvale.guard.admin";
     // How long the authentication dialog may wait for the user.
     static constexpr int PkcheckTimeoutMs = 120000;
+    // pkcheck processes of one user at once, those given up and not ended yet included.
+    static constexpr int MaxPkchecksPerUser = 8;
 
     explicit Authority(Global::GroupLookup groups = Global::GroupNamesOf, PolkitCheck polkit = Pkcheck(PkcheckTimeoutMs));
 

@@ -19,6 +19,11 @@ void ShutdownSignals::BlockInAllThreads() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void ShutdownSignals::UnblockInChild() {
+    const sigset_t set = shutdownSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
     BlockInAllThreads();
     const sigset_t set = shutdownSet();

@@ -14,6 +14,8 @@ public:
     // Call before any other thread starts (before the application object), so that no thread
     // takes these signals with their default action.
     static void BlockInAllThreads();
+    // In a child between fork and exec: the program it runs takes these signals as usual.
+    static void UnblockInChild();
 
     // Needs the application object.
     explicit ShutdownSignals(QObject* parent = nullptr);
