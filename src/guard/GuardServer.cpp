@@ -7,9 +7,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -72,7 +74,12 @@ private:
     GuardServer& owner_;
 };
 
-GuardServer::GuardServer(QObject* parent) : QObject(parent), server_(std::make_unique<Listener>(*this)) {}
+GuardServer::GuardServer(QObject* parent)
+    : QObject(parent), server_(std::make_unique<Listener>(*this)), hangUps_(new QTimer(this)) {
+    hangUps_->setInterval(HangUpCheckMs);
+    hangUps_->setSingleShot(true);
+    connect(hangUps_, &QTimer::timeout, this, &GuardServer::watchHangUps);
+}
 
 GuardServer::~GuardServer() {
     while (!clients_.empty())
@@ -152,7 +159,6 @@ void GuardServer::onReadable(quint64 id) {
     if (!client)
         return;
     char chunk[16384];
-    bool gone = false;
     for (;;) {
         const qsizetype room = GuardProtocol::MaxLineBytes + 1 - client->in.size();
         if (room <= 0)
@@ -163,29 +169,45 @@ void GuardServer::onReadable(quint64 id) {
             continue;
         }
         if (n == 0) {
-            // The client sends no more. Closed for good, nobody is left to hear the answers, and
-            // what it sent that waits for one is let go; half-closed, it still gets them.
-            pollfd hungUp{client->fd, 0, 0};
-            gone = ::poll(&hungUp, 1, 0) > 0 && (hungUp.revents & POLLHUP);
             client->peerClosed = true;
             client->reader->setEnabled(false);
+            watchHangUps();
         } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             return drop(id, nullptr);
         }
         break;
     }
     readRequests(id);
-    if (gone)
-        return drop(id, nullptr);
     closeIfDone(id);
 }
 
+// A client that sends no more may still wait for answers, or may be gone for good: then nobody is
+// left to hear them, and what waits for one (an authentication dialog) is let go.
+void GuardServer::watchHangUps() {
+    bool halfClosed = false;
+    std::vector<quint64> ids;
+    for (auto& [id, client] : clients_) {
+        pollfd hangUp{client.fd, 0, 0};
+        if (client.peerClosed && !client.hungUp)
+            client.hungUp = ::poll(&hangUp, 1, 0) > 0 && (hangUp.revents & POLLHUP);
+        halfClosed |= client.peerClosed && !client.hungUp;
+        if (client.hungUp)
+            ids.push_back(id);
+    }
+    for (const quint64 id : ids)
+        closeIfDone(id);
+    if (halfClosed && !hangUps_->isActive())
+        hangUps_->start();
+}
+
+// One request of a client at a time, then the others' turn: a flood on one connection delays no
+// other display's counters.
 void GuardServer::readRequests(quint64 id) {
     Client* client = find(id);
-    while (client) {
-        const qsizetype end = client->in.indexOf('\n');
-        if (end < 0)
-            break;
+    if (!client)
+        return;
+    const qsizetype end = client->in.indexOf('\n');
+    if (end >= 0) {
         const QByteArray line = client->in.left(end + 1);
         client->in.remove(0, end + 1);
         QJsonParseError error{};
@@ -210,13 +232,22 @@ void GuardServer::readRequests(quint64 id) {
             emit request(id, peer, object);
         }
         // An answer may have dropped the client.
-        client = find(id);
+        if (!(client = find(id)))
+            return;
     }
-    if (!client)
-        return;
-    if (client->in.size() > GuardProtocol::MaxLineBytes)
+    const bool more = client->in.contains('\n');
+    if (more && !std::exchange(client->readLater, true)) {
+        QTimer::singleShot(0, this, [this, id] {
+            if (Client* waiting = find(id)) {
+                waiting->readLater = false;
+                readRequests(id);
+                closeIfDone(id);
+            }
+        });
+    }
+    if (!more && client->in.size() > GuardProtocol::MaxLineBytes)
         return drop(id, "its request line is longer than 64 KiB");
-    client->reader->setEnabled(!client->peerClosed);
+    client->reader->setEnabled(!client->peerClosed && !more);
 }
 
 void GuardServer::reply(quint64 id, const QJsonValue& requestId, QJsonObject answer) {
@@ -285,7 +316,8 @@ void GuardServer::writeOut(quint64 id) {
 
 void GuardServer::closeIfDone(quint64 id) {
     const Client* client = find(id);
-    if (client && client->peerClosed && client->unanswered == 0 && client->out.isEmpty() && !client->in.contains('\n'))
+    if (client && client->peerClosed && !client->in.contains('\n') &&
+        (client->hungUp || (client->unanswered == 0 && client->out.isEmpty())))
         drop(id, nullptr);
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QLocalServer;
+class QTimer;
 class QSocketNotifier;
 
 // The guard's socket: accepts the displays and whatever else connects, reads their requests one
@@ -23,6 +24,9 @@ class GuardServer final : public QObject {
     Q_DISABLE_COPY_MOVE(GuardServer)
 
 public:
+    // How often a client that sends no more is looked at for having gone for good.
+    static constexpr int HangUpCheckMs = 1000;
+
     explicit GuardServer(QObject* parent = nullptr);
     ~GuardServer() override;
 
@@ -62,11 +66,15 @@ private:
         int unanswered = 0;
         bool subscribed = false;
         bool peerClosed = false;
+        // Closed for good, not only for sending.
+        bool hungUp = false;
+        bool readLater = false;
     };
 
     void accept(int fd);
     void onReadable(quint64 id);
     void readRequests(quint64 id);
+    void watchHangUps();
     void send(quint64 id, const QJsonObject& message);
     void writeOut(quint64 id);
     void closeIfDone(quint64 id);
@@ -76,5 +84,6 @@ private:
 
     std::unique_ptr<Listener> server_;
     std::map<quint64, Client> clients_;
+    QTimer* hangUps_;
     quint64 nextId_ = 1;
 };
