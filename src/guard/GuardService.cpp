@@ -86,6 +86,19 @@ void GuardService::log(const QString& line) const {
     std::fflush(stderr);
 }
 
+// A user who asks again and again is told no each time, but the log gets a line a second at most:
+// a flood would hide the lines that matter.
+void GuardService::logRefusal(uid_t uid, const QString& line) {
+    Refusals& refusals = refusals_[uid];
+    if (refusals.last.isValid() && !refusals.last.hasExpired(1000)) {
+        ++refusals.untold;
+        return;
+    }
+    refusals.last.start();
+    const int untold = std::exchange(refusals.untold, 0);
+    log(untold == 0 ? line : line + QStringLiteral(" (and %1 more refusals of that uid)").arg(untold));
+}
+
 // ---- start-up and shut-down -----------------------------------------------------------------
 
 void GuardService::Start() {
@@ -285,7 +298,7 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
         return position(asked);
     if (op == P::Op::DialDefault || op == P::Op::HangUp) {
         if (!authority_.mayDial(peer.uid)) {
-            log(QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
+            logRefusal(peer.uid, QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
             return fail(asked, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
         }
         if (op == P::Op::HangUp) {
@@ -361,7 +374,7 @@ void GuardService::administratorRequest(const Asked& asked, Authority::Verdict v
     if (shutDown_ || !server_.has(asked.client))
         return;
     if (verdict == Authority::Verdict::TimedOut) {
-        log(QStringLiteral("refused %1 to uid %2 (pid %3): polkit gave no answer in time")
+        logRefusal(asked.peer.uid, QStringLiteral("refused %1 to uid %2 (pid %3): polkit gave no answer in time")
                 .arg(what)
                 .arg(asked.peer.uid)
                 .arg(asked.peer.pid));
@@ -372,7 +385,7 @@ void GuardService::administratorRequest(const Asked& asked, Authority::Verdict v
         return answer(asked, refusal);
     }
     if (verdict != Authority::Verdict::Granted) {
-        log(QStringLiteral("refused %1 to uid %2 (pid %3): not an administrator")
+        logRefusal(asked.peer.uid, QStringLiteral("refused %1 to uid %2 (pid %3): not an administrator")
                 .arg(what)
                 .arg(asked.peer.uid)
                 .arg(asked.peer.pid));

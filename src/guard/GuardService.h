@@ -5,6 +5,7 @@
 #include "guard/StripPlaces.h"
 #include "platform/SystemHelpers.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
@@ -101,6 +102,7 @@ private:
     void dropDefaultsRows();
     void revokeChangedNumbers();
     void log(const QString& line) const;
+    void logRefusal(uid_t uid, const QString& line);
 
     std::unique_ptr<DialerControl> rasDial_;
     GuardServer& server_;
@@ -110,6 +112,11 @@ private:
     bool shutDown_ = false;
     quint64 setupOwner_ = 0;
     std::map<quint64, Queue> queues_;
+    struct Refusals {
+        QElapsedTimer last;
+        int untold = 0;
+    };
+    std::map<uid_t, Refusals> refusals_;
     quint64 questions_ = 0;
     QString connectedEntry_;
     double topWin_ = 10;
