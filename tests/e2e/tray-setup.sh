@@ -207,7 +207,11 @@ check "the first download rate after the stall is within Provider's 14 KB/s: $ra
 # The guard stopped under the call: no DISCONNESSIONE, the traffic at zero, and the reason. S, the line
 # items and a drag all work without it, and the place is the guard's once it is back.
 away_told() { shown_window info '^Norvale$' strip_sized && read_tree && spoken alert "$Away"; }
+echo never >"$tmp/pkcheck.delay" # a question left open goes with the guard
+held "$admin_uid" /dev/null '{"v":1,"id":1,"op":"setup_open"}'$'\n'
+require "pkcheck is asked" wait_until 5 eval '(($(wc -l <"$tmp/pkcheck.calls") == 4))'
 terminate guard_pid "the guard"
+check "its pkcheck ended with the guard" not alive "$(cat "$tmp/pkcheck.pid")"
 require "the strip comes back from the tray" restore_strip
 eventually 5 "the status line says the guard is away, the rates are zero" eval 'read_tree && spoken "status bar" "$Away" &&
     test "$(node_field label @92,20 2) $(node_field label @188,20 2)" = "0.00 KB 0.00 KB"'
@@ -230,7 +234,6 @@ wait_until 6 not away_told # a closing strip is no refusal
 admin_guard
 
 # polkit gives no answer: refused at the guard's limit of 12 s, and pkcheck is ended.
-echo never >"$tmp/pkcheck.delay"
 require "the strip comes back from the tray" restore_strip
 require "the display is back with the guard: the call ended meanwhile" \
     wait_until 5 eval 'read_tree && spoken "status bar" Disconnected.'
@@ -238,15 +241,14 @@ asked=$(now_ms)
 click_strip "${SetupButton[@]}"
 require "the display says polkit did not answer in time" wait_until 20 refusal_shown
 check "refused at the limit: $(($(now_ms) - asked)) ms" test $(($(now_ms) - asked)) -ge 11000
-check "that pkcheck was ended" wait_until 7 not alive "$(cat "$tmp/pkcheck.pid")"
+check "that pkcheck was ended by SIGTERM" wait_until 3 not alive "$(cat "$tmp/pkcheck.pid")"
 check "a screen reader reads the reason" eval 'read_tree && spoken label "Autenticazione non disponibile: tempo scaduto"'
 check "the guard says why" grep -q "polkit gave no answer in time" "$tmp/guard.log"
 click_box OK
-# A client that goes while its question waits takes its pkcheck with it.
-held "$admin_uid" /dev/null '{"v":1,"id":1,"op":"setup_open"}'$'\n'
-require "pkcheck is asked for it" wait_until 5 eval '(($(wc -l <"$tmp/pkcheck.calls") == 5))'
-end_process "$held_pid"
-check "its pkcheck ends with it" wait_until 7 not alive "$(cat "$tmp/pkcheck.pid")"
+# A client that half-closes, then goes while its question waits, takes its pkcheck with it.
+{ echo '{"v":1,"id":1,"op":"setup_open"}'; sleep 1; } | client "$admin_uid" /dev/null -t 0.3 &
+require "pkcheck is asked for it" wait_until 5 eval '(($(wc -l <"$tmp/pkcheck.calls") == 6))'
+check "its pkcheck ends with it" wait_until 4 not alive "$(cat "$tmp/pkcheck.pid")"
 echo 0 >"$tmp/pkcheck.delay"
 click_strip "${MinimiseButton[@]}"
 require "the strip goes into the tray with its button" wait_until 5 strip_hidden
@@ -275,7 +277,7 @@ expected="--action-id org.norvale.guard.admin --process $admin_display,$admin_ui
 await_end display_pid "the display, told that the guard stopped," 0
 await_end guard_pid "the guard, stopped by an administrator," 0
 check "pkcheck is asked about the display's process at each setup and each stop: $(cat "$tmp/pkcheck.calls")" \
-    test "$(grep -cxF -- "$expected" "$tmp/pkcheck.calls"):$(wc -l <"$tmp/pkcheck.calls")" = 6:7
+    test "$(grep -cxF -- "$expected" "$tmp/pkcheck.calls"):$(wc -l <"$tmp/pkcheck.calls")" = 6:8
 check "the pkcheck in nobody's folder on PATH never ran" test ! -e "$tmp/userbin.ran"
 check "pkcheck always asks the system's own bus" test "$(sort -u "$tmp/pkcheck.buses")" = "the system's"
 check "the guard says it left nobody's folder out of PATH" grep -q "userbin left out of PATH" "$tmp/guard.log"
@@ -312,7 +314,7 @@ check "nobody's requests are each refused: $answers" \
     test "$answers" = "1 refused 2 no_setup 3 no_setup 4 no_setup 5 refused 6 refused 7 refused"
 check "the guard still runs" alive "$guard_pid"
 check "nv4.ini was not touched meanwhile" test "$(stat -c '%i %s %.9Y %.9Z' "$ini")" = "$before"
-check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")" = 7
+check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")" = 8
 terminate display_pid "the display"
 terminate guard_pid "the guard"
 check "nv4.ini is byte for byte what it was before nobody's requests" cmp "$tmp/nv4.before" "$ini"
