@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -73,9 +72,7 @@ Authority::PolkitCheck Authority::Pkcheck(int timeoutMs) {
         // Questions asked and given up at once, over and over, must not fill the process table.
         int& running = pkchecks->running[peer.uid];
         if (running >= MaxPkchecksPerUser) {
-            std::fprintf(stderr, "norvale-guard: polkit not asked for uid %u: %d of its questions still run\n",
-                         unsigned(peer.uid), running);
-            done(Verdict::Refused);
+            done(Verdict::TooMany);
             return {};
         }
         ++running;

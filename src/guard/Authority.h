@@ -20,7 +20,8 @@ public:
         pid_t pid = 0;
         quint64 startTime = 0; // clock ticks after boot, from /proc/PID/stat
     };
-    enum class Verdict { Granted, Refused, TimedOut };
+    // TooMany: polkit was not asked, since too many questions of the user still run.
+    enum class Verdict { Granted, Refused, TimedOut, TooMany };
     // Withdraws a question that has not been answered: its answer never comes. Empty once answered.
     using Cancel = std::function<void()>;
     // Calls done once with polkit's answer about the process, unless cancelled first.

@@ -84,6 +84,7 @@ GuardServer::GuardServer(QObject* parent)
 GuardServer::~GuardServer() {
     while (!clients_.empty())
         drop(clients_.begin()->first, nullptr);
+    log_.Flush();
     server_->close();
 }
 
@@ -337,8 +338,10 @@ void GuardServer::drop(quint64 id, const char* why) {
         return;
     Client& client = it->second;
     if (why)
-        qWarning("norvale-guard: dropped the client pid %d uid %u: %s", int(client.peer.pid), unsigned(client.peer.uid),
-                 why);
+        log_.Write(client.peer.uid, why, QStringLiteral("dropped the client pid %1 uid %2: %3")
+                                        .arg(client.peer.pid)
+                                        .arg(client.peer.uid)
+                                        .arg(QLatin1String(why)));
     // The notifiers may be the ones whose signal runs now.
     for (QSocketNotifier* notifier : {client.reader, client.writer}) {
         notifier->setEnabled(false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "guard/Authority.h"
+#include "guard/LogLimit.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -85,5 +86,6 @@ private:
     std::unique_ptr<Listener> server_;
     std::map<quint64, Client> clients_;
     QTimer* hangUps_;
+    LogLimit log_;
     quint64 nextId_ = 1;
 };

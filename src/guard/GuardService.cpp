@@ -82,21 +82,7 @@ GuardService::~GuardService() {
 }
 
 void GuardService::log(const QString& line) const {
-    std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
-
-// A user who asks again and again is told no each time, but the log gets a line a second at most:
-// a flood would hide the lines that matter.
-void GuardService::logRefusal(uid_t uid, const QString& line) {
-    Refusals& refusals = refusals_[uid];
-    if (refusals.last.isValid() && !refusals.last.hasExpired(1000)) {
-        ++refusals.untold;
-        return;
-    }
-    refusals.last.start();
-    const int untold = std::exchange(refusals.untold, 0);
-    log(untold == 0 ? line : line + QStringLiteral(" (and %1 more refusals of that uid)").arg(untold));
+    LogLimit::Write(line);
 }
 
 // ---- start-up and shut-down -----------------------------------------------------------------
@@ -190,6 +176,7 @@ void GuardService::Shutdown() {
     unlockPhonebook();
     const bool saved = Global::SaveSettings();
     Global::UnlockSettingsFile();
+    userLog_.Flush();
     if (saved)
         log(QStringLiteral("settings saved, files released"));
     else
@@ -298,7 +285,7 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
         return position(asked);
     if (op == P::Op::DialDefault || op == P::Op::HangUp) {
         if (!authority_.mayDial(peer.uid)) {
-            logRefusal(peer.uid, QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
+            userLog_.Write(peer.uid, "refused: may not dial", QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
             return fail(asked, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
         }
         if (op == P::Op::HangUp) {
@@ -337,6 +324,7 @@ void GuardService::askPolkit(Asked asked) {
     const quint64 question = ++questions_;
     queues_[client].asking = true;
     queues_[client].question = question;
+    queues_[client].uid = asked.peer.uid;
     Authority::Cancel cancel = authority_.confirmAdministrator(
         asked.peer, [this, self = QPointer(this), asked, question](Authority::Verdict verdict) {
             const auto it = self ? queues_.find(asked.client) : queues_.end();
@@ -374,7 +362,8 @@ void GuardService::administratorRequest(const Asked& asked, Authority::Verdict v
     if (shutDown_ || !server_.has(asked.client))
         return;
     if (verdict == Authority::Verdict::TimedOut) {
-        logRefusal(asked.peer.uid, QStringLiteral("refused %1 to uid %2 (pid %3): polkit gave no answer in time")
+        userLog_.Write(asked.peer.uid, "refused: no answer in time",
+                       QStringLiteral("refused %1 to uid %2 (pid %3): polkit gave no answer in time")
                 .arg(what)
                 .arg(asked.peer.uid)
                 .arg(asked.peer.pid));
@@ -385,10 +374,14 @@ void GuardService::administratorRequest(const Asked& asked, Authority::Verdict v
         return answer(asked, refusal);
     }
     if (verdict != Authority::Verdict::Granted) {
-        logRefusal(asked.peer.uid, QStringLiteral("refused %1 to uid %2 (pid %3): not an administrator")
-                .arg(what)
-                .arg(asked.peer.uid)
-                .arg(asked.peer.pid));
+        userLog_.Write(asked.peer.uid, "refused: no administrator",
+                       QStringLiteral("refused %1 to uid %2 (pid %3): %4")
+                           .arg(what)
+                           .arg(asked.peer.uid)
+                           .arg(asked.peer.pid)
+                           .arg(verdict == Authority::Verdict::TooMany
+                                    ? QStringLiteral("%1 of its questions to polkit still run").arg(Authority::MaxPkchecksPerUser)
+                                    : QStringLiteral("not an administrator")));
         return fail(asked, P::Error::Refused, QStringLiteral("only an administrator may do this"));
     }
     if (!setup) {
@@ -469,7 +462,8 @@ void GuardService::onClientGone(quint64 client) {
     // Its authentication dialog goes with it.
     if (it->second.cancel) {
         it->second.cancel();
-        log(QStringLiteral("withdrew an administrator's question: its client went away"));
+        userLog_.Write(it->second.uid, "withdrawn", QStringLiteral("withdrew the question to polkit of uid %1: its client went away")
+                                           .arg(it->second.uid));
     }
     queues_.erase(it);
 }

@@ -2,10 +2,10 @@
 
 #include "guard/Authority.h"
 #include "guard/GuardFiles.h"
+#include "guard/LogLimit.h"
 #include "guard/StripPlaces.h"
 #include "platform/SystemHelpers.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
@@ -73,6 +73,7 @@ private:
         std::deque<Asked> waiting;
         bool asking = false;
         quint64 question = 0;
+        uid_t uid = 0;
         Authority::Cancel cancel;
     };
 
@@ -102,7 +103,6 @@ private:
     void dropDefaultsRows();
     void revokeChangedNumbers();
     void log(const QString& line) const;
-    void logRefusal(uid_t uid, const QString& line);
 
     std::unique_ptr<DialerControl> rasDial_;
     GuardServer& server_;
@@ -112,11 +112,7 @@ private:
     bool shutDown_ = false;
     quint64 setupOwner_ = 0;
     std::map<quint64, Queue> queues_;
-    struct Refusals {
-        QElapsedTimer last;
-        int untold = 0;
-    };
-    std::map<uid_t, Refusals> refusals_;
+    LogLimit userLog_;
     quint64 questions_ = 0;
     QString connectedEntry_;
     double topWin_ = 10;

@@ -318,4 +318,6 @@ check "pkcheck is never asked about nobody" test "$(wc -l <"$tmp/pkcheck.calls")
 terminate display_pid "the display"
 terminate guard_pid "the guard"
 check "nv4.ini is byte for byte what it was before nobody's requests" cmp "$tmp/nv4.before" "$ini"
+check "nobody's refusals of a kind make a line a second, the others counted at the stop" eval 'grep -q "refused the setup to uid $Nobody" "$tmp/guard.log" &&
+    ! grep -q "refused the stop to uid $Nobody" "$tmp/guard.log" && grep -q "2 more lines of uid $Nobody left out: refused: no administrator" "$tmp/guard.log"'
 finish
