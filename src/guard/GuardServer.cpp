@@ -188,9 +188,10 @@ void GuardServer::watchHangUps() {
     bool halfClosed = false;
     std::vector<quint64> ids;
     for (auto& [id, client] : clients_) {
-        pollfd hangUp{client.fd, 0, 0};
-        if (client.peerClosed && !client.hungUp)
+        if (client.peerClosed && !client.hungUp) {
+            pollfd hangUp{client.fd, 0, 0};
             client.hungUp = ::poll(&hangUp, 1, 0) > 0 && (hangUp.revents & POLLHUP);
+        }
         halfClosed |= client.peerClosed && !client.hungUp;
         if (client.hungUp)
             ids.push_back(id);

@@ -322,9 +322,10 @@ void GuardService::askPolkit(Asked asked) {
         return fail(asked, P::Error::Busy, QStringLiteral("the setup is open in another display"));
     const quint64 client = asked.client;
     const quint64 question = ++questions_;
-    queues_[client].asking = true;
-    queues_[client].question = question;
-    queues_[client].uid = asked.peer.uid;
+    Queue& queue = queues_[client];
+    queue.asking = true;
+    queue.question = question;
+    queue.uid = asked.peer.uid;
     Authority::Cancel cancel = authority_.confirmAdministrator(
         asked.peer, [this, self = QPointer(this), asked, question](Authority::Verdict verdict) {
             const auto it = self ? queues_.find(asked.client) : queues_.end();
