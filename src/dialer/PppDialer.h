@@ -2,7 +2,7 @@
 
 #include "dialer/DialerControl.h"
 #include "dialer/DialerSettings.h"
-#include "dialer/DiallingProcess.h"
+#include "modem/DiallingProcess.h"
 #include "dialer/PppLineParser.h"
 #include "dialer/PppLink.h"
 

@@ -58,10 +58,6 @@ bool peerOf(int fd, Authority::Peer& peer) {
 
 } // namespace
 
-QByteArray GuardProtocol::Line(const QJsonObject& object) {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
 // Hands the accepted descriptors over as they are.
 class GuardServer::Listener final : public QLocalServer {
 public:

@@ -4,8 +4,8 @@
 #include "ModemLine.h"
 #include "TestApp.h"
 
-#include "dialer/DiallingProcess.h"
-#include "dialer/Pidfd.h"
+#include "modem/DiallingProcess.h"
+#include "modem/Pidfd.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/PppDialer.h"
 #include "dialer/SimulatedDialer.h"

@@ -2,7 +2,7 @@
 
 #include "TestFiles.h"
 
-#include "dialer/DiallingProcess.h"
+#include "modem/DiallingProcess.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/PppLineParser.h"
 #include "dialer/PppLink.h"

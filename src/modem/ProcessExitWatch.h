@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialer/Pidfd.h"
+#include "modem/Pidfd.h"
 
 #include <QObject>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "dialer/CallEnder.h"
-#include "dialer/DiallingProcess.h"
+#include "modem/CallEnder.h"
+#include "modem/DiallingProcess.h"
 
 #include <QObject>
 #include <QSet>

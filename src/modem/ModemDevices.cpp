@@ -1,4 +1,4 @@
-#include "dialer/ModemDevices.h"
+#include "modem/ModemDevices.h"
 
 #include "platform/SystemHelpers.h"
 #include "platform/TrustedPath.h"

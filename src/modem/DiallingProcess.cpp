@@ -1,4 +1,4 @@
-#include "dialer/DiallingProcess.h"
+#include "modem/DiallingProcess.h"
 
 #include "platform/SystemHelpers.h"
 

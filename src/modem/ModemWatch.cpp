@@ -1,8 +1,8 @@
-#include "dialer/ModemWatch.h"
+#include "modem/ModemWatch.h"
 
-#include "dialer/CallEnder.h"
-#include "dialer/ModemDevices.h"
-#include "dialer/ProcessEventWatch.h"
+#include "modem/CallEnder.h"
+#include "modem/ModemDevices.h"
+#include "modem/ProcessEventWatch.h"
 #include "platform/PrivateFolder.h"
 #include "platform/SystemHelpers.h"
 

@@ -3,8 +3,8 @@
 
 #include "TestApp.h"
 
-#include "dialer/CallEnder.h"
-#include "dialer/ModemDevices.h"
+#include "modem/CallEnder.h"
+#include "modem/ModemDevices.h"
 
 #include <QDir>
 #include <QProcess>

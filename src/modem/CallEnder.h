@@ -1,7 +1,7 @@
 #pragma once
 
-#include "dialer/ModemDevices.h"
-#include "dialer/Pidfd.h"
+#include "modem/ModemDevices.h"
+#include "modem/Pidfd.h"
 
 #include <QList>
 #include <QObject>

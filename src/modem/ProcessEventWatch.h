@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialer/DiallingProcess.h"
+#include "modem/DiallingProcess.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "dialer/CallEnder.h"
+#include "modem/CallEnder.h"
 
 #include "platform/SystemHelpers.h"
 

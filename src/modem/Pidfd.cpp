@@ -1,4 +1,4 @@
-#include "dialer/Pidfd.h"
+#include "modem/Pidfd.h"
 
 #include <poll.h>
 #include <sys/syscall.h>

@@ -1,4 +1,4 @@
-#include "dialer/ProcessEventWatch.h"
+#include "modem/ProcessEventWatch.h"
 
 #include <algorithm>
 #include <cerrno>

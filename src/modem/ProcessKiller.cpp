@@ -1,4 +1,4 @@
-#include "dialer/ProcessKiller.h"
+#include "modem/ProcessKiller.h"
 
 #include <QTimer>
 

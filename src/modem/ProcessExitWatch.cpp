@@ -1,4 +1,4 @@
-#include "dialer/ProcessExitWatch.h"
+#include "modem/ProcessExitWatch.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
