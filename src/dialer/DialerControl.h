@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // The program's only door to the line: phonebook queries, dialling, hang-up, byte counters
 // and progress. Every signal is delivered on the user-interface thread.
@@ -70,9 +71,19 @@ public:
     virtual void SetReportEveryStage(bool on) = 0;
     virtual void SetWatchInterval(qint16 milliseconds) = 0;
 
+    // What guards the modem in the kernel ("cgroup", "lsm"); empty where nothing does.
+    virtual QStringList FenceLayers() const { return {}; }
+    // Why the modem is less guarded than it could be, for "Protezione ridotta: "; empty when
+    // it is not, and always on a line with no modem.
+    virtual QString ReducedProtection() const { return {}; }
+    // Takes the kernel fence away and gives the modem back (an administrator's stop).
+    virtual void RemoveFence() {}
+
 signals:
     void Connect();
     void Disconnect();
     void LastError(int code, const QString& text, int response);
     void Status(int state);
+    // The kernel refused a program the modem; said at most once per program and device every 10 s.
+    void Blocked(const QString& program, bool duringOwnCall);
 };

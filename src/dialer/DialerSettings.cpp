@@ -96,6 +96,13 @@ DialerSettings DialerSettings::read(const QString& folder) {
                 settings.pppd = value;
             } else if (key == u"chat" && !value.isEmpty()) {
                 settings.chat = value;
+            } else if (key == u"fence") {
+                if (value.compare(u"off", Qt::CaseInsensitive) == 0)
+                    settings.fence = false;
+                else if (value.compare(u"on", Qt::CaseInsensitive) == 0)
+                    settings.fence = true;
+                else
+                    qWarning("dialer.conf: fence=%s is neither on nor off: the fence stays on", qPrintable(value));
             } else if (key == u"allow") {
                 static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
                 for (const QString& path : value.split(separators, Qt::SkipEmptyParts)) {

@@ -23,6 +23,8 @@ struct DialerSettings {
     // Executables that may hold the modem (a getty, gpsd...): absolute paths, "allow=" lines,
     // separated by blanks or commas.
     QStringList allow = {};
+    // Real line: the modem fenced in the kernel; "fence=off" keeps only the userspace watch.
+    bool fence = true;
 
     // appFolder ends in "/". A missing or malformed file gives the defaults.
     static DialerSettings read(const QString& appFolder);

@@ -2,13 +2,14 @@
 
 #include "dialer/DialString.h"
 #include "dialer/DialledNumber.h"
+#include "dialer/PppCallFiles.h"
+#include "dialer/WvdialPhonebook.h"
+#include "modem/ModemFence.h"
 #include "modem/ModemWatch.h"
 #include "modem/Pidfd.h"
-#include "dialer/PppCallFiles.h"
 #include "modem/ProcessEventWatch.h"
 #include "modem/ProcessExitWatch.h"
 #include "modem/ProcessKiller.h"
-#include "dialer/WvdialPhonebook.h"
 #include "platform/PrivateFolder.h"
 #include "platform/SystemHelpers.h"
 
@@ -112,9 +113,9 @@ bool tellsOfAnEnd(const QByteArray& line) {
 
 } // namespace
 
-PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
+PppDialer::PppDialer(const DialerSettings& settings, QObject* parent, ModemFence* fence)
     : DialerControl(parent), m_settings(settings), m_events(new ProcessEventWatch(this)),
-      m_exits(new ProcessExitWatch(this)), m_ownExit(new ProcessExitWatch(this)),
+      m_fence(fence), m_exits(new ProcessExitWatch(this)), m_ownExit(new ProcessExitWatch(this)),
       m_logWatch(new QFileSystemWatcher(this)), m_killer(new ProcessKiller(this)),
       m_scanTimer(new QTimer(this)), m_linkTimer(new QTimer(this)) {
     m_modem = new ModemWatch(m_settings.runFolder, m_settings.allow, m_events, nullptr, this);
@@ -130,6 +131,18 @@ PppDialer::PppDialer(const DialerSettings& settings, QObject* parent)
     m_linkTimer->setInterval(DefaultIntervalMs);
     connect(m_ownExit, &ProcessExitWatch::exited, this, &PppDialer::onOwnExited);
     connect(m_logWatch, &QFileSystemWatcher::fileChanged, this, &PppDialer::readLog);
+    if (m_fence) {
+        // The devices are known before the fence goes up: a fence taken over from an earlier guard
+        // must never be replaced by an empty one.
+        m_fence->setParent(this);
+        m_fence->setModems(modemDevices());
+        m_fence->start();
+        m_fence->followStarts(m_events);
+        // Not the phonebook read again: it cannot be opened while it is locked.
+        connect(m_modem, &ModemWatch::devicesChanged, m_fence, &ModemFence::nodesMoved);
+        connect(m_fence, &ModemFence::blocked, this,
+                [this](const QString& program) { emit Blocked(program, ownCallActive()); });
+    }
     // Before any watch starts: a call of ours must never be taken for another program's.
     adoptCalls();
 }
@@ -534,10 +547,27 @@ QStringList PppDialer::modemDevices() const {
     return devices;
 }
 
+QStringList PppDialer::FenceLayers() const {
+    return m_fence ? m_fence->layers() : QStringList();
+}
+
+QString PppDialer::ReducedProtection() const {
+    return m_fence ? m_fence->reducedProtection() : QString();
+}
+
+void PppDialer::RemoveFence() {
+    if (m_fence)
+        m_fence->release();
+    m_modem->stop();
+}
+
 void PppDialer::startWatch() {
     if (!(m_useProcessEvents && m_events->start()))
         m_scanTimer->start();
-    m_modem->start(modemDevices());
+    const QStringList modems = modemDevices();
+    if (m_fence)
+        m_fence->setModems(modems);
+    m_modem->start(modems);
     // Whatever runs already was never announced.
     scanForOthers();
 }
@@ -568,7 +598,8 @@ bool PppDialer::isOwn(const DiallingProcess& process) const {
 }
 
 void PppDialer::onDiallingSeen(const DiallingProcess& process) {
-    if (!m_watchOthers || isOwn(process))
+    // Whatever runs in the guard's cgroup was started by the guard.
+    if (!m_watchOthers || isOwn(process) || (m_fence && m_fence->isInside(process.pid)))
         return;
     if (m_others.contains(process.pid)) {
         DiallingProcess& known = m_others[process.pid];

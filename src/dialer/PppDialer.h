@@ -12,6 +12,7 @@
 
 class Pidfd;
 class PppCallFiles;
+class ModemFence;
 class ModemWatch;
 class ProcessEventWatch;
 class ProcessExitWatch;
@@ -28,7 +29,8 @@ class PppDialer final : public DialerControl {
     Q_OBJECT
 
 public:
-    explicit PppDialer(const DialerSettings& settings, QObject* parent = nullptr);
+    // fence, when given, is taken over and started before any process of the line.
+    explicit PppDialer(const DialerSettings& settings, QObject* parent = nullptr, ModemFence* fence = nullptr);
     ~PppDialer() override;
     Q_DISABLE_COPY_MOVE(PppDialer)
 
@@ -49,6 +51,9 @@ public:
     void SetWatchOtherCalls(bool on) override;
     void SetReportEveryStage(bool on) override;
     void SetWatchInterval(qint16 milliseconds) override;
+    QStringList FenceLayers() const override;
+    QString ReducedProtection() const override;
+    void RemoveFence() override;
 
     // The kernel's process-event connector is used when it can be; false forces the /proc scan.
     void SetUseProcessEvents(bool on);
@@ -112,6 +117,7 @@ private:
     PppLink m_link;
     ProcessEventWatch* m_events;
     ModemWatch* m_modem;
+    ModemFence* m_fence;
     ProcessExitWatch* m_exits;
     ProcessExitWatch* m_ownExit;
     QFileSystemWatcher* m_logWatch;

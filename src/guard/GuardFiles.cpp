@@ -31,7 +31,26 @@ void GuardFiles::reduced(const QString& path, const QString& why) {
         return;
     reduced_.insert(path, why);
     log(QStringLiteral("protection reduced for %1: %2").arg(path, why));
-    tell(ReducedText(path));
+    lastReducedPath_ = path;
+    tellReduced();
+}
+
+void GuardFiles::SetReducedProtection(const QString& why) {
+    fenceReduced_ = why;
+    if (!why.isEmpty())
+        log(QStringLiteral("protection reduced: %1").arg(why));
+    tellReduced();
+}
+
+// The modem's and a file's reductions stand together on one line.
+void GuardFiles::tellReduced() {
+    QStringList texts;
+    if (!fenceReduced_.isEmpty())
+        texts << ReducedText(fenceReduced_);
+    if (!lastReducedPath_.isEmpty())
+        texts << ReducedText(lastReducedPath_);
+    if (!texts.isEmpty())
+        tell(texts.join(QStringLiteral("; ")));
 }
 
 void GuardFiles::SaveFailed(const QString& why) {

@@ -21,6 +21,8 @@ public:
     void Start();
     void LockPhonebook();
     void UnlockPhonebook();
+    // Why the modem is less guarded than it could be; empty when it is not.
+    void SetReducedProtection(const QString& why);
     // A save that failed: never silent.
     void SaveFailed(const QString& why);
     // The notice standing, to a display that has just said hello.
@@ -32,9 +34,12 @@ public:
 private:
     void reduced(const QString& path, const QString& why);
     void tell(const QString& text);
+    void tellReduced();
 
     GuardServer& server_;
     QHash<QString, QString> reduced_; // path: why, as said last
+    QString lastReducedPath_;
+    QString fenceReduced_;
     QJsonObject notice_;
     bool phonebookLossTold_ = false;
 };

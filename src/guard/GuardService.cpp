@@ -72,6 +72,7 @@ GuardService::GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& s
     connect(rasDial_.get(), &DialerControl::Connect, this, &GuardService::rasDial_Connect);
     connect(rasDial_.get(), &DialerControl::Disconnect, this, &GuardService::rasDial_Disconnect);
     connect(rasDial_.get(), &DialerControl::LastError, this, &GuardService::rasDial_LastError);
+    connect(rasDial_.get(), &DialerControl::Blocked, this, &GuardService::rasDial_Blocked);
     connect(&server_, &GuardServer::request, this, &GuardService::onRequest);
     connect(&server_, &GuardServer::clientGone, this, &GuardService::onClientGone);
 }
@@ -95,6 +96,7 @@ void GuardService::Start() {
     if (!options_.recordFolder.isEmpty())
         LockRecord::SetFolder(options_.recordFolder);
     files_.Start();
+    files_.SetReducedProtection(rasDial_->ReducedProtection());
 
     // The table is still empty: every phonebook entry is appended, as the hidden setup's loading did.
     state.StartingUp = true;
@@ -186,6 +188,8 @@ void GuardService::Shutdown() {
 
 void GuardService::stop() {
     Shutdown();
+    // Only an administrator's stop gives the modem back: a service stop or a crash leaves it fenced.
+    rasDial_->RemoveFence();
     server_.broadcast(eventOf(P::Event::Stopped));
     server_.flush();
     log(QStringLiteral("stopped by an administrator"));
@@ -249,6 +253,17 @@ void GuardService::rasDial_LastError(int errorCode, const QString& errorString, 
     error.insert(QStringLiteral("code"), errorCode);
     error.insert(QStringLiteral("text"), errorString);
     server_.broadcast(error);
+}
+
+// During the guard's own call the line stays up: the refused program never had it.
+void GuardService::rasDial_Blocked(const QString& program, bool duringOwnCall) {
+    if (!duringOwnCall) {
+        QJsonObject status = eventOf(P::Event::Status);
+        status.insert(QStringLiteral("state"), int(DialerControl::ConnectDevice));
+        server_.broadcast(status);
+        server_.broadcast(eventOf(P::Event::Disconnect));
+    }
+    server_.broadcast({{QStringLiteral("event"), P::Event::Notice}, {QStringLiteral("text"), BlockedText() + program}});
 }
 
 // ---- requests ----------------------------------------------------------------------------------
@@ -484,6 +499,7 @@ QJsonObject GuardService::snapshot() const {
         {QStringLiteral("ip"), connected ? rasDial_->IpAddress() : QString()},
         {QStringLiteral("speed_up"), state.LineSpeedUp},
         {QStringLiteral("speed_down"), state.LineSpeedDown},
+        {QStringLiteral("fence"), QJsonArray::fromStringList(rasDial_->FenceLayers())},
     };
 }
 

@@ -28,6 +28,9 @@ class GuardService final : public QObject {
     Q_DISABLE_COPY_MOVE(GuardService)
 
 public:
+    // Before the path of a program the kernel refused the modem.
+    static QString BlockedText() { return QStringLiteral("Chiamata bloccata: "); }
+
     struct Options {
         QString programFolder;
         // Lock records of files whose file system keeps no extended attributes; empty: the default.
@@ -56,6 +59,7 @@ public slots:
     void rasDial_Status(int state);
     void rasDial_Connect();
     void rasDial_Disconnect();
+    void rasDial_Blocked(const QString& program, bool duringOwnCall);
     void rasDial_LastError(int errorCode, const QString& errorString, int response);
 
 private:

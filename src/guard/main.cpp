@@ -5,6 +5,8 @@
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "guard/GuardService.h"
+#include "modem/KernelFence.h"
+#include "modem/ModemDevices.h"
 #include "platform/PrivateFolder.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
@@ -23,12 +25,15 @@
 namespace {
 
 constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR] [--state-dir DIR] [--auth-timeout SECONDS]\n"
+                         "       norvale-guard --release [--run-dir DIR]\n"
                          "  --folder DIR     the program's folder (default: the folder of this program)\n"
                          "  --run-dir DIR    the guard's own root-only folder (default: /run/norvale-guard)\n"
                          "  --state-dir DIR  lock records of files without extended attributes\n"
                          "                   (default: /var/lib/norvale-guard)\n"
                          "  --auth-timeout SECONDS  how long polkit's dialog may wait for a password\n"
-                         "                   (default: 120)\n";
+                         "                   (default: 120)\n"
+                         "  --release        take away the modem's fence that a guard of the run folder\n"
+                         "                   left, and give the modem its owner and mode back\n";
 
 int refuse(const QString& why) {
     std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
@@ -60,6 +65,18 @@ bool takeRunLock(const QString& runFolder) {
     return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
+// Needs no guard: a crashed one, or none, left the fence and the modem's record behind.
+int releaseFence(const QString& runFolder) {
+    if (::geteuid() != 0)
+        return refuse(QStringLiteral("--release needs root"));
+    QString why;
+    const bool released = KernelFence::Release(runFolder, &why);
+    if (!released)
+        std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
+    ModemDevices(runFolder + QStringLiteral("/modem-devices")).giveBackRecorded();
+    return released ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -78,6 +95,7 @@ int main(int argc, char* argv[]) {
     QString runFolder = QStringLiteral("/run/norvale-guard");
     QString stateFolder;
     int authTimeoutMs = Authority::PkcheckTimeoutMs;
+    bool release = false;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -89,6 +107,10 @@ int main(int argc, char* argv[]) {
                 continue;
             }
         }
+        if (argument == u"--release") {
+            release = true;
+            continue;
+        }
         if ((argument == u"--folder" || argument == u"--run-dir" || argument == u"--state-dir") &&
             i + 1 < arguments.size()) {
             (argument == u"--folder" ? folder : argument == u"--run-dir" ? runFolder : stateFolder) =
@@ -98,6 +120,8 @@ int main(int argc, char* argv[]) {
         std::fputs(Usage, argument == u"--help" ? stdout : stderr);
         return argument == u"--help" ? 0 : 2;
     }
+    if (release)
+        return releaseFence(runFolder);
     if (!QFileInfo(folder).isDir())
         return refuse(QStringLiteral("%1 is not a folder").arg(folder));
     QString why;

@@ -58,12 +58,16 @@ ModemDevices::~ModemDevices() {
     giveBack();
 }
 
-void ModemDevices::close(const QStringList& devices) {
-    giveBack();
-    // A record left behind is a run that never gave the devices back.
+void ModemDevices::giveBackRecorded() {
     for (const Original& original : readRecord())
         restore(original);
     QFile::remove(m_recordPath);
+}
+
+void ModemDevices::close(const QStringList& devices) {
+    giveBack();
+    // A record left behind is a run that never gave the devices back.
+    giveBackRecorded();
 
     m_devices = devices;
     m_devices.removeDuplicates();
@@ -111,7 +115,16 @@ void ModemDevices::apply() {
         if (closeOne(device, node))
             nodes.append(node);
     }
+    const auto devices = [](const QList<ModemNode>& list) {
+        QList<dev_t> out;
+        for (const ModemNode& node : list)
+            out << node.rdev;
+        return out;
+    };
+    const bool changed = devices(nodes) != devices(m_nodes);
     m_nodes = nodes;
+    if (changed)
+        emit nodesChanged();
 }
 
 bool ModemDevices::closeOne(const QString& device, ModemNode& node) {

@@ -39,10 +39,14 @@ public:
     // Gives every recorded device its owner, mode and ACL back and forgets the record.
     void giveBack();
     const QList<ModemNode>& nodes() const { return m_nodes; }
+    // Gives back what a record left behind names, with no guard running.
+    void giveBackRecorded();
 
 signals:
     // A process opened one of the nodes (inotify tells no pid: the holder must be looked up).
     void opened();
+    // A node came, went or changed: whatever follows the modem's device number looks again.
+    void nodesChanged();
 
 private:
     struct Original {

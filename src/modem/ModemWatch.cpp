@@ -18,6 +18,7 @@ ModemWatch::ModemWatch(const QString& runFolder, const QStringList& allow, Proce
       m_devices(new ModemDevices(runFolder + QStringLiteral("/modem-devices"), this)),
       m_ender(new CallEnder(std::move(seam), this)) {
     connect(m_devices, &ModemDevices::opened, this, &ModemWatch::lookForHolders);
+    connect(m_devices, &ModemDevices::nodesChanged, this, &ModemWatch::devicesChanged);
 }
 
 ModemWatch::~ModemWatch() = default;

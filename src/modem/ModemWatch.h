@@ -35,6 +35,7 @@ public:
 
 signals:
     void holderFound(const DiallingProcess& process);
+    void devicesChanged();
 
 private:
     bool check(pid_t pid);

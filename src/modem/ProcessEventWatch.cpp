@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +88,28 @@ QList<pid_t> ProcessEventWatch::recentPids() const {
     return QList<pid_t>(m_recent.crbegin(), m_recent.crend());
 }
 
+void ProcessEventWatch::trackInterest(pid_t pid) {
+    std::lock_guard lock(m_interestLock);
+    m_interestPids.insert(pid);
+}
+
+// A process of interest that execs another program is one no more.
+void ProcessEventWatch::lookAtExec(pid_t pid) {
+    std::lock_guard lock(m_interestLock);
+    if (!m_interestHook)
+        return;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
+    struct stat info {};
+    const bool wanted = ::stat(path, &info) == 0 && m_interest.contains({quint64(info.st_dev), quint64(info.st_ino)});
+    if (wanted) {
+        m_interestPids.insert(pid);
+        m_interestHook(pid, true);
+    } else if (m_interestPids.remove(pid)) {
+        m_interestHook(pid, false);
+    }
+}
+
 void ProcessEventWatch::remember(pid_t pid) {
     std::lock_guard lock(m_recentLock);
     if (!m_recent.empty() && m_recent.back() == pid)
@@ -93,6 +117,14 @@ void ProcessEventWatch::remember(pid_t pid) {
     m_recent.push_back(pid);
     if (m_recent.size() > RecentKept)
         m_recent.pop_front();
+}
+
+void ProcessEventWatch::setProgramsOfInterest(const QList<QPair<quint64, quint64>>& files, InterestHook hook) {
+    std::lock_guard lock(m_interestLock);
+    m_interest = QSet<QPair<quint64, quint64>>(files.begin(), files.end());
+    m_interestHook = std::move(hook);
+    if (!m_interestHook)
+        m_interestPids.clear();
 }
 
 void ProcessEventWatch::run() {
@@ -133,9 +165,17 @@ void ProcessEventWatch::run() {
                         std::min({sizeof event, size_t(message->len), NLMSG_PAYLOAD(h, 0) - sizeof(cn_msg)}));
             if (event.what == proc_event::PROC_EVENT_FORK)
                 remember(event.event_data.fork.child_tgid);
+            if (event.what == proc_event::PROC_EVENT_EXIT &&
+                event.event_data.exit.process_pid == event.event_data.exit.process_tgid) {
+                std::lock_guard lock(m_interestLock);
+                if (m_interestPids.remove(pid_t(event.event_data.exit.process_tgid)) && m_interestHook)
+                    m_interestHook(pid_t(event.event_data.exit.process_tgid), false);
+            }
             if (event.what != proc_event::PROC_EVENT_EXEC)
                 continue;
-            remember(event.event_data.exec.process_tgid);
+            const pid_t tgid = pid_t(event.event_data.exec.process_tgid);
+            remember(tgid);
+            lookAtExec(tgid);
             // Only the thread-group leader has a /proc entry of its own.
             if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid))
                 emit diallingStarted(*p);

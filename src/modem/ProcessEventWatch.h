@@ -5,9 +5,12 @@
 #include <QObject>
 
 #include <QList>
+#include <QPair>
+#include <QSet>
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -29,6 +32,13 @@ public:
     // The processes started or exec'd lately, newest first: where the holder of a modem just opened
     // is looked for before the whole of /proc.
     QList<pid_t> recentPids() const;
+    // Programs, by the file they run (device and inode), whose starts and ends are told: the
+    // fence lets their processes at the modem. The hook runs on the helper thread, at once, so that
+    // a program that opens the modem right after its exec finds the door open.
+    using InterestHook = std::function<void(pid_t pid, bool running)>;
+    void setProgramsOfInterest(const QList<QPair<quint64, quint64>>& files, InterestHook hook);
+    // A process of interest found some other way: its exit, or an exec of another program, is told too.
+    void trackInterest(pid_t pid);
 
 signals:
     // Emitted from the helper thread; connect with a queued connection.
@@ -39,10 +49,15 @@ signals:
 private:
     void run();
     void remember(pid_t pid);
+    void lookAtExec(pid_t pid);
 
     int m_socket = -1;
     int m_wake = -1;
     std::thread m_thread;
     mutable std::mutex m_recentLock;
     std::deque<pid_t> m_recent;
+    std::mutex m_interestLock;
+    QSet<QPair<quint64, quint64>> m_interest;
+    QSet<pid_t> m_interestPids;
+    InterestHook m_interestHook;
 };

@@ -44,7 +44,8 @@ while :; do sleep 1; done
 EOF
 chmod 755 "$tmp/pppd"
 # socat and the emulator hold the pty's far end, as no real modem's line does.
-printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \
+# The fence off: what guards here is the device's mode and the holder watch alone.
+printf 'backend=ppp\nfence=off\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \
     "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" >"$dir/dialer.conf"
 {
     printf '%s[Connections]\r\n' "$IniBanner"
@@ -74,6 +75,7 @@ require "a modem answers" new_modem
 unguarded=$(modem_mode)
 start_guard
 eventually 3 "the guard keeps the modem for root alone" eval '[[ $(modem_mode) == 0:*:600 ]]'
+check "the guard says the fence is off" grep -q "modem fence: off (fence=off)" "$tmp/guard.log"
 
 # foreign WHAT COMMAND...: another program's call on a fresh modem ends within 5 s, and is logged.
 foreign() {

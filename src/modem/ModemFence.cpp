@@ -1,0 +1,286 @@
+#include "modem/ModemFence.h"
+
+#include "modem/ProcessEventWatch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int RefreshMs = 10000;
+constexpr int LogEveryMs = 1000;
+constexpr int TellEveryMs = 10000;
+
+bool isPtySlave(unsigned major) {
+    return major >= 136 && major <= 143;
+}
+
+QString whatText(KernelFence::What what) {
+    switch (what) {
+    case KernelFence::What::Open:
+    case KernelFence::What::LsmOpen:
+        return QStringLiteral("an open");
+    case KernelFence::What::Mknod:
+        return QStringLiteral("a node");
+    case KernelFence::What::Receive:
+        return QStringLiteral("a descriptor passed or copied");
+    case KernelFence::What::Ptrace:
+        return QStringLiteral("an attach to a guarded process");
+    case KernelFence::What::Join:
+        return QStringLiteral("a join of the guard's cgroup");
+    }
+    return QStringLiteral("an access");
+}
+
+// The other tty ports of the USB device a port belongs to: a 3G stick speaks AT on several.
+void addUsbSiblings(const QString& port, QList<quint32>& devices) {
+    QDir up(port);
+    QString usb;
+    while (up.cdUp() && up.path().startsWith(QLatin1String("/sys/devices/"))) {
+        if (QFileInfo::exists(up.filePath(QStringLiteral("idVendor")))) {
+            usb = up.path() + u'/';
+            break;
+        }
+    }
+    if (usb.isEmpty())
+        return;
+    const QDir ttys(QStringLiteral("/sys/class/tty"));
+    for (const QString& name : ttys.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+        const QString target = QFileInfo(ttys.filePath(name)).canonicalFilePath();
+        if (!target.startsWith(usb))
+            continue;
+        QFile dev(target + QStringLiteral("/dev"));
+        if (!dev.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> numbers = dev.readAll().trimmed().split(':');
+        if (numbers.size() != 2)
+            continue;
+        const quint32 device = KernelFence::DeviceNumber(numbers.at(0).toUInt(), numbers.at(1).toUInt());
+        if (!devices.contains(device))
+            devices << device;
+    }
+}
+
+} // namespace
+
+ModemFence::ModemFence(const QString& runFolder, bool enabled, const QStringList& allow, QObject* parent)
+    : QObject(parent), m_runFolder(runFolder), m_enabled(enabled), m_allow(allow), m_refresh(new QTimer(this)) {
+    m_refresh->setInterval(RefreshMs);
+    connect(m_refresh, &QTimer::timeout, this, &ModemFence::refresh);
+}
+
+ModemFence::~ModemFence() {
+    if (m_uevents >= 0)
+        ::close(m_uevents);
+}
+
+void ModemFence::start() {
+    QString why;
+    if (!m_enabled) {
+        if (!KernelFence::Release(m_runFolder, &why))
+            qWarning("modem fence: fence=off, but an earlier fence stays: %s", qPrintable(why));
+        qWarning("modem fence: off (fence=off): only the device modes and the holder watch guard the modem");
+        return;
+    }
+    m_fence = new KernelFence(m_runFolder, this);
+    connect(m_fence, &KernelFence::refused, this, &ModemFence::onRefused);
+    fenceModems();
+    m_loaded = m_fence->start(&why);
+    if (!m_loaded) {
+        qWarning("modem fence: no kernel fence (%s): only the device modes and the holder watch guard the modem",
+                 qPrintable(why));
+        delete std::exchange(m_fence, nullptr);
+        return;
+    }
+    qInfo("modem fence: %s", m_fence->lsmLayer() ? "the device cgroup program and the BPF LSM programs hold"
+                                                 : "the device cgroup program holds; the BPF LSM is not active");
+    m_uevents = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = 1;
+    if (m_uevents >= 0 && ::bind(m_uevents, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        m_ueventNotifier = new QSocketNotifier(m_uevents, QSocketNotifier::Read, this);
+        connect(m_ueventNotifier, &QSocketNotifier::activated, this, &ModemFence::onUevents);
+    }
+    refresh();
+    m_refresh->start();
+}
+
+void ModemFence::setModems(const QStringList& modems) {
+    m_modems = modems;
+    fenceModems();
+}
+
+void ModemFence::nodesMoved() {
+    fenceModems();
+}
+
+// A modem that is missing for a moment (unplugged, its node made again) keeps its numbers fenced:
+// they go only when its path leads to another device, or when the phonebook names it no more.
+void ModemFence::fenceModems() {
+    QHash<QString, QList<quint32>> fenced;
+    QList<quint32> devices;
+    for (const QString& modem : std::as_const(m_modems)) {
+        QList<quint32> found = DevicesOf({modem});
+        if (found.isEmpty())
+            found = m_fencedOf.value(modem);
+        fenced.insert(modem, found);
+        for (const quint32 device : std::as_const(found))
+            if (!devices.contains(device))
+                devices << device;
+    }
+    m_fencedOf = fenced;
+    if (m_fence)
+        m_fence->setDevices(devices);
+}
+
+void ModemFence::followStarts(ProcessEventWatch* events) {
+    m_events = events;
+    refresh();
+}
+
+bool ModemFence::isInside(pid_t pid) const {
+    return m_fence && m_fence->cgroupLayer() && KernelFence::CgroupOf(pid) == m_fence->cgroup().path;
+}
+
+QStringList ModemFence::layers() const {
+    QStringList layers;
+    if (m_fence && m_fence->cgroupLayer())
+        layers << QStringLiteral("cgroup");
+    if (m_fence && m_fence->lsmLayer())
+        layers << QStringLiteral("lsm");
+    return layers;
+}
+
+QString ModemFence::reducedProtection() const {
+    if (!m_enabled)
+        return QStringLiteral("recinto disattivato (fence=off)");
+    if (!m_fence)
+        return QStringLiteral("nessun recinto del kernel");
+    if (!m_fence->lsmLayer())
+        return QStringLiteral("modulo BPF LSM non attivo");
+    return {};
+}
+
+void ModemFence::release() {
+    m_refresh->stop();
+    if (m_events)
+        m_events->setProgramsOfInterest({}, nullptr);
+    if (m_fence)
+        m_fence->release();
+    delete std::exchange(m_fence, nullptr);
+}
+
+QList<quint32> ModemFence::DevicesOf(const QStringList& modems) {
+    QList<quint32> devices;
+    for (const QString& modem : modems) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(modem).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+            continue;
+        const unsigned major = ::major(info.st_rdev), minor = ::minor(info.st_rdev);
+        const QString port = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2").arg(major).arg(minor)).canonicalFilePath();
+        const bool tty = QFileInfo(port + QStringLiteral("/subsystem")).canonicalFilePath() == u"/sys/class/tty";
+        if (!tty && !isPtySlave(major))
+            continue;
+        const quint32 device = KernelFence::DeviceNumber(major, minor);
+        if (!devices.contains(device))
+            devices << device;
+        if (tty)
+            addUsbSiblings(port, devices);
+    }
+    return devices;
+}
+
+// Allowed programs are known again by their files (a package upgrade replaces them), and their
+// processes by a look at /proc: the cgroup program knows no executables.
+void ModemFence::refresh() {
+    if (!m_fence)
+        return;
+    for (auto* said : {&m_logged, &m_told})
+        said->removeIf([](const auto& entry) { return entry.value().elapsed() >= TellEveryMs; });
+    fenceModems();
+    QList<KernelFence::FileId> programs;
+    QList<QPair<quint64, quint64>> files;
+    for (const QString& path : m_allow) {
+        KernelFence::FileId id;
+        struct stat info {};
+        const QString file = QFileInfo(path).canonicalFilePath();
+        if (!KernelFence::IdOf(file, &id) || ::stat(QFile::encodeName(file).constData(), &info) != 0)
+            continue;
+        programs << id;
+        files.append({quint64(info.st_dev), quint64(info.st_ino)});
+    }
+    m_fence->setAllowedPrograms(programs);
+    if (m_events) {
+        const KernelFence::PidDoor door = m_fence->pidDoor();
+        m_events->setProgramsOfInterest(files, [door](pid_t pid, bool running) { door(pid, running); });
+    }
+    QSet<pid_t> running;
+    if (!programs.isEmpty()) {
+        for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            bool number = false;
+            const pid_t pid = pid_t(name.toInt(&number));
+            KernelFence::FileId id;
+            if (number && KernelFence::IdOf(QStringLiteral("/proc/%1/exe").arg(pid), &id) && programs.contains(id))
+                running.insert(pid);
+        }
+    }
+    // Tracked before they are let in: an exit in between is then told, and the pid is never
+    // left open for another process to reuse.
+    for (const pid_t pid : std::as_const(running)) {
+        if (m_events)
+            m_events->trackInterest(pid);
+        m_fence->allowProcess(pid);
+        KernelFence::FileId id;
+        if (!KernelFence::IdOf(QStringLiteral("/proc/%1/exe").arg(pid), &id) || !programs.contains(id))
+            m_fence->forgetProcess(pid);
+    }
+    for (const pid_t pid : m_fence->allowedProcesses())
+        if (!running.contains(pid))
+            m_fence->forgetProcess(pid);
+}
+
+void ModemFence::onUevents() {
+    char buffer[8192];
+    bool tty = false;
+    ssize_t size;
+    while ((size = ::recv(m_uevents, buffer, sizeof buffer, 0)) > 0)
+        tty = tty || QByteArray::fromRawData(buffer, size).contains("SUBSYSTEM=tty");
+    if (tty)
+        fenceModems();
+}
+
+void ModemFence::onRefused(const KernelFence::Refusal& refusal) {
+    const unsigned major = refusal.device >> 20, minor = refusal.device & 0xFFFFF;
+    QString device = refusal.device ? QStringLiteral("%1:%2").arg(major).arg(minor) : QString();
+    for (const QString& modem : std::as_const(m_modems)) {
+        struct stat info {};
+        if (refusal.device && ::stat(QFile::encodeName(modem).constData(), &info) == 0 &&
+            ::major(info.st_rdev) == major && ::minor(info.st_rdev) == minor)
+            device = modem;
+    }
+    QElapsedTimer& logged = m_logged[refusal.program];
+    if (!logged.isValid() || logged.elapsed() >= LogEveryMs) {
+        logged.start();
+        qWarning("modem fence: refused %s%s to %s (pid %d, uid %u)", qPrintable(whatText(refusal.what)),
+                 device.isEmpty() ? "" : qPrintable(QStringLiteral(" of ") + device), qPrintable(refusal.program),
+                 int(refusal.pid), unsigned(refusal.uid));
+    }
+    if (!refusal.device)
+        return;
+    QElapsedTimer& told = m_told[refusal.program + u'\n' + device];
+    if (told.isValid() && told.elapsed() < TellEveryMs)
+        return;
+    told.start();
+    emit blocked(refusal.program, refusal.device);
+}

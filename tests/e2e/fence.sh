@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# fence.sh BUILD: a root dialler against the modem fenced in the kernel (the device cgroup layer;
+# this machine's kernel runs no BPF LSM), on the real line against the modem emulator. Each attack
+# first runs with no fence, where it must reach the modem, so that a harness writing to the wrong
+# device cannot pass; then against the guard. What only the LSM layer stops is run and its figures
+# printed.
+# shellcheck shell=bash disable=SC2016
+source "$(dirname "$0")/lib.sh"
+e2e_start "$1" no-desktop
+for tool in socat jq python3 setpriv mknod; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
+done
+
+modem=$tmp/modem
+transcript=$(cd "$(dirname "$0")/../dialer/data/ppp" && pwd)/connected-pap.log
+Provider=0612345678 Premium=0899123456
+cat >"$dir/wvdial.conf" <<EOF
+[Dialer Provider]
+Modem = $modem
+Phone = $Provider
+Username = utente
+Password = segreto
+
+[Dialer Premium]
+Modem = $modem
+Phone = $Premium
+EOF
+chmod 600 "$dir/wvdial.conf"
+
+# With no /dev/ppp here, a stand-in named pppd runs the connect command on its device, tells of
+# the link as pppd does and holds the line.
+cat >"$tmp/pppd" <<EOF
+#!/bin/bash
+[[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
+device= connect=
+while ((\$#)); do
+    case \$1 in
+    /*) [[ -z \$device && -c \$1 ]] && device=\$1 ;;
+    connect) connect=\$2; shift ;;
+    esac
+    shift
+done
+exec <"\$device" >"\$device" || exit 7
+eval "\$connect" || { echo "Connect script failed" >&2; exit 8; }
+sed -n '/^Serial connection/,/^secondary DNS/p' '$transcript' >&2
+trap 'echo "Terminating on signal 15" >&2; exit 5' TERM
+while :; do sleep 1; done
+EOF
+chmod 755 "$tmp/pppd"
+# An allowed program (a copy of bash: known by its file, not by its path) and a stranger to put
+# over its path with a bind mount.
+cp /bin/bash "$tmp/allowed" && cp /bin/bash "$tmp/stranger"
+printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \
+    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" "$tmp/allowed" >"$dir/dialer.conf"
+{
+    printf '%s[Connections]\r\n' "$IniBanner"
+    connection_row 0 "Provider" "$Provider" true true 0 10 14
+    connection_row 1 "Premium" "$Premium" false false 0 10 14
+} >"$dir/nv4.ini"
+chmod 644 "$dir/nv4.ini"
+
+# new_modem [connect|silent]: a fresh emulator; a silent one records every dial string and stays
+# in command mode. A running guard fences it as soon as it is there.
+mkfifo "$tmp/idle"
+modem_pid='' record=''
+new_modem() {
+    [[ -n $modem_pid ]] && end_process "$modem_pid"
+    rm -f "$modem"
+    record=$(mktemp "$tmp/modem-XXXXXX.rec")
+    socat "PTY,link=$modem,raw,echo=0" \
+        "EXEC:\"$build/modem-emulator --dial ${1:-silent} --record $record\"" 2>>"$tmp/socat.log" &
+    modem_pid=$!
+    helper_pids+=("$modem_pid")
+    wait_until 5 test -e "$modem" || return 1
+    [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(stat -L -c %a "$modem") == 600 ]]'
+}
+sent() { grep -c "$1" "$record" 2>/dev/null; }
+got() { [[ $(sent "$1") -gt 0 ]]; }
+# The fence's refusal, or the holder watch's hang-up when it ends a dialler before its open.
+refusals() { grep -cE "modem fence: refused|hung up a call" "$tmp/guard.log"; }
+pins=/sys/fs/bpf/norvale-guard-$(printf '%s' "$tmp/run" | sha256sum | cut -c1-12)
+cgroup_root=$(awk '$9 == "cgroup2" && $4 == "/" { print $5; exit }' /proc/self/mountinfo)
+cgroup=$cgroup_root/${pins##*/}
+attached() { bpftool cgroup show "$cgroup_root" 2>/dev/null | grep -q fence_device; }
+
+# The attacks, each as root, each with its own dial string.
+attacks=(innocent closed mknod copied joined changed decoy bound)
+attack() {
+    local n=$1
+    exec 3>&2 2>>"$tmp/attacks.log"
+    case $n in
+    innocent) bash -c "exec -a notadialer bash -c 'exec >$modem; printf \"ATDT${Premium}1\r\"; sleep 30'" & ;;
+    closed) printf 'ATDT%s2\r' "$Premium" >"$modem" & ;;
+    mknod)
+        # A pty opens only through its own devpts: the node itself is what is refused.
+        read -r major minor < <(stat -L -c '%t %T' "$modem")
+        rm -f "$tmp/alias"
+        mknod "$tmp/alias" c $((16#$major)) $((16#$minor)) 2>/dev/null & ;;
+    copied)
+        # A descriptor taken from an allowed holder with pidfd_getfd.
+        "$tmp/allowed" -c "sleep 0.3; exec 5>$modem; read -rt 30 <>$tmp/idle" &
+        helper_pids+=($!)
+        sleep 1
+        python3 - "$!" <<'EOF' &
+import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+pidfd = os.pidfd_open(int(sys.argv[1]))
+fd = libc.syscall(438, pidfd, 5, 0)
+if fd < 0:
+    sys.exit("pidfd_getfd: " + os.strerror(ctypes.get_errno()))
+os.write(fd, b"ATDT08991234564\r")
+EOF
+        ;;
+    joined)
+        bash -c "[[ ! -d $cgroup ]] || echo \$\$ >$cgroup/cgroup.procs; exec >$modem; printf 'ATDT${Premium}5\r'" & ;;
+    changed)
+        # pppd call Provider with the chat script changed after the guard read it.
+        printf "'' ATZ OK ATDT%s6 CONNECT ''\n" "$Provider" >"$tmp/provider.chat"
+        (sleep 0.2; printf "'' ATZ OK ATDT%s6 CONNECT ''\n" "$Premium" >"$tmp/provider.chat") &
+        "$tmp/pppd" "$modem" call Provider connect "sleep 0.5; chat -t 3 -f $tmp/provider.chat" & ;;
+    decoy)
+        # pppd naming Provider on another line, then a writer on the real modem.
+        (exec -a pppd /bin/bash -s /dev/ttyS9 call Provider <>"$tmp/idle") &
+        helper_pids+=($!)
+        printf 'ATDT%s7\r' "$Premium" >"$modem" & ;;
+    bound)
+        # Another program bind-mounted over an allowed program's path.
+        unshare --mount --propagation private bash -c \
+            "mount --bind $tmp/stranger $tmp/allowed && $tmp/allowed -c 'exec >$modem; printf \"ATDT${Premium}8\r\"'" & ;;
+    esac
+    helper_pids+=($!)
+    exec 2>&3 3>&-
+}
+# The attacks' processes go; the modem stays.
+end_attacks() {
+    local i
+    for ((i = ${#helper_pids[@]} - 1; i >= 0; i--)); do
+        [[ ${helper_pids[i]} == "$modem_pid" ]] || end_process "${helper_pids[i]}"
+    done
+    helper_pids=("$modem_pid")
+}
+digit() { case $1 in innocent) echo 1 ;; closed) echo 2 ;; mknod) echo 3 ;; copied) echo 4 ;; joined) echo 5 ;;
+    changed) echo 6 ;; decoy) echo 7 ;; bound) echo 8 ;; esac; }
+
+# No guard, no fence: every attack reaches the modem.
+declare -A control
+require "a modem answers" new_modem
+for n in "${attacks[@]}"; do
+    attack "$n"
+    if [[ $n == mknod ]]; then wait_until 5 test -c "$tmp/alias"; else wait_until 5 got "${Premium}$(digit "$n")"; fi &&
+        control[$n]=1 || fail "$n: with no fence the attack never reached the modem"
+done
+end_attacks
+
+require "a modem answers" new_modem
+start_guard
+check "the log says which layers hold" grep -q "modem fence: the device cgroup program holds; the BPF LSM is not active" "$tmp/guard.log"
+hello=$(guard_requests 0 '{"v":1,"id":1,"op":"hello"}' | head -1)
+check "hello names the fence's layers ($hello)" test "$(jq -c .fence <<<"$hello")" = '["cgroup"]'
+check "a display is told the protection is reduced" quiet guard_requests 0 '{"v":1,"id":1,"op":"hello"}' \
+    | grep -q 'Protezione ridotta: modulo BPF LSM non attivo'
+check "the fence is pinned" test -e "$pins/device"
+
+# Stopped by the cgroup layer: 0 bytes, and the log tells of it.
+for n in innocent closed mknod changed decoy bound; do
+    [[ -n ${control[$n]:-} ]] || { fail "$n: no control, so no verdict"; continue; }
+    told=$(refusals)
+    attack "$n"
+    sleep 1.5
+    if [[ $n == mknod ]]; then
+        check "$n: no node was made" test ! -e "$tmp/alias"
+    else
+        check "$n: not one byte of its number reached the modem" not got "${Premium}$(digit "$n")"
+    fi
+    check "$n: the guard's log tells of the refusal" test "$(refusals)" -gt "$told"
+done
+# What the cgroup layer cannot stop alone (the LSM layer's rows): run, and the figures printed.
+for n in copied joined; do
+    [[ -n ${control[$n]:-} ]] || { fail "$n: no control, so no verdict"; continue; }
+    attack "$n"
+    sleep 1.5
+    echo "cgroup layer alone, $n: $(sent "${Premium}$(digit "$n")") dial string(s) reached the modem"
+done
+end_attacks
+
+# The guard's own tree and an allowed program by its file get the modem.
+require "a modem that connects answers" new_modem connect
+# The connector tells of its start within microseconds; the design lets an open sooner than that fail once.
+"$tmp/allowed" -c "sleep 0.2; exec >$modem; printf 'ATI9\r'" &
+helper_pids+=($!)
+eventually 5 "an allowed program, known by its file, reaches the modem" got ATI9
+: >"$tmp/events"
+held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
+{"v":1,"id":2,"op":"dial_default"}
+'
+eventually 10 "Provider connects through the guard" \
+    quiet jq -se 'any(.event == "connect" and .entry == "Provider" and .authorised)' "$tmp/events"
+check "the guard's own chat dialled Provider" got "ATDT$Provider"
+setpriv --reuid "$Nobody" --regid "$Nobody" --clear-groups bash -c 'exec -a pppd sleep 3' &
+helper_pids+=($!)
+sleep 2
+check "Provider stays up while another user's process named pppd runs" \
+    not grep -q '"event":"disconnect"' "$tmp/events"
+cp /bin/bash "$tmp/writer"
+"$tmp/writer" -c "printf 'ATDT%s0\r' $Premium >$modem" 2>/dev/null &
+sleep 1
+check "during the guard's own call a root writer gets nothing" not got "${Premium}0"
+check "and the displays read the blocked program" grep -q "\"text\":\"Chiamata bloccata: $tmp/writer\"" "$tmp/events"
+check "and the line stays up" not grep -q '"event":"disconnect"' "$tmp/events"
+guard_requests 0 '{"v":1,"id":1,"op":"hang_up"}' >/dev/null
+
+# Killed or stopped, the guard leaves the fence; the next one takes it over with no gap.
+require "a modem answers" new_modem
+bash -c "while :; do printf 'ATDT${Premium}L\r' >$modem; done 2>/dev/null" &
+loop=$!
+helper_pids+=("$loop")
+kill -KILL "$guard_pid"; wait "$guard_pid" 2>/dev/null; guard_pid=
+check "a killed guard leaves the fence pinned" test -e "$pins/device"
+start_guard
+terminate guard_pid "the guard"
+check "a stopped guard leaves the fence pinned" test -e "$pins/device"
+start_guard
+end_process "$loop"
+check "an open loop across two restarts got nothing to the modem ($(sent "${Premium}L") got through)" not got "${Premium}L"
+
+# An administrator's stop, then --release, leave nothing pinned and nothing attached.
+guard_requests 0 '{"v":1,"id":1,"op":"stop"}' >/dev/null
+await_end guard_pid "the guard stopped by root" 0
+check "an administrator's stop unpins the fence" test ! -e "$pins"
+check "and detaches it" not attached
+printf 'ATDT%sR\r' "$Premium" >"$modem"
+eventually 3 "the modem is anyone's again after the stop" got "${Premium}R"
+start_guard
+kill -KILL "$guard_pid"; wait "$guard_pid" 2>/dev/null; guard_pid=
+check "--release succeeds with no guard" "$dir/norvale-guard" --release --run-dir "$tmp/run"
+check "--release unpins the fence" test ! -e "$pins"
+printf 'ATDT%sS\r' "$Premium" >"$modem"
+eventually 3 "the modem is anyone's again after --release" got "${Premium}S"
+finish
