@@ -4,12 +4,12 @@
 # VM's root, read-only over virtio-9p, with fresh tmpfs on /tmp, /run, /var/tmp and /dev/shm, so host
 # programs and a build folder under /work run unchanged; nothing inside needs a network.
 #
-#   run-vm.sh [--append 'KERNEL ARGS'] [--timeout SECONDS] [--memory MB] [--env NAME=VALUE]...
-#             SCRIPT [ARG...]
+#   run-vm.sh [--append 'KERNEL ARGS'] [--timeout SECONDS] [--memory MB] [--smp CPUS]
+#             [--env NAME=VALUE]... SCRIPT [ARG...]
 #
 # The script runs from the caller's folder when the VM sees it (not under /tmp, /run or /var/tmp),
 # else from /. Its output comes out here and its exit status is this one's; a VM that gives none
-# (panic, hang, time limit) exits 125 after the kernel's last messages.
+# (panic, hang, time limit) exits 125 after the kernel's last messages, as does a bad call.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -21,10 +21,11 @@ busybox=/bin/busybox
 append=''
 limit=${NORVALE_VM_TIMEOUT:-300}
 memory=1024
+smp=2
 envs=()
 
 usage() {
-    sed -n '7,8p' "${BASH_SOURCE[0]}" | sed 's/^# *//' >&2
+    sed -n '7,8p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
     exit 125
 }
 die() {
@@ -37,6 +38,7 @@ while (($#)); do
     --append) (($# >= 2)) || usage; append+=" $2"; shift 2 ;;
     --timeout) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; limit=$2; shift 2 ;;
     --memory) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; memory=$2; shift 2 ;;
+    --smp) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; smp=$2; shift 2 ;;
     --env) [[ ${2:-} =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || usage; envs+=("$2"); shift 2 ;;
     --) shift; break ;;
     -*) usage ;;
@@ -113,11 +115,11 @@ awk -v status="$tmp/status" -v booted="$tmp/booted" -v token="$token" '
 reader_pid=$!
 
 timeout -k 5 "$limit" "$qemu" -nodefaults -no-user-config -display none -no-reboot \
-    -machine pc -accel tcg -cpu max -smp 2 -m "$memory" -nic none \
+    -machine pc -accel tcg -cpu max -smp "$smp" -m "$memory" -nic none \
     -kernel "$kernel_dir/vmlinuz" -initrd "$tmp/initrd.gz" \
     -append "console=ttyS1 panic=-1$append" \
-    -chardev file,id=out,path="$tmp/ttyS0" -serial chardev:out \
-    -serial file:"$tmp/kernel.log" \
+    -chardev file,id=out,path="${tmp//,/,,}/ttyS0" -serial chardev:out \
+    -chardev file,id=kernel,path="${tmp//,/,,}/kernel.log" -serial chardev:kernel \
     -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
     </dev/null >"$tmp/qemu.log" 2>&1 &
@@ -133,6 +135,7 @@ reader_pid=''
 
 elapsed=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
 booted=$(cat "$tmp/booted" 2>/dev/null)
+kernel=$(head -n1 "$kernel_dir/VERSION")
 rc=$(cat "$tmp/status" 2>/dev/null)
 if [[ -z $rc ]]; then
     if ((qemu_rc == 124 || qemu_rc == 137)); then
@@ -158,8 +161,8 @@ elif ((rc != 0)); then
     fi
 fi
 if [[ -n $booted ]]; then
-    echo "run-vm: ${elapsed} s in all, the script started ${booted} s after the kernel, exit $rc" >&2
+    echo "run-vm: $kernel: ${elapsed} s in all, the script started ${booted} s after the kernel, exit $rc" >&2
 else
-    echo "run-vm: ${elapsed} s in all, the script never started, exit $rc" >&2
+    echo "run-vm: $kernel: ${elapsed} s in all, the script never started, exit $rc" >&2
 fi
 exit "$rc"
