@@ -68,7 +68,11 @@ if ! download; then
         say "apt-get download $pkg=$ver failed"
         exit 1
     fi
+    # Old package lists name a version the archive may have dropped since.
     apt-get update >&2 || true
+    want=$(resolve) || { say "cannot resolve the kernel package after apt-get update"; exit 1; }
+    [[ $want == "$have" ]] && exit 0
+    read -r pkg ver <<<"$want"
     if ! download; then
         say "apt-get download $pkg=$ver failed, also after apt-get update"
         exit 1
