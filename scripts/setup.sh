@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Norvale need.
-# Does nothing when all of them are present already.
+# Does nothing when all of them are present already. Then fetches Debian 12's kernel for the VM tests.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(
   g++ make cmake pkg-config git
@@ -27,7 +28,7 @@ for p in "${packages[@]}"; do
 done
 
 if ((${#missing[@]} == 0)); then
-  exit 0
+  exec bash "$here/fetch-test-kernel.sh"
 fi
 
 if ((EUID != 0)); then
@@ -42,3 +43,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends "${missing[@]}"
+bash "$here/fetch-test-kernel.sh"
