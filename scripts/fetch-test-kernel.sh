@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fetches the kernel of Debian 12 (the package that linux-image-amd64 depends on) for the VM tests
-# under tests/vm: the BPF LSM layer cannot be tested on a host kernel that refuses LSM programs.
+# under tools/vm: the BPF LSM layer cannot be tested on a host kernel that refuses LSM programs.
 # Leaves vmlinuz, the 9p and virtio modules the VM needs to share the host's root, and a VERSION file
 # in one folder. Does nothing when that folder already holds the same version.
 set -euo pipefail
