@@ -50,6 +50,8 @@ public:
     virtual QString EntryNumber() const = 0;
     virtual QString EntryUser() const = 0;
     virtual bool IsOnline() const = 0;
+    // A call is being placed or is up, whoever placed it: the line takes no other.
+    virtual bool IsBusy() const = 0;
     virtual qint16 EntryCount() const = 0;
     // Name of the phonebook entry at a zero-based index.
     virtual QString EntryNameAt(qint16 index) const = 0;
@@ -75,4 +77,7 @@ signals:
     void Disconnect();
     void LastError(int code, const QString& text, int response);
     void Status(int state);
+    // A call has ended, after its own events; also one that ends without any (hung up or dropped
+    // before it connected). The line may carry the next call by the time it arrives: IsBusy tells.
+    void CallEnded();
 };

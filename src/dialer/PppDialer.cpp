@@ -214,6 +214,10 @@ bool PppDialer::IsOnline() const {
     return m_otherConnected || m_parser.connected();
 }
 
+bool PppDialer::IsBusy() const {
+    return ownCallActive() || !m_others.isEmpty();
+}
+
 QString PppDialer::IpAddress() const {
     const QString address = m_link.address(activeInterface());
     if (!address.isEmpty() || m_otherConnected)
@@ -415,6 +419,8 @@ void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events) {
     m_ownChild = false;
     m_hangingUp = false;
     deliver(events);
+    if (!IsBusy())
+        emit CallEnded();
 }
 
 void PppDialer::adoptCalls() {
@@ -613,6 +619,8 @@ void PppDialer::onProcessExited(pid_t pid) {
     if (wasConnected || m_otherEnded)
         emit Disconnect();
     m_otherEnded = false;
+    if (!IsBusy())
+        emit CallEnded();
 }
 
 void PppDialer::checkOtherLink() {

@@ -73,6 +73,7 @@ public:
     QString EntryNumber() const override { return noted(u"EntryNumber"_s, numberOf(selected_)); }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return online; }
+    bool IsBusy() const override { return online; }
     qint16 EntryCount() const override {
         return noted(u"EntryCount starting=%1"_s.arg(Global::state.StartingUp), qint16(entries.size()));
     }
