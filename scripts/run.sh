@@ -48,7 +48,7 @@ until [[ -S $prefix/guard.sock ]]; do
     sleep 0.1
 done
 echo "run: the guard runs on the built-in line in $prefix; calls of another program:" \
-    "$prefix/norvale-line dial NAME (as root)"
+    "$prefix/norvale-line call NAME (as root); the guard dials: $prefix/norvale-line dial NAME"
 
 user=${SUDO_USER:-root}
 if [[ $user == root ]]; then

@@ -199,7 +199,7 @@ int connectedRun(const DesktopSession& session, const QTemporaryDir& runtime, in
     };
     if (!launchGuard(guard, folder))
         return fail("the guard did not come up");
-    session.run(folder.path("norvale-line"), {QStringLiteral("dial"), QStringLiteral("Provider")});
+    session.run(folder.path("norvale-line"), {QStringLiteral("call"), QStringLiteral("Provider")});
     if (!waitUntil([&] { return lastOutcome(session, folder) == QLatin1String("connected"); }))
         return fail("the call did not connect");
     // The guard alone, connected, with no display.

@@ -1,4 +1,4 @@
-// Another program (norvale-line dial) places calls on an entry nobody authorised, against the real
+// Another program (norvale-line call) places calls on an entry nobody authorised, against the real
 // norvale-guard on its built-in line with no display connected. Prints median and worst, over the
 // calls, of the time from the start of the norvale-line process to the guard's hang-up (its log line,
 // written right after the hang-up), and of the time from the call reaching the line to the hang-up.
@@ -104,7 +104,7 @@ Figures run(int calls, int stageMs) {
         QProcess line;
         const qint64 started = clock.nsecsElapsed();
         line.start(QStringLiteral(NORVALE_LINE), {QStringLiteral("--socket"), folder + QStringLiteral("line.sock"),
-                                                  QStringLiteral("dial"), QStringLiteral("Dialer")});
+                                                  QStringLiteral("call"), QStringLiteral("Dialer")});
         const bool ended = waitUntil([&] { return line.state() == QProcess::NotRunning && hungUp != 0; }, 20000);
         const QJsonObject call = lastCall(folder);
         if (!ended || line.exitCode() != 0 || call.value(QStringLiteral("outcome")).toString() != u"hung-up" ||
@@ -137,7 +137,7 @@ int main(int argc, char* argv[]) {
     for (const int stageMs : stages) {
         const Figures figures = run(calls, stageMs);
         std::printf("norvale-guard on its built-in line, no display, stage_ms=%d, %d calls by another program "
-                    "(norvale-line dial):\n",
+                    "(norvale-line call):\n",
                     stageMs, calls);
         print("norvale-line started -> hung up", figures.fromStart);
         print("call placed on the line -> hung up", figures.fromPlaced);

@@ -51,6 +51,8 @@ public:
     virtual QString EntryNumber() const = 0;
     virtual QString EntryUser() const = 0;
     virtual bool IsOnline() const = 0;
+    // A call is being placed or is up, whoever placed it: the line takes no other.
+    virtual bool IsBusy() const = 0;
     virtual qint16 EntryCount() const = 0;
     // Name of the phonebook entry at a zero-based index.
     virtual QString EntryNameAt(qint16 index) const = 0;
@@ -86,4 +88,7 @@ signals:
     void Status(int state);
     // The kernel refused a program the modem; said at most once per program and device every 10 s.
     void Blocked(const QString& program, bool duringOwnCall);
+    // A call has ended, after its own events; also one that ends without any (hung up or dropped
+    // before it connected). The line may carry the next call by the time it arrives: IsBusy tells.
+    void CallEnded();
 };

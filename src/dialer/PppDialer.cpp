@@ -227,6 +227,10 @@ bool PppDialer::IsOnline() const {
     return m_otherConnected || m_parser.connected();
 }
 
+bool PppDialer::IsBusy() const {
+    return ownCallActive() || !m_others.isEmpty();
+}
+
 QString PppDialer::IpAddress() const {
     const QString address = m_link.address(activeInterface());
     if (!address.isEmpty() || m_otherConnected)
@@ -255,7 +259,8 @@ void PppDialer::deliver(const QList<PppLineParser::Event>& events) {
     for (const PppLineParser::Event& e : events) {
         switch (e.kind) {
         case PppLineParser::Event::Kind::State:
-            reportStatus(e.value);
+            if (e.value > m_toldAhead)
+                reportStatus(e.value);
             break;
         case PppLineParser::Event::Kind::Connect:
             emit Connect();
@@ -302,9 +307,19 @@ void PppDialer::Dial() {
     m_ownPid = 0;
     m_hangingUp = false;
     m_logToldEnd = false;
+    m_toldAhead = Idle;
 
+    // chat sends the number as soon as the modem has answered the init: the stages up to the
+    // device's are told before pppd runs, so that a Status handler that hangs up the call there
+    // does so before any digit reaches the modem. The chat script is written by then, and
+    // CallNumber reads what it will send.
     deliver(m_parser.started());
-    // A Status handler may have hung up already.
+    for (const int state : {PortOpened, ConnectDevice}) {
+        if (m_hangingUp)
+            break;
+        m_toldAhead = state;
+        reportStatus(state);
+    }
     if (m_hangingUp) {
         endOwnCall({});
         return;
@@ -427,7 +442,10 @@ void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events) {
     m_ownPid = 0;
     m_ownChild = false;
     m_hangingUp = false;
+    m_toldAhead = Idle;
     deliver(events);
+    if (!IsBusy())
+        emit CallEnded();
 }
 
 void PppDialer::adoptCalls() {
@@ -465,6 +483,7 @@ void PppDialer::adopt(std::unique_ptr<PppCallFiles> files, const QString& entry,
     m_ownChild = false;
     m_hangingUp = false;
     m_logToldEnd = false;
+    m_toldAhead = Idle;
     // The log from its start tells where the call stands; what it told is not told again.
     m_replaying = true;
     m_parser.started();
@@ -644,6 +663,8 @@ void PppDialer::onProcessExited(pid_t pid) {
     if (wasConnected || m_otherEnded)
         emit Disconnect();
     m_otherEnded = false;
+    if (!IsBusy())
+        emit CallEnded();
 }
 
 void PppDialer::checkOtherLink() {

@@ -40,6 +40,7 @@ public:
     QString EntryNumber() const override;
     QString EntryUser() const override;
     bool IsOnline() const override;
+    bool IsBusy() const override;
     qint16 EntryCount() const override;
     QString EntryNameAt(qint16 index) const override;
     QString IpAddress() const override;
@@ -103,6 +104,7 @@ private:
     bool m_hangingUp = false;
     bool m_replaying = false;
     bool m_logToldEnd = false; // the log told of the line's end or of a failure
+    int m_toldAhead = Idle;    // stages told before pppd ran: chat's lines do not tell them again
     int m_logFd = -1;
     QByteArray m_logRest; // a line pppd has not finished yet
 

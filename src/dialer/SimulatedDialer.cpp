@@ -146,6 +146,10 @@ bool SimulatedDialer::IsOnline() const {
     return call != nullptr && call->outcome == Outcome::Connected && isReported(*call);
 }
 
+bool SimulatedDialer::IsBusy() const {
+    return activeCall() != nullptr;
+}
+
 QString SimulatedDialer::IpAddress() const {
     return IsOnline() ? m_ip : QString();
 }
@@ -264,17 +268,17 @@ void SimulatedDialer::endCall(Outcome outcome) {
     m_activeId.reset();
     m_stageTimer.stop();
     m_ip.clear();
-    if (wasConnected && reported) {
-        // Delivered from the event loop, so that a handler that hangs up is not re-entered.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_reportStages)
-                    emit Status(Disconnected);
+    // Delivered from the event loop, so that a handler that hangs up is not re-entered.
+    QMetaObject::invokeMethod(
+        this,
+        [this, told = wasConnected && reported] {
+            if (told && m_reportStages)
+                emit Status(Disconnected);
+            if (told)
                 emit Disconnect();
-            },
-            Qt::QueuedConnection);
-    }
+            emit CallEnded();
+        },
+        Qt::QueuedConnection);
 }
 
 void SimulatedDialer::raiseError(int code) {

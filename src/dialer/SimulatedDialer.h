@@ -37,6 +37,7 @@ public:
     QString EntryNumber() const override;
     QString EntryUser() const override;
     bool IsOnline() const override;
+    bool IsBusy() const override;
     qint16 EntryCount() const override;
     QString EntryNameAt(qint16 index) const override;
     QString IpAddress() const override;

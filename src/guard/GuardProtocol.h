@@ -9,7 +9,8 @@
 // A request carries "v" (the protocol version), "id" and "op"; its answer carries the same "id" and
 // "ok", with "error" and "message" when it failed. An event carries "event" and no id. Answers may
 // come out of order: a request that waits for polkit (setup_open, stop) and the setup's and stop's
-// requests sent after it are answered after the requests that need no administrator.
+// requests sent after it are answered after the requests that need no administrator, and dial_entry
+// when its call's outcome is known.
 namespace GuardProtocol {
 
 inline constexpr int Version = 1;
@@ -30,6 +31,8 @@ inline constexpr QLatin1StringView Counters{"counters"};
 inline constexpr QLatin1StringView Position{"position"};
 // Those who may dial.
 inline constexpr QLatin1StringView DialDefault{"dial_default"};
+// "name": an entry, dialled as the guard's own call; answered with the call's outcome.
+inline constexpr QLatin1StringView DialEntry{"dial_entry"};
 inline constexpr QLatin1StringView HangUp{"hang_up"};
 // Administrators.
 inline constexpr QLatin1StringView SetupOpen{"setup_open"};
@@ -64,6 +67,8 @@ inline constexpr QLatin1StringView NoSetup{"no_setup"};
 inline constexpr QLatin1StringView Unreachable{"unreachable"};
 // polkit could not be asked or gave no answer; "reason" says which.
 inline constexpr QLatin1StringView AuthUnavailable{"auth_unavailable"};
+// The guard stopped while the request waited for a call's outcome; the call is left as it is.
+inline constexpr QLatin1StringView Stopped{"stopped"};
 } // namespace Error
 
 // Reasons of auth_unavailable.
@@ -78,6 +83,18 @@ inline constexpr QLatin1StringView NotAuthorised{"not_authorised"};
 inline constexpr QLatin1StringView Done{"dialled"};
 inline constexpr QLatin1StringView SelectFailed{"select_failed"};
 } // namespace Dialled
+
+// Outcomes of dial_entry: "entry" and, when connected, "ip"; otherwise "code" and "text" of the
+// error, and "reason" when the guard's check hung the call up.
+namespace Outcome {
+inline constexpr QLatin1StringView Connected{"connected"};
+inline constexpr QLatin1StringView HungUp{"hung_up"};
+inline constexpr QLatin1StringView Failed{"failed"};
+} // namespace Outcome
+
+// The code of a call hung up before it connected, which raises no error of its own: the one a
+// Windows dialler reports for a hang-up.
+inline constexpr int HungUpCode = 631;
 
 // One line: the object in compact JSON and a line feed.
 QByteArray Line(const QJsonObject& object);

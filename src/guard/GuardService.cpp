@@ -27,9 +27,13 @@ namespace P = GuardProtocol;
 
 const QString GeneralSetup = QStringLiteral("General Setup");
 
-// The component's own words for an entry its phonebook does not hold.
+// The component's own words for an entry its phonebook does not hold, for a line that takes no
+// second call, and a Windows dialler's for a call hung up.
 const QString EntryNotFoundText =
     QStringLiteral("The system could not find the phone book entry for this connection.");
+const QString DeviceUnavailableText =
+    QStringLiteral("The modem (or other connecting device) is already in use or is not configured properly.");
+const QString HungUpText = QStringLiteral("The port was disconnected by the user.");
 
 // The phonebook synchronisation fills a list box in a display; here only PhonebookList matters.
 class NoList final : public EntryList {
@@ -44,6 +48,18 @@ QJsonObject ok() {
 
 QJsonObject eventOf(QLatin1StringView name) {
     return {{QStringLiteral("event"), name}};
+}
+
+QJsonObject outcomeOf(QLatin1StringView result, const QString& entry, int code = 0,
+                      const QString& text = {}) {
+    QJsonObject outcome{
+        {QStringLiteral("ok"), true}, {QStringLiteral("result"), result}, {QStringLiteral("entry"), entry}};
+    if (result != P::Outcome::Connected) {
+        // As the displays show it.
+        outcome.insert(QStringLiteral("code"), code > 24999 ? code - 25000 : code);
+        outcome.insert(QStringLiteral("text"), text);
+    }
+    return outcome;
 }
 
 // A place in twips as X11 can hold it; anything else is no place.
@@ -73,6 +89,7 @@ GuardService::GuardService(std::unique_ptr<DialerControl> dialer, GuardServer& s
     connect(rasDial_.get(), &DialerControl::Disconnect, this, &GuardService::rasDial_Disconnect);
     connect(rasDial_.get(), &DialerControl::LastError, this, &GuardService::rasDial_LastError);
     connect(rasDial_.get(), &DialerControl::Blocked, this, &GuardService::rasDial_Blocked);
+    connect(rasDial_.get(), &DialerControl::CallEnded, this, &GuardService::rasDial_CallEnded);
     connect(&server_, &GuardServer::request, this, &GuardService::onRequest);
     connect(&server_, &GuardServer::clientGone, this, &GuardService::onClientGone);
 }
@@ -174,6 +191,9 @@ void GuardService::Shutdown() {
         if (queue.cancel)
             std::exchange(queue.cancel, nullptr)();
     }
+    if (dialling_)
+        fail(std::exchange(dialling_, std::nullopt)->asked, P::Error::Stopped,
+             QStringLiteral("the guard stopped before the call's outcome; the call is left as it is"));
     places_.WriteAll();
     unlockPhonebook();
     const bool saved = Global::SaveSettings();
@@ -212,6 +232,8 @@ void GuardService::rasDial_Status(int state) {
     // Sent before the hang-up, whose own events follow it.
     server_.broadcast(status);
     if (!refused.isEmpty()) {
+        if (dialling_)
+            dialling_->refusal = refused;
         rasDial_->HangUp();
         log(QStringLiteral("hung up a call on \"%1\" at %2: %3").arg(entry, stateName(state), refused));
     }
@@ -235,7 +257,14 @@ void GuardService::rasDial_Connect() {
     connected.insert(QStringLiteral("speed_up"), state.LineSpeedUp);
     connected.insert(QStringLiteral("speed_down"), state.LineSpeedDown);
     server_.broadcast(connected);
+    if (authorised && dialling_) {
+        QJsonObject up = outcomeOf(P::Outcome::Connected, name);
+        up.insert(QStringLiteral("ip"), rasDial_->IpAddress());
+        endDialling(up);
+    }
     if (!authorised) {
+        if (dialling_)
+            dialling_->refusal = refused;
         rasDial_->HangUp();
         log(QStringLiteral("hung up a call on \"%1\" at %2: %3")
                 .arg(name, stateName(DialerControl::Connected), refused));
@@ -253,6 +282,18 @@ void GuardService::rasDial_LastError(int errorCode, const QString& errorString, 
     error.insert(QStringLiteral("code"), errorCode);
     error.insert(QStringLiteral("text"), errorString);
     server_.broadcast(error);
+    // While the line still carries the call, the error was another dial's, which the line refused.
+    if (dialling_ && !rasDial_->IsBusy())
+        endDialling(outcomeOf(P::Outcome::Failed, dialling_->entry, errorCode, errorString));
+}
+
+void GuardService::rasDial_CallEnded() {
+    if (!dialling_ || rasDial_->IsBusy())
+        return;
+    QJsonObject hungUp = outcomeOf(P::Outcome::HungUp, dialling_->entry, P::HungUpCode, HungUpText);
+    if (!dialling_->refusal.isEmpty())
+        hungUp.insert(QStringLiteral("reason"), dialling_->refusal);
+    endDialling(hungUp);
 }
 
 // During the guard's own call the line stays up: the refused program never had it.
@@ -298,7 +339,7 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
         return answer(asked, counters());
     if (op == P::Op::Position)
         return position(asked);
-    if (op == P::Op::DialDefault || op == P::Op::HangUp) {
+    if (op == P::Op::DialDefault || op == P::Op::HangUp || op == P::Op::DialEntry) {
         if (!authority_.mayDial(peer.uid)) {
             userLog_.Write(peer.uid, "refused: may not dial", QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
             return fail(asked, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
@@ -307,6 +348,8 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
             hangUp();
             return answer(asked, ok());
         }
+        if (op == P::Op::DialEntry)
+            return dialEntry(asked);
         return answer(asked, dialDefault());
     }
     if (op != P::Op::Stop && !op.startsWith(QLatin1String("setup_")))
@@ -472,6 +515,15 @@ void GuardService::setupRequest(const Asked& asked) {
 void GuardService::onClientGone(quint64 client) {
     if (setupOwner_ == client)
         setupOwner_ = 0;
+    // Nobody waits for the call any more: it does not go on for nobody.
+    if (dialling_ && dialling_->asked.client == client) {
+        const Dialling gone = *std::exchange(dialling_, std::nullopt);
+        log(QStringLiteral("hung up the call on \"%1\": uid %2 (pid %3) that asked for it went away")
+                .arg(gone.entry)
+                .arg(gone.asked.peer.uid)
+                .arg(gone.asked.peer.pid));
+        hangUp();
+    }
     const auto it = queues_.find(client);
     if (it == queues_.end())
         return;
@@ -523,6 +575,16 @@ QJsonObject GuardService::dialDefault() {
         return result(P::Dialled::NoDefault);
     if (!Global::IsAuthorised(entry))
         return result(P::Dialled::NotAuthorised);
+    const qint16 selected = dialSelected(entry);
+    if (selected == DialerControl::Done)
+        return result(P::Dialled::Done);
+    QJsonObject failed = result(P::Dialled::SelectFailed);
+    failed.insert(QStringLiteral("code"), selected);
+    failed.insert(QStringLiteral("text"), selected == DialerControl::EntryNotFound ? EntryNotFoundText : QString());
+    return failed;
+}
+
+qint16 GuardService::dialSelected(const QString& entry) {
     unlockPhonebook();
     // A failed selection would leave the component on the entry selected before, and Dial would
     // call that one instead: the failure is answered as the component reports its errors.
@@ -530,12 +592,36 @@ QJsonObject GuardService::dialDefault() {
     if (selected == DialerControl::Done)
         rasDial_->Dial();
     lockPhonebook();
-    if (selected == DialerControl::Done)
-        return result(P::Dialled::Done);
-    QJsonObject failed = result(P::Dialled::SelectFailed);
-    failed.insert(QStringLiteral("code"), selected);
-    failed.insert(QStringLiteral("text"), selected == DialerControl::EntryNotFound ? EntryNotFoundText : QString());
-    return failed;
+    return selected;
+}
+
+// Whatever the authorisation, as another program's call: the connection events hang up a call on
+// an entry that is not authorised, at the device's stage, and the answer waits for the outcome.
+void GuardService::dialEntry(const Asked& asked) {
+    const QJsonValue name = asked.request.value(QStringLiteral("name"));
+    if (!name.isString() || name.toString().isEmpty())
+        return fail(asked, P::Error::BadRequest, QStringLiteral("dial_entry needs the entry's name"));
+    const QString entry = name.toString();
+    // The line takes one call: a second is refused as the line refuses a dial then.
+    if (dialling_ || rasDial_->IsBusy())
+        return answer(asked, outcomeOf(P::Outcome::Failed, entry, DialerControl::DeviceUnavailable,
+                                       DeviceUnavailableText));
+    dialling_ = Dialling{asked, entry, {}};
+    log(QStringLiteral("dialling \"%1\" for uid %2 (pid %3)")
+            .arg(entry)
+            .arg(asked.peer.uid)
+            .arg(asked.peer.pid));
+    const qint16 selected = dialSelected(entry);
+    // Nothing was dialled: no event will tell.
+    if (selected != DialerControl::Done && dialling_)
+        endDialling(outcomeOf(P::Outcome::Failed, entry, selected,
+                              selected == DialerControl::EntryNotFound ? EntryNotFoundText : QString()));
+}
+
+void GuardService::endDialling(QJsonObject outcome) {
+    // Taken first: the answer may drop its client, whose leaving must find nothing waiting.
+    const Asked asked = std::exchange(dialling_, std::nullopt)->asked;
+    answer(asked, std::move(outcome));
 }
 
 void GuardService::hangUp() {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class DialerControl;
 class GuardServer;
@@ -61,6 +62,7 @@ public slots:
     void rasDial_Disconnect();
     void rasDial_Blocked(const QString& program, bool duringOwnCall);
     void rasDial_LastError(int errorCode, const QString& errorString, int response);
+    void rasDial_CallEnded();
 
 private:
     // A request as it came: who asked, and the id its answer carries.
@@ -94,6 +96,9 @@ private:
     QJsonObject snapshot() const;
     QJsonObject counters() const;
     QJsonObject dialDefault();
+    qint16 dialSelected(const QString& entry);
+    void dialEntry(const Asked& asked);
+    void endDialling(QJsonObject outcome);
     void hangUp();
     void position(const Asked& asked);
     void writePlace(QPointF place);
@@ -116,6 +121,13 @@ private:
     bool shutDown_ = false;
     quint64 setupOwner_ = 0;
     std::map<quint64, Queue> queues_;
+    // The dial_entry that waits for its call's outcome: one at a time, as the line takes one call.
+    struct Dialling {
+        Asked asked;
+        QString entry;
+        QString refusal; // why the guard hung the call up
+    };
+    std::optional<Dialling> dialling_;
     LogLimit userLog_;
     quint64 questions_ = 0;
     QString connectedEntry_;

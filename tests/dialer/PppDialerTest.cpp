@@ -216,8 +216,8 @@ TEST(PppRealLine, DialThroughPppdReportsWhyTheLineCannotComeUpAndAnInitThatNames
     told.clear();
     ASSERT_EQ(dialer.SelectEntry("Casa"), 0);
     dialer.Dial();
-    ASSERT_TRUE(told.waitFor(2));
-    EXPECT_EQ(told, (QStringList{"0", "error 633"}));
+    ASSERT_TRUE(told.waitFor(4));
+    EXPECT_EQ(told, (QStringList{"0", "1", "2", "error 633"}));
     EXPECT_EQ(told.texts.value(1),
               "The modem (or other connecting device) is already in use or is not configured properly.");
     EXPECT_EQ(PppCallFiles::callFolders(settings.runFolder), QStringList{}); // the password file went

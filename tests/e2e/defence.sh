@@ -79,7 +79,7 @@ check "the display still runs" alive "$display_pid"
 # The status area closes 6 s after it opened; the next call's stages open it again.
 eventually 10 "the status area closes again" place_is "$strip" "7 1 509 33"
 
-check "Provider: the call is placed" quiet line dial Provider
+check "Provider: the call is placed" quiet line call Provider
 require "Provider: the call connects" await_call connected
 check "Provider: placed by another program, the line up" eval '[[ $(field placed_by) == other ]] && line_is connected'
 require "the status area shows the connection" wait_until 3 place_is "$strip" "7 1 509 48"
@@ -107,7 +107,7 @@ hung_up Office
 for name in phonebook.conf nv4.ini; do
     check "$name: still held without a display" not readable "$dir/$name"
 done
-check "Provider: the call is placed without a display" quiet line dial Provider
+check "Provider: the call is placed without a display" quiet line call Provider
 require "Provider: the call connects without a display" await_call connected
 
 # The accessibility bus ended with the X server it announced itself on, as at a logout.

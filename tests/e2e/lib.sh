@@ -381,7 +381,7 @@ await_call() {
 
 # hung_up ENTRY [NUMBER]: another program's call is hung up when it connects the device (state 2).
 hung_up() {
-    check "$1: the call is placed" quiet line dial "$1" ${2:+--number "$2"}
+    check "$1: the call is placed" quiet line call "$1" ${2:+--number "$2"}
     await_call hung-up connected dropped error || { fail "$1: the call did not end"; return 1; }
     check "$1: hung up by the guard at the device stage: $call" \
         test "$(jq -r '"\(.outcome) \(.last_state) \(.placed_by)"' <<<"$call")" = "hung-up 2 other"

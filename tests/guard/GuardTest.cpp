@@ -1,7 +1,10 @@
 // The guard in the test process on a real socket: start-up, defence, requests, shut-down and who
 // may do what. The socket's limits are the black-box tests' (tests/e2e/defence.sh).
+#include "../dialer/ModemLine.h"
 #include "../dialer/TestApp.h"
 #include "dialer/DialerControl.h"
+#include "dialer/PppDialer.h"
+#include "dialer/SimulatedDialer.h"
 #include "guard/Authority.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
@@ -73,6 +76,7 @@ public:
     QString EntryNumber() const override { return noted(u"EntryNumber"_s, numberOf(selected_)); }
     QString EntryUser() const override { return {}; }
     bool IsOnline() const override { return online; }
+    bool IsBusy() const override { return online; }
     qint16 EntryCount() const override {
         return noted(u"EntryCount starting=%1"_s.arg(Global::state.StartingUp), qint16(entries.size()));
     }
@@ -174,8 +178,8 @@ protected:
         Global::Reset();
     }
 
-    // A fresh guard on the settings given (none: no nv4.ini), started.
-    void start(const QByteArray& settings = {}) {
+    // A fresh guard on the settings given (none: no nv4.ini) and line (none: the fake), started.
+    void start(const QByteArray& settings = {}, std::unique_ptr<DialerControl> given = nullptr) {
         service.reset();
         server.reset();
         Global::Reset();
@@ -190,7 +194,10 @@ protected:
         GuardService::Options options;
         options.programFolder = dir.path();
         options.endProgram = [this](int status) { ended << status; };
-        service = std::make_unique<GuardService>(std::move(dialer), *server, authority, std::move(options));
+        if (given)
+            line = nullptr;
+        service = std::make_unique<GuardService>(given ? std::move(given) : std::move(dialer), *server,
+                                                 authority, std::move(options));
         service->Start();
     }
 
@@ -271,6 +278,14 @@ namespace Op = GuardProtocol::Op;
 
 const QByteArray Banner = ";Norvale 4.2 - ini file\r\n";
 const QByteArray General = "[General Setup]\r\nStartColor= 16711680\r\nEndColor= 65535\r\n";
+
+// pppd cannot bring a link up here (no /dev/ppp): a stand-in runs the call's connect script, the real
+// chat, on the modem as pppd does, then tells of the link pppd would bring up.
+const QByteArray ChatPppd = R"(#!/bin/bash
+for word; do [ "$connect" ] && break; [ "$word" = connect ] && connect=1; done
+/bin/sh -c "$word" <"$1" >"$1" || exit 8
+printf 'Serial connection established.\nConnect: ppp0\nlocal  IP address 10.64.64.64\n' && exec sleep 600
+)";
 
 TEST_F(GuardTest, StartUpLocksThePhonebookLaterThenEveryCallNotAuthorisedIsHungUpOnceDisplaysHear) {
     const QByteArray stored = Banner + General + "TopWin= 1500\r\nLeftWin= 3000\r\n" + table("1011");
@@ -560,6 +575,66 @@ TEST_F(GuardTest, WhilePolkitIsAskedAboutALiveProcessOnlyTheSetupAndStopWaitAndS
     EXPECT_TRUE(QTest::qWaitFor([&] { return gone || polkitAsks > 2; }, WaitMs));
     EXPECT_EQ(polkitAsks, 2);
     ::waitpid(child, nullptr, 0);
+}
+
+// A dial's answer waits for the call's outcome and holds nobody meanwhile, and its call goes with its
+// client. Then the real norvale-line on either line, the real one's chat against the modem emulator:
+// an entry not authorised is hung up at the device's stage before any digit reaches the modem, the
+// displays told that call's stages and nothing after them.
+TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeOnEitherLineHoldsNobodyAndOnlyForThoseWhoMayDial) {
+    ModemLine modem;
+    ASSERT_TRUE(modem.isReady());
+    writeBytes(book, "[Dialer Defaults]\nModem = " + modem.device().toUtf8() +
+                         "\n[Dialer Provider]\nPhone = 0245871200\n[Dialer Office]\nPhone = 065551234\n");
+    groups.insert(::getuid(), {u"dip"_s});
+    start(Banner + table("1011"));
+    line->onDial = [&] { line->online = true; };
+    Client& a = connect();
+    a.socket.write(P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, Op::DialEntry}, {u"name"_s, u"Office"_s}}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return line->online; }, WaitMs));
+    EXPECT_EQ(text(connect().ask(Op::Counters)), uR"({"ok":true,"online":false,"received":0,"sent":0})"_s);
+    EXPECT_EQ(connect().ask(Op::DialEntry, {{u"name"_s, u"Office"_s}}).value(u"code"_s).toInt(), 633);
+    EXPECT_TRUE(a.answers.isEmpty());
+    a.socket.abort();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.endsWith(u"HangUp"_s); }, WaitMs));
+
+    writeBytes(dir.filePath(u"dialer.conf"_s), "stage_ms=1\n");
+    const DialerSettings ppp{.backend = DialerSettings::Backend::Ppp, .phonebook = book,
+                             .pppd = dir.filePath(u"pppd"_s), .runFolder = dir.filePath(u"run"_s),
+                             .allow = {u"/usr/bin/socat"_s, NORVALE_MODEM_EMULATOR}};
+    writeBytes(ppp.pppd, ChatPppd);
+    QFile::setPermissions(ppp.pppd, QFile::ReadOwner | QFile::ExeOwner);
+    // Its exit status and what it printed, as this process's user or as the one setpriv's options make;
+    // the guard in this process goes on meanwhile.
+    const auto dial = [&](const QString& name, const QStringList& as = {}) {
+        QProcess norvaleLine;
+        norvaleLine.start(u"setpriv"_s, as + QStringList{QString::fromUtf8(NORVALE_LINE), u"--guard"_s,
+                                                         server->path(), u"dial"_s, name});
+        (void)QTest::qWaitFor([&] { return norvaleLine.state() == QProcess::NotRunning; }, WaitMs);
+        const QString said = QString::fromUtf8(norvaleLine.readAllStandardOutput()).trimmed();
+        return QString::number(norvaleLine.exitCode()) + u' ' + said;
+    };
+    for (const bool real : {false, true}) {
+        SCOPED_TRACE(real ? "real line" : "built-in line");
+        start(Banner + table("1011"),
+              real ? std::unique_ptr<DialerControl>(std::make_unique<PppDialer>(ppp))
+                   : std::make_unique<SimulatedDialer>(DialerSettings::read(dir.path()), dir.path()));
+        Client& display = connect();
+        display.ask(Op::Hello);
+        EXPECT_EQ(dial(u"Office"_s), u"1 hung up: Office (error 631): not authorised"_s);
+        EXPECT_EQ(display.events(3), uR"({"event":"status","state":0}
+{"event":"status","state":1}
+{"event":"status","state":2})"_s);
+        EXPECT_EQ(modem.received(), QStringList{});
+        EXPECT_EQ(dial(u"Provider"_s), u"0 connected: Provider"_s);
+        EXPECT_EQ(modem.received().filter(u"ATD"_s), real ? QStringList{u"ATDT0245871200"_s} : QStringList{});
+    }
+    service->rasDial().HangUp();
+    if (::geteuid() != 0 || !::getpwnam("nobody"))
+        GTEST_SKIP() << "dialling as another user needs root and the user nobody";
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0705), 0);
+    EXPECT_EQ(dial(u"Provider"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s}),
+              u"2 refused: only root and the groups dip, sudo, wheel and admin may dial"_s);
 }
 
 } // namespace

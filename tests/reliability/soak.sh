@@ -34,7 +34,7 @@ placed=0 checked=0 rss_warm='' rss_max=0
 dial() {
     local tries status
     for ((tries = 0; tries < 200; tries++)); do
-        line dial "$@" >/dev/null 2>&1
+        line call "$@" >/dev/null 2>&1
         status=$?
         ((status == 0)) && placed=$((placed + 1)) && return 0
         ((status == 3)) || return "$status"

@@ -1,7 +1,9 @@
-// norvale-line: plays another program on this machine against the built-in line of a running
-// Norvale. It talks to Norvale through the owner-only socket "line.sock" in its own folder.
+// norvale-line: dials an entry through the guard, on whichever line it runs ("guard.sock" in its
+// own folder), and plays another program on this machine against the built-in line of a running
+// Norvale, through the owner-only socket "line.sock" there.
 
 #include "PhonebookRewrite.h"
+#include "guard/GuardProtocol.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,15 +20,24 @@ enum Exit { Ok = 0, NotRunning = 1, BadCommand = 2, Failed = 3 };
 
 constexpr int AnswerTimeoutMs = 10000;
 
+// dial's exit statuses.
+enum Dialled { Connected = 0, HungUp = 1, Refused = 2 };
+
 const char* const Usage =
-    "usage: norvale-line [--socket PATH] COMMAND\n"
-    "  dial NAME [--number N]   another program places a call on entry NAME\n"
+    "usage: norvale-line [--guard PATH] dial NAME\n"
+    "       norvale-line [--socket PATH] COMMAND\n"
+    "  dial NAME                the guard dials entry NAME and tells how the call went, on\n"
+    "                           either line (--guard: its socket, guard.sock beside this program)\n"
+    "On the built-in line (--socket: its socket, line.sock beside this program):\n"
+    "  call NAME [--number N]   another program places a call on entry NAME\n"
     "  drop                     the line drops\n"
     "  error CODE               the modem reports error CODE (1 to 32767)\n"
     "  rewrite NAME NUMBER [--phonebook PATH]\n"
     "                           another program gives entry NAME the number NUMBER\n"
     "  status                   prints the line and its calls as JSON\n"
-    "Exit status: 0 done, 1 Norvale is not running, 2 bad command, 3 refused or failed.\n";
+    "Exit status of dial: 0 connected, 1 hung up or failed, 2 refused or not asked (a bad\n"
+    "command, the guard not running).\n"
+    "Of the others: 0 done, 1 Norvale is not running, 2 bad command, 3 refused or failed.\n";
 
 void print(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -72,6 +83,65 @@ int ask(const QString& socketPath, const QJsonObject& request, QJsonObject& repl
     return Ok;
 }
 
+// Asks the guard to dial the entry and waits for the call's outcome, however long it takes: a
+// dial waits for the far end. Ending this program while it waits hangs the call up.
+int dial(const QString& guardPath, const QString& entry) {
+    namespace P = GuardProtocol;
+    if (!QFileInfo::exists(guardPath)) {
+        print(stderr, QStringLiteral("norvale-line: the guard is not running (no socket at %1).").arg(guardPath));
+        return Refused;
+    }
+    QLocalSocket socket;
+    socket.connectToServer(guardPath);
+    if (!socket.waitForConnected(AnswerTimeoutMs)) {
+        print(stderr, QStringLiteral("norvale-line: the guard is not running (%1: %2).")
+                          .arg(guardPath, socket.errorString()));
+        return Refused;
+    }
+    socket.write(P::Line({{QStringLiteral("v"), P::Version},
+                          {QStringLiteral("id"), 1},
+                          {QStringLiteral("op"), P::Op::DialEntry},
+                          {QStringLiteral("name"), entry}}));
+    QJsonObject reply;
+    while (reply.isEmpty()) {
+        if (!socket.canReadLine() && !socket.waitForReadyRead(-1) && !socket.canReadLine()) {
+            print(stdout,
+                  QStringLiteral("failed: %1: the guard went away before the call's outcome").arg(entry));
+            return HungUp;
+        }
+        while (reply.isEmpty() && socket.canReadLine()) {
+            const QJsonObject line = QJsonDocument::fromJson(socket.readLine()).object();
+            // A connection the guard turns away at once is answered without an id.
+            if (line.value(QStringLiteral("id")).toInt() == 1 || !line.contains(QStringLiteral("id")))
+                reply = line;
+        }
+    }
+    const QString message = reply.value(QStringLiteral("message")).toString();
+    if (!reply.value(QStringLiteral("ok")).toBool()) {
+        if (reply.value(QStringLiteral("error")).toString() == P::Error::Stopped) {
+            print(stdout, QStringLiteral("failed: %1: %2").arg(entry, message));
+            return HungUp;
+        }
+        print(stdout, QStringLiteral("refused: ") + message);
+        return Refused;
+    }
+    const QString result = reply.value(QStringLiteral("result")).toString();
+    const QString name = reply.value(QStringLiteral("entry")).toString(entry);
+    if (result == P::Outcome::Connected) {
+        print(stdout, QStringLiteral("connected: ") + name);
+        return Connected;
+    }
+    const bool hungUp = result == P::Outcome::HungUp;
+    QString line = QStringLiteral("%1: %2 (error %3)")
+                       .arg(hungUp ? QStringLiteral("hung up") : QStringLiteral("failed"), name)
+                       .arg(reply.value(QStringLiteral("code")).toInt());
+    const QString why = reply.value(hungUp ? QStringLiteral("reason") : QStringLiteral("text")).toString();
+    if (!why.isEmpty())
+        line += QStringLiteral(": ") + why;
+    print(stdout, line);
+    return HungUp;
+}
+
 bool plainText(const QString& text) {
     return !text.isEmpty() && !text.contains(u'\n') && !text.contains(u'\r') && !text.contains(u'\0');
 }
@@ -84,6 +154,10 @@ int main(int argc, char* argv[]) {
 
     // Options may stand anywhere; each takes the word after it.
     QString socketPath = QCoreApplication::applicationDirPath() + QStringLiteral("/line.sock");
+    QString guardPath =
+        QCoreApplication::applicationDirPath() + u'/' + QLatin1String(GuardProtocol::SocketName);
+    bool socketGiven = false;
+    bool guardGiven = false;
     QString number;
     bool numberGiven = false;
     QString phonebook;
@@ -94,13 +168,17 @@ int main(int argc, char* argv[]) {
             std::fputs(Usage, stdout);
             return Ok;
         }
-        if (word == u"--socket" || word == u"--number" || word == u"--phonebook") {
+        if (word == u"--socket" || word == u"--guard" || word == u"--number" || word == u"--phonebook") {
             if (i + 1 >= words.size())
                 return bad(word + QStringLiteral(" needs a value"));
             const QString value = words.at(++i);
+            // QLocalSocket takes a name without a leading slash as one in the temporary folder.
             if (word == u"--socket") {
-                // QLocalSocket takes a name without a leading slash as one in the temporary folder.
                 socketPath = QFileInfo(value).absoluteFilePath();
+                socketGiven = true;
+            } else if (word == u"--guard") {
+                guardPath = QFileInfo(value).absoluteFilePath();
+                guardGiven = true;
             } else if (word == u"--number") {
                 number = value;
                 numberGiven = true;
@@ -116,18 +194,28 @@ int main(int argc, char* argv[]) {
     if (args.isEmpty())
         return bad(QStringLiteral("no command given"));
     const QString command = args.takeFirst();
-    if (numberGiven && command != u"dial")
-        return bad(QStringLiteral("--number belongs to dial"));
+    if (numberGiven && command != u"call")
+        return bad(QStringLiteral("--number belongs to call"));
     if (!phonebook.isEmpty() && command != u"rewrite")
         return bad(QStringLiteral("--phonebook belongs to rewrite"));
+    // The guard's socket and the built-in line's are not to be mistaken for each other.
+    if (guardGiven != (command == u"dial") && (guardGiven || socketGiven))
+        return bad(guardGiven ? QStringLiteral("--guard belongs to dial")
+                              : QStringLiteral("dial talks to the guard: its socket is given with --guard"));
 
     QJsonObject reply;
     if (command == u"dial") {
         if (args.size() != 1 || !plainText(args.front()))
             return bad(QStringLiteral("dial takes one entry name"));
+        return dial(guardPath, args.front());
+    }
+    if (command == u"call") {
+        if (args.size() != 1 || !plainText(args.front()))
+            return bad(QStringLiteral("call takes one entry name"));
         if (numberGiven && number.contains(u'\n'))
             return bad(QStringLiteral("the number must be one line"));
-        QJsonObject request{{QStringLiteral("command"), command}, {QStringLiteral("entry"), args.front()}};
+        QJsonObject request{{QStringLiteral("command"), QStringLiteral("dial")},
+                            {QStringLiteral("entry"), args.front()}};
         if (numberGiven)
             request.insert(QStringLiteral("number"), number);
         const int result = ask(socketPath, request, reply);
