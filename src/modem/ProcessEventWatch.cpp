@@ -30,7 +30,8 @@ bool sendControl(int socket, proc_cn_mcast_op op) {
 
 } // namespace
 
-ProcessEventWatch::ProcessEventWatch(QObject* parent) : QObject(parent) {
+ProcessEventWatch::ProcessEventWatch(const AllowedPrograms& diallers, QObject* parent)
+    : QObject(parent), m_diallers(diallers) {
     qRegisterMetaType<DiallingProcess>();
 }
 
@@ -137,7 +138,7 @@ void ProcessEventWatch::run() {
                 continue;
             remember(event.event_data.exec.process_tgid);
             // Only the thread-group leader has a /proc entry of its own.
-            if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid))
+            if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid, m_diallers))
                 emit diallingStarted(*p);
         }
     }
