@@ -11,6 +11,6 @@ std::unique_ptr<DialerControl> CreateDialer(const QString& appFolder, const QStr
     settings.runFolder = runFolder;
     if (settings.backend == DialerSettings::Backend::Ppp)
         return std::make_unique<PppDialer>(settings, parent,
-                                           new ModemFence(runFolder, settings.fence, settings.allow));
+                                           new ModemFence(runFolder, settings.fence));
     return std::make_unique<SimulatedDialer>(settings, appFolder, parent);
 }

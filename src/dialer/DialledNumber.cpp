@@ -1,106 +1,52 @@
 #include "dialer/DialledNumber.h"
 
 #include "dialer/DialString.h"
+#include "dialer/ForeignFiles.h"
 #include "dialer/WvdialPhonebook.h"
-#include "platform/SystemHelpers.h"
+#include "modem/AllowedPrograms.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHashFunctions>
 #include <QRegularExpression>
 
 #include <optional>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace DialledNumber {
 namespace {
 
-// A script or an options file is a few lines; a longer one could hide its dial past what is read.
-constexpr qsizetype MaxFileBytes = 64 * 1024;
 // pppd's "file" and "call" may name further files: a loop of them, or a file that names another
 // thousands of times, must not keep the guard reading.
 constexpr int MaxDepth = 8;
 constexpr int MaxFiles = 32;
 
-// The dial strings a call sends, and whether part of it could not be read.
+// The dial strings a call sends, and whether part of it could not be read. What the processes name
+// comes from answers; a look not made yet is wanted, for the next pass.
 struct Reading {
     const QSet<QByteArray>* trusted = nullptr;
+    const Answers* answers = nullptr;
+    QList<Look> wanted;
     QStringList dials;
     bool unknown = false;
     int files = 0;
 };
 
-// A file as the process sees it. Not through a link as its last name, never a FIFO or a device
-// that would keep the guard waiting, never more than MaxFileBytes.
-// The file-system uid and gid a process opens files with, from its status.
-std::optional<std::pair<uid_t, gid_t>> fileIds(pid_t pid) {
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    long uid = -1, gid = -1;
-    for (const QByteArray& line : file.read(MaxFileBytes).split('\n')) {
-        const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() == 5 && f.front() == "Uid:")
-            uid = f.at(4).toLong();
-        else if (f.size() == 5 && f.front() == "Gid:")
-            gid = f.at(4).toLong();
-    }
-    return uid >= 0 && gid >= 0 ? std::optional(std::pair(uid_t(uid), gid_t(gid))) : std::nullopt;
-}
-
-// This thread's file-system ids set to another's while it lives: root reads what a process names
-// with that process's rights, never through a user's link into a file only root may read.
-class ReadingAs final {
-public:
-    explicit ReadingAs(std::pair<uid_t, gid_t> ids)
-        : m_gid(gid_t(::setfsgid(ids.second))), m_uid(uid_t(::setfsuid(ids.first))),
-          m_ok(uid_t(::setfsuid(ids.first)) == ids.first && gid_t(::setfsgid(ids.second)) == ids.second) {}
-    ~ReadingAs() {
-        ::setfsuid(m_uid);
-        ::setfsgid(m_gid);
-    }
-    Q_DISABLE_COPY_MOVE(ReadingAs)
-    bool ok() const { return m_ok; }
-
-private:
-    gid_t m_gid;
-    uid_t m_uid;
-    bool m_ok;
-};
-
-std::optional<QByteArray> readAs(pid_t pid, const QString& path) {
+// What a look at the process's files found; nothing when it could not be made or is still to be
+// made (later is set then).
+std::optional<QByteArray> look(Reading& reading, pid_t pid, const QString& path, bool identity, bool* later) {
+    *later = false;
     if (path.isEmpty() || pid <= 0)
         return std::nullopt;
-    const auto ids = fileIds(pid);
-    if (!ids)
-        return std::nullopt;
-    const ReadingAs reading(*ids);
-    if (!reading.ok())
-        return std::nullopt;
-    const QByteArray full = "/proc/" + QByteArray::number(pid) + (path.startsWith(u'/') ? "/root" : "/cwd/") +
-                            QFile::encodeName(path);
-    // Looked at before it is opened: a root open of a device node acts on it (the modem raises
-    // DTR, a watchdog starts), and the process names whatever it likes.
-    const int at = ::open(full.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (at < 0)
-        return std::nullopt;
-    struct stat info {};
-    const bool regular = ::fstat(at, &info) == 0 && S_ISREG(info.st_mode);
-    const int fd = regular ? ::open(("/proc/self/fd/" + QByteArray::number(at)).constData(),
-                                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
-                           : -1;
-    ::close(at);
-    if (fd < 0)
-        return std::nullopt;
-    // One byte past the bound tells a file that is too long from one that just fits.
-    bool whole = false;
-    const QByteArray out = Subs::ReadSmallFile(fd, MaxFileBytes + 1, &whole);
-    ::close(fd);
-    return whole ? std::optional(out) : std::nullopt;
+    const Look key{pid, path, identity};
+    const auto it = reading.answers->constFind(key);
+    if (it != reading.answers->cend())
+        return *it;
+    if (!reading.wanted.contains(key))
+        reading.wanted << key;
+    *later = true;
+    return std::nullopt;
 }
 
 enum class Lexer { Chat, Options, Shell };
@@ -263,7 +209,11 @@ void readChat(pid_t pid, const QStringList& arguments, Reading& reading) {
         }
     }
     if (!file.isEmpty()) {
-        const auto text = ++reading.files > MaxFiles ? std::nullopt : readAs(pid, file);
+        bool later = false;
+        const auto text = ++reading.files > MaxFiles ? std::nullopt : look(reading, pid, file, false, &later);
+        // Nothing of the script can be told before its file is read.
+        if (later)
+            return;
         if (!text)
             reading.unknown = true;
         else
@@ -273,15 +223,19 @@ void readChat(pid_t pid, const QStringList& arguments, Reading& reading) {
 }
 
 // The program a command names, as the process's sh would find it: a bare name in the folders of
-// a root PATH, looked up in the process's own root.
-QByteArray commandIdentity(pid_t pid, const QString& program) {
-    const QByteArray root = "/proc/" + QByteArray::number(pid) + "/root";
+// a root PATH, looked up in the process's own root. Every folder is asked at once; the first that
+// has it counts.
+QByteArray commandIdentity(pid_t pid, const QString& program, Reading& reading, bool* later) {
+    *later = false;
     if (program.contains(u'/'))
-        return program.startsWith(u'/') ? Identity(root + QFile::encodeName(program)) : QByteArray();
+        return program.startsWith(u'/') ? look(reading, pid, program, true, later).value_or(QByteArray())
+                                        : QByteArray();
     for (const char* folder : {"/usr/local/sbin/", "/usr/local/bin/", "/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        const QByteArray found = Identity(root + folder + QFile::encodeName(program));
-        if (!found.isEmpty())
-            return found;
+        bool wait = false;
+        const auto found = look(reading, pid, QLatin1String(folder) + program, true, &wait);
+        *later = *later || wait;
+        if (found && !found->isEmpty())
+            return *later ? QByteArray() : *found;
     }
     return {};
 }
@@ -292,8 +246,15 @@ void readCommand(pid_t pid, const QString& command, Reading& reading) {
     QStringList argv = words(command, Lexer::Shell, &special);
     if (!argv.isEmpty() && argv.front() == QLatin1String("exec"))
         argv.removeFirst();
-    if (special || argv.isEmpty() || QFileInfo(argv.front()).fileName() != QLatin1String("chat") ||
-        !reading.trusted->contains(commandIdentity(pid, argv.front()))) {
+    if (special || argv.isEmpty() || QFileInfo(argv.front()).fileName() != QLatin1String("chat")) {
+        reading.unknown = true;
+        return;
+    }
+    bool later = false;
+    const QByteArray program = commandIdentity(pid, argv.front(), reading, &later);
+    if (later)
+        return;
+    if (!reading.trusted->contains(program)) {
         reading.unknown = true;
         return;
     }
@@ -320,8 +281,12 @@ void readOptions(pid_t pid, const QStringList& options, int depth, Reading& read
             reading.unknown = true;
             continue;
         }
-        const auto text =
-            readAs(pid, o == QLatin1String("call") ? QStringLiteral("/etc/ppp/peers/") + value : value);
+        bool later = false;
+        const auto text = look(reading, pid,
+                               o == QLatin1String("call") ? QStringLiteral("/etc/ppp/peers/") + value : value,
+                               false, &later);
+        if (later)
+            continue;
         if (!text)
             reading.unknown = true;
         else
@@ -331,7 +296,8 @@ void readOptions(pid_t pid, const QStringList& options, int depth, Reading& read
 
 // Files pppd reads without being told, besides its command line; a missing one is no unknown.
 void readOptionalOptions(pid_t pid, const QString& path, Reading& reading) {
-    if (const auto text = readAs(pid, path))
+    bool later = false;
+    if (const auto text = look(reading, pid, path, false, &later))
         readOptions(pid, words(QString::fromLocal8Bit(*text), Lexer::Options), 1, reading);
 }
 
@@ -340,7 +306,7 @@ QString homeOf(pid_t pid, bool* readable) {
     const QByteArray path = "/proc/" + QByteArray::number(pid) + "/environ";
     QFile file(QString::fromLatin1(path));
     *readable = file.open(QIODevice::ReadOnly);
-    for (const QByteArray& variable : file.read(MaxFileBytes).split('\0'))
+    for (const QByteArray& variable : file.read(ForeignFiles::MaxFileBytes).split('\0'))
         if (variable.startsWith("HOME="))
             return QFile::decodeName(variable.mid(5));
     return {};
@@ -367,12 +333,16 @@ void readWvdial(const DiallingProcess& p, Reading& reading) {
     }
     bool environ = false;
     const QString home = homeOf(p.pid, &environ);
-    const auto text = readAs(p.pid, config);
+    bool later = false, laterRc = false;
+    const auto text = look(reading, p.pid, config, false, &later);
+    const auto rc = home.isEmpty() ? std::nullopt
+                                   : look(reading, p.pid, home + QStringLiteral("/.wvdialrc"), false, &laterRc);
+    if (later || laterRc)
+        return;
     const auto entry =
         text ? WvdialPhonebook::parse(*text).dialledByWvdial(sections.value(0, QStringLiteral("Defaults")))
              : std::nullopt;
-    if (!environ || sections.size() > 1 || !entry ||
-        (!home.isEmpty() && readAs(p.pid, home + QStringLiteral("/.wvdialrc")))) {
+    if (!environ || sections.size() > 1 || !entry || rc) {
         reading.unknown = true;
         return;
     }
@@ -398,12 +368,19 @@ QByteArray Identity(const QByteArray& path) {
     return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
 }
 
-QString OfCall(const QList<DiallingProcess>& processes, const QSet<QByteArray>& trusted) {
+size_t qHash(const Look& look, size_t seed) {
+    return qHashMulti(seed, look.pid, look.path, look.identity);
+}
+
+Pass Evaluate(const QList<DiallingProcess>& processes, const QSet<QByteArray>& trusted, const Answers& answers) {
     Reading reading;
     reading.trusted = &trusted;
+    reading.answers = &answers;
     for (const DiallingProcess& p : processes) {
         // What a program named like a dialler says of itself is worth nothing unless it is one.
-        if (!trusted.contains(Identity("/proc/" + QByteArray::number(p.pid) + "/exe"))) {
+        const auto exe = ExecutableOf(p.pid);
+        if (!exe || !trusted.contains(QByteArray::number(quint64(exe->dev)) + ':' +
+                                      QByteArray::number(quint64(exe->ino)))) {
             reading.unknown = true;
             continue;
         }
@@ -422,7 +399,10 @@ QString OfCall(const QList<DiallingProcess>& processes, const QSet<QByteArray>& 
             reading.unknown = true;
         }
     }
-    return processes.isEmpty() ? QString() : agreed(reading);
+    // Once part of the call is unknown, nothing more read can make its number known.
+    if (reading.unknown || processes.isEmpty())
+        return {};
+    return {reading.wanted.isEmpty() ? agreed(reading) : QString(), reading.wanted};
 }
 
 QString OfChatScript(const QByteArray& script, const QString& phone) {

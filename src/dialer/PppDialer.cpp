@@ -1,9 +1,11 @@
 #include "dialer/PppDialer.h"
 
+#include "dialer/CallNumberReader.h"
 #include "dialer/DialString.h"
 #include "dialer/DialledNumber.h"
 #include "dialer/PppCallFiles.h"
 #include "dialer/WvdialPhonebook.h"
+#include "modem/AllowedPrograms.h"
 #include "modem/ModemFence.h"
 #include "modem/ModemWatch.h"
 #include "modem/Pidfd.h"
@@ -12,10 +14,12 @@
 #include "modem/ProcessKiller.h"
 #include "platform/PrivateFolder.h"
 #include "platform/SystemHelpers.h"
+#include "platform/TrustedPath.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -49,6 +53,23 @@ QString resolveProgram(const QString& name) {
     if (found.isEmpty())
         found = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     return found.isEmpty() ? name : found;
+}
+
+// The real pppd, chat and wvdial: the ones the settings name and the system's own.
+AllowedPrograms* diallerPrograms(const DialerSettings& settings, QObject* parent) {
+    QStringList paths, names;
+    const auto add = [&](const QString& path, const char* name) {
+        if (path.startsWith(u'/')) {
+            paths << path;
+            names << QLatin1String(name);
+        }
+    };
+    add(resolveProgram(settings.pppd), "pppd");
+    add(QStringLiteral("/usr/sbin/pppd"), "pppd");
+    add(resolveProgram(settings.chat), "chat");
+    add(QStringLiteral("/usr/sbin/chat"), "chat");
+    add(resolveProgram(QStringLiteral("wvdial")), "wvdial");
+    return new AllowedPrograms(paths, names, QStringLiteral("dialler"), parent);
 }
 
 // Starts pppd as a process that does not need us: its output goes to the log, it has a process
@@ -114,11 +135,14 @@ bool tellsOfAnEnd(const QByteArray& line) {
 } // namespace
 
 PppDialer::PppDialer(const DialerSettings& settings, QObject* parent, ModemFence* fence)
-    : DialerControl(parent), m_settings(settings), m_events(new ProcessEventWatch(this)),
-      m_fence(fence), m_exits(new ProcessExitWatch(this)), m_ownExit(new ProcessExitWatch(this)),
-      m_logWatch(new QFileSystemWatcher(this)), m_killer(new ProcessKiller(this)),
-      m_scanTimer(new QTimer(this)), m_linkTimer(new QTimer(this)) {
-    m_modem = new ModemWatch(m_settings.runFolder, m_settings.allow, m_events, nullptr, this);
+    : DialerControl(parent), m_settings(settings), m_diallers(diallerPrograms(settings, this)),
+      m_events(new ProcessEventWatch(*m_diallers, this)), m_fence(fence), m_exits(new ProcessExitWatch(this)),
+      m_ownExit(new ProcessExitWatch(this)), m_logWatch(new QFileSystemWatcher(this)),
+      m_killer(new ProcessKiller(this)), m_scanTimer(new QTimer(this)), m_linkTimer(new QTimer(this)),
+      m_numbers(new CallNumberReader(this)) {
+    m_modem = new ModemWatch(m_settings.runFolder, m_settings.allow, *m_diallers, m_events, nullptr, this);
+    connect(m_numbers, &CallNumberReader::numberRead, this,
+            [this](quint64 id, const QString& number) { onNumberRead(id, number); });
     connect(m_modem, &ModemWatch::holderFound, this, &PppDialer::onDiallingSeen);
     connect(m_events, &ProcessEventWatch::diallingStarted, this, &PppDialer::onDiallingSeen,
             Qt::QueuedConnection);
@@ -137,7 +161,7 @@ PppDialer::PppDialer(const DialerSettings& settings, QObject* parent, ModemFence
         m_fence->setParent(this);
         m_fence->setModems(modemDevices());
         m_fence->start();
-        m_fence->followStarts(m_events);
+        m_fence->follow(&m_modem->allowed(), m_events);
         // Not the phonebook read again: it cannot be opened while it is locked.
         connect(m_modem, &ModemWatch::devicesChanged, m_fence, &ModemFence::nodesMoved);
         connect(m_fence, &ModemFence::blocked, this,
@@ -166,8 +190,13 @@ QString PppDialer::PhonebookFile() const {
     return m_settings.phonebook;
 }
 
+// While our own call runs, it is the one told of, unless another program's call is being told.
+bool PppDialer::tellsOther() const {
+    return !m_others.isEmpty() && (m_inOtherEvent || !ownCallActive());
+}
+
 QString PppDialer::EntryName() const {
-    if (!m_others.isEmpty())
+    if (tellsOther())
         return m_otherEntry;
     if (ownCallActive() || m_parser.connected())
         return m_ownEntry;
@@ -175,13 +204,9 @@ QString PppDialer::EntryName() const {
 }
 
 QString PppDialer::CallNumber() const {
-    if (!m_others.isEmpty()) {
-        QSet<QByteArray> trusted;
-        for (const QString& program : {m_settings.pppd, m_settings.chat, QStringLiteral("wvdial")})
-            trusted.insert(DialledNumber::Identity(QFile::encodeName(resolveProgram(program))));
-        trusted.remove({});
-        return DialledNumber::OfCall(m_others.values(), trusted);
-    }
+    // As the last reading of its processes found it: what the guard decides on waits for one.
+    if (tellsOther())
+        return m_otherNumber;
     // Our own call dials what its chat script says.
     if (ownCallActive())
         return DialledNumber::OfChatScript(
@@ -501,30 +526,43 @@ void PppDialer::adopt(std::unique_ptr<PppCallFiles> files, const QString& entry,
 }
 
 void PppDialer::HangUp() {
+    // Asked while another program's call is told: the guard refuses that call, and ours goes on.
+    const bool othersOnly = m_inOtherEvent;
     // The processes already known get their signal before the slower search for the rest.
     QList<pid_t> known;
-    if (ownCallActive()) {
+    if (ownCallActive() && !othersOnly) {
         m_hangingUp = true;
         if (m_ownPid > 0)
             known << m_ownPid;
     }
     // What they started must be found before they die: orphans lose their parent link.
     m_killer->terminate(known + DiallingProcess::descendantsOf(QSet<pid_t>(known.cbegin(), known.cend())));
+    const QSet<pid_t> spared = othersOnly ? ownProcesses() : QSet<pid_t>();
     m_otherEnded = m_otherEnded || !m_others.isEmpty();
-    m_modem->end(m_others.values());
+    m_modem->end(m_others.values(), spared);
     for (auto it = m_others.cbegin(); it != m_others.cend(); ++it)
         known << it.key();
 
     // The search for the others reads all of /proc: done right after, so that HangUp returns
     // at once.
-    QTimer::singleShot(0, this, [this, known] {
+    QTimer::singleShot(0, this, [this, known, othersOnly] {
         const QSet<pid_t> roots(known.cbegin(), known.cend());
+        const QSet<pid_t> spared = othersOnly ? ownProcesses() : QSet<pid_t>();
         QList<DiallingProcess> rest;
-        for (const DiallingProcess& p : DiallingProcess::scanAll())
-            if (!roots.contains(p.pid) && !isOwn(p))
+        for (const DiallingProcess& p : DiallingProcess::scanAll(*m_diallers))
+            if (!roots.contains(p.pid) && !isOwn(p) && !spared.contains(p.pid))
                 rest << p;
-        m_modem->end(rest);
+        m_modem->end(rest, spared);
     });
+}
+
+QSet<pid_t> PppDialer::ownProcesses() const {
+    if (m_ownPid <= 0)
+        return {};
+    QSet<pid_t> own{m_ownPid};
+    for (pid_t pid : DiallingProcess::descendantsOf(own))
+        own.insert(pid);
+    return own;
 }
 
 void PppDialer::SetWatchOtherCalls(bool on) {
@@ -563,6 +601,16 @@ QStringList PppDialer::modemDevices() const {
     for (const QString& name : book.entryNames())
         if (const auto entry = book.entry(name))
             devices << entry->modem;
+    devices.removeDuplicates();
+    // A phonebook that others than root may write (which the guard cannot hold locked either) would
+    // let them choose what root makes its own.
+    QString why;
+    if (!devices.isEmpty() && !Subs::OnlyOwnersCanChange(m_settings.phonebook, &why)) {
+        qWarning("dial-up: the phonebook %s can be changed by others than root (%s): the modems it names "
+                 "(%s) are left as they are",
+                 qPrintable(m_settings.phonebook), qPrintable(why), qPrintable(devices.join(QLatin1String(", "))));
+        return {};
+    }
     return devices;
 }
 
@@ -592,6 +640,7 @@ void PppDialer::startWatch() {
 }
 
 void PppDialer::stopWatch() {
+    forgetNumber();
     m_modem->stop();
     m_events->stop();
     m_scanTimer->stop();
@@ -608,7 +657,7 @@ void PppDialer::stopWatch() {
 void PppDialer::scanForOthers() {
     if (!m_watchOthers)
         return;
-    for (const DiallingProcess& p : DiallingProcess::scanAll())
+    for (const DiallingProcess& p : DiallingProcess::scanAll(*m_diallers))
         onDiallingSeen(p);
 }
 
@@ -622,20 +671,24 @@ void PppDialer::onDiallingSeen(const DiallingProcess& process) {
         return;
     if (m_others.contains(process.pid)) {
         DiallingProcess& known = m_others[process.pid];
+        const bool changed = known.program != process.program || known.arguments != process.arguments;
         // A holder found by its descriptors is seen again under its exec'd name: it still holds.
         const bool held = known.holdsModem;
         known = process;
         known.holdsModem = known.holdsModem || held;
+        if (changed)
+            readNumber();
         return;
     }
     const bool first = m_others.isEmpty();
     m_others.insert(process.pid, process);
     m_exits->watch(process.pid);
+    readNumber();
     // Every process counts: one that names another entry than the call's is checked again.
     const bool renamed = process.namesEntry() && (!m_otherNamed || process.entryName != m_otherEntry);
     // A process that joins a call being hung up (a holder's parent found after its child) goes too.
     if (!first && !renamed && m_otherEnded)
-        m_modem->end({process});
+        m_modem->end({process}, ownProcesses());
     if (!first && !renamed)
         return;
     m_otherEntry = process.entryName;
@@ -646,33 +699,46 @@ void PppDialer::onDiallingSeen(const DiallingProcess& process) {
         m_otherInterface.clear();
         m_linkTimer->start();
     }
-    reportStatus(ConnectDevice);
+    afterReading([this] { reportOther(ConnectDevice); });
 }
 
 void PppDialer::onProcessExited(pid_t pid) {
-    if (!m_others.remove(pid) || !m_others.isEmpty())
+    if (!m_others.remove(pid))
         return;
+    if (!m_others.isEmpty()) {
+        readNumber();
+        return;
+    }
+    const bool told = m_otherTold;
+    forgetNumber();
     m_linkTimer->stop();
     const bool wasConnected = m_otherConnected;
+    const bool ended = m_otherEnded;
     m_otherConnected = false;
     m_otherInterface.clear();
     m_otherNamed = false;
+    m_otherEnded = false;
+    // Our own call went on meanwhile: the displays hear of it again, not of an end.
+    if (ownCallActive()) {
+        if (told && m_parser.connected())
+            emit Connect();
+        return;
+    }
     if (wasConnected)
         reportStatus(Disconnected);
     // A call hung up before it connected ends for the displays as well.
-    if (wasConnected || m_otherEnded)
+    if (wasConnected || ended)
         emit Disconnect();
-    m_otherEnded = false;
     if (!IsBusy())
         emit CallEnded();
 }
 
 void PppDialer::checkOtherLink() {
-    if (m_others.isEmpty() || m_otherConnected)
+    if (m_others.isEmpty() || m_otherConnected || m_otherConnectWaits)
         return;
     QString interface;
     for (auto it = m_others.cbegin(); it != m_others.cend() && interface.isEmpty(); ++it)
-        if (it->program == QLatin1String("pppd"))
+        if (it->dialler && it->program == QLatin1String("pppd"))
             interface = m_link.interfaceOf(it.key());
     if (interface.isEmpty()) {
         // Without a pid file naming it: a ppp interface that is not our own call's.
@@ -686,7 +752,79 @@ void PppDialer::checkOtherLink() {
     if (interface.isEmpty() || m_link.address(interface).isEmpty())
         return;
     m_otherInterface = interface;
-    m_otherConnected = true;
-    reportStatus(Connected);
-    emit Connect();
+    m_otherConnectWaits = true;
+    afterReading([this] {
+        m_otherConnectWaits = false;
+        // Hung up already: it is no connection to tell of.
+        if (m_otherEnded)
+            return;
+        m_otherConnected = true;
+        m_otherTold = true;
+        const QScopedValueRollback other(m_inOtherEvent, true);
+        reportStatus(Connected);
+        emit Connect();
+    });
+}
+
+void PppDialer::reportOther(int state) {
+    m_otherTold = true;
+    const QScopedValueRollback other(m_inOtherEvent, true);
+    reportStatus(state);
+}
+
+void PppDialer::readNumber() {
+    QSet<QByteArray> trusted;
+    for (const ExecutableIdentity& program : m_diallers->identities())
+        trusted.insert(QByteArray::number(quint64(program.file.dev)) + ':' +
+                       QByteArray::number(quint64(program.file.ino)));
+    if (m_numberReading) {
+        // A process that leaves the number unknown by itself (a writer that is no dialler) does not
+        // wait for the files of the others, which may never come.
+        if (!DialledNumber::Evaluate(m_others.values(), trusted, {}).wanted.isEmpty()) {
+            m_numberStale = true;
+            return;
+        }
+        m_numbers->cancel(m_numberReading);
+    }
+    m_numberStale = false;
+    m_numberReading = m_numbers->read(m_others.values(), trusted);
+}
+
+void PppDialer::afterReading(std::function<void()> tell) {
+    if (m_numberReading)
+        m_afterReading.append(std::move(tell));
+    else
+        tell();
+}
+
+void PppDialer::onNumberRead(quint64 id, const QString& number) {
+    if (id != m_numberReading)
+        return;
+    m_numberReading = 0;
+    // The processes read are still the call's: no process came or went meanwhile.
+    const bool current = !std::exchange(m_numberStale, false);
+    const bool changed = number != std::exchange(m_otherNumber, number);
+    // What waited is told with this number even when the processes changed meanwhile: a call whose
+    // processes keep coming and going must not put its check off for ever.
+    const QList<std::function<void()>> waiting = std::exchange(m_afterReading, {});
+    if (!current)
+        readNumber();
+    for (const auto& tell : waiting)
+        if (!m_others.isEmpty())
+            tell();
+    // A process that joined a call already checked (a second writer on the modem) changed what it
+    // dials: it is checked again.
+    if (waiting.isEmpty() && current && changed && m_otherTold && !m_otherEnded && !m_others.isEmpty())
+        reportOther(ConnectDevice);
+}
+
+void PppDialer::forgetNumber() {
+    if (m_numberReading)
+        m_numbers->cancel(m_numberReading);
+    m_numberReading = 0;
+    m_numberStale = false;
+    m_otherNumber.clear();
+    m_afterReading.clear();
+    m_otherConnectWaits = false;
+    m_otherTold = false;
 }

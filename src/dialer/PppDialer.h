@@ -8,8 +8,11 @@
 
 #include <QHash>
 
+#include <functional>
 #include <memory>
 
+class AllowedPrograms;
+class CallNumberReader;
 class Pidfd;
 class PppCallFiles;
 class ModemFence;
@@ -65,6 +68,7 @@ private:
     WvdialPhonebook phonebook() const;
     bool ownCallActive() const { return m_files != nullptr; }
     bool isOwn(const DiallingProcess& process) const;
+    bool tellsOther() const;
     QString activeInterface() const;
 
     void startPppd(const QString& dialCommand);
@@ -87,6 +91,15 @@ private:
     void onProcessExited(pid_t pid);
     void checkOtherLink();
     QStringList modemDevices() const;
+    // Our own pppd and what it started: never ended with another program's call.
+    QSet<pid_t> ownProcesses() const;
+    // Another program's call: its number is read again whenever its processes change, and what
+    // the guard decides on (the call's stage, its connection) waits for the reading.
+    void readNumber();
+    void onNumberRead(quint64 id, const QString& number);
+    void afterReading(std::function<void()> tell);
+    void forgetNumber();
+    void reportOther(int state);
 
     DialerSettings m_settings;
     QString m_selected;
@@ -115,8 +128,17 @@ private:
     bool m_otherConnected = false;
     bool m_otherNamed = false; // m_otherEntry came from a command line
     bool m_otherEnded = false; // hung up here: its end is reported
+    bool m_otherConnectWaits = false;
+    bool m_otherTold = false; // the displays heard of it
+    quint64 m_numberReading = 0; // the reading of the call's number under way
+    bool m_numberStale = false;  // its processes changed since that reading started
+    QString m_otherNumber;
+    QList<std::function<void()>> m_afterReading;
+    // An event of another program's call is being told: a hang-up now is the guard refusing it.
+    bool m_inOtherEvent = false;
 
     PppLink m_link;
+    AllowedPrograms* m_diallers; // the real pppd, chat and wvdial
     ProcessEventWatch* m_events;
     ModemWatch* m_modem;
     ModemFence* m_fence;
@@ -126,4 +148,5 @@ private:
     ProcessKiller* m_killer;
     QTimer* m_scanTimer;
     QTimer* m_linkTimer;
+    CallNumberReader* m_numbers;
 };

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -68,9 +69,13 @@ QByteArray HeldModem(pid_t pid, const QList<ModemNode>& nodes) {
         // Pipes, sockets and the like name no file: only a path can be a device node.
         if (::readlink(path, target, sizeof target) <= 0 || target[0] != '/')
             continue;
-        struct stat info {};
-        if (::stat(path, &info) != 0)
+        // Without asking the file system: a FUSE daemon that never answers must not stop the look.
+        struct statx look {};
+        if (::statx(AT_FDCWD, path, AT_STATX_DONT_SYNC, STATX_TYPE, &look) != 0)
             continue;
+        struct stat info {};
+        info.st_mode = look.stx_mode;
+        info.st_rdev = makedev(look.stx_rdev_major, look.stx_rdev_minor);
         for (const ModemNode& node : nodes)
             if (held.isEmpty() && node.matches(info))
                 held = node.path;

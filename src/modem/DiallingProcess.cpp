@@ -1,5 +1,6 @@
 #include "modem/DiallingProcess.h"
 
+#include "modem/AllowedPrograms.h"
 #include "platform/SystemHelpers.h"
 
 #include <QFileInfo>
@@ -78,20 +79,16 @@ QList<pid_t> childrenOf(pid_t pid) {
     return out;
 }
 
+// The name a call is shown under when no command line names its entry.
+QString plainName(const QString& program, const QString& device) {
+    return device.isEmpty() ? program : program + QLatin1Char(' ') + device;
+}
+
 bool isTty(const QString& path) {
     return path.startsWith(QLatin1String("/dev/")) && path != QLatin1String("/dev/null");
 }
 
 } // namespace
-
-QString DiallingProcess::programKind(const QString& pathOrName) {
-    QString name = QFileInfo(pathOrName).fileName();
-    if (name.endsWith(QLatin1String(" (deleted)")))
-        name.chop(10);
-    if (name == QLatin1String("pppd") || name == QLatin1String("chat") || name == QLatin1String("wvdial"))
-        return name;
-    return {};
-}
 
 QString DiallingProcess::entryNameFor(const QString& program, const QStringList& arguments,
                                       const QString& device) {
@@ -117,19 +114,19 @@ QString DiallingProcess::entryNameFor(const QString& program, const QStringList&
                 return arguments.at(at + 1);
         }
     }
-    return device.isEmpty() ? program : program + QLatin1Char(' ') + device;
+    return plainName(program, device);
 }
 
 namespace {
 
-std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram) {
+std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram, const AllowedPrograms& diallers) {
+    // What it runs, whatever it calls itself: a name is anyone's to take.
+    const QString kind = diallers.programOf(pid);
+    if (kind.isEmpty() && !anyProgram)
+        return std::nullopt;
     const QString executable = linkTarget(procPath(pid, "exe"));
-    QString program = DiallingProcess::programKind(executable);
+    const QString program = kind.isEmpty() ? QFileInfo(executable).fileName() : kind;
     const QByteArray cmdline = readSmallFile(procPath(pid, "cmdline").constData());
-    if (program.isEmpty())
-        program = DiallingProcess::programKind(QString::fromLocal8Bit(cmdline.left(cmdline.indexOf('\0'))));
-    if (program.isEmpty() && anyProgram)
-        program = QFileInfo(executable).fileName();
     const auto stat = Subs::ReadProcessStat(pid);
     if (program.isEmpty() || !stat)
         return std::nullopt;
@@ -137,6 +134,7 @@ std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram) {
     DiallingProcess p;
     p.pid = pid;
     p.program = program;
+    p.dialler = !kind.isEmpty();
     p.executable = executable;
     p.startTime = stat->startTime;
     for (const QByteArray& a : cmdline.split('\0'))
@@ -144,7 +142,7 @@ std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram) {
     if (!p.arguments.isEmpty() && p.arguments.constLast().isEmpty())
         p.arguments.removeLast();
     // pppd names its device among its arguments; chat, and pppd without one, work on stdin.
-    if (program == QLatin1String("pppd")) {
+    if (p.dialler && program == QLatin1String("pppd")) {
         for (int i = 1; i < p.arguments.size(); ++i) {
             const QString& a = p.arguments.at(i);
             if (isTty(a) && p.arguments.at(i - 1) != QLatin1String("file")) {
@@ -158,7 +156,9 @@ std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram) {
         if (isTty(in))
             p.device = in;
     }
-    p.entryName = DiallingProcess::entryNameFor(program, p.arguments, p.device);
+    // Only a dialler's command line names an entry: another program's arguments mean nothing here.
+    p.entryName = p.dialler ? DiallingProcess::entryNameFor(program, p.arguments, p.device)
+                            : plainName(program, p.device);
     for (pid_t up = parentOf(pid); up > 1 && p.ancestors.size() < 64; up = parentOf(up))
         p.ancestors.append(up);
     return p;
@@ -166,34 +166,36 @@ std::optional<DiallingProcess> inspectAny(pid_t pid, bool anyProgram) {
 
 } // namespace
 
-std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid) {
-    return inspectAny(pid, false);
+std::optional<DiallingProcess> DiallingProcess::inspect(pid_t pid, const AllowedPrograms& diallers) {
+    return inspectAny(pid, false, diallers);
 }
 
-std::optional<DiallingProcess> DiallingProcess::inspectHolder(pid_t pid, const QString& device) {
-    auto p = inspectAny(pid, true);
+std::optional<DiallingProcess> DiallingProcess::inspectHolder(pid_t pid, const QString& device,
+                                                              const AllowedPrograms& diallers) {
+    auto p = inspectAny(pid, true, diallers);
     if (p) {
         p->holdsModem = true;
-        if (p->device.isEmpty() || p->entryName == p->program + QLatin1Char(' ') + p->device) {
+        if (p->device.isEmpty() || !p->namesEntry()) {
             p->device = device;
-            p->entryName = entryNameFor(p->program, p->arguments, device);
+            p->entryName =
+                p->dialler ? entryNameFor(p->program, p->arguments, device) : plainName(p->program, device);
         }
     }
     return p;
 }
 
 bool DiallingProcess::namesEntry() const {
-    return entryName != (device.isEmpty() ? program : program + QLatin1Char(' ') + device);
+    return entryName != plainName(program, device);
 }
 
 QList<pid_t> DiallingProcess::allProcessIds() {
     return allProcesses();
 }
 
-QList<DiallingProcess> DiallingProcess::scanAll() {
+QList<DiallingProcess> DiallingProcess::scanAll(const AllowedPrograms& diallers) {
     QList<DiallingProcess> found;
     for (pid_t pid : allProcesses())
-        if (auto p = inspect(pid))
+        if (auto p = inspect(pid, diallers))
             found.append(*p);
     return found;
 }

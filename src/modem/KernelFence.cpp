@@ -1,5 +1,7 @@
 #include "modem/KernelFence.h"
 
+#include "modem/AllowedPrograms.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -186,16 +188,7 @@ bool KernelFence::IdOf(const QString& path, FileId* id) {
     if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_INO | STATX_MNT_ID, &info) != 0)
         return false;
     id->inode = info.stx_ino;
-    id->device = DeviceNumber(info.stx_dev_major, info.stx_dev_minor);
-    if (!(info.stx_mask & STATX_MNT_ID))
-        return true;
-    for (const QByteArrayList& fields : mounts()) {
-        if (fields.size() > 2 && fields.at(0).toULongLong() == info.stx_mnt_id) {
-            const QByteArrayList numbers = fields.at(2).split(':');
-            if (numbers.size() == 2)
-                id->device = DeviceNumber(numbers.at(0).toUInt(), numbers.at(1).toUInt());
-        }
-    }
+    id->device = KernelDeviceOf(info);
     return true;
 }
 

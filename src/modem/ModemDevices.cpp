@@ -10,9 +10,13 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -39,16 +43,40 @@ QByteArray realPath(int fd) {
     return n > 0 && n < ssize_t(sizeof target) ? QByteArray(target, n) : QByteArray();
 }
 
+// What a record names may be a file an older run took for a modem: it gets its owner and mode back.
 bool usable(const struct stat& info) {
     return S_ISCHR(info.st_mode) || S_ISREG(info.st_mode);
 }
 
+// The majors of the Unix98 pty slaves: devpts nodes, which have no entry in sysfs.
+constexpr unsigned FirstPtyMajor = 136;
+constexpr unsigned LastPtyMajor = 143;
+// /dev/tty, /dev/console and /dev/ptmx: each stands for another terminal, or all of them.
+constexpr unsigned AliasMajor = 5;
+
 } // namespace
 
+QString NotAModem(const struct stat& info, const QString& path) {
+    if (!S_ISCHR(info.st_mode))
+        return path + QStringLiteral(" is no character device");
+    const unsigned maj = major(info.st_rdev), min = minor(info.st_rdev);
+    if (maj >= FirstPtyMajor && maj <= LastPtyMajor)
+        return {};
+    if (maj == AliasMajor)
+        return path + QStringLiteral(" stands for the terminal of whoever opens it");
+    char link[64];
+    std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", maj, min);
+    char target[PATH_MAX];
+    const QString subsystem = ::realpath(link, target) ? QFileInfo(QFile::decodeName(target)).fileName() : QString();
+    if (subsystem == QLatin1String("tty"))
+        return {};
+    return subsystem.isEmpty()
+               ? path + QStringLiteral(" is a device of no subsystem, no serial line")
+               : path + QStringLiteral(" is a device of the %1 subsystem, no serial line").arg(subsystem);
+}
+
 bool ModemNode::matches(const struct stat& info) const {
-    if (isDevice)
-        return S_ISCHR(info.st_mode) && info.st_rdev == rdev;
-    return info.st_dev == dev && info.st_ino == ino;
+    return S_ISCHR(info.st_mode) && info.st_rdev == rdev;
 }
 
 ModemDevices::ModemDevices(const QString& recordPath, QObject* parent)
@@ -127,51 +155,65 @@ void ModemDevices::apply() {
         emit nodesChanged();
 }
 
+void ModemDevices::refuse(const QString& device, const QString& why) {
+    const QString told = device + u'\n' + why;
+    if (m_refusedTold.contains(told))
+        return;
+    m_refusedTold.append(told);
+    qWarning("dial-up: the modem %s is left as it is: %s", qPrintable(device), qPrintable(why));
+}
+
 bool ModemDevices::closeOne(const QString& device, ModemNode& node) {
-    const int fd = Subs::ResolveWithOwnLinks(device);
+    QString why;
+    const int fd = Subs::ResolveWithOwnLinks(device, &why);
     if (fd < 0) {
-        // Absent is the usual case of a USB modem; another user's link is worth saying, once.
-        if (errno == ELOOP && !m_refusedTold.contains(device)) {
-            m_refusedTold.append(device);
-            qWarning("dial-up: the modem %s is reached through another user's link: not closed",
-                     qPrintable(device));
-        }
+        // Absent is the usual case of a USB modem; a link or a folder another user controls is not.
+        if (errno != ENOENT)
+            refuse(device, why);
         return false;
     }
     struct stat info {};
     const QByteArray path = linkPath(fd);
     const QByteArray real = realPath(fd);
-    bool ok = ::fstat(fd, &info) == 0 && usable(info) && !real.isEmpty();
-    if (ok) {
-        node = {real, info.st_dev, info.st_ino, info.st_rdev, S_ISCHR(info.st_mode)};
-        const QByteArray acl = aclOf(path);
-        const bool open = info.st_uid != 0 || (info.st_mode & 07777) != OwnerOnly || !acl.isEmpty();
-        bool known = false;
-        for (const Original& o : std::as_const(m_originals))
-            known = known || o.path == real;
-        if (open && !known) {
-            m_originals.append({real, info.st_uid, info.st_gid, mode_t(info.st_mode & 07777), acl});
-            // Recorded before it changes: a crash in between must not lose what it was.
-            if (!writeRecord())
-                qWarning("dial-up: cannot write %s: a crash would leave %s closed",
-                         qPrintable(m_recordPath), real.constData());
-        }
-        // The ACL first: removing it leaves the mode bits, which are set next.
-        if (!acl.isEmpty() && ::removexattr(path.constData(), AclName) != 0)
-            ok = false;
-        if (info.st_uid != 0 && ::fchownat(fd, "", 0, static_cast<gid_t>(-1), AT_EMPTY_PATH) != 0)
-            ok = false;
-        if ((info.st_mode & 07777) != OwnerOnly && ::chmod(path.constData(), OwnerOnly) != 0)
-            ok = false;
-        if (!ok)
-            qWarning("dial-up: cannot close the modem %s to other users: %s", real.constData(),
-                     std::strerror(errno));
-        if (m_inotify >= 0) {
-            const int wd = ::inotify_add_watch(m_inotify, path.constData(), IN_OPEN);
-            if (wd >= 0 && !m_nodeWatches.contains(wd))
-                m_nodeWatches.append(wd);
-            watchFolder(QFile::encodeName(QFileInfo(QFile::decodeName(real)).absolutePath()));
-        }
+    if (::fstat(fd, &info) != 0 || real.isEmpty()) {
+        ::close(fd);
+        return false;
+    }
+    why = NotAModem(info, QFile::decodeName(real));
+    if (!why.isEmpty()) {
+        refuse(device, why);
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    node = {real, info.st_dev, info.st_ino, info.st_rdev};
+    const QByteArray acl = aclOf(path);
+    const bool open = info.st_uid != 0 || (info.st_mode & 07777) != OwnerOnly || !acl.isEmpty();
+    bool known = false;
+    for (const Original& o : std::as_const(m_originals))
+        known = known || o.path == real;
+    if (open && !known) {
+        m_originals.append({real, info.st_uid, info.st_gid, mode_t(info.st_mode & 07777), acl});
+        // Recorded before it changes: a crash in between must not lose what it was.
+        if (!writeRecord())
+            qWarning("dial-up: cannot write %s: a crash would leave %s closed",
+                     qPrintable(m_recordPath), real.constData());
+    }
+    // The ACL first: removing it leaves the mode bits, which are set next.
+    if (!acl.isEmpty() && ::removexattr(path.constData(), AclName) != 0)
+        ok = false;
+    if (info.st_uid != 0 && ::fchownat(fd, "", 0, static_cast<gid_t>(-1), AT_EMPTY_PATH) != 0)
+        ok = false;
+    if ((info.st_mode & 07777) != OwnerOnly && ::chmod(path.constData(), OwnerOnly) != 0)
+        ok = false;
+    if (!ok)
+        qWarning("dial-up: cannot close the modem %s to other users: %s", real.constData(),
+                 std::strerror(errno));
+    if (m_inotify >= 0) {
+        const int wd = ::inotify_add_watch(m_inotify, path.constData(), IN_OPEN);
+        if (wd >= 0 && !m_nodeWatches.contains(wd))
+            m_nodeWatches.append(wd);
+        watchFolder(QFile::encodeName(QFileInfo(QFile::decodeName(real)).absolutePath()));
     }
     ::close(fd);
     return ok;

@@ -16,16 +16,21 @@ struct ModemNode {
     dev_t dev = 0;
     ino_t ino = 0;
     dev_t rdev = 0;
-    bool isDevice = false; // a character device; otherwise a file standing in for one
 
-    // True when info (an fstat of some descriptor) is this node, or the same device under another name.
+    // True when info (an fstat of some descriptor) is this device, under whatever name.
     bool matches(const struct stat& info) const;
 };
 
-// Keeps other users off the modem: every device the phonebook names is made owner root, mode 0600,
+// Why the file is no modem, or empty when it is one: a character device of the tty subsystem, or a
+// pty slave (which has no sysfs entry), but none of /dev/tty, /dev/console and /dev/ptmx.
+QString NotAModem(const struct stat& info, const QString& path);
+
+// Keeps other users off the modem: every modem the phonebook names is made owner root, mode 0600,
 // no access ACL, while the guard runs. What it was is recorded in a file before it is changed, so
 // that shut-down, or the next start after a crash, gives it back. Nothing of the device is held open:
 // a held descriptor would keep the tty from the hang-up of its last close.
+// Only a modem reached through root's folders and root's links is touched: whatever else a phonebook
+// names (a file, another kind of device) is left as it is, and the log says so once.
 class ModemDevices final : public QObject {
     Q_OBJECT
 
@@ -58,6 +63,7 @@ private:
     };
     void apply();
     bool closeOne(const QString& device, ModemNode& node);
+    void refuse(const QString& device, const QString& why);
     void watchFolder(const QByteArray& folder);
     void onEvents();
     QList<Original> readRecord() const;

@@ -1,5 +1,6 @@
 #include "modem/ModemFence.h"
 
+#include "modem/AllowedPrograms.h"
 #include "modem/ProcessEventWatch.h"
 
 #include <QDir>
@@ -73,8 +74,8 @@ void addUsbSiblings(const QString& port, QList<quint32>& devices) {
 
 } // namespace
 
-ModemFence::ModemFence(const QString& runFolder, bool enabled, const QStringList& allow, QObject* parent)
-    : QObject(parent), m_runFolder(runFolder), m_enabled(enabled), m_allow(allow), m_refresh(new QTimer(this)) {
+ModemFence::ModemFence(const QString& runFolder, bool enabled, QObject* parent)
+    : QObject(parent), m_runFolder(runFolder), m_enabled(enabled), m_refresh(new QTimer(this)) {
     m_refresh->setInterval(RefreshMs);
     connect(m_refresh, &QTimer::timeout, this, &ModemFence::refresh);
 }
@@ -144,8 +145,10 @@ void ModemFence::fenceModems() {
         m_fence->setDevices(devices);
 }
 
-void ModemFence::followStarts(ProcessEventWatch* events) {
+void ModemFence::follow(const AllowedPrograms* allowed, ProcessEventWatch* events) {
+    m_allowed = allowed;
     m_events = events;
+    connect(allowed, &AllowedPrograms::identitiesChanged, this, &ModemFence::refresh);
     refresh();
 }
 
@@ -209,16 +212,12 @@ void ModemFence::refresh() {
     for (auto* said : {&m_logged, &m_told})
         said->removeIf([](const auto& entry) { return entry.value().elapsed() >= TellEveryMs; });
     fenceModems();
+    const QList<ExecutableIdentity> identities = m_allowed ? m_allowed->identities() : QList<ExecutableIdentity>();
     QList<KernelFence::FileId> programs;
     QList<QPair<quint64, quint64>> files;
-    for (const QString& path : m_allow) {
-        KernelFence::FileId id;
-        struct stat info {};
-        const QString file = QFileInfo(path).canonicalFilePath();
-        if (!KernelFence::IdOf(file, &id) || ::stat(QFile::encodeName(file).constData(), &info) != 0)
-            continue;
-        programs << id;
-        files.append({quint64(info.st_dev), quint64(info.st_ino)});
+    for (const ExecutableIdentity& identity : identities) {
+        programs.append({identity.kernelDev, quint64(identity.file.ino)});
+        files.append({quint64(identity.file.dev), quint64(identity.file.ino)});
     }
     m_fence->setAllowedPrograms(programs);
     if (m_events) {
@@ -226,12 +225,11 @@ void ModemFence::refresh() {
         m_events->setProgramsOfInterest(files, [door](pid_t pid, bool running) { door(pid, running); });
     }
     QSet<pid_t> running;
-    if (!programs.isEmpty()) {
+    if (!identities.isEmpty()) {
         for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             bool number = false;
             const pid_t pid = pid_t(name.toInt(&number));
-            KernelFence::FileId id;
-            if (number && KernelFence::IdOf(QStringLiteral("/proc/%1/exe").arg(pid), &id) && programs.contains(id))
+            if (number && m_allowed->allows(pid))
                 running.insert(pid);
         }
     }
@@ -241,8 +239,7 @@ void ModemFence::refresh() {
         if (m_events)
             m_events->trackInterest(pid);
         m_fence->allowProcess(pid);
-        KernelFence::FileId id;
-        if (!KernelFence::IdOf(QStringLiteral("/proc/%1/exe").arg(pid), &id) || !programs.contains(id))
+        if (!m_allowed->allows(pid))
             m_fence->forgetProcess(pid);
     }
     for (const pid_t pid : m_fence->allowedProcesses())

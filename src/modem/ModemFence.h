@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QStringList>
 
+class AllowedPrograms;
 class ProcessEventWatch;
 class QSocketNotifier;
 class QTimer;
@@ -20,7 +21,7 @@ class ModemFence final : public QObject {
 
 public:
     // enabled false: "fence=off"; an earlier guard's fence is taken away and none is loaded.
-    ModemFence(const QString& runFolder, bool enabled, const QStringList& allow, QObject* parent = nullptr);
+    ModemFence(const QString& runFolder, bool enabled, QObject* parent = nullptr);
     ~ModemFence() override;
     Q_DISABLE_COPY_MOVE(ModemFence)
 
@@ -29,8 +30,9 @@ public:
     void setModems(const QStringList& modems);
     // A modem's node came, went or was made again: its device number is looked up again.
     void nodesMoved();
-    // The allowed programs' processes are let in as the connector sees them start.
-    void followStarts(ProcessEventWatch* events);
+    // The allowed programs' processes are let in as the connector sees them start, and their
+    // files follow the list's.
+    void follow(const AllowedPrograms* allowed, ProcessEventWatch* events);
     QStringList layers() const;
     // "modulo BPF LSM non attivo", "nessun recinto del kernel", "recinto disattivato (fence=off)", or empty.
     QString reducedProtection() const;
@@ -54,7 +56,7 @@ private:
 
     QString m_runFolder;
     bool m_enabled;
-    QStringList m_allow;
+    const AllowedPrograms* m_allowed = nullptr;
     QStringList m_modems;
     QHash<QString, QList<quint32>> m_fencedOf; // modem: the numbers it had when last found
     KernelFence* m_fence = nullptr;

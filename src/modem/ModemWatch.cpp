@@ -1,5 +1,6 @@
 #include "modem/ModemWatch.h"
 
+#include "modem/AllowedPrograms.h"
 #include "modem/CallEnder.h"
 #include "modem/ModemDevices.h"
 #include "modem/ProcessEventWatch.h"
@@ -12,13 +13,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-ModemWatch::ModemWatch(const QString& runFolder, const QStringList& allow, ProcessEventWatch* events,
-                       std::unique_ptr<LineSeam> seam, QObject* parent)
-    : QObject(parent), m_runFolder(runFolder), m_allow(allow), m_events(events),
+ModemWatch::ModemWatch(const QString& runFolder, const QStringList& allow, const AllowedPrograms& diallers,
+                       ProcessEventWatch* events, std::unique_ptr<LineSeam> seam, QObject* parent)
+    : QObject(parent), m_runFolder(runFolder),
+      m_allowed(new AllowedPrograms(allow, {}, QStringLiteral("allow"), this)), m_diallers(diallers),
+      m_events(events),
       m_devices(new ModemDevices(runFolder + QStringLiteral("/modem-devices"), this)),
       m_ender(new CallEnder(std::move(seam), this)) {
     connect(m_devices, &ModemDevices::opened, this, &ModemWatch::lookForHolders);
     connect(m_devices, &ModemDevices::nodesChanged, this, &ModemWatch::devicesChanged);
+    // A holder that ran an allowed program may run one no longer (an upgrade put another in its place).
+    connect(m_allowed, &AllowedPrograms::identitiesChanged, this, &ModemWatch::lookForHolders);
 }
 
 ModemWatch::~ModemWatch() = default;
@@ -41,10 +46,10 @@ bool ModemWatch::check(pid_t pid) {
     // The guard opens the line itself to drop DTR.
     if (node.isEmpty() || pid == ::getpid())
         return false;
-    const auto p = DiallingProcess::inspectHolder(pid, QFile::decodeName(node));
+    const auto p = DiallingProcess::inspectHolder(pid, QFile::decodeName(node), m_diallers);
     if (!p)
         return false;
-    if (m_allow.contains(p->executable)) {
+    if (m_allowed->allows(pid)) {
         if (!m_allowedTold.contains(p->executable))
             qInfo("dial-up: %s holds the modem %s: allowed", qPrintable(p->executable), node.constData());
         m_allowedTold.insert(p->executable);
@@ -77,7 +82,7 @@ void ModemWatch::lookForHolders() {
     });
 }
 
-void ModemWatch::end(const QList<DiallingProcess>& processes) {
+void ModemWatch::end(const QList<DiallingProcess>& processes, const QSet<pid_t>& spared) {
     const QList<ModemNode>& nodes = m_devices->nodes();
     QList<CallProcess> targets;
     QSet<pid_t> taken;
@@ -85,7 +90,7 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
     // held: whether it held the modem when found, which the ender checks again before signalling;
     // node: what it holds now.
     const auto add = [&](pid_t pid, quint64 startTime, bool held, const QByteArray& node, bool gentle) {
-        if (taken.contains(pid) || pid == ::getpid())
+        if (taken.contains(pid) || pid == ::getpid() || spared.contains(pid))
             return;
         taken.insert(pid);
         if (!node.isEmpty())
@@ -94,7 +99,7 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
     };
     const QString pppd = QStringLiteral("pppd");
     for (const DiallingProcess& p : processes) {
-        add(p.pid, p.startTime, p.holdsModem, HeldModem(p.pid, nodes), p.program == pppd);
+        add(p.pid, p.startTime, p.holdsModem, HeldModem(p.pid, nodes), p.dialler && p.program == pppd);
         struct stat info {};
         const QByteArray proc = "/proc/" + QByteArray::number(p.pid);
         const long uid = ::stat(proc.constData(), &info) == 0 ? long(info.st_uid) : -1;
@@ -102,15 +107,17 @@ void ModemWatch::end(const QList<DiallingProcess>& processes) {
                  int(p.pid), uid);
     }
     for (const DiallingProcess& p : processes) {
-        const bool dialler = !DiallingProcess::programKind(p.program).isEmpty();
         for (pid_t child : DiallingProcess::descendantsOf({p.pid})) {
             const auto stat = Subs::ReadProcessStat(child);
             const QByteArray node = HeldModem(child, nodes);
-            const auto dialling = DiallingProcess::inspect(child);
-            if (stat && (dialler || !node.isEmpty() || dialling))
+            const auto dialling = DiallingProcess::inspect(child, m_diallers);
+            if (stat && (p.dialler || !node.isEmpty() || dialling))
                 add(child, stat->startTime, !node.isEmpty(), node, dialling && dialling->program == pppd);
         }
     }
+    // The guard's own call goes on: its line keeps DTR up.
+    for (pid_t pid : spared)
+        heldNow.remove(HeldModem(pid, nodes));
     QList<ModemNode> held;
     for (const ModemNode& node : nodes)
         if (heldNow.contains(node.path))

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class AllowedPrograms;
 class ModemDevices;
 class ProcessEventWatch;
 
@@ -19,9 +20,11 @@ class ModemWatch final : public QObject {
     Q_OBJECT
 
 public:
-    // events may be null or stopped: the whole of /proc is searched then.
-    ModemWatch(const QString& runFolder, const QStringList& allow, ProcessEventWatch* events,
-               std::unique_ptr<LineSeam> seam = nullptr, QObject* parent = nullptr);
+    // allow: the programs that may hold the modem, known by their executables. diallers: the real
+    // pppd, chat and wvdial, which must outlive the watch. events may be null or stopped: the whole of
+    // /proc is searched then.
+    ModemWatch(const QString& runFolder, const QStringList& allow, const AllowedPrograms& diallers,
+               ProcessEventWatch* events, std::unique_ptr<LineSeam> seam = nullptr, QObject* parent = nullptr);
     ~ModemWatch() override;
     Q_DISABLE_COPY_MOVE(ModemWatch)
 
@@ -31,7 +34,9 @@ public:
     void lookForHolders();
     // Ends another program's call: DTR dropped on the modem it holds, then its processes and, of what
     // they started, whatever dials or holds the modem (everything below pppd, chat or wvdial).
-    void end(const QList<DiallingProcess>& processes);
+    // spared (the guard's own call) is never signalled, and a modem it holds keeps its DTR.
+    void end(const QList<DiallingProcess>& processes, const QSet<pid_t>& spared = {});
+    const AllowedPrograms& allowed() const { return *m_allowed; }
 
 signals:
     void holderFound(const DiallingProcess& process);
@@ -41,7 +46,8 @@ private:
     bool check(pid_t pid);
 
     QString m_runFolder;
-    QStringList m_allow;
+    AllowedPrograms* m_allowed;
+    const AllowedPrograms& m_diallers;
     ProcessEventWatch* m_events;
     ModemDevices* m_devices;
     CallEnder* m_ender;

@@ -1,5 +1,7 @@
 #include "modem/ProcessEventWatch.h"
 
+#include "modem/AllowedPrograms.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -32,7 +34,8 @@ bool sendControl(int socket, proc_cn_mcast_op op) {
 
 } // namespace
 
-ProcessEventWatch::ProcessEventWatch(QObject* parent) : QObject(parent) {
+ProcessEventWatch::ProcessEventWatch(const AllowedPrograms& diallers, QObject* parent)
+    : QObject(parent), m_diallers(diallers) {
     qRegisterMetaType<DiallingProcess>();
 }
 
@@ -98,10 +101,8 @@ void ProcessEventWatch::lookAtExec(pid_t pid) {
     std::lock_guard lock(m_interestLock);
     if (!m_interestHook)
         return;
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
-    struct stat info {};
-    const bool wanted = ::stat(path, &info) == 0 && m_interest.contains({quint64(info.st_dev), quint64(info.st_ino)});
+    const std::optional<FileIdentity> file = ExecutableOf(pid);
+    const bool wanted = file && m_interest.contains({quint64(file->dev), quint64(file->ino)});
     if (wanted) {
         m_interestPids.insert(pid);
         m_interestHook(pid, true);
@@ -177,7 +178,7 @@ void ProcessEventWatch::run() {
             remember(tgid);
             lookAtExec(tgid);
             // Only the thread-group leader has a /proc entry of its own.
-            if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid))
+            if (auto p = DiallingProcess::inspect(event.event_data.exec.process_tgid, m_diallers))
                 emit diallingStarted(*p);
         }
     }

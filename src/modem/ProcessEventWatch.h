@@ -14,6 +14,8 @@
 #include <mutex>
 #include <thread>
 
+class AllowedPrograms;
+
 // The kernel's process-event connector: every exec on the machine, seen within microseconds.
 // A helper thread answers the socket so that no event waits for the user interface; it looks
 // only at /proc and hands each dialling program over with a queued signal.
@@ -21,7 +23,8 @@ class ProcessEventWatch final : public QObject {
     Q_OBJECT
 
 public:
-    explicit ProcessEventWatch(QObject* parent = nullptr);
+    // diallers: the real pppd, chat and wvdial; it must outlive the watch.
+    explicit ProcessEventWatch(const AllowedPrograms& diallers, QObject* parent = nullptr);
     ~ProcessEventWatch() override;
     Q_DISABLE_COPY_MOVE(ProcessEventWatch)
 
@@ -51,6 +54,7 @@ private:
     void remember(pid_t pid);
     void lookAtExec(pid_t pid);
 
+    const AllowedPrograms& m_diallers;
     int m_socket = -1;
     int m_wake = -1;
     std::thread m_thread;

@@ -11,21 +11,25 @@
 #include "dialer/SimulatedDialer.h"
 
 #include <QDir>
+#include <QScopeGuard>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
 // pppd cannot bring a link up here: a stand-in prints "lines" as pppd would, stops at "--wait--" until
-// a file "go" appears, then waits to be ended (or for its folder to go). It shows itself as pppd with
-// a chat below it, as the process watch sees the real ones.
+// a file "go" appears, then waits to be ended (or for its folder to go), with helpers below it as the
+// real pppd has its chat. No name makes it a dialler: the watch knows programs by their files.
 const QByteArray StandInPppd = R"(#!/bin/bash
-if [ -z "$STANDIN_PPPD" ]; then export STANDIN_PPPD=1; exec -a pppd /bin/bash "$0" "$@"; fi
 here=$(dirname "$0")
 trap 'printf "Terminating on signal 15\nConnection terminated.\n"; exit 5' TERM
-(exec -a chat sleep 600) &
+sleep 600 &
 while IFS= read -r line; do
     if [ "$line" != --wait-- ]; then printf '%s\n' "$line"; continue; fi
     while [ ! -e "$here/go" ] && [ -e "$here/lines" ]; do sleep 0.05; done
-    (exec -a chat sleep 600) &
+    sleep 600 &
 done < "$here/lines"
 while [ -e "$here/lines" ]; do sleep 1 & wait $!; done
 kill %1
@@ -40,11 +44,23 @@ QByteArray connectedLines(const QByteArray& waitAfter = {}) {
     return lines;
 }
 
-// A phonebook with one entry, the stand-in as pppd and a run folder, all in dir.
+// The real chat under a file and a name of its own: a dialler only for the component told that it is
+// its chat, and for no other guard that may run on the machine.
+QString chatCopy(const QTemporaryDir& dir) {
+    const QString copy = dir.filePath("dialler-chat");
+    if (!QFileInfo::exists(copy)) {
+        EXPECT_TRUE(QFile::copy(chatProgram(), copy));
+    }
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    return copy;
+}
+
+// A phonebook with one entry, the stand-in as pppd, a copy of chat and a run folder, all in dir.
 DialerSettings standInSettings(const QTemporaryDir& dir, const QByteArray& lines) {
     const DialerSettings settings{.backend = DialerSettings::Backend::Ppp,
                                   .phonebook = dir.filePath("wvdial.conf"),
                                   .pppd = dir.filePath("pppd"),
+                                  .chat = chatCopy(dir),
                                   .runFolder = dir.filePath("run")};
     writeBytes(settings.phonebook,
                "[Dialer Casa]\nModem = /dev/ttyS9\nPhone = 0190123456\nPassword = segreto\n");
@@ -121,10 +137,7 @@ TEST(PppOwnCall, OutlivesTheComponentAndTheNextOneAdoptsIt) {
         const qsizetype wait = row.lines.indexOf("--wait--");
         const QByteArray written = wait < 0 ? row.lines : row.lines.left(wait);
         EXPECT_TRUE(QTest::qWaitFor([&] { return readBytes(files.logPath()) == written; }, 15000));
-        const pid_t pid = files.readRecord().value_or(PppCallFiles::Record{}).pid;
-        // Otherwise the watch could not tell it from another program's call.
-        ASSERT_EQ(DiallingProcess::inspect(pid).value_or(DiallingProcess{}).program, "pppd");
-        Pidfd pppd(pid);
+        Pidfd pppd(files.readRecord().value_or(PppCallFiles::Record{}).pid);
         first.reset();
         EXPECT_FALSE(pppd.hasExited());
 
@@ -232,7 +245,7 @@ TEST(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted) {
     QTemporaryDir dir;
     const QString script = dir.filePath("script");
     writeBytes(script, "ABORT BUSY\n'' ATZ\nOK ATDT0899123456\nCONNECT ''\n");
-    PppDialer dialer(DialerSettings{.phonebook = {}, .runFolder = dir.filePath("run")});
+    PppDialer dialer(DialerSettings{.phonebook = {}, .chat = chatCopy(dir), .runFolder = dir.filePath("run")});
     dialer.SetUseProcessEvents(false);
     dialer.SetWatchOtherCalls(true);
     Told told(dialer);
@@ -250,7 +263,7 @@ TEST(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted) {
     // A shell that leaves a helper behind and becomes chat.
     other.setStandardInputFile(line.device());
     other.setStandardOutputFile(line.device(), QIODevice::Append);
-    other.start("/bin/sh", {"-c", "sleep 60 & exec '" + chatProgram() + "' -s -v -f '" + script + "'"});
+    other.start("/bin/sh", {"-c", "sleep 60 & exec '" + chatCopy(dir) + "' -s -v -f '" + script + "'"});
     ASSERT_TRUE(other.waitForStarted(5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return other.state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(entryAtTwo, "chat " + line.ptyPath());
@@ -260,4 +273,139 @@ TEST(OtherProgramsCall, IsReportedWithItsEntryAndHangUpEndsItAndWhatItStarted) {
     EXPECT_FALSE(line.received().contains("CONNECT"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialer.EntryName().isEmpty(); }, 15000));
     EXPECT_EQ(told, (QStringList{"2", "disconnect"}));
+}
+
+// Programs of another user while our own call is up: one that only calls itself pppd is no call; the
+// real chat under another name is another program's call, which the guard refuses at its first stage
+// (as here), and which ends alone.
+TEST(PppOwnCall, GoesOnWhileAnotherProgramsCallIsEnded) {
+    QTemporaryDir dir;
+    PppDialer dialer(standInSettings(dir, connectedLines()));
+    dialer.SetUseProcessEvents(false);
+    dialer.SetWatchOtherCalls(true);
+    Told told(dialer);
+    QString refused;
+    QObject::connect(&dialer, &DialerControl::Status, [&](int s) {
+        if (s == 2 && dialer.EntryName() != "Casa") {
+            refused = dialer.EntryName();
+            dialer.HangUp();
+        }
+    });
+    ASSERT_EQ(dialer.SelectEntry("Casa"), 0);
+    dialer.Dial();
+    ASSERT_TRUE(told.waitFor(8));
+    const auto record = PppCallFiles(PppCallFiles::callFolders(dir.filePath("run")).value(0)).readRecord();
+    ASSERT_TRUE(record.has_value());
+    const Pidfd own(record->pid);
+    told.clear();
+
+    // chat works on a terminal: the emulator's, whose far end takes its time to answer.
+    ModemLine line({"--delay", "5000"});
+    ASSERT_TRUE(line.isReady());
+    const auto nobody = [&](const QString& command) {
+        auto process = std::make_unique<QProcess>();
+        process->setStandardInputFile(line.device());
+        process->setStandardOutputFile(line.device(), QIODevice::Append);
+        process->start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash", "-c", command});
+        EXPECT_TRUE(process->waitForStarted(5000));
+        return process;
+    };
+    Logged logged;
+    const auto named = nobody("exec -a pppd sleep 3");
+    const auto chat = nobody("exec -a sleep '" + chatCopy(dir) + "' -t 30 '' ATZ OK ATDT0899123456 CONNECT ''");
+    const qint64 chatPid = chat->processId();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chat->state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(chat->exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(refused, "chat " + line.ptyPath());
+    ASSERT_TRUE(told.waitFor(2));
+    EXPECT_EQ(told, (QStringList{"2", "connect"}));
+    EXPECT_FALSE(own.hasExited());
+    EXPECT_TRUE(dialer.IsOnline());
+    EXPECT_EQ(dialer.EntryName(), "Casa");
+    EXPECT_EQ(logged.filter("ending another program's call").join('\n'),
+              QString("dial-up: ending another program's call: %1, pid %2, uid 65534")
+                  .arg(chatCopy(dir))
+                  .arg(chatPid));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return named->state() == QProcess::NotRunning; }, 15000));
+
+    told.clear();
+    dialer.HangUp();
+    ASSERT_TRUE(told.waitFor(2));
+    EXPECT_EQ(told, (QStringList{"8193", "disconnect"}));
+}
+
+// A chat whose script lies on a FUSE mount that never answers: the reader of its number is killed and
+// the call counts as unreadable, while the event loop went on all along.
+TEST(OtherProgramsCall, WhoseScriptNeverComesCountsAsUnreadable) {
+    QTemporaryDir dir;
+    const QByteArray mount = QFile::encodeName(dir.filePath("fuse"));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("fuse")));
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fuse, 0);
+    const QByteArray options = "fd=" + QByteArray::number(fuse) + ",rootmode=40000,user_id=0,group_id=0";
+    ASSERT_EQ(::mount("x", mount.constData(), "fuse", 0, options.constData()), 0);
+    const auto unmount = qScopeGuard([&] {
+        ::umount2(mount.constData(), MNT_DETACH);
+        ::close(fuse);
+    });
+    PppDialer dialer(DialerSettings{.phonebook = {}, .chat = chatCopy(dir), .runFolder = dir.filePath("run")});
+    dialer.SetUseProcessEvents(false);
+    dialer.SetWatchOtherCalls(true);
+    Logged logged;
+    QString number = "(none)";
+    QObject::connect(&dialer, &DialerControl::Status, [&](int s) {
+        if (s == 2) {
+            number = dialer.CallNumber();
+            dialer.HangUp();
+        }
+    });
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(50);
+    ModemLine line;
+    ASSERT_TRUE(line.isReady());
+    QProcess chat;
+    chat.setStandardInputFile(line.device());
+    chat.start(chatCopy(dir), {"-f", dir.filePath("fuse/script")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return number != "(none)"; }, 15000));
+    EXPECT_EQ(number, "");
+    EXPECT_EQ(logged.mentions("the reader was killed, the call's number counts as unreadable"), 1);
+    EXPECT_GE(ticks, 10) << "the event loop stood still while the reader waited";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return chat.state() == QProcess::NotRunning; }, 15000));
+    // No reader is left, not even unreaped: a child that bears the test program's name.
+    const auto readers = [] {
+        qsizetype found = 0;
+        for (pid_t pid : DiallingProcess::descendantsOf({::getpid()}))
+            found += readBytes(QString("/proc/%1/comm").arg(pid)) == readBytes("/proc/self/comm");
+        return found;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readers() == 0; }, 5000));
+}
+
+// A phonebook that others than root may write (which the guard cannot hold locked) decides nothing
+// about the modem it names; root's own does.
+TEST(PppRealLine, OnlyAPhonebookOfRootsClosesTheModemItNames) {
+    ModemLine line;
+    ASSERT_TRUE(line.isReady());
+    QTemporaryDir dir;
+    const QString phonebook = dir.filePath("wvdial.conf");
+    writeBytes(phonebook, "[Dialer Casa]\nModem = " + line.device().toUtf8() + "\nPhone = 0190123456\n");
+    // Open to a group, as udev leaves a serial port.
+    ASSERT_EQ(::chmod(QFile::encodeName(line.ptyPath()).constData(), 0660), 0);
+    const unsigned open = modeOf(line.ptyPath());
+    for (const unsigned mode : {0666u, 0600u}) {
+        ::chmod(QFile::encodeName(phonebook).constData(), mode);
+        Logged logged;
+        PppDialer dialer({.backend = DialerSettings::Backend::Ppp, .phonebook = phonebook,
+                          .runFolder = dir.filePath("run")});
+        dialer.SetUseProcessEvents(false);
+        dialer.SetWatchOtherCalls(true);
+        EXPECT_EQ(modeOf(line.ptyPath()), mode == 0600u ? 0600u : open);
+        EXPECT_EQ(logged.mentions("dial-up: the phonebook " + phonebook + " can be changed by others than root (" +
+                                  phonebook + " can be written by others than its owner): the modems it names (" +
+                                  line.device() + ") are left as they are"),
+                  mode == 0600u ? 0 : 1);
+    }
+    EXPECT_EQ(modeOf(line.ptyPath()), open);
 }

@@ -44,3 +44,26 @@ struct Told : QStringList {
     }
     QStringList texts;
 };
+
+// What the program logs while it lives, one message a line.
+class Logged final : public QStringList {
+public:
+    Logged() : m_previous(qInstallMessageHandler(&Logged::keep)) { current() = this; }
+    ~Logged() {
+        qInstallMessageHandler(m_previous);
+        current() = nullptr;
+    }
+    Q_DISABLE_COPY_MOVE(Logged)
+    qsizetype mentions(const QString& part) const { return filter(part).size(); }
+
+private:
+    static Logged*& current() {
+        static Logged* logged = nullptr;
+        return logged;
+    }
+    static void keep(QtMsgType, const QMessageLogContext&, const QString& message) {
+        if (current())
+            current()->append(message);
+    }
+    QtMessageHandler m_previous;
+};

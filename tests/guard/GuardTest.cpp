@@ -366,7 +366,7 @@ TEST_F(GuardTest, StartUpLocksThePhonebookLaterThenEveryCallNotAuthorisedIsHungU
     line->sent = 1234;
     line->received = 987654;
     const QString snapshot =
-        uR"({"connected":%1,"end_color":65535,"entry":"%2","ip":"%3","left":3000,"ok":true,)"
+        uR"({"connected":%1,"end_color":65535,"entry":"%2","fence":[],"ip":"%3","left":3000,"ok":true,)"
         uR"("phonebook":"%4","speed_down":230,"speed_up":32,"start_color":16711680,"top":1500})"_s;
     EXPECT_EQ(text(silent.ask(Op::Hello)), snapshot.arg(u"true"_s, u"Provider"_s, u"10.64.0.7"_s, book));
     EXPECT_EQ(text(silent.ask(Op::Counters)),

@@ -1,18 +1,24 @@
-// The modem closed to other users and given back, and calls ended by DTR. The modem that appears
-// while the guard runs and the holders of the line are the black-box tests' (tests/e2e/evasion.sh).
+// The modem closed to other users and given back, calls ended by DTR, and the programs allowed to
+// hold it. The modem that appears while the guard runs and the holders of the line are the black-box
+// tests' (tests/e2e/evasion.sh).
 
 #include "TestApp.h"
 
+#include "modem/AllowedPrograms.h"
 #include "modem/CallEnder.h"
 #include "modem/ModemDevices.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <fcntl.h>
 #include <optional>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -42,6 +48,10 @@ TEST(ModemDevices, ClosedGivenBackAndRestoredAfterACrash) {
     QTemporaryDir dir;
     const QString device = dir.filePath("ttyS0"), link = dir.filePath("modem"), run = dir.filePath("run");
     const QByteArray node = QFile::encodeName(device);
+    // A pty slave's device under a name of its own, where an ACL can be set.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    struct stat pty {};
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master) | ::stat(::ptsname(master), &pty), 0);
     // user::rw- user:65534:rw- group::r-- mask::rw- other::r--, in the kernel's xattr form.
     const QByteArray acl("\x02\0\0\0"
                          "\x01\0\x06\0\xff\xff\xff\xff"
@@ -50,7 +60,7 @@ TEST(ModemDevices, ClosedGivenBackAndRestoredAfterACrash) {
                          "\x10\0\x06\0\xff\xff\xff\xff"
                          "\x20\0\x04\0\xff\xff\xff\xff",
                          44);
-    writeBytes(device, "");
+    ASSERT_EQ(::mknod(node.constData(), S_IFCHR | 0600, pty.st_rdev), 0);
     ASSERT_EQ(::chown(node.constData(), 65534, 30), 0);
     ASSERT_EQ(::chmod(node.constData(), 0664), 0);
     ASSERT_EQ(::setxattr(node.constData(), "system.posix_acl_access", acl.constData(), acl.size(), 0), 0)
@@ -82,6 +92,87 @@ TEST(ModemDevices, ClosedGivenBackAndRestoredAfterACrash) {
         EXPECT_EQ(attributesOf(device), original);
         EXPECT_FALSE(QFileInfo::exists(run + "/record"));
     }
+    ::close(master);
+}
+
+// Only a modem is closed: a file (one of root's in /etc too), another kind of device, or a modem
+// behind a folder that others may change is left as it is, and the log says so once.
+TEST(ModemDevices, CloseNothingButATtyReachedThroughRootsFolders) {
+    QTemporaryDir dir;
+    QTemporaryFile etc("/etc/norvale-test-XXXXXX");
+    ASSERT_TRUE(etc.open());
+    const QString file = dir.filePath("file"), open = dir.filePath("open");
+    writeBytes(file, "");
+    ASSERT_TRUE(QDir().mkpath(open));
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+    ASSERT_TRUE(QFile::link(::ptsname(master), open + "/modem"));
+    const QStringList paths{etc.fileName(), file, "/dev/null", open + "/modem"};
+    const QStringList why{etc.fileName() + " is no character device", file + " is no character device",
+                          "/dev/null is a device of the mem subsystem, no serial line",
+                          open + " can be written by others than its owner"};
+    QList<Attributes> before;
+    for (const QString& path : paths)
+        before << attributesOf(path);
+    Logged logged;
+    ModemDevices devices(dir.filePath("record"));
+    devices.close(paths);
+    devices.close(paths);
+    EXPECT_TRUE(devices.nodes().isEmpty());
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(attributesOf(paths.at(i)), before.at(i)) << paths.at(i).toStdString();
+        EXPECT_EQ(logged.mentions("dial-up: the modem " + paths.at(i) + " is left as it is: " + why.at(i)), 1);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("record")));
+    ::close(master);
+}
+
+// allow= knows a program by its file: through every link (the system's /sbin, a link of its own), not
+// a copy elsewhere, not another file mounted over the path; a new file renamed over it, as an upgrade
+// does, is known again.
+TEST(AllowedPrograms, KnowAProgramByItsFileWhateverThePath) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("usr/sbin")) && QDir().mkpath(dir.filePath("other")));
+    ASSERT_TRUE(QFile::link("usr/sbin", dir.filePath("sbin")));
+    const QString real = dir.filePath("usr/sbin/idle"), copy = dir.filePath("other/idle");
+    ASSERT_TRUE(QFile::copy("/usr/bin/sleep", real) && QFile::copy("/usr/bin/sleep", copy));
+    Logged logged;
+    AllowedPrograms allowed({dir.filePath("sbin/idle"), "/sbin/agetty", dir.filePath("missing")});
+    QSignalSpy changed(&allowed, &AllowedPrograms::identitiesChanged);
+    const QList<ExecutableIdentity> identities = allowed.identities();
+    ASSERT_EQ(identities.size(), 2);
+    EXPECT_EQ(identities.at(0).path, QFileInfo(real).canonicalFilePath());
+    struct stat agetty {};
+    ASSERT_EQ(::stat("/usr/sbin/agetty", &agetty), 0);
+    EXPECT_EQ(identities.at(1).path, "/usr/sbin/agetty");
+    EXPECT_EQ(identities.at(1).file, (FileIdentity{agetty.st_dev, agetty.st_ino}));
+    // This machine's root is ext4, where the kernel's device is stat's.
+    EXPECT_EQ(identities.at(1).kernelDev, (major(agetty.st_dev) << 20) | minor(agetty.st_dev));
+    EXPECT_EQ(logged.mentions("allow=" + dir.filePath("missing") + " does not exist"), 1);
+
+    const auto runs = [&](const QString& program) {
+        auto process = std::make_unique<QProcess>();
+        process->start(program, {"60"});
+        EXPECT_TRUE(process->waitForStarted(5000));
+        return process;
+    };
+    const auto throughLink = runs(dir.filePath("sbin/idle"));
+    EXPECT_TRUE(allowed.allows(pid_t(throughLink->processId())));
+    EXPECT_FALSE(allowed.allows(pid_t(runs(copy)->processId())));
+    ASSERT_EQ(::mount(QFile::encodeName(copy).constData(), QFile::encodeName(real).constData(), nullptr,
+                      MS_BIND, nullptr),
+              0);
+    const auto mountedOver = runs(dir.filePath("sbin/idle"));
+    ::umount2(QFile::encodeName(real).constData(), MNT_DETACH);
+    EXPECT_FALSE(allowed.allows(pid_t(mountedOver->processId())));
+    EXPECT_EQ(changed.count(), 0);
+
+    ASSERT_TRUE(QFile::copy("/usr/bin/sleep", real + ".new"));
+    ASSERT_EQ(::rename(QFile::encodeName(real + ".new").constData(), QFile::encodeName(real).constData()), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, 10000));
+    EXPECT_TRUE(allowed.allows(pid_t(runs(real)->processId())));
+    EXPECT_FALSE(allowed.allows(pid_t(throughLink->processId()))) << "the file it runs was replaced";
 }
 
 // A pty has no DTR and a pid cannot be reused at will: the seam records the steps and can give back
