@@ -5,7 +5,7 @@
 set -uo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$source/build}")
-benchmarks=(bench_controls bench_settings bench_guard dialer_simulated_bench bench_dialer_ppp bench_modem bench_app)
+benchmarks=(bench_controls bench_settings bench_guard dialer_simulated_bench bench_dialer_ppp bench_modem bench_fence bench_app)
 
 cmake --build "$build" -j2 --target "${benchmarks[@]}" >/dev/null || {
     echo "the benchmarks did not build (is $build configured with NORVALE_BENCH on?)" >&2
@@ -23,6 +23,7 @@ run "$build/bench_guard"
 run "$build/dialer_simulated_bench" 60 0
 run "$build/bench_dialer_ppp" 50
 run "$build/bench_modem" 50
+run "$build/bench_fence" 50
 run "$build/bench_app" 60 7
 
 echo
