@@ -47,7 +47,8 @@ done
 # These settings and no others: any more sandboxing breaks the locks or pppd.
 want=$(printf '%s\n' '[Unit]' 'Description=' 'Before=systemd-user-sessions.service' '[Service]' \
     "ExecStart=$prefix/norvale-guard" Restart=on-failure KillMode=process NoNewPrivileges=yes \
-    ProtectKernelTunables=yes ProtectControlGroups=yes LockPersonality=yes RestrictRealtime=yes \
+    ProtectKernelTunables=yes ReadWritePaths=/sys/fs/bpf ProtectControlGroups=yes LockPersonality=yes \
+    RestrictRealtime=yes \
     '[Install]' WantedBy=multi-user.target)
 have=$(grep -v -e '^#' -e '^[[:space:]]*$' "$unit" | sed 's/^Description=.*/Description=/')
 [[ $have == "$want" ]] || fail "the unit differs:"$'\n'"$(diff <(echo "$want") <(echo "$have"))"
