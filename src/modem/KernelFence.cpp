@@ -508,6 +508,35 @@ void KernelFence::release() {
     m_cgroupLayer = m_lsmLayer = false;
 }
 
+bool KernelFence::reattachIfDetached() {
+    if (!m_bpf)
+        return false;
+    fence* s = m_bpf->skeleton;
+    bool detached = false;
+    for (bpf_link* link : {s->links.fence_device, s->links.fence_open, s->links.fence_receive, s->links.fence_ptrace}) {
+        if (!link)
+            continue;
+        bpf_link_info info{};
+        __u32 size = sizeof info;
+        // A detached link keeps its descriptor but loses its program's attachment.
+        if (::bpf_obj_get_info_by_fd(bpf_link__fd(link), &info, &size) != 0 ||
+            (info.type == BPF_LINK_TYPE_CGROUP && info.cgroup.cgroup_id == 0) || info.prog_id == 0)
+            detached = true;
+    }
+    if (!detached)
+        return false;
+    for (bpf_link** link : {&s->links.fence_device, &s->links.fence_open, &s->links.fence_receive, &s->links.fence_ptrace}) {
+        bpf_link__destroy(*link);
+        *link = nullptr;
+    }
+    QString why;
+    if (!attachAndPin(&why))
+        qWarning("modem fence: cannot attach the fence again: %s", qPrintable(why));
+    if (m_lsmLayer && !s->links.fence_open)
+        m_lsmLayer = false;
+    return true;
+}
+
 void KernelFence::readReports() {
     if (m_bpf && m_bpf->reports)
         ring_buffer__consume(m_bpf->reports);

@@ -86,6 +86,9 @@ public:
     PidDoor pidDoor() const;
     // Removes the fence now: the pins, the links, the programs.
     void release();
+    // Root may detach a link by hand (bpftool link detach): it is attached and pinned again. True
+    // when it had to be.
+    bool reattachIfDetached();
 
 signals:
     void refused(const KernelFence::Refusal& refusal);

@@ -1,7 +1,9 @@
 #include "modem/ModemFence.h"
 
 #include "modem/AllowedPrograms.h"
+#include "modem/ModemDevices.h"
 #include "modem/ProcessEventWatch.h"
+#include "platform/TrustedPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,10 @@ namespace {
 constexpr int RefreshMs = 10000;
 constexpr int LogEveryMs = 1000;
 constexpr int TellEveryMs = 10000;
+constexpr int CheckAttachedMs = 1000;
+// All programs together: at most this many log lines a second, and one word to the displays.
+constexpr int LinesPerSecond = 10;
+constexpr int AnyTellEveryMs = 1000;
 
 bool isPtySlave(unsigned major) {
     return major >= 136 && major <= 143;
@@ -72,12 +78,26 @@ void addUsbSiblings(const QString& port, QList<quint32>& devices) {
     }
 }
 
+// A pty slave is there while its devpts node is; any other device while sysfs lists it.
+bool deviceExists(quint32 device) {
+    const unsigned major = device >> 20, minor = device & 0xFFFFF;
+    if (isPtySlave(major))
+        return QFileInfo::exists(QStringLiteral("/dev/pts/%1").arg((major - 136) * 256 + minor));
+    return QFileInfo::exists(QStringLiteral("/sys/dev/char/%1:%2").arg(major).arg(minor));
+}
+
 } // namespace
 
 ModemFence::ModemFence(const QString& runFolder, bool enabled, QObject* parent)
-    : QObject(parent), m_runFolder(runFolder), m_enabled(enabled), m_refresh(new QTimer(this)) {
+    : QObject(parent), m_runFolder(runFolder), m_enabled(enabled), m_refresh(new QTimer(this)),
+      m_attached(new QTimer(this)) {
     m_refresh->setInterval(RefreshMs);
     connect(m_refresh, &QTimer::timeout, this, &ModemFence::refresh);
+    m_attached->setInterval(CheckAttachedMs);
+    connect(m_attached, &QTimer::timeout, this, [this] {
+        if (m_fence && m_fence->reattachIfDetached())
+            qWarning("modem fence: someone detached the fence: attached again");
+    });
 }
 
 ModemFence::~ModemFence() {
@@ -115,6 +135,7 @@ void ModemFence::start() {
     }
     refresh();
     m_refresh->start();
+    m_attached->start();
 }
 
 void ModemFence::setModems(const QStringList& modems) {
@@ -126,15 +147,17 @@ void ModemFence::nodesMoved() {
     fenceModems();
 }
 
-// A modem that is missing for a moment (unplugged, its node made again) keeps its numbers fenced:
-// they go only when its path leads to another device, or when the phonebook names it no more.
+// A modem that is missing for a moment (unplugged, its node made again) keeps its numbers fenced,
+// and so does one whose path was turned to another device while it is still there: its numbers go
+// when the device is gone, or when the phonebook names it no more.
 void ModemFence::fenceModems() {
     QHash<QString, QList<quint32>> fenced;
     QList<quint32> devices;
     for (const QString& modem : std::as_const(m_modems)) {
         QList<quint32> found = DevicesOf({modem});
-        if (found.isEmpty())
-            found = m_fencedOf.value(modem);
+        for (const quint32 device : m_fencedOf.value(modem))
+            if (!found.contains(device) && (found.isEmpty() || deviceExists(device)))
+                found << device;
         fenced.insert(modem, found);
         for (const quint32 device : std::as_const(found))
             if (!devices.contains(device))
@@ -177,6 +200,7 @@ QString ModemFence::reducedProtection() const {
 
 void ModemFence::release() {
     m_refresh->stop();
+    m_attached->stop();
     if (m_events)
         m_events->setProgramsOfInterest({}, nullptr);
     if (m_fence)
@@ -187,19 +211,21 @@ void ModemFence::release() {
 QList<quint32> ModemFence::DevicesOf(const QStringList& modems) {
     QList<quint32> devices;
     for (const QString& modem : modems) {
+        // As the device modes: a serial line reached through root's own links and folders only.
+        const int fd = Subs::ResolveWithOwnLinks(modem);
         struct stat info {};
-        if (::stat(QFile::encodeName(modem).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        const bool found = fd >= 0 && ::fstat(fd, &info) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!found || !NotAModem(info, modem).isEmpty())
             continue;
         const unsigned major = ::major(info.st_rdev), minor = ::minor(info.st_rdev);
-        const QString port = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2").arg(major).arg(minor)).canonicalFilePath();
-        const bool tty = QFileInfo(port + QStringLiteral("/subsystem")).canonicalFilePath() == u"/sys/class/tty";
-        if (!tty && !isPtySlave(major))
-            continue;
         const quint32 device = KernelFence::DeviceNumber(major, minor);
         if (!devices.contains(device))
             devices << device;
-        if (tty)
-            addUsbSiblings(port, devices);
+        if (!isPtySlave(major))
+            addUsbSiblings(QFileInfo(QStringLiteral("/sys/dev/char/%1:%2").arg(major).arg(minor)).canonicalFilePath(),
+                           devices);
     }
     return devices;
 }
@@ -268,16 +294,27 @@ void ModemFence::onRefused(const KernelFence::Refusal& refusal) {
     }
     QElapsedTimer& logged = m_logged[refusal.program];
     if (!logged.isValid() || logged.elapsed() >= LogEveryMs) {
-        logged.start();
-        qWarning("modem fence: refused %s%s to %s (pid %d, uid %u)", qPrintable(whatText(refusal.what)),
-                 device.isEmpty() ? "" : qPrintable(QStringLiteral(" of ") + device), qPrintable(refusal.program),
-                 int(refusal.pid), unsigned(refusal.uid));
+        if (!m_lastLine.isValid() || m_lastLine.elapsed() >= 1000) {
+            m_lastLine.start();
+            m_linesThisSecond = 0;
+        }
+        if (m_linesThisSecond < LinesPerSecond) {
+            ++m_linesThisSecond;
+            logged.start();
+            qWarning("modem fence: refused %s%s to %s (pid %d, uid %u)%s", qPrintable(whatText(refusal.what)),
+                     device.isEmpty() ? "" : qPrintable(QStringLiteral(" of ") + device),
+                     qPrintable(refusal.program), int(refusal.pid), unsigned(refusal.uid),
+                     m_linesLeftOut ? qPrintable(QStringLiteral("; %1 more left out").arg(std::exchange(m_linesLeftOut, 0))) : "");
+        } else {
+            ++m_linesLeftOut;
+        }
     }
     if (!refusal.device)
         return;
     QElapsedTimer& told = m_told[refusal.program + u'\n' + device];
-    if (told.isValid() && told.elapsed() < TellEveryMs)
+    if ((told.isValid() && told.elapsed() < TellEveryMs) || (m_lastTold.isValid() && m_lastTold.elapsed() < AnyTellEveryMs))
         return;
     told.start();
+    m_lastTold.start();
     emit blocked(refusal.program, refusal.device);
 }

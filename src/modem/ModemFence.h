@@ -63,6 +63,11 @@ private:
     ProcessEventWatch* m_events = nullptr;
     bool m_loaded = false;
     QTimer* m_refresh;
+    QTimer* m_attached;
+    QElapsedTimer m_lastLine; // all programs together: a user who names many programs floods nothing
+    int m_linesThisSecond = 0;
+    int m_linesLeftOut = 0;
+    QElapsedTimer m_lastTold;
     int m_uevents = -1;
     QSocketNotifier* m_ueventNotifier = nullptr;
     QHash<QString, QElapsedTimer> m_logged; // program: last log line

@@ -210,6 +210,15 @@ check "and the displays read the blocked program" grep -q "\"text\":\"Chiamata b
 check "and the line stays up" not grep -q '"event":"disconnect"' "$tmp/events"
 guard_requests 0 '{"v":1,"id":1,"op":"hang_up"}' >/dev/null
 
+# Root detaches the fence's link by hand: the guard attaches it again within a second.
+lid=$(bpftool link show pinned "$pins/device" | head -1 | cut -d: -f1)
+check "root can find the fence's link" test -n "$lid"
+bpftool link detach id "${lid:-0}"
+eventually 3 "the guard says the fence was detached and attaches it again" \
+    grep -q "someone detached the fence: attached again" "$tmp/guard.log"
+printf 'ATDT%sD\r' "$Premium" >"$modem" 2>/dev/null
+check "a writer after that gets nothing" not got "${Premium}D"
+
 # Killed or stopped, the guard leaves the fence; the next one takes it over with no gap.
 require "a modem answers" new_modem
 bash -c "while :; do printf 'ATDT${Premium}L\r' >$modem; done 2>/dev/null" &
