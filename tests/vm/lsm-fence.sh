@@ -8,8 +8,10 @@ build=$(cd "${1:?usage: lsm-fence.sh BUILD}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 start=$EPOCHREALTIME
 status=0
-"$here/../../tools/vm/run-vm.sh" --timeout 140 "$here/lsm-inside.sh" "$build" both "$here" || status=1
-"$here/../../tools/vm/run-vm.sh" --timeout 140 --append "lsm=lockdown,capability,landlock,yama,apparmor,tomoyo" \
+# Kept visible inside, wherever the checkout is (a fresh tmpfs hides the host's /tmp there).
+vm=("$here/../../tools/vm/run-vm.sh" --timeout 140 --keep "$build" --keep "$here")
+"${vm[@]}" "$here/lsm-inside.sh" "$build" both "$here" || status=1
+"${vm[@]}" --append "lsm=lockdown,capability,landlock,yama,apparmor,tomoyo" \
     "$here/lsm-inside.sh" "$build" no-bpf "$here" || status=1
-printf 'lsm-fence: two boots in %.1f s\n' "$(bc <<<"$EPOCHREALTIME - $start")"
+awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "lsm-fence: two boots in %.1f s\n", e - s }'
 exit $status

@@ -5,7 +5,9 @@
 # programs and a build folder under /work run unchanged; nothing inside needs a network.
 #
 #   run-vm.sh [--append 'KERNEL ARGS'] [--timeout SECONDS] [--memory MB] [--smp CPUS]
-#             [--env NAME=VALUE]... SCRIPT [ARG...]
+#             [--env NAME=VALUE]... [--keep FOLDER]... SCRIPT [ARG...]
+#
+# --keep shows a host folder under /tmp, /var/tmp or /run (a build there) inside, read-only.
 #
 # The script runs from the caller's folder when the VM sees it (not under /tmp, /run or /var/tmp),
 # else from /. Its output comes out here and its exit status is this one's; a VM that gives none
@@ -23,9 +25,10 @@ limit=${NORVALE_VM_TIMEOUT:-300}
 memory=1024
 smp=2
 envs=()
+keeps=()
 
 usage() {
-    sed -n '7,8p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
+    sed -n '7,10p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
     exit 125
 }
 die() {
@@ -40,6 +43,7 @@ while (($#)); do
     --memory) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; memory=$2; shift 2 ;;
     --smp) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; smp=$2; shift 2 ;;
     --env) [[ ${2:-} =~ ^[A-Za-z_][A-Za-z0-9_]*= ]] || usage; envs+=("$2"); shift 2 ;;
+    --keep) [[ -d ${2:-} ]] || usage; keeps+=("$(cd "$2" && pwd -P)"); shift 2 ;;
     --) shift; break ;;
     -*) usage ;;
     *) break ;;
@@ -96,6 +100,7 @@ cp "$script" "$root/norvale/script" || die "cannot read $script"
     done
     echo
 } >"$root/norvale/run"
+printf '%s\n' "${keeps[@]}" >"$root/norvale/keep"
 (cd "$root" && find . | "$busybox" cpio -o -H newc -R 0:0 2>/dev/null | gzip -1 >"$tmp/initrd.gz") ||
     die "cannot build the initramfs"
 
