@@ -117,6 +117,37 @@ for i in $(seq 10); do
 done
 echo "fence=off, a root writer holding the modem: its dial string reached the modem in $reached of 10 runs"
 
+# chat -f on a FUSE file system that never answers: the guard reads the file in a child it kills
+# after 2 s, answers its displays meanwhile, and counts the number as unreadable.
+mkdir "$tmp/fuse"
+python3 - "$tmp/fuse" <<'PY' &
+import os, subprocess, sys, time
+fd = os.open("/dev/fuse", os.O_RDWR)
+subprocess.run(["mount", "-t", "fuse", "-o", f"fd={fd},rootmode=40000,user_id=0,group_id=0", "stall", sys.argv[1]],
+               pass_fds=[fd], check=True)
+time.sleep(600)  # holds the device and never reads a request
+PY
+helper_pids+=($!)
+wait_until 5 grep -q " $tmp/fuse fuse" /proc/mounts
+stalled() {
+    local pid start answered
+    require "a modem answers" new_modem
+    told=$(grep -c "hung up" "$tmp/guard.log")
+    chat -t 3 -f "$tmp/fuse/script" <"$modem" >"$modem" 2>/dev/null &
+    pid=$!
+    helper_pids+=("$pid")
+    sleep 0.5
+    start=$(now_ms)
+    guard_requests 0 '{"v":1,"id":1,"op":"hello"}' | head -1 | grep -q '"ok":true' && answered=$(($(now_ms) - start))
+    check "while the read stalls the guard answers a display ($((answered)) ms)" test "${answered:-9999}" -lt 1000
+    eventually 6 "the call whose file never answers is ended" not alive "$pid"
+    check "its reader was killed and its number counts as unreadable" \
+        grep -q "reading the files that pid $pid names took over 2000 ms: the reader was killed" "$tmp/guard.log"
+    check "the guard's log tells of it" test "$(grep -c "hung up" "$tmp/guard.log")" -gt "$told"
+}
+stalled
+umount -l "$tmp/fuse"
+
 require "a modem answers" new_modem
 : >"$tmp/events"
 held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
@@ -138,4 +169,23 @@ eventually 5 "Disconnetti ends the guard's own call" not alive "${own:-0}"
 
 terminate guard_pid "the guard"
 check "the modem's owner, group and mode are given back ($unguarded)" test "$(modem_mode)" = "$unguarded"
+
+# A phonebook naming a system file as its modem changes nothing; nor does one that others may
+# write, whatever it names.
+printf 'secret\n' >"$tmp/system-file"
+chmod 644 "$tmp/system-file"
+printf '[Dialer Provider]\nModem = %s\nPhone = %s\n\n[Dialer Other]\nModem = %s\nPhone = 1\n' \
+    "$tmp/system-file" "$Provider" "$modem" >"$dir/wvdial.conf"
+chmod 666 "$dir/wvdial.conf"
+start_guard
+check "the system file keeps its owner and mode" test "$(stat -c %u:%a "$tmp/system-file")" = 0:644
+check "the modem named by a phonebook others may write keeps its mode ($unguarded)" test "$(modem_mode)" = "$unguarded"
+check "the journal says why" grep -q "can be changed by others than root" "$tmp/guard.log"
+terminate guard_pid "the guard"
+chmod 600 "$dir/wvdial.conf"
+start_guard
+check "from a phonebook only root may write, still no system file is touched" \
+    test "$(stat -c %u:%a "$tmp/system-file")" = 0:644
+check "and the journal names it" grep -q "the modem $tmp/system-file is left as it is" "$tmp/guard.log"
+terminate guard_pid "the guard"
 finish
