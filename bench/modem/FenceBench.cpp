@@ -94,6 +94,14 @@ int main(int argc, char* argv[]) {
         return 2;
     const QString run = dir.filePath(QStringLiteral("run"));
     QDir().mkpath(run);
+    // A fence outlives its loader: whatever way this ends, none is left on the emulator's pty.
+    struct Released {
+        QString run;
+        ~Released() {
+            QString why;
+            KernelFence::Release(run, &why);
+        }
+    } released{run};
     QFile file(dir.filePath(QStringLiteral("file")));
     file.open(QIODevice::WriteOnly);
     file.close();

@@ -281,6 +281,9 @@ bool KernelFence::start(QString* why) {
         fence_file_id key{id.device, 0, id.inode};
         bpf_map__update_elem(s->maps.guarded_files, &key, sizeof key, &one, sizeof one, BPF_ANY);
     }
+    // The probe's number stays in the map: the self-test's node is refused and counted, never made.
+    const __u32 probeDevice = config.probe_device;
+    bpf_map__update_elem(s->maps.fenced, &probeDevice, sizeof probeDevice, &one, sizeof one, BPF_ANY);
     for (const quint32 device : std::as_const(m_devices))
         bpf_map__update_elem(s->maps.fenced, &device, sizeof device, &one, sizeof one, BPF_ANY);
     for (const pid_t pid : std::as_const(m_allowedPids)) {

@@ -110,7 +110,10 @@ SEC("cgroup/dev")
 int fence_device(struct bpf_cgroup_dev_ctx *ctx) {
     if ((ctx->access_type & 0xFFFF) != BPF_DEVCG_DEV_CHAR)
         return 1;
+    /* One look-up for every device that is not fenced: the cost every other open pays. */
     __u32 dev = FENCE_DEV(ctx->major, ctx->minor);
+    if (!bpf_map_lookup_elem(&fenced, &dev))
+        return 1;
     struct fence_config *cfg = settings();
     if (cfg && dev == cfg->probe_device) {
         __u32 zero = 0;
@@ -119,8 +122,6 @@ int fence_device(struct bpf_cgroup_dev_ctx *ctx) {
             __sync_fetch_and_add(&c->device_probe_hits, 1);
         return 0;
     }
-    if (!bpf_map_lookup_elem(&fenced, &dev))
-        return 1;
     if (cfg && bpf_get_current_cgroup_id() == cfg->cgroup_id)
         return 1;
     if (pid_allowed())
