@@ -98,6 +98,11 @@ int main(int argc, char* argv[]) {
     struct Released {
         QString run;
         ~Released() {
+            // Out of the guard's cgroup first, so that it goes too.
+            QFile procs(cgroupRoot() + QStringLiteral("/cgroup.procs"));
+            if (procs.open(QIODevice::WriteOnly))
+                procs.write(QByteArray::number(::getpid()));
+            procs.close();
             QString why;
             KernelFence::Release(run, &why);
         }
