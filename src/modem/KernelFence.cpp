@@ -103,6 +103,17 @@ bool writeLine(const QString& path, const QByteArray& text, QString* why) {
     return true;
 }
 
+// A pinned link is detached now, whoever else holds it (a pinned map or program just goes); then
+// its pin is removed.
+bool unpin(const QByteArray& path) {
+    const int fd = ::bpf_obj_get(path.constData());
+    if (fd >= 0) {
+        ::bpf_link_detach(fd);
+        ::close(fd);
+    }
+    return ::unlink(path.constData()) == 0;
+}
+
 int quietLibbpf(libbpf_print_level level, const char* format, va_list arguments) {
     if (level == LIBBPF_WARN && qEnvironmentVariableIsSet("NORVALE_BPF_DEBUG"))
         return std::vfprintf(stderr, format, arguments);
@@ -198,13 +209,7 @@ bool KernelFence::Release(const QString& runFolder, QString* why) {
     bool released = true;
     for (const QString& name : pins.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
         const QByteArray path = QFile::encodeName(pins.filePath(name));
-        const int fd = ::bpf_obj_get(path.constData());
-        // A link is detached now, whoever else holds it; a pinned map or program just goes.
-        if (fd >= 0) {
-            ::bpf_link_detach(fd);
-            ::close(fd);
-        }
-        if (::unlink(path.constData()) != 0) {
+        if (!unpin(path)) {
             *why = QStringLiteral("cannot remove %1: %2").arg(QFile::decodeName(path), errorText(errno));
             released = false;
         }
@@ -286,10 +291,6 @@ bool KernelFence::start(QString* why) {
     bpf_map__update_elem(s->maps.fenced, &probeDevice, sizeof probeDevice, &one, sizeof one, BPF_ANY);
     for (const quint32 device : std::as_const(m_devices))
         bpf_map__update_elem(s->maps.fenced, &device, sizeof device, &one, sizeof one, BPF_ANY);
-    for (const pid_t pid : std::as_const(m_allowedPids)) {
-        const __u32 key = __u32(pid);
-        bpf_map__update_elem(s->maps.allowed_pids, &key, sizeof key, &one, sizeof one, BPF_ANY);
-    }
     setAllowedPrograms(m_allowedPrograms);
     if (!attachAndPin(why)) {
         m_bpf.reset();
@@ -375,13 +376,7 @@ bool KernelFence::attachAndPin(QString* why) {
     for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::System)) {
         if (kept.contains(name))
             continue;
-        const QByteArray path = QFile::encodeName(folder + u'/' + name);
-        const int fd = ::bpf_obj_get(path.constData());
-        if (fd >= 0) {
-            ::bpf_link_detach(fd);
-            ::close(fd);
-        }
-        ::unlink(path.constData());
+        unpin(QFile::encodeName(folder + u'/' + name));
     }
     return true;
 }
@@ -439,20 +434,10 @@ void KernelFence::setDevices(const QList<quint32>& devices) {
             bpf_map__delete_elem(map, &device, sizeof device, 0);
 }
 
-void KernelFence::allowProcess(pid_t pid) {
-    if (!m_allowedPids.contains(pid))
-        m_allowedPids << pid;
-    if (!m_bpf)
-        return;
-    const __u32 key = __u32(pid);
-    const __u8 one = 1;
-    bpf_map__update_elem(m_bpf->skeleton->maps.allowed_pids, &key, sizeof key, &one, sizeof one, BPF_ANY);
-}
-
 QList<pid_t> KernelFence::allowedProcesses() const {
-    if (!m_bpf)
-        return m_allowedPids;
     QList<pid_t> pids;
+    if (!m_bpf)
+        return pids;
     const int map = bpf_map__fd(m_bpf->skeleton->maps.allowed_pids);
     __u32 key = 0, next = 0;
     for (__u32* at = nullptr; ::bpf_map_get_next_key(map, at, &next) == 0; at = &key) {
@@ -474,14 +459,6 @@ KernelFence::PidDoor KernelFence::pidDoor() const {
         else
             ::bpf_map_delete_elem(map, &key);
     };
-}
-
-void KernelFence::forgetProcess(pid_t pid) {
-    m_allowedPids.removeAll(pid);
-    if (!m_bpf)
-        return;
-    const __u32 key = __u32(pid);
-    bpf_map__delete_elem(m_bpf->skeleton->maps.allowed_pids, &key, sizeof key, 0);
 }
 
 void KernelFence::setAllowedPrograms(const QList<FileId>& programs) {

@@ -73,15 +73,11 @@ public:
     // The devices fenced: new ones are added before old ones go.
     void setDevices(const QList<quint32>& devices);
     const QList<quint32>& devices() const { return m_devices; }
-    // Processes of allowed programs (the cgroup layer knows no executables), and the programs
-    // themselves (the LSM layer's rule).
-    void allowProcess(pid_t pid);
-    void forgetProcess(pid_t pid);
-    // As the kernel has them: the pid door adds some the list never saw.
+    // Processes of allowed programs (the cgroup layer knows no executables), as the kernel has
+    // them; and the programs themselves (the LSM layer's rule).
     QList<pid_t> allowedProcesses() const;
     void setAllowedPrograms(const QList<FileId>& programs);
-    // Lets a process in or out from any thread, at once; the next refresh settles the books.
-    // Valid while the fence is loaded.
+    // Lets a process in or out, at once, from any thread. Valid while the fence is loaded.
     using PidDoor = std::function<void(pid_t pid, bool in)>;
     PidDoor pidDoor() const;
     // Removes the fence now: the pins, the links, the programs.
@@ -106,7 +102,6 @@ private:
     std::unique_ptr<Bpf> m_bpf;
     QSocketNotifier* m_notifier = nullptr;
     QList<quint32> m_devices;
-    QList<pid_t> m_allowedPids;
     QList<FileId> m_allowedPrograms;
     bool m_cgroupLayer = false;
     bool m_lsmLayer = false;

@@ -246,10 +246,9 @@ void ModemFence::refresh() {
         files.append({quint64(identity.file.dev), quint64(identity.file.ino)});
     }
     m_fence->setAllowedPrograms(programs);
-    if (m_events) {
-        const KernelFence::PidDoor door = m_fence->pidDoor();
-        m_events->setProgramsOfInterest(files, [door](pid_t pid, bool running) { door(pid, running); });
-    }
+    const KernelFence::PidDoor door = m_fence->pidDoor();
+    if (m_events)
+        m_events->setProgramsOfInterest(files, door);
     QSet<pid_t> running;
     if (!identities.isEmpty()) {
         for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -264,13 +263,13 @@ void ModemFence::refresh() {
     for (const pid_t pid : std::as_const(running)) {
         if (m_events)
             m_events->trackInterest(pid);
-        m_fence->allowProcess(pid);
+        door(pid, true);
         if (!m_allowed->allows(pid))
-            m_fence->forgetProcess(pid);
+            door(pid, false);
     }
     for (const pid_t pid : m_fence->allowedProcesses())
         if (!running.contains(pid))
-            m_fence->forgetProcess(pid);
+            door(pid, false);
 }
 
 void ModemFence::onUevents() {
