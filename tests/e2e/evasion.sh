@@ -7,7 +7,6 @@ source "$(dirname "$0")/lib.sh"
 e2e_start "$1" no-desktop
 
 modem=$tmp/modem
-transcript=$(cd "$(dirname "$0")/../dialer/data/ppp" && pwd)/connected-pap.log
 Provider=0612345678 Premium=0899123456
 cat >"$dir/wvdial.conf" <<EOF
 [Dialer Defaults]
@@ -24,25 +23,7 @@ Phone = $Premium
 EOF
 chmod 600 "$dir/wvdial.conf"
 
-# Runs its connect command on its device, tells of the link as pppd does and holds the line.
-cat >"$tmp/pppd" <<EOF
-#!/bin/bash
-[[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
-device= connect=
-while ((\$#)); do
-    case \$1 in
-    /*) [[ -z \$device && -c \$1 ]] && device=\$1 ;;
-    connect) connect=\$2; shift ;;
-    esac
-    shift
-done
-exec <"\$device" >"\$device" || exit 7
-eval "\$connect" || { echo "Connect script failed" >&2; exit 8; }
-sed -n '/^Serial connection/,/^secondary DNS/p' '$transcript' >&2
-trap 'echo "Terminating on signal 15" >&2; exit 5' TERM
-while :; do sleep 1; done
-EOF
-chmod 755 "$tmp/pppd"
+standin_pppd "$tmp/pppd"
 # socat and the emulator hold the pty's far end, as no real modem's line does.
 # The fence off: what guards here is the device's mode and the holder watch alone.
 printf 'backend=ppp\nfence=off\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \

@@ -12,7 +12,6 @@ for tool in socat jq python3 setpriv mknod; do
 done
 
 modem=$tmp/modem
-transcript=$(cd "$(dirname "$0")/../dialer/data/ppp" && pwd)/connected-pap.log
 Provider=0612345678 Premium=0899123456
 cat >"$dir/wvdial.conf" <<EOF
 [Dialer Provider]
@@ -27,26 +26,7 @@ Phone = $Premium
 EOF
 chmod 600 "$dir/wvdial.conf"
 
-# With no /dev/ppp here, a stand-in named pppd runs the connect command on its device, tells of
-# the link as pppd does and holds the line.
-cat >"$tmp/pppd" <<EOF
-#!/bin/bash
-[[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
-device= connect=
-while ((\$#)); do
-    case \$1 in
-    /*) [[ -z \$device && -c \$1 ]] && device=\$1 ;;
-    connect) connect=\$2; shift ;;
-    esac
-    shift
-done
-exec <"\$device" >"\$device" || exit 7
-eval "\$connect" || { echo "Connect script failed" >&2; exit 8; }
-sed -n '/^Serial connection/,/^secondary DNS/p' '$transcript' >&2
-trap 'echo "Terminating on signal 15" >&2; exit 5' TERM
-while :; do sleep 1; done
-EOF
-chmod 755 "$tmp/pppd"
+standin_pppd "$tmp/pppd"
 # An allowed program (a copy of bash: known by its file, not by its path) and a stranger to put
 # over its path with a bind mount.
 cp /bin/bash "$tmp/allowed" && cp /bin/bash "$tmp/stranger"

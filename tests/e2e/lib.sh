@@ -421,3 +421,28 @@ finish() {
 }
 
 script_started_ms=$(now_ms)
+
+# standin_pppd FILE: with no /dev/ppp here, a stand-in named pppd that runs its connect command on
+# its device, tells of the link as pppd does (a recorded transcript) and holds the line.
+standin_pppd() {
+    local transcript
+    transcript=$(cd "$(dirname "${BASH_SOURCE[0]}")/../dialer/data/ppp" && pwd)/connected-pap.log
+    cat >"$1" <<EOF
+#!/bin/bash
+[[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
+device= connect=
+while ((\$#)); do
+    case \$1 in
+    /*) [[ -z \$device && -c \$1 ]] && device=\$1 ;;
+    connect) connect=\$2; shift ;;
+    esac
+    shift
+done
+exec <"\$device" >"\$device" || exit 7
+eval "\$connect" || { echo "Connect script failed" >&2; exit 8; }
+sed -n '/^Serial connection/,/^secondary DNS/p' '$transcript' >&2
+trap 'echo "Terminating on signal 15" >&2; exit 5' TERM
+while :; do sleep 1; done
+EOF
+    chmod 755 "$1"
+}
