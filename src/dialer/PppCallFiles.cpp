@@ -218,7 +218,8 @@ QString PppCallFiles::optionsText(const PhonebookEntry& entry) {
 }
 
 QString PppCallFiles::connectCommand() const {
-    return shellQuoted(m_chat) + QStringLiteral(" -s -v -f ") + shellQuoted(scriptPath());
+    // -S: chat's lines reach the guard's log through pppd's, not syslog as well.
+    return shellQuoted(m_chat) + QStringLiteral(" -s -S -v -f ") + shellQuoted(scriptPath());
 }
 
 QStringList PppCallFiles::pppdArguments() const {
@@ -231,8 +232,10 @@ QStringList PppCallFiles::pppdArguments() const {
         args << QString::number(m_entry.baud);
     // noauth: the ISP does not authenticate itself to us, and Debian's /etc/ppp/options asks
     // for "auth", which would refuse every dial-up provider.
+    // hide-password: after /etc/ppp/options, so that no "show-password" there prints it.
     args << QStringLiteral("nodetach") << QStringLiteral("lock") << QStringLiteral("noipdefault")
-         << QStringLiteral("defaultroute") << QStringLiteral("usepeerdns") << QStringLiteral("noauth");
+         << QStringLiteral("defaultroute") << QStringLiteral("usepeerdns") << QStringLiteral("noauth")
+         << QStringLiteral("hide-password");
     if (!m_entry.user.isEmpty())
         args << QStringLiteral("user") << m_entry.user;
     args << QStringLiteral("file") << optionsPath() << QStringLiteral("connect") << connectCommand();

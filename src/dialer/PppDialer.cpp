@@ -26,9 +26,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <spawn.h>
+#include <linux/close_range.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -73,8 +76,12 @@ AllowedPrograms* diallerPrograms(const DialerSettings& settings, QObject* parent
 }
 
 // Starts pppd as a process that does not need us: its output goes to the log, it has a process
-// group of its own, and it gets none of our descriptors nor our blocked signals. pid, or -1.
-pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd) {
+// group of its own, and it gets none of our descriptors nor our blocked signals. pppd sends each of
+// its lines to syslog as well, and chat may too: in a mount namespace of its own the syslog socket
+// is covered, so that the log of the call, read by the guard, is their one way out. pid, or -1;
+// *why says why the namespace could not be made, where it could not.
+pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd, const QString& syslogSocket,
+                QString* why) {
     std::vector<QByteArray> words{QFile::encodeName(program)};
     for (const QString& a : arguments)
         words.push_back(a.toLocal8Bit());
@@ -82,33 +89,69 @@ pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd)
     for (QByteArray& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, logFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, logFd, 2);
-    // A descriptor left open would keep our locks (the run folder's among them) alive in pppd.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGUSR1, SIGUSR2})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    const QByteArray syslog = QFile::encodeName(syslogSocket);
+    // The child tells here what failed: a step and errno. The pipe closes with the exec.
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only system calls from here: other threads may have held locks at the fork.
+        const auto tell = [&](char step) {
+            const int error = errno;
+            char message[1 + sizeof error];
+            message[0] = step;
+            std::memcpy(message + 1, &error, sizeof error);
+            (void)!::write(status[1], message, sizeof message);
+        };
+        // Slave: the cover is not seen outside, while mounts made outside still reach pppd.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0)
+            tell('n');
+        else if (::access(syslog.constData(), F_OK) == 0 &&
+                 ::mount("/dev/null", syslog.constData(), nullptr, MS_BIND, nullptr) != 0)
+            tell('m');
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGCHLD, SIGUSR1, SIGUSR2})
+            ::sigaction(signal, &standard, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::setpgid(0, 0);
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(logFd, 1) < 0 || ::dup2(logFd, 2) < 0) {
+            tell('e');
+            ::_exit(127);
+        }
+        // A descriptor left open would keep our locks (the run folder's among them) alive in pppd.
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        ::execve(argv.front(), argv.data(), environ);
+        tell('e');
+        ::_exit(127);
+    }
+    ::close(status[1]);
+    char message[1 + sizeof(int)];
+    bool started = pid > 0;
+    ssize_t n;
+    while ((n = ::read(status[0], message, sizeof message)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n != sizeof message)
+            break;
+        int error = 0;
+        std::memcpy(&error, message + 1, sizeof error);
+        if (message[0] == 'e')
+            started = false;
+        else if (why)
+            *why = QStringLiteral("%1: %2").arg(message[0] == 'n' ? QStringLiteral("no mount namespace")
+                                                                 : QStringLiteral("cannot cover %1").arg(syslogSocket),
+                                                QString::fromLocal8Bit(std::strerror(error)));
+    }
+    ::close(status[0]);
+    if (pid > 0 && !started)
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    return started ? pid : -1;
 }
 
 // Whether the process runs with this call's options file, as only the call's own pppd does.
@@ -328,6 +371,7 @@ void PppDialer::Dial() {
     }
     m_files = std::move(files);
     m_parser = PppLineParser(entry->dialCommand);
+    m_callLog = PppCallLog(entry->name, entry->password);
     m_ownEntry = entry->name;
     m_ownPid = 0;
     m_hangingUp = false;
@@ -354,8 +398,13 @@ void PppDialer::Dial() {
 
 void PppDialer::startPppd(const QString& dialCommand) {
     const int logFd = m_files->createLog();
-    const pid_t pid =
-        logFd >= 0 ? spawnPppd(resolveProgram(m_settings.pppd), m_files->pppdArguments(), logFd) : -1;
+    QString uncovered;
+    const pid_t pid = logFd >= 0 ? spawnPppd(resolveProgram(m_settings.pppd), m_files->pppdArguments(), logFd,
+                                             m_syslogSocket, &uncovered)
+                                 : -1;
+    if (pid > 0 && !uncovered.isEmpty())
+        qWarning("dial-up: pppd's lines of \"%s\" also reach the system log: %s", qPrintable(m_ownEntry),
+                 qPrintable(uncovered));
     if (logFd >= 0)
         ::close(logFd);
     if (pid <= 0) {
@@ -412,9 +461,13 @@ void PppDialer::readLog() {
 void PppDialer::feedLine(const QByteArray& line) {
     m_logToldEnd = m_logToldEnd || tellsOfAnEnd(line);
     const auto events = m_parser.feed(QString::fromLocal8Bit(line));
-    // An adopted call's past was told when it happened.
-    if (!m_replaying)
-        deliver(events);
+    const QString logged = m_callLog.tag(line);
+    // An adopted call's past was told, and logged, when it happened.
+    if (m_replaying)
+        return;
+    if (!logged.isEmpty())
+        qInfo("%s", qUtf8Printable(logged));
+    deliver(events);
 }
 
 void PppDialer::onOwnExited(pid_t pid) {
@@ -503,6 +556,8 @@ void PppDialer::adopt(std::unique_ptr<PppCallFiles> files, const QString& entry,
                       Pidfd pidfd) {
     m_files = std::move(files);
     m_parser = PppLineParser(dialCommand);
+    const auto phonebookEntry = phonebook().entry(entry);
+    m_callLog = PppCallLog(entry, phonebookEntry ? phonebookEntry->password : QString());
     m_ownEntry = entry;
     m_ownPid = pidfd.pid();
     m_ownChild = false;

@@ -3,6 +3,7 @@
 #include "dialer/DialerControl.h"
 #include "dialer/DialerSettings.h"
 #include "modem/DiallingProcess.h"
+#include "dialer/PppCallLog.h"
 #include "dialer/PppLineParser.h"
 #include "dialer/PppLink.h"
 
@@ -63,6 +64,8 @@ public:
     void SetUseProcessEvents(bool on);
     // True while other programs' calls are watched through the connector, false with the scan.
     bool UsesProcessEvents() const;
+    // The syslog socket that our pppd finds covered (tests name one of their own).
+    void SetSyslogSocket(const QString& path) { m_syslogSocket = path; }
 
 private:
     WvdialPhonebook phonebook() const;
@@ -106,6 +109,7 @@ private:
     bool m_watchOthers = false;
     bool m_reportEveryStage = true;
     bool m_useProcessEvents = true;
+    QString m_syslogSocket = QStringLiteral("/dev/log");
     int m_intervalMs = 100;
 
     // Our own call, placed by this component or adopted; pid 0 until pppd runs.
@@ -113,6 +117,7 @@ private:
     pid_t m_ownPid = 0;
     bool m_ownChild = false; // started here: its exit code is ours to read
     PppLineParser m_parser;
+    PppCallLog m_callLog;
     QString m_ownEntry;
     bool m_hangingUp = false;
     bool m_replaying = false;

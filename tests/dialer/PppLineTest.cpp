@@ -88,8 +88,8 @@ TEST(PppCallFiles, AreBuiltFromTheEntryByteForByteAndThePasswordGoesAwayWithTheC
     const QString folder = QFileInfo(files.optionsPath()).path();
     EXPECT_EQ(files.pppdArguments(),
               (QStringList{"/dev/ttyS0", "115200", "nodetach", "lock", "noipdefault", "defaultroute",
-                           "usepeerdns", "noauth", "user", "mario", "file", files.optionsPath(), "connect",
-                           "'/usr/sbin/chat' -s -v -f '" + files.scriptPath() + "'"}));
+                           "usepeerdns", "noauth", "hide-password", "user", "mario", "file", files.optionsPath(),
+                           "connect", "'/usr/sbin/chat' -s -S -v -f '" + files.scriptPath() + "'"}));
     files.remove();
     EXPECT_FALSE(QFileInfo::exists(folder));
 
