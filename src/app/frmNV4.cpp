@@ -39,12 +39,19 @@ const QString AdministratorOnly = QStringLiteral("\rQuesta azione è permessa so
 
 // What the guard answers instead of an administrator's verdict when polkit could not give one.
 QString AuthUnavailableText(const QJsonObject& reply) {
+    namespace U = GuardProtocol::Unavailable;
     if (GuardClient::ErrorOf(reply) != GuardProtocol::Error::AuthUnavailable)
         return {};
-    return QStringLiteral("Autenticazione non disponibile: ") +
-           (reply.value(QStringLiteral("reason")).toString() == GuardProtocol::Unavailable::Timeout
-                ? QStringLiteral("tempo scaduto")
-                : QStringLiteral("motivo sconosciuto"));
+    const QString reason = reply.value(QStringLiteral("reason")).toString();
+    const int status = reply.value(QStringLiteral("status")).toInt();
+    const QString why = reason == U::Timeout     ? QStringLiteral("tempo scaduto")
+                        : reason == U::NoPolkit  ? QStringLiteral("il servizio polkit non risponde")
+                        : reason == U::NoAgent   ? QStringLiteral("nessun agente di autenticazione")
+                        : reason == U::NoPkcheck ? QStringLiteral("pkcheck non è installato")
+                        : reason == U::Status    ? QStringLiteral("pkcheck è terminato con stato %1").arg(status)
+                        : reason == U::Signal    ? QStringLiteral("pkcheck è stato interrotto dal segnale %1").arg(status)
+                                                 : QStringLiteral("motivo sconosciuto");
+    return QStringLiteral("Autenticazione non disponibile: ") + why;
 }
 
 // Enabling a timer that already runs leaves its count as it is.
