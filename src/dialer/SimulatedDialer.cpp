@@ -394,7 +394,7 @@ QString SimulatedDialer::socketPath() const {
 void SimulatedDialer::listen() {
     const QString path = m_appFolder + QStringLiteral("line.sock");
     if (QFile::encodeName(path).size() > MaxSocketPathBytes) {
-        qWarning("norvale: the line's control socket path is too long: %s", qPrintable(path));
+        qWarning("the line's control socket path is too long: %s", qPrintable(path));
         return;
     }
     {
@@ -402,14 +402,14 @@ void SimulatedDialer::listen() {
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(250)) {
-            qWarning("norvale: another program already listens on %s", qPrintable(path));
+            qWarning("another program already listens on %s", qPrintable(path));
             return;
         }
     }
     QLocalServer::removeServer(path);
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server.listen(path)) {
-        qWarning("norvale: cannot open the line's control socket %s: %s", qPrintable(path),
+        qWarning("cannot open the line's control socket %s: %s", qPrintable(path),
                  qPrintable(m_server.errorString()));
         return;
     }

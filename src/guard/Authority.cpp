@@ -1,5 +1,6 @@
 #include "guard/Authority.h"
 
+#include "guard/GuardProtocol.h"
 #include "platform/ShutdownSignals.h"
 
 #include <QPointer>
@@ -13,6 +14,8 @@ namespace {
 
 // After SIGTERM, how long pkcheck may take to end.
 constexpr int PkcheckKillMs = 5000;
+// What pkcheck says is a line or two; more is not kept for the log.
+constexpr qsizetype MaxSaidBytes = 1024;
 
 // The pkcheck processes that run, counted per user. They end with the guard: a question still open
 // at its end would leave a root process behind.
@@ -54,25 +57,49 @@ bool Authority::inAdministratorGroup(uid_t uid) const {
     return Global::UserIsAdministrator(uid, groups_);
 }
 
-Authority::Cancel Authority::confirmAdministrator(const Peer& peer, std::function<void(Verdict)> done) const {
+Authority::Cancel Authority::confirmAdministrator(const Peer& peer, Done done) const {
     if (peer.uid == 0) {
-        done(Verdict::Granted);
+        done({.verdict = Verdict::Granted});
         return {};
     }
     if (!inAdministratorGroup(peer.uid) || peer.pid <= 0 || peer.startTime == 0) {
-        done(Verdict::Refused);
+        done({.verdict = Verdict::Refused});
         return {};
     }
     return polkit_(peer, std::move(done));
 }
 
-Authority::PolkitCheck Authority::Pkcheck(int timeoutMs) {
+// pkcheck(1): 0 authorised, 1 not authorised, 2 no agent to ask the user, 3 the user dismissed the
+// dialog, 126 bad options or no authority to ask, 127 the authority gave no answer.
+Authority::Answer Authority::PkcheckAnswer(int code, bool crashed, const QString& said) {
+    namespace U = GuardProtocol::Unavailable;
+    if (crashed)
+        return {.verdict = Verdict::Unavailable, .reason = U::Signal, .status = code, .said = said};
+    switch (code) {
+    case 0:
+        return {.verdict = Verdict::Granted};
+    case 1:
+    case 3:
+        return {.verdict = Verdict::Refused, .status = code, .said = said};
+    case 2:
+        return {.verdict = Verdict::Unavailable, .reason = U::NoAgent, .status = code, .said = said};
+    case 127:
+        return {.verdict = Verdict::Unavailable, .reason = U::NoPolkit, .status = code, .said = said};
+    default:
+        break;
+    }
+    if (code == 126 && said.contains(QLatin1String("Error getting authority")))
+        return {.verdict = Verdict::Unavailable, .reason = U::NoPolkit, .status = code, .said = said};
+    return {.verdict = Verdict::Unavailable, .reason = U::Status, .status = code, .said = said};
+}
+
+Authority::PolkitCheck Authority::Pkcheck(int timeoutMs, const QString& program) {
     auto pkchecks = std::make_shared<Pkchecks>();
-    return [timeoutMs, pkchecks](const Peer& peer, std::function<void(Verdict)> done) -> Cancel {
+    return [timeoutMs, program, pkchecks](const Peer& peer, Done done) -> Cancel {
         // Questions asked and given up at once, over and over, must not fill the process table.
         int& running = pkchecks->running[peer.uid];
         if (running >= MaxPkchecksPerUser) {
-            done(Verdict::TooMany);
+            done({.verdict = Verdict::TooMany});
             return {};
         }
         ++running;
@@ -83,31 +110,34 @@ Authority::PolkitCheck Authority::Pkcheck(int timeoutMs) {
         });
         // The guard's shut-down signals are blocked for its signal descriptor: pkcheck must take them.
         pkcheck->setChildProcessModifier(ShutdownSignals::UnblockInChild);
-        pkcheck->setProgram(QStringLiteral("pkcheck"));
+        pkcheck->setProgram(program);
         pkcheck->setArguments({QStringLiteral("--action-id"), QLatin1String(AdminAction), QStringLiteral("--process"),
                                QStringLiteral("%1,%2,%3").arg(peer.pid).arg(peer.startTime).arg(peer.uid),
                                QStringLiteral("--allow-user-interaction")});
         pkcheck->setStandardInputFile(QProcess::nullDevice());
-        pkcheck->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // What it says goes into the guard's own line about the answer, not beside it.
         pkcheck->setStandardOutputFile(QProcess::nullDevice());
         // Exactly one answer, whether pkcheck ends, never starts or outlasts its time.
-        auto answer = std::make_shared<std::function<void(Verdict)>>(std::move(done));
-        const auto reply = [answer](Verdict verdict) {
+        auto answer = std::make_shared<Done>(std::move(done));
+        const auto reply = [answer](const Answer& given) {
             if (*answer)
-                std::exchange(*answer, nullptr)(verdict);
+                std::exchange(*answer, nullptr)(given);
         };
         QObject::connect(pkcheck, &QProcess::finished, pkcheck, [pkcheck, reply](int code, QProcess::ExitStatus status) {
-            reply(status == QProcess::NormalExit && code == 0 ? Verdict::Granted : Verdict::Refused);
+            const QString said = QString::fromLocal8Bit(pkcheck->readAllStandardError().left(MaxSaidBytes));
+            reply(PkcheckAnswer(code, status != QProcess::NormalExit, said.trimmed()));
             pkcheck->deleteLater();
         });
         QObject::connect(pkcheck, &QProcess::errorOccurred, pkcheck, [pkcheck, reply](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return;
-            reply(Verdict::Refused);
+            reply({.verdict = Verdict::Unavailable,
+                   .reason = GuardProtocol::Unavailable::NoPkcheck,
+                   .said = pkcheck->errorString()});
             pkcheck->deleteLater();
         });
         QTimer::singleShot(timeoutMs, pkcheck, [pkcheck, reply] {
-            reply(Verdict::TimedOut);
+            reply({.verdict = Verdict::TimedOut});
             end(pkcheck);
         });
         pkcheck->start();

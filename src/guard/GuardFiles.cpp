@@ -1,27 +1,17 @@
 #include "guard/GuardFiles.h"
 
+#include "guard/GuardLog.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "settings/FileLocks.h"
 #include "settings/Global.h"
-
-#include <cstdio>
-
-namespace {
-
-void log(const QString& line) {
-    std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
-
-} // namespace
 
 GuardFiles::GuardFiles(GuardServer& server) : server_(server) {}
 
 void GuardFiles::Start() {
     Global::State& state = Global::state;
     for (const QString& line : Global::RestoreRecorded({state.SettingsFile, state.PhonebookPath}))
-        log(line);
+        GuardLog::Warning(line);
     state.Guard->setReporter([this](const QString& path, const QString& why) { reduced(path, why); });
 }
 
@@ -30,7 +20,7 @@ void GuardFiles::reduced(const QString& path, const QString& why) {
     if (reduced_.value(path) == why && reduced_.contains(path))
         return;
     reduced_.insert(path, why);
-    log(QStringLiteral("protection reduced for %1: %2").arg(path, why));
+    GuardLog::Warning(QStringLiteral("protection reduced for %1: %2").arg(path, why));
     lastReducedPath_ = path;
     tellReduced();
 }
@@ -38,7 +28,7 @@ void GuardFiles::reduced(const QString& path, const QString& why) {
 void GuardFiles::SetReducedProtection(const QString& why) {
     fenceReduced_ = why;
     if (!why.isEmpty())
-        log(QStringLiteral("protection reduced: %1").arg(why));
+        GuardLog::Warning(QStringLiteral("protection reduced: %1").arg(why));
     tellReduced();
 }
 
@@ -54,7 +44,7 @@ void GuardFiles::tellReduced() {
 }
 
 void GuardFiles::SaveFailed(const QString& why) {
-    log(why);
+    GuardLog::Error(why);
     tell(UnsavedText());
 }
 
@@ -78,7 +68,7 @@ void GuardFiles::LockPhonebook() {
     // Said once for each time it is lost, so that a flood of hang-ups does not flood the journal.
     const bool held = path.isEmpty() || Global::state.PhonebookLockFile.isHeld();
     if (!held && !phonebookLossTold_)
-        log(QStringLiteral("cannot hold the phonebook %1: it is missing, no regular file, flocked by another "
+        GuardLog::Error(QStringLiteral("cannot hold the phonebook %1: it is missing, no regular file, flocked by another "
                            "program, or reached through a link or an unsafe folder")
                 .arg(path));
     phonebookLossTold_ = !held;

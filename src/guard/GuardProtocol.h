@@ -65,7 +65,7 @@ inline constexpr QLatin1StringView Refused{"refused"};
 inline constexpr QLatin1StringView Busy{"busy"};
 inline constexpr QLatin1StringView NoSetup{"no_setup"};
 inline constexpr QLatin1StringView Unreachable{"unreachable"};
-// polkit could not be asked or gave no answer; "reason" says which.
+// polkit could not be asked or gave no answer; "reason" says why, "status" with some reasons.
 inline constexpr QLatin1StringView AuthUnavailable{"auth_unavailable"};
 // The guard stopped while the request waited for a call's outcome; the call is left as it is.
 inline constexpr QLatin1StringView Stopped{"stopped"};
@@ -74,6 +74,16 @@ inline constexpr QLatin1StringView Stopped{"stopped"};
 // Reasons of auth_unavailable.
 namespace Unavailable {
 inline constexpr QLatin1StringView Timeout{"timeout"};
+// pkcheck is not installed (or cannot be run).
+inline constexpr QLatin1StringView NoPkcheck{"no_pkcheck"};
+// polkitd does not run, is not on the system bus, or did not answer pkcheck.
+inline constexpr QLatin1StringView NoPolkit{"no_polkit"};
+// No authentication agent runs for the user to ask the password.
+inline constexpr QLatin1StringView NoAgent{"no_agent"};
+// pkcheck ended with an exit status of no known meaning, which "status" holds.
+inline constexpr QLatin1StringView Status{"status"};
+// pkcheck was ended by the signal that "status" holds.
+inline constexpr QLatin1StringView Signal{"signal"};
 } // namespace Unavailable
 
 // Answers of dial_default.

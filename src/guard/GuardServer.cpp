@@ -335,10 +335,9 @@ void GuardServer::drop(quint64 id, const char* why) {
         return;
     Client& client = it->second;
     if (why)
-        log_.Write(client.peer.uid, why, QStringLiteral("dropped the client pid %1 uid %2: %3")
-                                        .arg(client.peer.pid)
-                                        .arg(client.peer.uid)
-                                        .arg(QLatin1String(why)));
+        log_.Write(LogLimit::Priority::Notice, client.peer.uid, why,
+                   QStringLiteral("dropped the client %1: %2")
+                       .arg(LogLimit::Who(client.peer.uid, client.peer.pid), QLatin1String(why)));
     // The notifiers may be the ones whose signal runs now.
     for (QSocketNotifier* notifier : {client.reader, client.writer}) {
         notifier->setEnabled(false);

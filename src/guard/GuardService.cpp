@@ -2,6 +2,7 @@
 
 #include "dialer/DialerControl.h"
 #include "guard/CallCheck.h"
+#include "guard/GuardLog.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "platform/Convert.h"
@@ -69,6 +70,19 @@ std::optional<double> twips(const QJsonValue& value) {
     return std::clamp(value.toDouble(), -P::MaxTwips, P::MaxTwips);
 }
 
+// Why polkit could not be asked, as the log says it.
+QString unavailableText(const Authority::Answer& answer) {
+    namespace U = P::Unavailable;
+    const QString why = answer.reason == U::NoPkcheck ? QStringLiteral("pkcheck cannot be run")
+                        : answer.reason == U::NoPolkit ? QStringLiteral("polkit's service does not answer")
+                        : answer.reason == U::NoAgent  ? QStringLiteral("no authentication agent runs for the user")
+                        : answer.reason == U::Signal   ? QStringLiteral("pkcheck was ended by signal %1").arg(answer.status)
+                                                       : QStringLiteral("pkcheck ended with status %1").arg(answer.status);
+    // What pkcheck said, on one line and short: it is another program's text.
+    const QString said = answer.said.simplified().left(300);
+    return said.isEmpty() ? why : why + QStringLiteral(": ") + said;
+}
+
 QString stateName(int state) {
     if (state == DialerControl::ConnectDevice)
         return QStringLiteral("connecting the device");
@@ -99,8 +113,8 @@ GuardService::~GuardService() {
     rasDial_->disconnect(this);
 }
 
-void GuardService::log(const QString& line) const {
-    LogLimit::Write(line);
+void GuardService::log(LogLimit::Priority priority, const QString& line) {
+    GuardLog::Write(priority, line);
 }
 
 // ---- start-up and shut-down -----------------------------------------------------------------
@@ -137,10 +151,11 @@ void GuardService::Start() {
     rasDial_->SetReportEveryStage(true);
     rasDial_->SetWatchInterval(100);
     if (state.PhonebookPath.isEmpty())
-        log(QStringLiteral("the dial-up component names no phonebook: nothing to lock"));
+        log(LogLimit::Priority::Warning, QStringLiteral("the dial-up component names no phonebook: nothing to lock"));
     state.StartingUp = false;
     tmrLock_.start();
-    log(QStringLiteral("guarding %1 (phonebook %2)").arg(state.AppFolder, state.PhonebookPath));
+    log(LogLimit::Priority::Info, QStringLiteral("guarding %1 (phonebook %2)").arg(state.AppFolder, state.PhonebookPath));
+    notifier_.Ready();
 }
 
 // wvdial's [Dialer Defaults] is no entry, but earlier runs listed it as "Defaults" and stored a row
@@ -172,7 +187,7 @@ void GuardService::revokeChangedNumbers() {
             continue;
         if (rasDial_->EntryNumber() != row.Number) {
             row.Authorised = false;
-            log(QStringLiteral("\"%1\" lost its authorisation: its number changed").arg(row.Name));
+            log(LogLimit::Priority::Notice, QStringLiteral("\"%1\" lost its authorisation: its number changed").arg(row.Name));
         }
     }
 }
@@ -186,6 +201,7 @@ void GuardService::Shutdown() {
     if (shutDown_)
         return;
     shutDown_ = true;
+    notifier_.Stopping();
     tmrLock_.stop();
     for (auto& [client, queue] : queues_) {
         if (queue.cancel)
@@ -200,19 +216,19 @@ void GuardService::Shutdown() {
     Global::UnlockSettingsFile();
     userLog_.Flush();
     if (saved)
-        log(QStringLiteral("settings saved, files released"));
+        log(LogLimit::Priority::Info, QStringLiteral("settings saved, files released"));
     else
         files_.SaveFailed(QStringLiteral("files released; the settings could not be written to %1, which is left as it was")
                               .arg(Global::state.SettingsFile));
 }
 
-void GuardService::stop() {
+void GuardService::stop(const Asked& asked) {
+    log(LogLimit::Priority::Notice, QStringLiteral("stopped by %1").arg(who(asked)));
     Shutdown();
     // Only an administrator's stop gives the modem back: a service stop or a crash leaves it fenced.
     rasDial_->RemoveFence();
     server_.broadcast(eventOf(P::Event::Stopped));
     server_.flush();
-    log(QStringLiteral("stopped by an administrator"));
     if (options_.endProgram)
         options_.endProgram(0);
     else
@@ -235,7 +251,8 @@ void GuardService::rasDial_Status(int state) {
         if (dialling_)
             dialling_->refusal = refused;
         rasDial_->HangUp();
-        log(QStringLiteral("hung up a call on \"%1\" at %2: %3").arg(entry, stateName(state), refused));
+        log(LogLimit::Priority::Notice,
+            QStringLiteral("hung up a call on \"%1\" at %2: %3").arg(entry, stateName(state), refused));
     }
 }
 
@@ -266,8 +283,8 @@ void GuardService::rasDial_Connect() {
         if (dialling_)
             dialling_->refusal = refused;
         rasDial_->HangUp();
-        log(QStringLiteral("hung up a call on \"%1\" at %2: %3")
-                .arg(name, stateName(DialerControl::Connected), refused));
+        log(LogLimit::Priority::Notice, QStringLiteral("hung up a call on \"%1\" at %2: %3")
+                                            .arg(name, stateName(DialerControl::Connected), refused));
     }
 }
 
@@ -341,15 +358,18 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
         return position(asked);
     if (op == P::Op::DialDefault || op == P::Op::HangUp || op == P::Op::DialEntry) {
         if (!authority_.mayDial(peer.uid)) {
-            userLog_.Write(peer.uid, "refused: may not dial", QStringLiteral("refused %1 to uid %2: not allowed to dial").arg(op).arg(peer.uid));
+            userLog_.Write(LogLimit::Priority::Notice, peer.uid, "refused: may not dial",
+                           QStringLiteral("refused %1 to %2: not allowed to dial").arg(op, who(asked)));
             return fail(asked, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
         }
         if (op == P::Op::HangUp) {
+            log(LogLimit::Priority::Info, QStringLiteral("hanging up for %1").arg(who(asked)));
             hangUp();
             return answer(asked, ok());
         }
         if (op == P::Op::DialEntry)
             return dialEntry(asked);
+        log(LogLimit::Priority::Info, QStringLiteral("dialling the default entry for %1").arg(who(asked)));
         return answer(asked, dialDefault());
     }
     if (op != P::Op::Stop && !op.startsWith(QLatin1String("setup_")))
@@ -385,7 +405,7 @@ void GuardService::askPolkit(Asked asked) {
     queue.question = question;
     queue.uid = asked.peer.uid;
     Authority::Cancel cancel = authority_.confirmAdministrator(
-        asked.peer, [this, self = QPointer(this), asked, question](Authority::Verdict verdict) {
+        asked.peer, [this, self = QPointer(this), asked, question](const Authority::Answer& verdict) {
             const auto it = self ? queues_.find(asked.client) : queues_.end();
             if (it == queues_.end() || it->second.question != question)
                 return;
@@ -401,7 +421,7 @@ void GuardService::askPolkit(Asked asked) {
 
 // The requests that waited behind the question share its answer: "Autorizza" and "Connetti" sent
 // right after the setup's opening find the setup open, and no second dialog is shown.
-void GuardService::answered(const Asked& asked, Authority::Verdict verdict) {
+void GuardService::answered(const Asked& asked, const Authority::Answer& verdict) {
     std::deque<Asked> behind = std::exchange(queues_[asked.client].waiting, {});
     administratorRequest(asked, verdict);
     for (const Asked& next : behind) {
@@ -415,43 +435,49 @@ void GuardService::answered(const Asked& asked, Authority::Verdict verdict) {
     serveQueue(asked.client);
 }
 
-void GuardService::administratorRequest(const Asked& asked, Authority::Verdict verdict) {
+void GuardService::administratorRequest(const Asked& asked, const Authority::Answer& verdict) {
+    using Verdict = Authority::Verdict;
     const bool setup = asked.op == P::Op::SetupOpen;
-    const QString what = setup ? QStringLiteral("the setup") : QStringLiteral("the stop");
+    const QString refused =
+        QStringLiteral("refused %1 to %2: ").arg(setup ? QStringLiteral("the setup") : QStringLiteral("the stop"), who(asked));
     if (shutDown_ || !server_.has(asked.client))
         return;
-    if (verdict == Authority::Verdict::TimedOut) {
-        userLog_.Write(asked.peer.uid, "refused: no answer in time",
-                       QStringLiteral("refused %1 to uid %2 (pid %3): polkit gave no answer in time")
-                .arg(what)
-                .arg(asked.peer.uid)
-                .arg(asked.peer.pid));
+    if (verdict.verdict == Verdict::TimedOut || verdict.verdict == Verdict::Unavailable) {
+        const bool late = verdict.verdict == Verdict::TimedOut;
+        // Not the user's doing: the administrator needs to hear why polkit could not be asked.
+        userLog_.Write(late ? LogLimit::Priority::Notice : LogLimit::Priority::Error, asked.peer.uid,
+                       late ? "refused: no answer in time" : "refused: polkit not asked",
+                       refused + (late ? QStringLiteral("polkit gave no answer in time")
+                                       : QStringLiteral("polkit could not be asked: ") + unavailableText(verdict)));
         QJsonObject refusal{{QStringLiteral("ok"), false},
                             {QStringLiteral("error"), P::Error::AuthUnavailable},
-                            {QStringLiteral("reason"), P::Unavailable::Timeout},
-                            {QStringLiteral("message"), QStringLiteral("the authentication was not answered in time")}};
+                            {QStringLiteral("reason"), late ? P::Unavailable::Timeout : verdict.reason},
+                            {QStringLiteral("message"), late ? QStringLiteral("the authentication was not answered in time")
+                                                             : QStringLiteral("polkit could not be asked")}};
+        if (verdict.reason == P::Unavailable::Status || verdict.reason == P::Unavailable::Signal)
+            refusal.insert(QStringLiteral("status"), verdict.status);
         return answer(asked, refusal);
     }
-    if (verdict != Authority::Verdict::Granted) {
-        userLog_.Write(asked.peer.uid, "refused: no administrator",
-                       QStringLiteral("refused %1 to uid %2 (pid %3): %4")
-                           .arg(what)
-                           .arg(asked.peer.uid)
-                           .arg(asked.peer.pid)
-                           .arg(verdict == Authority::Verdict::TooMany
-                                    ? QStringLiteral("%1 of its questions to polkit still run").arg(Authority::MaxPkchecksPerUser)
-                                    : QStringLiteral("not an administrator")));
+    if (verdict.verdict != Verdict::Granted) {
+        // pkcheck's 1: polkit's rules say no; 3: the user closed the dialog.
+        const QString why = verdict.verdict == Verdict::TooMany
+                                ? QStringLiteral("%1 of its questions to polkit still run").arg(Authority::MaxPkchecksPerUser)
+                            : verdict.status == 3 ? QStringLiteral("the authentication was dismissed")
+                            : verdict.status == 1 ? QStringLiteral("polkit did not authorise it")
+                                                  : QStringLiteral("not an administrator");
+        userLog_.Write(LogLimit::Priority::Notice, asked.peer.uid, "refused: no administrator", refused + why);
         return fail(asked, P::Error::Refused, QStringLiteral("only an administrator may do this"));
     }
     if (!setup) {
         // Answered like any request, before the "stopped" that every display gets.
         answer(asked, ok());
-        return stop();
+        return stop(asked);
     }
     // The slot is taken when polkit agrees: another display may have taken it meanwhile.
     if (setupOwner_ != 0 && setupOwner_ != asked.client)
         return fail(asked, P::Error::Busy, QStringLiteral("the setup is open in another display"));
     setupOwner_ = asked.client;
+    log(LogLimit::Priority::Notice, QStringLiteral("setup opened by %1").arg(who(asked)));
     answer(asked, openSetup());
 }
 
@@ -463,14 +489,19 @@ void GuardService::setupRequest(const Asked& asked) {
     // Taken out of the administrators' groups meanwhile: the setup ends here.
     if (!authority_.inAdministratorGroup(asked.peer.uid)) {
         setupOwner_ = 0;
+        userLog_.Write(LogLimit::Priority::Notice, asked.peer.uid, "refused: no administrator",
+                       QStringLiteral("refused %1 to %2: no longer in an administrators' group; the setup is closed")
+                           .arg(op.left(64), who(asked)));
         return fail(asked, P::Error::Refused, QStringLiteral("only an administrator may do this"));
     }
     const QJsonValue name = request.value(QStringLiteral("name"));
     if (op == P::Op::SetupClose) {
         setupOwner_ = 0;
+        log(LogLimit::Priority::Info, QStringLiteral("setup closed by %1").arg(who(asked)));
         return answer(asked, ok());
     }
     if (op == P::Op::SetupSave) {
+        log(LogLimit::Priority::Info, QStringLiteral("settings saved by %1").arg(who(asked)));
         saveSettings();
         return answer(asked, ok());
     }
@@ -483,8 +514,16 @@ void GuardService::setupRequest(const Asked& asked) {
         };
         if (!colour(start) || !colour(end))
             return fail(asked, P::Error::BadRequest, QStringLiteral("two colours are two 32-bit numbers"));
-        Global::state.StartColor = qint32(start.toDouble());
-        Global::state.EndColor = qint32(end.toDouble());
+        Global::State& state = Global::state;
+        if (state.StartColor != qint32(start.toDouble()) || state.EndColor != qint32(end.toDouble()))
+            log(LogLimit::Priority::Notice, QStringLiteral("colours changed from %1 and %2 to %3 and %4 by %5")
+                                                .arg(state.StartColor)
+                                                .arg(state.EndColor)
+                                                .arg(qint32(start.toDouble()))
+                                                .arg(qint32(end.toDouble()))
+                                                .arg(who(asked)));
+        state.StartColor = qint32(start.toDouble());
+        state.EndColor = qint32(end.toDouble());
         return answer(asked, ok());
     }
     if (!name.isString())
@@ -496,10 +535,12 @@ void GuardService::setupRequest(const Asked& asked) {
         const QJsonValue value = request.value(QStringLiteral("value"));
         if (!field.isDouble() || value.isUndefined() || value.isArray() || value.isObject())
             return fail(asked, P::Error::BadRequest, QStringLiteral("setup_field needs a field code and a value"));
-        Global::SetField(name.toString(), Convert::ToInt16(field.toDouble()), value.toVariant());
+        setField(asked, name.toString(), Convert::ToInt16(field.toDouble()), value);
         return answer(asked, ok());
     }
     if (op == P::Op::SetupDial) {
+        log(LogLimit::Priority::Info,
+            QStringLiteral("dialling \"%1\" from the setup for %2").arg(name.toString().trimmed(), who(asked)));
         // The write protection stays on while the component reads the entry and dials.
         Global::ClosePhonebookLock();
         rasDial_->SelectEntry(name.toString().trimmed());
@@ -512,16 +553,33 @@ void GuardService::setupRequest(const Asked& asked) {
     fail(asked, P::Error::UnknownOp, QStringLiteral("unknown op \"%1\"").arg(op.left(64)));
 }
 
+// What decides over calls is said with who changed it: the authorisation, the default, the number.
+void GuardService::setField(const Asked& asked, const QString& name, qint16 field, const QJsonValue& value) {
+    const bool authorised = Global::IsAuthorised(name);
+    const bool isDefault = Global::IsDefaultEntry(name);
+    const QString number = Global::NumberOf(name);
+    Global::SetField(name, field, value.toVariant());
+    const QString entry = QStringLiteral("\"%1\"").arg(name);
+    QString changed;
+    if (field == Global::FieldAuthorised && Global::IsAuthorised(name) != authorised)
+        changed = authorised ? QStringLiteral("authorisation of %1 revoked").arg(entry) : entry + QStringLiteral(" authorised");
+    else if (field == Global::FieldDefault && Global::IsDefaultEntry(name) != isDefault)
+        changed = isDefault ? entry + QStringLiteral(" no longer the default entry")
+                            : entry + QStringLiteral(" made the default entry");
+    else if (field == Global::FieldNumber && Global::NumberOf(name) != number)
+        changed = QStringLiteral("number of %1 changed from %2 to %3").arg(entry, number, Global::NumberOf(name));
+    if (!changed.isEmpty())
+        log(LogLimit::Priority::Notice, changed + QStringLiteral(" by ") + who(asked));
+}
+
 void GuardService::onClientGone(quint64 client) {
     if (setupOwner_ == client)
         setupOwner_ = 0;
     // Nobody waits for the call any more: it does not go on for nobody.
     if (dialling_ && dialling_->asked.client == client) {
         const Dialling gone = *std::exchange(dialling_, std::nullopt);
-        log(QStringLiteral("hung up the call on \"%1\": uid %2 (pid %3) that asked for it went away")
-                .arg(gone.entry)
-                .arg(gone.asked.peer.uid)
-                .arg(gone.asked.peer.pid));
+        log(LogLimit::Priority::Notice,
+            QStringLiteral("hung up the call on \"%1\": %2 that asked for it went away").arg(gone.entry, who(gone.asked)));
         hangUp();
     }
     const auto it = queues_.find(client);
@@ -530,8 +588,9 @@ void GuardService::onClientGone(quint64 client) {
     // Its authentication dialog goes with it.
     if (it->second.cancel) {
         it->second.cancel();
-        userLog_.Write(it->second.uid, "withdrawn", QStringLiteral("withdrew the question to polkit of uid %1: its client went away")
-                                           .arg(it->second.uid));
+        userLog_.Write(LogLimit::Priority::Info, it->second.uid, "withdrawn",
+                       QStringLiteral("withdrew the question to polkit of %1: its client went away")
+                           .arg(LogLimit::Who(it->second.uid)));
     }
     queues_.erase(it);
 }
@@ -607,10 +666,7 @@ void GuardService::dialEntry(const Asked& asked) {
         return answer(asked, outcomeOf(P::Outcome::Failed, entry, DialerControl::DeviceUnavailable,
                                        DeviceUnavailableText));
     dialling_ = Dialling{asked, entry, {}};
-    log(QStringLiteral("dialling \"%1\" for uid %2 (pid %3)")
-            .arg(entry)
-            .arg(asked.peer.uid)
-            .arg(asked.peer.pid));
+    log(LogLimit::Priority::Info, QStringLiteral("dialling \"%1\" for %2").arg(entry, who(asked)));
     const qint16 selected = dialSelected(entry);
     // Nothing was dialled: no event will tell.
     if (selected != DialerControl::Done && dialling_)

@@ -3,6 +3,7 @@
 #include "guard/Authority.h"
 #include "guard/GuardFiles.h"
 #include "guard/LogLimit.h"
+#include "guard/ServiceNotifier.h"
 #include "guard/StripPlaces.h"
 #include "platform/SystemHelpers.h"
 
@@ -48,7 +49,8 @@ public:
                  Options options, QObject* parent = nullptr);
     ~GuardService() override;
 
-    // The start-up steps that need no window; the caller listens afterwards.
+    // The start-up steps that need no window; the caller listens afterwards. systemd hears that
+    // the guard is ready once nv4.ini is locked, not after the phonebook's later lock.
     void Start();
     // The shut-down: the phonebook released, the settings saved, the settings file released.
     // Runs once; the line is left as it is.
@@ -89,9 +91,10 @@ private:
     void fail(const Asked& asked, QLatin1StringView error, const QString& message);
     void serveQueue(quint64 client);
     void askPolkit(Asked asked);
-    void answered(const Asked& asked, Authority::Verdict verdict);
-    void administratorRequest(const Asked& asked, Authority::Verdict verdict);
+    void answered(const Asked& asked, const Authority::Answer& verdict);
+    void administratorRequest(const Asked& asked, const Authority::Answer& verdict);
     void setupRequest(const Asked& asked);
+    void setField(const Asked& asked, const QString& name, qint16 field, const QJsonValue& value);
 
     QJsonObject snapshot() const;
     QJsonObject counters() const;
@@ -105,13 +108,14 @@ private:
     QJsonObject openSetup();
     QJsonObject readEntry(const QString& name);
     void saveSettings();
-    void stop();
+    void stop(const Asked& asked);
 
     void unlockPhonebook() { files_.UnlockPhonebook(); }
     void lockPhonebook() { files_.LockPhonebook(); }
     void dropDefaultsRows();
     void revokeChangedNumbers();
-    void log(const QString& line) const;
+    static void log(LogLimit::Priority priority, const QString& line);
+    static QString who(const Asked& asked) { return LogLimit::Who(asked.peer.uid, asked.peer.pid); }
 
     std::unique_ptr<DialerControl> rasDial_;
     GuardServer& server_;
@@ -135,4 +139,5 @@ private:
     double leftWin_ = 100;
     StripPlaces places_;
     GuardFiles files_;
+    ServiceNotifier notifier_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "guard/GuardLog.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
@@ -16,9 +18,11 @@ class LogLimit final {
 public:
     static constexpr int IntervalMs = 1000;
 
-    // A line of the guard's log, as every line of it is written.
-    static void Write(const QString& line);
-    void Write(uid_t uid, const char* kind, const QString& line);
+    using Priority = GuardLog::Priority;
+
+    // Who asked, as every line about a request names it: "uid 1000 (alice, pid 4242)".
+    static QString Who(uid_t uid, pid_t pid = 0);
+    void Write(Priority priority, uid_t uid, const char* kind, const QString& line);
     // The counts not told yet, before the guard ends.
     void Flush();
 
@@ -26,6 +30,7 @@ private:
     struct User {
         QElapsedTimer last;
         int untold = 0;
+        Priority priority = Priority::Notice;
     };
     std::map<std::pair<uid_t, QByteArray>, User> users_;
 };

@@ -2,6 +2,7 @@
 #include "dialer/CreateDialer.h"
 #include "dialer/DialerControl.h"
 #include "guard/Authority.h"
+#include "guard/GuardLog.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "guard/GuardService.h"
@@ -36,7 +37,7 @@ constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR] [-
                          "                   left, and give the modem its owner and mode back\n";
 
 int refuse(const QString& why) {
-    std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
+    GuardLog::Error(why);
     return 1;
 }
 
@@ -49,8 +50,8 @@ void keepOnlyRootsPath() {
         if (folder.startsWith(u'/') && Subs::OnlyOwnersCanChange(folder, &why))
             kept << folder;
         else if (QFileInfo::exists(folder))
-            std::fprintf(stderr, "norvale-guard: %s left out of PATH: %s\n", qPrintable(folder),
-                         qPrintable(why.isEmpty() ? QStringLiteral("not an absolute path") : why));
+            GuardLog::Warning(QStringLiteral("%1 left out of PATH: %2")
+                                  .arg(folder, why.isEmpty() ? QStringLiteral("not an absolute path") : why));
     }
     if (kept.isEmpty())
         kept = QStringList{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),
@@ -72,7 +73,7 @@ int releaseFence(const QString& runFolder) {
     QString why;
     const bool released = KernelFence::Release(runFolder, &why);
     if (!released)
-        std::fprintf(stderr, "norvale-guard: %s\n", qPrintable(why));
+        GuardLog::Error(why);
     ModemDevices(runFolder + QStringLiteral("/modem-devices")).giveBackRecorded();
     return released ? 0 : 1;
 }
@@ -80,6 +81,7 @@ int releaseFence(const QString& runFolder) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    GuardLog::Install();
     // No display and no session bus: nothing the desktop's user controls may reach this process.
     // Nor a system bus other than the system's: pkcheck would take its answer from that bus's
     // "polkit".

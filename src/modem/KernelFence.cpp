@@ -115,9 +115,12 @@ bool unpin(const QByteArray& path) {
 }
 
 int quietLibbpf(libbpf_print_level level, const char* format, va_list arguments) {
-    if (level == LIBBPF_WARN && qEnvironmentVariableIsSet("NORVALE_BPF_DEBUG"))
-        return std::vfprintf(stderr, format, arguments);
-    return 0;
+    if (level != LIBBPF_WARN || !qEnvironmentVariableIsSet("NORVALE_BPF_DEBUG"))
+        return 0;
+    char text[1024];
+    const int length = std::vsnprintf(text, sizeof text, format, arguments);
+    qWarning("modem fence: libbpf: %s", QByteArray(text).trimmed().constData());
+    return length;
 }
 
 } // namespace

@@ -39,10 +39,9 @@ void FileGuard::reduce(const char* reason) {
     m_reason = QString::fromLocal8Bit(reason);
     if (!m_warned) {
         m_warned = true;
-        std::fprintf(stderr,
-                     "norvale: protection reduced (%s): locked files are only made immutable where "
-                     "allowed, write-protected and flocked\n",
-                     reason);
+        qWarning("protection reduced (%s): locked files are only made immutable where allowed, "
+                 "write-protected and flocked",
+                 reason);
     }
 }
 
@@ -98,7 +97,7 @@ void FileGuard::answerLoop() {
             ssize_t left = length;
             while (FAN_EVENT_OK(event, left)) {
                 if (event->mask & FAN_Q_OVERFLOW)
-                    std::fputs("norvale: the file guard's event queue overflowed\n", stderr);
+                    qWarning("the file guard's event queue overflowed");
                 if (event->mask & FAN_OPEN_PERM) {
                     const fanotify_response answer{event->fd, FAN_DENY};
                     (void)!::write(m_fanotify, &answer, sizeof answer);
@@ -145,7 +144,7 @@ FileLock FileGuard::lock(const QString& path) {
     bool ownsRecord = false;
     if (!LockRecord::Save(fd, &ownsRecord) && !m_recordWarned) {
         m_recordWarned = true;
-        std::fprintf(stderr, "norvale: cannot record the mode and flags of %s before locking it\n", qPrintable(path));
+        qWarning("cannot record the mode and flags of %s before locking it", qPrintable(path));
     }
     int flags = 0;
     const bool hasFlags = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;

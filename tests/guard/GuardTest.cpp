@@ -259,11 +259,11 @@ protected:
     QHash<uid_t, QStringList> groups; // a uid not here has no user
     int polkitAsks = 0;
     Authority::Peer polkitPeer;
-    std::function<void(Authority::Verdict)> polkitAnswer;
+    Authority::Done polkitAnswer;
     Authority authority{[this](uid_t uid) -> std::optional<QStringList> {
                             return groups.contains(uid) ? std::optional(groups.value(uid)) : std::nullopt;
                         },
-                        [this](const Authority::Peer& peer, std::function<void(Authority::Verdict)> done) {
+                        [this](const Authority::Peer& peer, Authority::Done done) {
                             ++polkitAsks;
                             polkitPeer = peer;
                             polkitAnswer = std::move(done);
@@ -493,7 +493,8 @@ TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot)
     std::optional<bool> granted;
     const auto confirm = [&](Authority::Peer peer) {
         granted.reset();
-        authority.confirmAdministrator(peer, [&](Authority::Verdict v) { granted = v == Authority::Verdict::Granted; });
+        authority.confirmAdministrator(
+            peer, [&](const Authority::Answer& a) { granted = a.verdict == Authority::Verdict::Granted; });
         return granted;
     };
     EXPECT_EQ(confirm({0, 0, 0}), true);
@@ -529,13 +530,13 @@ TEST_F(GuardTest, WhilePolkitIsAskedAboutALiveProcessOnlyTheSetupAndStopWaitAndS
         return QTest::qWaitFor([&] { return (out += client.readAllStandardOutput()).count('\n') >= count; }, WaitMs);
     };
     ASSERT_TRUE(lines(2)); // while polkit is asked
-    std::exchange(polkitAnswer, nullptr)(Authority::Verdict::Granted);
+    std::exchange(polkitAnswer, nullptr)({.verdict = Authority::Verdict::Granted});
     // One stop asks, sixteen wait behind it and share its answer, one more is turned away at once.
     while (id < 22)
         client.write(P::Line({{u"v"_s, 1}, {u"id"_s, ++id}, {u"op"_s, u"stop"_s}}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 2; }, WaitMs)); // for the stop
     ASSERT_TRUE(lines(5));
-    std::exchange(polkitAnswer, nullptr)(Authority::Verdict::TimedOut);
+    std::exchange(polkitAnswer, nullptr)({.verdict = Authority::Verdict::TimedOut});
     ASSERT_TRUE(lines(22));
     QStringList answers;
     for (const QByteArray& answer : out.trimmed().split('\n')) {
