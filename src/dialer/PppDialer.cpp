@@ -1,6 +1,7 @@
 #include "dialer/PppDialer.h"
 
 #include "dialer/CallNumberReader.h"
+#include "dialer/CallSyslog.h"
 #include "dialer/DialString.h"
 #include "dialer/DialledNumber.h"
 #include "dialer/PppCallFiles.h"
@@ -78,10 +79,10 @@ AllowedPrograms* diallerPrograms(const DialerSettings& settings, QObject* parent
 // Starts pppd as a process that does not need us: its output goes to the log, it has a process
 // group of its own, and it gets none of our descriptors nor our blocked signals. pppd sends each of
 // its lines to syslog as well, and chat may too: in a mount namespace of its own the syslog socket
-// is covered, so that the log of the call, read by the guard, is their one way out. pid, or -1;
-// *why says why the namespace could not be made, where it could not.
+// is covered by cover, the guard's, so that each line reaches the guard's log once. pid, or -1;
+// *why says why the socket could not be covered, where it could not.
 pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd, const QString& syslogSocket,
-                QString* why) {
+                const QString& cover, QString* why) {
     std::vector<QByteArray> words{QFile::encodeName(program)};
     for (const QString& a : arguments)
         words.push_back(a.toLocal8Bit());
@@ -90,6 +91,7 @@ pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd,
         argv.push_back(w.data());
     argv.push_back(nullptr);
     const QByteArray syslog = QFile::encodeName(syslogSocket);
+    const QByteArray coverPath = QFile::encodeName(cover);
     // The child tells here what failed: a step and errno. The pipe closes with the exec.
     int status[2];
     if (::pipe2(status, O_CLOEXEC) != 0)
@@ -108,7 +110,7 @@ pid_t spawnPppd(const QString& program, const QStringList& arguments, int logFd,
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0)
             tell('n');
         else if (::access(syslog.constData(), F_OK) == 0 &&
-                 ::mount("/dev/null", syslog.constData(), nullptr, MS_BIND, nullptr) != 0)
+                 ::mount(coverPath.constData(), syslog.constData(), nullptr, MS_BIND, nullptr) != 0)
             tell('m');
         struct sigaction standard {};
         standard.sa_handler = SIG_DFL;
@@ -398,9 +400,23 @@ void PppDialer::Dial() {
 
 void PppDialer::startPppd(const QString& dialCommand) {
     const int logFd = m_files->createLog();
+    // The scripts pppd runs keep their syslog lines: they reach the guard's log, tagged.
+    m_callSyslog = new CallSyslog(m_files->folder() + QStringLiteral("/syslog"), this);
+    connect(m_callSyslog, &CallSyslog::datagram, this, [this](const QByteArray& bytes) {
+        const PppCallLog::Syslog told = m_callLog.fromSyslog(bytes);
+        for (const QString& line : told.lines) {
+            if (told.severity <= 3)
+                qCritical("%s", qUtf8Printable(line));
+            else if (told.severity == 4)
+                qWarning("%s", qUtf8Printable(line));
+            else
+                qInfo("%s", qUtf8Printable(line));
+        }
+    });
+    const QString cover = m_callSyslog->path().isEmpty() ? QStringLiteral("/dev/null") : m_callSyslog->path();
     QString uncovered;
     const pid_t pid = logFd >= 0 ? spawnPppd(resolveProgram(m_settings.pppd), m_files->pppdArguments(), logFd,
-                                             m_syslogSocket, &uncovered)
+                                             m_syslogSocket, cover, &uncovered)
                                  : -1;
     if (pid > 0 && !uncovered.isEmpty())
         qWarning("dial-up: pppd's lines of \"%s\" also reach the system log: %s", qPrintable(m_ownEntry),
@@ -506,6 +522,10 @@ void PppDialer::onOwnExited(pid_t pid) {
 
 void PppDialer::endOwnCall(const QList<PppLineParser::Event>& events) {
     m_ownExit->clear();
+    if (m_callSyslog) {
+        m_callSyslog->drain();
+        delete std::exchange(m_callSyslog, nullptr);
+    }
     if (m_logFd >= 0) {
         ::close(m_logFd);
         m_logFd = -1;

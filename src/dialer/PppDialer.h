@@ -14,6 +14,7 @@
 
 class AllowedPrograms;
 class CallNumberReader;
+class CallSyslog;
 class Pidfd;
 class PppCallFiles;
 class ModemFence;
@@ -118,6 +119,7 @@ private:
     bool m_ownChild = false; // started here: its exit code is ours to read
     PppLineParser m_parser;
     PppCallLog m_callLog;
+    CallSyslog* m_callSyslog = nullptr;
     QString m_ownEntry;
     bool m_hangingUp = false;
     bool m_replaying = false;

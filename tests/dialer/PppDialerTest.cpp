@@ -11,10 +11,14 @@
 #include "dialer/SimulatedDialer.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -408,4 +412,53 @@ TEST(PppRealLine, OnlyAPhonebookOfRootsClosesTheModemItNames) {
                   mode == 0600u ? 0 : 1);
     }
     EXPECT_EQ(modeOf(line.ptyPath()), open);
+}
+
+// A whole call's lines, the real chat's on the emulator and a stand-in pppd's (the real one needs
+// /dev/ppp), which also sends them to syslog, as do the scripts it runs: each logged once, tagged with
+// the entry, never the password. In pppd's mount namespace the test's syslog socket is covered.
+TEST(PppRealLine, ACallsLinesAreLoggedOnceEachTaggedAndWithoutThePassword) {
+    ModemLine line;
+    ASSERT_TRUE(line.isReady());
+    QTemporaryDir dir;
+    const QString syslog = dir.filePath("log");
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, QFile::encodeName(syslog).constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const DialerSettings settings{.backend = DialerSettings::Backend::Ppp, .phonebook = dir.filePath("wvdial.conf"),
+                                  .pppd = dir.filePath("pppd"), .runFolder = dir.filePath("run")};
+    writeBytes(settings.phonebook, "[Dialer Casa]\nModem = " + line.device().toUtf8() +
+                                       "\nPhone = 0190123456\nUsername = mario\nPassword = se\"greto\n");
+    writeBytes(settings.pppd, "#!/bin/bash\nsay() { printf '%s\\n' \"$1\"; logger -u '" + syslog.toUtf8() +
+                                  "' -t pppd \"$1\"; }\nfor word; do [ \"$connect\" ] && break; [ \"$word\" = "
+                                  "connect ] && connect=1; done\n/bin/sh -c \"$word\" <\"$1\" >\"$1\" || exit 8\n"
+                                  "say 'Serial connection established.'\nlogger -u '" + syslog.toUtf8() + "' -t ip-up "
+                                  "-p daemon.warning 'no DNS'\nsay 'sent [PAP AuthReq id=0x1 user=\"mario\" "
+                                  "password=\"se\\\"greto\"]'\nsay 'PAP authentication failed: se\"greto'\nexit 19\n");
+    QFile::setPermissions(settings.pppd, QFile::ReadOwner | QFile::ExeOwner);
+    Logged logged;
+    PppDialer dialer(settings);
+    dialer.SetSyslogSocket(syslog);
+    Told told(dialer);
+    ASSERT_EQ(dialer.SelectEntry("Casa"), 0);
+    dialer.Dial();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return told.contains("error 691"); }, 20000));
+    QStringList chat = split("timeout set to 5 seconds;abort on (BUSY);abort on (NO CARRIER);abort on (NO DIALTONE);"
+                             "abort on (NO DIAL TONE);abort on (NO ANSWER);abort on (ERROR);send (ATZ^M);timeout set to"
+                             " 60 seconds;expect (OK);ATZ^M^M;OK;-- got it;send (ATDT0190123456^M);expect (CONNECT);^M;"
+                             "ATDT0190123456^M^M;CONNECT;-- got it;send (^M)");
+    chat.replaceInStrings(QRegularExpression("^"), "chat[Casa]: ");
+    chat << "pppd[Casa]: Serial connection established."
+         << "pppd[Casa]: sent [PAP AuthReq id=0x1 user=\"mario\" password=<hidden>]"
+         << "pppd[Casa]: PAP authentication failed: <hidden>";
+    EXPECT_EQ(logged.filter(QRegularExpression("^(chat|pppd)\\[")), chat);
+    EXPECT_EQ(logged.filter("greto"), QStringList{});
+    EXPECT_EQ(logged.filter("ip-up["), QStringList{"ip-up[Casa]: no DNS"}); // a script's syslog line is kept
+    char datagram[512];
+    EXPECT_EQ(::recv(fd, datagram, sizeof datagram, 0), -1); // nothing reached syslog from pppd
+    // The socket and logger work: what a program outside pppd's namespace sends arrives.
+    QProcess::execute("logger", {"-u", syslog, "-t", "outside", "here"});
+    EXPECT_GT(::recv(fd, datagram, sizeof datagram, 0), 0);
+    ::close(fd);
 }
