@@ -1,11 +1,13 @@
-// The guard in the test process on a real socket: start-up, defence, requests, shut-down and who
-// may do what. The socket's limits are the black-box tests' (tests/e2e/defence.sh).
+// The guard in the test process on a real socket: start-up, defence, requests, shut-down, who may do
+// what, what it tells systemd and what it logs. The socket's limits are the black-box tests'
+// (tests/e2e/defence.sh).
 #include "../dialer/ModemLine.h"
 #include "../dialer/TestApp.h"
 #include "dialer/DialerControl.h"
 #include "dialer/PppDialer.h"
 #include "dialer/SimulatedDialer.h"
 #include "guard/Authority.h"
+#include "guard/GuardLog.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardServer.h"
 #include "guard/GuardService.h"
@@ -20,9 +22,14 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <linux/fs.h>
@@ -30,8 +37,11 @@
 #include <optional>
 #include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -170,13 +180,19 @@ protected:
         ASSERT_TRUE(dir.isValid());
         Global::Reset();
         writeBytes(book, "[Dialer Provider]\nPhone = 0245871200\n");
+        GuardLog::Install(logFd);
     }
     void TearDown() override {
         clients.clear();
         service.reset();
         server.reset();
         Global::Reset();
+        GuardLog::Install(2);
+        qInstallMessageHandler(nullptr);
+        ::close(logFd);
     }
+    // The guard's log so far, one line each.
+    QStringList logged() const { return QString::fromUtf8(readBytes(dir.filePath(u"guard.log"_s))).split(u'\n'); }
 
     // A fresh guard on the settings given (none: no nv4.ini) and line (none: the fake), started.
     void start(const QByteArray& settings = {}, std::unique_ptr<DialerControl> given = nullptr) {
@@ -251,6 +267,8 @@ protected:
     }
 
     QTemporaryDir dir{QDir::tempPath() + u"/guard_tests-XXXXXX"_s};
+    const int logFd = ::open(QFile::encodeName(dir.filePath(u"guard.log"_s)).constData(),
+                             O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     const QString ini = dir.filePath(u"nv4.ini"_s);
     const QString book = dir.filePath(u"phonebook.conf"_s);
     QStringList log;
@@ -451,6 +469,8 @@ TEST_F(GuardTest, OneSetupAtATimeItsDialIsAuthorisedItsSaveAndTheStopReachEveryD
 
     a.ask(Op::SetupField, {{u"name"_s, u"Office"_s}, {u"field"_s, 0}, {u"value"_s, true}});
     a.ask(Op::SetupField, {{u"name"_s, u"Office"_s}, {u"field"_s, 3}, {u"value"_s, u"065551234"_s}});
+    a.ask(Op::SetupField, {{u"name"_s, u"Gone"_s}, {u"field"_s, 0}, {u"value"_s, false}});
+    a.ask(Op::SetupField, {{u"name"_s, u"Office"_s}, {u"field"_s, 2}, {u"value"_s, true}});
     forget();
     QString atDial;
     line->onDial = [&] { atDial = phonebookState(); };
@@ -468,7 +488,7 @@ TEST_F(GuardTest, OneSetupAtATimeItsDialIsAuthorisedItsSaveAndTheStopReachEveryD
 {"event":"status","state":2}
 {"authorised":true,"entry":"Office","event":"connect","ip":"10.64.0.7","speed_down":14,"speed_up":10}
 {"end_color":2,"event":"saved","start_color":1})"_s);
-    EXPECT_EQ(settings(), Banner + "[General Setup]\r\nStartColor= 1\r\nEndColor= 2\r\n" + table("1101"));
+    EXPECT_EQ(settings(), Banner + "[General Setup]\r\nStartColor= 1\r\nEndColor= 2\r\n" + table("1100", 1));
 
     // The stop is answered, saves what changed since, tells every display and releases both files.
     a.ask(Op::SetupColours, {{u"start"_s, 3}, {u"end"_s, 4}});
@@ -479,7 +499,14 @@ TEST_F(GuardTest, OneSetupAtATimeItsDialIsAuthorisedItsSaveAndTheStopReachEveryD
     EXPECT_EQ(ended, QList<int>{0});
     EXPECT_EQ(phonebookState(), u"readable writable"_s);
     EXPECT_TRUE(Global::FileExists(ini));
-    EXPECT_EQ(readBytes(ini), Banner + "[General Setup]\r\nStartColor= 3\r\nEndColor= 4\r\n" + table("1101"));
+    EXPECT_EQ(readBytes(ini), Banner + "[General Setup]\r\nStartColor= 3\r\nEndColor= 4\r\n" + table("1100", 1));
+    // Each administrator's action names who did it; the number set as it was is no change.
+    const QString by = u" uid 0 (root, pid %1)"_s.arg(::getpid());
+    QStringList audit = uR"(setup opened by@;setup closed by@;setup opened by@;setup opened by@;"Office" authorised by@;
+authorisation of "Gone" revoked by@;"Office" made the default entry by@;dialling "Office" from the setup for@;
+colours changed from 16711680 and 65535 to 1 and 2 by@;settings saved by@;colours changed from 1 and 2 to 3 and 4 by@;
+stopped by@)"_s.remove(u'\n').replace(u'@', by).split(u';');
+    EXPECT_EQ(logged().filter(by), audit.replaceInStrings(QRegularExpression(u"^"_s), u"norvale-guard: "_s));
 }
 
 TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot) {
@@ -536,8 +563,16 @@ TEST_F(GuardTest, WhilePolkitIsAskedAboutALiveProcessOnlyTheSetupAndStopWaitAndS
         client.write(P::Line({{u"v"_s, 1}, {u"id"_s, ++id}, {u"op"_s, u"stop"_s}}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 2; }, WaitMs)); // for the stop
     ASSERT_TRUE(lines(5));
-    std::exchange(polkitAnswer, nullptr)({.verdict = Authority::Verdict::TimedOut});
+    // polkit that could not be asked: why, with what pkcheck said, in the log and the answer.
+    const QString noAgent = u"Authorization requires authentication but no agent is available."_s;
+    std::exchange(polkitAnswer, nullptr)(
+        {.verdict = Authority::Verdict::Unavailable, .reason = P::Unavailable::NoAgent, .status = 2, .said = noAgent});
     ASSERT_TRUE(lines(22));
+    EXPECT_EQ(logged().filter(u"polkit could not be asked"_s),
+              QStringList{u"norvale-guard: refused the stop to uid %1 (%2, pid %3): polkit could not be asked: no "
+                          "authentication agent runs for the user: "_s.arg(nobody->pw_uid).arg(nobody->pw_name)
+                              .arg(client.processId()) + noAgent});
+    EXPECT_TRUE(out.contains(R"("error":"auth_unavailable","id":5,"message":"polkit could not be asked","ok":false,"reason":"no_agent")"));
     QStringList answers;
     for (const QByteArray& answer : out.trimmed().split('\n')) {
         const QJsonObject object = QJsonDocument::fromJson(answer).object();
@@ -636,6 +671,8 @@ TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeOnEitherLineHoldsNobodyAndOnlyFo
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0705), 0);
     EXPECT_EQ(dial(u"Provider"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s}),
               u"2 refused: only root and the groups dip, sudo, wheel and admin may dial"_s);
+    EXPECT_EQ(logged().filter(QRegularExpression(u"^norvale-guard: refused dial_entry to uid \\d+ \\(nobody, pid \\d+\\): "
+                                                 "not allowed to dial$"_s)).size(), 1);
 }
 
 } // namespace
@@ -668,4 +705,102 @@ TEST_F(GuardTest, ReducedProtectionAndAFailedSaveReachEveryDisplayAlsoOneThatCom
     flags &= ~FS_IMMUTABLE_FL;
     ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
     ::close(fd);
+}
+
+// Under systemd. The notify socket is the test's: READY=1 once nv4.ini is locked (looked at as the
+// datagram arrives, while the guard may still be starting), pings from the event loop's own timer and
+// none while that loop is blocked for three watchdog periods, STOPPING=1 at the shut-down. The log is
+// the journal's stream: every line, Qt's messages of the guard's parts too, carries its priority.
+TEST_F(GuardTest, UnderSystemdReadyFollowsTheSettingsLockPingsComeFromTheEventLoopLinesHavePriorities) {
+    const QByteArray path = QFile::encodeName(dir.filePath(u"notify"_s));
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const timeval wait{WaitMs / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const auto heard = [fd](int flags) {
+        char datagram[64];
+        const ssize_t n = ::recv(fd, datagram, sizeof datagram, flags);
+        return n > 0 ? QByteArray(datagram, n) : QByteArray();
+    };
+    const auto drain = [&] {
+        QByteArrayList all;
+        for (QByteArray one; !(one = heard(MSG_DONTWAIT)).isEmpty();)
+            all << one;
+        return all.join(' ');
+    };
+    struct stat log {};
+    ASSERT_EQ(::fstat(logFd, &log), 0);
+    qputenv("NOTIFY_SOCKET", path);
+    qputenv("WATCHDOG_USEC", "300000"); // a ping every 100 ms
+    qputenv("JOURNAL_STREAM", QByteArray::number(log.st_dev) + ':' + QByteArray::number(log.st_ino));
+    GuardLog::Install(logFd);
+    const auto unset = qScopeGuard([] {
+        for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "JOURNAL_STREAM"})
+            qunsetenv(name);
+    });
+    QByteArray first;
+    bool lockedAtFirst = false;
+    std::thread reader([&] {
+        first = heard(0);
+        lockedAtFirst = ::access(QFile::encodeName(ini).constData(), W_OK) != 0;
+    });
+    start(Banner + table("1011"));
+    reader.join();
+    EXPECT_EQ(first, "READY=1");
+    EXPECT_TRUE(lockedAtFirst);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return drain().contains("WATCHDOG=1"); }, WaitMs));
+    QByteArray duringBlock = "not run";
+    QTimer::singleShot(0, [&] {
+        drain();
+        QThread::msleep(900);
+        duringBlock = drain();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return duringBlock != "not run"; }, WaitMs));
+    EXPECT_EQ(duringBlock, "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return drain().contains("WATCHDOG=1"); }, WaitMs));
+    service->Shutdown();
+    EXPECT_EQ(drain(), "STOPPING=1");
+    ::close(fd);
+    qCritical("failed");
+    qWarning("reduced");
+    GuardLog::Notice(u"refused\nby root"_s);
+    qDebug("detail");
+    // JOURNAL_STREAM that names another file: plain lines.
+    qputenv("JOURNAL_STREAM", QByteArray::number(log.st_dev) + ":1");
+    GuardLog::Install(logFd);
+    qInfo("plain");
+    const QStringList lines = QStringList{u"<5>\"Tampered\" lost its authorisation: its number changed"_s,
+                                          u"<6>guarding %1/ (phonebook %2)"_s.arg(dir.path(), book)} +
+                              split("<6>settings saved, files released;<3>failed;<4>reduced;<5>refused;<5>by root;"
+                                    "<7>detail;norvale-guard: plain;");
+    EXPECT_EQ(logged(), lines);
+}
+
+// A fake pkcheck in the place of the real one, ending in each way pkcheck(1) knows and a few more.
+TEST(AuthorityTest, EachWayPkcheckCannotAskIsAReasonOfItsOwnACancelledDialogARefusal) {
+    QTemporaryDir dir;
+    const QString pkcheck = dir.filePath(u"pkcheck"_s);
+    QStringList answers;
+    for (const char* ending : {"exit 0", "echo 'Not authorized.' >&2; exit 1", "echo 'Authentication request was "
+                               "dismissed.' >&2; exit 3", "echo 'Authorization requires authentication but no agent "
+                               "is available.' >&2; exit 2", "echo 'Error getting authority: Could not connect: No such"
+                               " file or directory' >&2; exit 126", "echo 'Error checking for authorization x: "
+                               "GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown' >&2; exit 127", "exit 126",
+                               "exit 4", "kill -SEGV $$", "missing"}) {
+        writeBytes(pkcheck, "#!/bin/sh\n" + QByteArray(ending) + '\n');
+        QFile::setPermissions(pkcheck, QFile::ReadOwner | QFile::ExeOwner);
+        if (ending == "missing"_ba)
+            QFile::remove(pkcheck);
+        Authority authority([](uid_t) { return std::optional(QStringList{u"sudo"_s}); },
+                            Authority::Pkcheck(WaitMs, pkcheck));
+        std::optional<Authority::Answer> got;
+        authority.confirmAdministrator({1000, ::getpid(), Authority::StartTimeOf(::getpid())},
+                                       [&](const Authority::Answer& answer) { got = answer; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, WaitMs));
+        answers << u"%1 %2 %3 %4"_s.arg(int(got->verdict)).arg(got->reason).arg(got->status).arg(got->said.left(12));
+    }
+    EXPECT_EQ(answers, split("0  0 ;1  1 Not authoriz;1  3 Authenticati;4 no_agent 2 Authorizatio;4 no_polkit 126 Error gettin;"
+                             "4 no_polkit 127 Error checki;4 status 126 ;4 status 4 ;4 signal 11 ;4 no_pkcheck 0 execvp: No s"));
 }
