@@ -1,6 +1,5 @@
 #include "guard/GuardLog.h"
 
-#include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
@@ -55,23 +54,28 @@ void Install(int fd) {
     qInstallMessageHandler(fromQt);
 }
 
-QByteArray Lines(Priority priority, const QString& text, bool journal) {
+QByteArray Line(Priority priority, const QString& text, bool journal) {
+    // One message, one line: a name or a path that another user chose must not start a line that
+    // reads as the guard's own.
+    QString line = text.trimmed();
+    for (QChar& c : line) {
+        if (c == u'\n' || c == u'\r')
+            c = u' ';
+        else if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7f)
+            c = u'?';
+    }
     const QByteArray prefix =
         journal ? '<' + QByteArray::number(int(priority)) + '>' : QByteArrayLiteral("norvale-guard: ");
-    QByteArray out;
-    // Every line its own prefix: a line without one would get the journal's default priority.
-    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
-        out += prefix + line.toUtf8() + '\n';
-    return out;
+    return prefix + line.toUtf8() + '\n';
 }
 
 void Write(Priority priority, const QString& text) {
-    const QByteArray lines = Lines(priority, text, journal);
+    const QByteArray line = Line(priority, text, journal);
     const int fd = logFd;
-    // One write: lines of other threads never land inside these.
+    // One write: lines of other threads never land inside this one.
     qsizetype done = 0;
-    while (done < lines.size()) {
-        const ssize_t n = ::write(fd, lines.constData() + done, size_t(lines.size() - done));
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

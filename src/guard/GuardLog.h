@@ -14,8 +14,8 @@ enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
 // JOURNAL_STREAM names fd, and takes Qt's messages, which every part of the guard logs through.
 void Install(int fd = 2);
 void Write(Priority priority, const QString& text);
-// What Write writes: one line for each line of text.
-QByteArray Lines(Priority priority, const QString& text, bool journal);
+// What Write writes: the text on one line, control characters shown as "?".
+QByteArray Line(Priority priority, const QString& text, bool journal);
 // Whether JOURNAL_STREAM names the file open on fd.
 bool IsJournal(int fd);
 

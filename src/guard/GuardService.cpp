@@ -70,6 +70,17 @@ std::optional<double> twips(const QJsonValue& value) {
     return std::clamp(value.toDouble(), -P::MaxTwips, P::MaxTwips);
 }
 
+// A name a client sent, for the log: quoted, one line and short, so that it cannot pass for lines of
+// the guard's own.
+QString shown(const QString& name) {
+    QString line = name.left(128);
+    for (QChar& c : line) {
+        if (c.category() == QChar::Other_Control)
+            c = u'?';
+    }
+    return u'"' + line + u'"';
+}
+
 // Why polkit could not be asked, as the log says it.
 QString unavailableText(const Authority::Answer& answer) {
     namespace U = P::Unavailable;
@@ -187,7 +198,7 @@ void GuardService::revokeChangedNumbers() {
             continue;
         if (rasDial_->EntryNumber() != row.Number) {
             row.Authorised = false;
-            log(LogLimit::Priority::Notice, QStringLiteral("\"%1\" lost its authorisation: its number changed").arg(row.Name));
+            log(LogLimit::Priority::Notice, QStringLiteral("%1 lost its authorisation: its number changed").arg(shown(row.Name)));
         }
     }
 }
@@ -252,7 +263,7 @@ void GuardService::rasDial_Status(int state) {
             dialling_->refusal = refused;
         rasDial_->HangUp();
         log(LogLimit::Priority::Notice,
-            QStringLiteral("hung up a call on \"%1\" at %2: %3").arg(entry, stateName(state), refused));
+            QStringLiteral("hung up a call on %1 at %2: %3").arg(shown(entry), stateName(state), refused));
     }
 }
 
@@ -283,8 +294,8 @@ void GuardService::rasDial_Connect() {
         if (dialling_)
             dialling_->refusal = refused;
         rasDial_->HangUp();
-        log(LogLimit::Priority::Notice, QStringLiteral("hung up a call on \"%1\" at %2: %3")
-                                            .arg(name, stateName(DialerControl::Connected), refused));
+        log(LogLimit::Priority::Notice, QStringLiteral("hung up a call on %1 at %2: %3")
+                                            .arg(shown(name), stateName(DialerControl::Connected), refused));
     }
 }
 
@@ -491,7 +502,7 @@ void GuardService::setupRequest(const Asked& asked) {
         setupOwner_ = 0;
         userLog_.Write(LogLimit::Priority::Notice, asked.peer.uid, "refused: no administrator",
                        QStringLiteral("refused %1 to %2: no longer in an administrators' group; the setup is closed")
-                           .arg(op.left(64), who(asked)));
+                           .arg(shown(op), who(asked)));
         return fail(asked, P::Error::Refused, QStringLiteral("only an administrator may do this"));
     }
     const QJsonValue name = request.value(QStringLiteral("name"));
@@ -540,7 +551,7 @@ void GuardService::setupRequest(const Asked& asked) {
     }
     if (op == P::Op::SetupDial) {
         log(LogLimit::Priority::Info,
-            QStringLiteral("dialling \"%1\" from the setup for %2").arg(name.toString().trimmed(), who(asked)));
+            QStringLiteral("dialling %1 from the setup for %2").arg(shown(name.toString().trimmed()), who(asked)));
         // The write protection stays on while the component reads the entry and dials.
         Global::ClosePhonebookLock();
         rasDial_->SelectEntry(name.toString().trimmed());
@@ -559,7 +570,7 @@ void GuardService::setField(const Asked& asked, const QString& name, qint16 fiel
     const bool isDefault = Global::IsDefaultEntry(name);
     const QString number = Global::NumberOf(name);
     Global::SetField(name, field, value.toVariant());
-    const QString entry = QStringLiteral("\"%1\"").arg(name);
+    const QString entry = shown(name);
     QString changed;
     if (field == Global::FieldAuthorised && Global::IsAuthorised(name) != authorised)
         changed = authorised ? QStringLiteral("authorisation of %1 revoked").arg(entry) : entry + QStringLiteral(" authorised");
@@ -567,7 +578,7 @@ void GuardService::setField(const Asked& asked, const QString& name, qint16 fiel
         changed = isDefault ? entry + QStringLiteral(" no longer the default entry")
                             : entry + QStringLiteral(" made the default entry");
     else if (field == Global::FieldNumber && Global::NumberOf(name) != number)
-        changed = QStringLiteral("number of %1 changed from %2 to %3").arg(entry, number, Global::NumberOf(name));
+        changed = QStringLiteral("number of %1 changed from %2 to %3").arg(entry, shown(number), shown(Global::NumberOf(name)));
     if (!changed.isEmpty())
         log(LogLimit::Priority::Notice, changed + QStringLiteral(" by ") + who(asked));
 }
@@ -579,7 +590,7 @@ void GuardService::onClientGone(quint64 client) {
     if (dialling_ && dialling_->asked.client == client) {
         const Dialling gone = *std::exchange(dialling_, std::nullopt);
         log(LogLimit::Priority::Notice,
-            QStringLiteral("hung up the call on \"%1\": %2 that asked for it went away").arg(gone.entry, who(gone.asked)));
+            QStringLiteral("hung up the call on %1: %2 that asked for it went away").arg(shown(gone.entry), who(gone.asked)));
         hangUp();
     }
     const auto it = queues_.find(client);
@@ -666,7 +677,7 @@ void GuardService::dialEntry(const Asked& asked) {
         return answer(asked, outcomeOf(P::Outcome::Failed, entry, DialerControl::DeviceUnavailable,
                                        DeviceUnavailableText));
     dialling_ = Dialling{asked, entry, {}};
-    log(LogLimit::Priority::Info, QStringLiteral("dialling \"%1\" for %2").arg(entry, who(asked)));
+    log(LogLimit::Priority::Info, QStringLiteral("dialling %1 for %2").arg(shown(entry), who(asked)));
     const qint16 selected = dialSelected(entry);
     // Nothing was dialled: no event will tell.
     if (selected != DialerControl::Done && dialling_)

@@ -773,7 +773,7 @@ TEST_F(GuardTest, UnderSystemdReadyFollowsTheSettingsLockPingsComeFromTheEventLo
     qInfo("plain");
     const QStringList lines = QStringList{u"<5>\"Tampered\" lost its authorisation: its number changed"_s,
                                           u"<6>guarding %1/ (phonebook %2)"_s.arg(dir.path(), book)} +
-                              split("<6>settings saved, files released;<3>failed;<4>reduced;<5>refused;<5>by root;"
+                              split("<6>settings saved, files released;<3>failed;<4>reduced;<5>refused by root;"
                                     "<7>detail;norvale-guard: plain;");
     EXPECT_EQ(logged(), lines);
 }
