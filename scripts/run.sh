@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Norvale, installs it into a temporary folder and starts it there on
-# the built-in simulated line: the guard as root, the display as the user who ran this script. When
-# the display ends (or on Ctrl+C) the guard is stopped and the temporary folder removed.
+# the built-in simulated line: the guard as root, the display as the user who ran this script, who
+# counts as this guard's administrator. When the display ends (or on Ctrl+C) the guard is stopped and
+# the temporary folder removed. Nothing is written outside that folder and the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,7 +22,8 @@ as_owner=()
 
 base=$(mktemp -d -t norvale-run.XXXXXX)
 chmod 755 "$base"
-prefix=$base/norvale
+# Installed under a prefix other than /usr, Norvale keeps its settings, state and sockets under it.
+prefix=$base/usr
 guard=
 stop() {
     if [[ -n $guard ]] && kill -0 "$guard" 2>/dev/null; then
@@ -34,25 +36,27 @@ stop() {
 trap stop EXIT
 trap 'exit 130' INT TERM HUP
 
-# DESTDIR keeps the desktop entries and the unit of this throw-away install out of the system; only
-# the administrators' polkit action goes where polkit reads it, so that the setup can be opened.
-DESTDIR=$base cmake --install build --prefix /norvale >/dev/null
+# DESTDIR keeps the desktop entries, the unit and the polkit action of this throw-away install out of
+# the system.
+DESTDIR=$base cmake --install build --prefix /usr >/dev/null
 chown --reference=build build/install_manifest.txt
-install -m 644 packaging/org.norvale.guard.policy /usr/share/polkit-1/actions/
 
+# The user who ran this is the administrator of this guard, without polkit (which may not run here).
+user=${SUDO_USER:-root}
+trust=()
+[[ $user != root ]] && trust=(--trust-uid "$(id -u "$user")")
 # As the service starts it: root, nothing from this environment.
-env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$prefix/norvale-guard" --folder "$prefix" --run-dir "$base/run" &
+env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$prefix/sbin/norvale-guard" "${trust[@]}" &
 guard=$!
-until [[ -S $prefix/guard.sock ]]; do
+until [[ -S $prefix/run/norvale/guard.sock ]]; do
     kill -0 "$guard" 2>/dev/null || { echo "run: the guard did not start" >&2; exit 1; }
     sleep 0.1
 done
 echo "run: the guard runs on the built-in line in $prefix; calls of another program:" \
-    "$prefix/norvale-line call NAME (as root); the guard dials: $prefix/norvale-line dial NAME"
+    "$prefix/bin/norvale-line call NAME (as root); the guard dials: $prefix/bin/norvale-line dial NAME"
 
-user=${SUDO_USER:-root}
 if [[ $user == root ]]; then
-    echo "run: start the display as a desktop user: $prefix/norvale"
+    echo "run: start the display as a desktop user: $prefix/bin/norvale"
     echo "run: Ctrl+C here stops the guard and removes $base"
     wait "$guard"
     exit
@@ -63,4 +67,4 @@ if [[ -z ${XDG_RUNTIME_DIR:-} && -d /run/user/$uid ]]; then
     export XDG_RUNTIME_DIR=/run/user/$uid
     export DBUS_SESSION_BUS_ADDRESS=${DBUS_SESSION_BUS_ADDRESS:-unix:path=/run/user/$uid/bus}
 fi
-runuser -u "$user" -- "$prefix/norvale" "$@" || true
+runuser -u "$user" -- "$prefix/bin/norvale" "$@" || true

@@ -46,7 +46,8 @@ void stop(QProcess& program) {
 bool launchGuard(QProcess& guard, const ProgramFolder& folder) {
     guard.setStandardOutputFile(QProcess::nullDevice());
     guard.setStandardErrorFile(QProcess::nullDevice());
-    guard.start(folder.path("norvale-guard"), {"--folder", folder.path(), "--run-dir", folder.runFolder()});
+    // With no share/norvale beside it, the guard keeps everything in its own folder.
+    guard.start(folder.path("norvale-guard"), {});
     return waitUntil([&] { return QFile::exists(folder.path("guard.sock")); });
 }
 

@@ -206,10 +206,6 @@ ProgramFolder::ProgramFolder() {
                                             QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
 }
 
-QString ProgramFolder::runFolder() const {
-    return m_run.path();
-}
-
 ProgramFolder::~ProgramFolder() {
     clearImmutable();
 }

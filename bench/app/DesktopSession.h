@@ -65,12 +65,9 @@ public:
     QByteArray read(const QString& name) const;
     // Clears the immutable flag of every file in the folder.
     void clearImmutable() const;
-    // The guard's own root-only folder.
-    QString runFolder() const;
 
 private:
     QTemporaryDir m_dir;
-    QTemporaryDir m_run;
 };
 
 // Waits, letting events run, until the condition holds or the time is up.

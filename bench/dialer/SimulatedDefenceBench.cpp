@@ -71,7 +71,7 @@ QJsonObject lastCall(const QString& folder) {
 
 Figures run(int calls, int stageMs) {
     Figures figures;
-    QTemporaryDir dir, runDir;
+    QTemporaryDir dir;
     const QString folder = dir.path() + u'/';
     {
         QFile book(folder + QStringLiteral("phonebook.conf"));
@@ -93,7 +93,7 @@ Figures run(int calls, int stageMs) {
         }
     });
     guard.setReadChannel(QProcess::StandardError);
-    guard.start(QStringLiteral(NORVALE_GUARD), {"--folder", folder, "--run-dir", runDir.path()});
+    guard.start(QStringLiteral(NORVALE_GUARD), {"--folder", folder, "--config-dir", folder, "--run-dir", folder});
     if (!waitUntil([&] { return QFile::exists(folder + QStringLiteral("line.sock")); }, 10000)) {
         figures.missed = calls;
         return figures;

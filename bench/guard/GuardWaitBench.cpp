@@ -42,7 +42,7 @@ int main(int argc, char* argv[]) {
         std::fputs("bench_guard: run as root (the display connects as nobody)\n", stderr);
         return 2;
     }
-    QTemporaryDir dir, run;
+    QTemporaryDir dir;
     ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     const QString folder = dir.path() + u'/';
     GuardServer server;
@@ -59,7 +59,7 @@ int main(int argc, char* argv[]) {
     GuardService::Options options;
     options.programFolder = folder;
     options.endProgram = [](int) {};
-    GuardService guard(CreateDialer(folder, run.path()), server, authority, options);
+    GuardService guard(CreateDialer(InstallFolders::InOne(dir.path())), server, authority, options);
     guard.Start();
 
     QProcess display;

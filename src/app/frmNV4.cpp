@@ -81,8 +81,9 @@ frmNV4::frmNV4(Options options, QWidget* parent)
       lblStatus(StripLayout::StatusLine(this)),
       tryDialer(new TrayArea(this, std::move(options.notificationArea))), tmrInfo(new QTimer(this)),
       tmrLock(new QTimer(this)), tmrUrl(new QTimer(this)), tmrCycle(new QTimer(this)), options_(std::move(options)),
-      guard_(new GuardClient(Subs::WithTrailingSlash(options_.programFolder) +
-                                 QLatin1String(GuardProtocol::SocketName),
+      guard_(new GuardClient(options_.guardSocket.isEmpty() ? Subs::WithTrailingSlash(options_.dataFolder) +
+                                                                  QLatin1String(GuardProtocol::SocketName)
+                                                            : options_.guardSocket,
                              this)),
       watch_(new GuardWatch(*guard_, this)),
       mouse_(new StripMouse(*this, {[this](int b, int s, float x, float y) { Form_MouseDown(b, s, x, y); },
@@ -102,7 +103,7 @@ frmNV4::frmNV4(Options options, QWidget* parent)
         mouse_->ignores(*label);
 
     tryDialer->setObjectName(QStringLiteral("tryDialer"));
-    tryDialer->setIcon(QIcon(Subs::WithTrailingSlash(options_.programFolder) + TrayArea::IconFileName));
+    tryDialer->setIcon(QIcon(Subs::WithTrailingSlash(options_.dataFolder) + TrayArea::IconFileName));
     tryDialer->setToolTip(QStringLiteral("Norvale 4.3"));
 
     tmrInfo->setInterval(6000);
@@ -151,8 +152,9 @@ void frmNV4::Form_Load() {
     Global::State& state = Global::state;
     state.DigitKeys = QStringLiteral("0123456789") + QChar(13) + QChar(8);
     state.SpeedPresets = {{{10, 14}, {14, 18}, {24, 36}, {18, 80}, {32, 230}, {32, 450}, {0, 0}}};
-    state.AppFolder = Subs::WithTrailingSlash(options_.programFolder);
-    News::state.NewsFilePath = state.AppFolder + QString::fromLatin1(News::NewsFileName);
+    state.AppFolder = Subs::WithTrailingSlash(options_.dataFolder);
+    News::state.NewsFilePath = options_.newsFile.isEmpty() ? state.AppFolder + QString::fromLatin1(News::NewsFileName)
+                                                           : options_.newsFile;
     News::state.NewsUrl.clear();
     const QString ver = Subs::WindowsVersionText(options_.version);
     lblInfo[0]->setToolTip(QStringLiteral("Versione Windows:") +

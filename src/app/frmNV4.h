@@ -35,13 +35,17 @@ class frmNV4 final : public QWidget, public MainWindow {
 public:
     // What the window takes from the system; tests put their own in.
     struct Options {
-        QString programFolder;
+        // Sounds, icon, palette, help.
+        QString dataFolder;
         std::function<bool()> isAdministrator = [] { return Global::IsAdministrator(); };
         Subs::VersionSource version = Subs::KernelVersionWord;
         // None: the desktop's notification area.
         std::unique_ptr<TrayArea::NotificationArea> notificationArea;
         // Ends the program; none: leave the event loop.
         std::function<void()> endProgram;
+        // Empty: guard.sock and the news file in the data folder.
+        QString guardSocket;
+        QString newsFile;
     };
 
     // Layout values in twips.

@@ -1,5 +1,9 @@
 #include "app/SingleInstance.h"
 #include "app/frmNV4.h"
+#include "guard/GuardProtocol.h"
+#include "news/NewsState.h"
+#include "platform/CommandLine.h"
+#include "platform/InstallFolders.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
 #include "sound/Media.h"
@@ -13,7 +17,37 @@
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+
+constexpr char Name[] = "norvale";
+
+QByteArray usage(const InstallFolders& folders) {
+    return QStringLiteral("usage: norvale [--guard-socket PATH]\n"
+                          "       norvale --help | --version\n"
+                          "The strip of the dial-up connection that norvale-guard guards.\n"
+                          "  --guard-socket PATH  the guard's socket (default: %1/guard.sock)\n")
+        .arg(folders.run)
+        .toLocal8Bit();
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    const InstallFolders folders = InstallFolders::OfThisProgram();
+    QString guardSocket = folders.run + u'/' + QLatin1String(GuardProtocol::SocketName);
+    const QStringList arguments = CommandLine::Arguments(argc, argv);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments.at(i) == u"--help")
+            return CommandLine::Help(usage(folders).constData());
+        if (arguments.at(i) == u"--version")
+            return CommandLine::Version(Name);
+        if (arguments.at(i) == u"--guard-socket" && i + 1 < arguments.size()) {
+            guardSocket = arguments.at(++i);
+            continue;
+        }
+        return CommandLine::Wrong(Name, QStringLiteral("%1: unknown, or its value is missing").arg(arguments.at(i)),
+                                  usage(folders).constData());
+    }
     // Root on a user's display is what any X client of that display could take over; the guarding
     // is norvale-guard's, a system service.
     if (::getuid() == 0 || ::geteuid() == 0) {
@@ -28,7 +62,7 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvale"));
-    QApplication::setApplicationVersion(QStringLiteral("4.3.0"));
+    QApplication::setApplicationVersion(QStringLiteral(NORVALE_VERSION));
     // The strip lives on hidden in the notification area; closing a pop-up must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     ShutdownSignals shutdown;
@@ -39,9 +73,12 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    const QString appFolder = Subs::WithTrailingSlash(QApplication::applicationDirPath());
     frmNV4::Options options;
-    options.programFolder = appFolder;
+    options.dataFolder = folders.data;
+    options.guardSocket = guardSocket;
+    // The display runs as the user, who cannot write the guard's folders.
+    options.newsFile = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                       QStringLiteral("/norvale/") + QLatin1String(News::NewsFileName);
     frmNV4 window(std::move(options));
     window.Hooks().PlaySound = Media::PlaySound;
     window.Hooks().CheckSoundEnd = Media::CheckSoundEnd;

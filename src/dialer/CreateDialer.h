@@ -1,13 +1,13 @@
 #pragma once
 
 #include "dialer/DialerControl.h"
+#include "platform/InstallFolders.h"
 
 #include <QString>
 
 #include <memory>
 
-// The dial-up component chosen by "dialer.conf" in the program's folder: the built-in simulated
-// line unless it asks for the real one. runFolder is the guard's own owner-only folder, where the
-// real line keeps the files of its calls.
-std::unique_ptr<DialerControl> CreateDialer(const QString& appFolder, const QString& runFolder,
-                                            QObject* parent = nullptr);
+// The dial-up component chosen by "dialer.conf": the built-in simulated line, its control socket in
+// the run folder, unless it asks for the real one, which keeps the files of its calls in the
+// guard's private run folder.
+std::unique_ptr<DialerControl> CreateDialer(const InstallFolders& folders, QObject* parent = nullptr);

@@ -1,6 +1,5 @@
 #include "dialer/DialerSettings.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,22 +23,21 @@ bool readNumber(const QString& text, int low, int high, int& target) {
     return true;
 }
 
-// The shipped sample lies next to the program; look in the given folder first.
-QString findSample(const QString& appFolder) {
-    const QString programFolder = QCoreApplication::instance() != nullptr
-                                      ? QCoreApplication::applicationDirPath()
-                                      : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    const QStringList candidates{appFolder + SampleName, programFolder + u'/' + SampleName};
+// The shipped sample lies among the data; in a folder given for everything, the running program's
+// data stand in for a sample missing there.
+QString findSample(const QString& dataFolder) {
+    const QStringList candidates{dataFolder + u'/' + SampleName,
+                                 InstallFolders::OfThisProgram().data + u'/' + SampleName};
     for (const QString& candidate : candidates) {
-        if (!candidate.isEmpty() && QFileInfo(candidate).isFile())
+        if (QFileInfo(candidate).isFile())
             return candidate;
     }
     return {};
 }
 
 // Copies the sample into place; never replaces a file that appeared meanwhile.
-bool createFromSample(const QString& target, const QString& appFolder) {
-    const QString sample = findSample(appFolder);
+bool createFromSample(const QString& target, const QString& dataFolder) {
+    const QString sample = findSample(dataFolder);
     QFile in(sample);
     if (sample.isEmpty() || !in.open(QIODevice::ReadOnly))
         return false;
@@ -58,13 +56,12 @@ bool createFromSample(const QString& target, const QString& appFolder) {
 
 } // namespace
 
-DialerSettings DialerSettings::read(const QString& folder) {
-    const QString appFolder = folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/';
+DialerSettings DialerSettings::read(const InstallFolders& folders) {
     DialerSettings settings;
     QString phonebook;
     bool phonebookSet = false;
 
-    QFile file(appFolder + QStringLiteral("dialer.conf"));
+    QFile file(folders.config + QStringLiteral("/dialer.conf"));
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray content = file.read(MaxSettingsBytes);
         for (const QByteArray& raw : content.split('\n')) {
@@ -116,15 +113,15 @@ DialerSettings DialerSettings::read(const QString& folder) {
     }
 
     if (phonebookSet) {
-        // A relative path is taken from the program's folder.
-        const QString path = QDir(appFolder).absoluteFilePath(phonebook);
+        // A relative path is taken from the folder of dialer.conf.
+        const QString path = QDir(folders.config).absoluteFilePath(phonebook);
         settings.phonebook = QFileInfo(path).isFile() ? path : QString();
     } else if (settings.backend == Backend::Ppp) {
         const QString path = QStringLiteral("/etc/wvdial.conf");
         settings.phonebook = QFileInfo(path).isFile() ? path : QString();
     } else {
-        const QString path = appFolder + QStringLiteral("phonebook.conf");
-        const bool present = QFileInfo(path).isFile() || createFromSample(path, appFolder);
+        const QString path = folders.state + QStringLiteral("/phonebook.conf");
+        const bool present = QFileInfo(path).isFile() || createFromSample(path, folders.data);
         settings.phonebook = present ? path : QString();
     }
     return settings;

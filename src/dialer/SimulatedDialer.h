@@ -18,7 +18,7 @@ class QLocalSocket;
 
 // The built-in line: a modem that dials through the stages of a real call, gets an address
 // and carries traffic. Other programs on the machine place calls, drop the line and raise
-// modem errors through the owner-only control socket "line.sock" in the program's folder
+// modem errors through the owner-only control socket "line.sock" in the run folder
 // (see tools/norvale-line); they are reported like the component's own calls.
 class SimulatedDialer final : public DialerControl {
     Q_OBJECT
@@ -27,7 +27,7 @@ public:
     // Calls kept for the status report; older ones are forgotten.
     static constexpr int MaxCallHistory = 1000;
 
-    SimulatedDialer(const DialerSettings& settings, const QString& appFolder, QObject* parent = nullptr);
+    SimulatedDialer(const DialerSettings& settings, const QString& socketFolder, QObject* parent = nullptr);
     ~SimulatedDialer() override;
     Q_DISABLE_COPY_MOVE(SimulatedDialer)
 

@@ -4,12 +4,12 @@
 #include "dialogs/FilledShape.h"
 #include "dialogs/PaletteBox.h"
 #include "platform/Gradient.h"
+#include "platform/InstallFolders.h"
 #include "platform/SystemHelpers.h"
 #include "platform/Twips.h"
 #include "platform/WindowHelpers.h"
 #include "settings/Global.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QImageReader>
 #include <QPushButton>
@@ -115,7 +115,7 @@ void frmColors::ShowModal(QWidget* owner) {
 void frmColors::loadPalette() {
     QString folder = Global::state.AppFolder;
     if (folder.isEmpty())
-        folder = Subs::WithTrailingSlash(QCoreApplication::applicationDirPath());
+        folder = Subs::WithTrailingSlash(InstallFolders::OfThisProgram().data);
     const QString path = folder + QLatin1String(Colors::PaletteFile);
     QImageReader reader(path);
     const QImage picture = reader.read();

@@ -54,11 +54,15 @@ bool Authority::mayDial(uid_t uid) const {
 }
 
 bool Authority::inAdministratorGroup(uid_t uid) const {
-    return Global::UserIsAdministrator(uid, groups_);
+    return uid == trusted_ || Global::UserIsAdministrator(uid, groups_);
+}
+
+void Authority::trustWithoutPolkit(uid_t uid) {
+    trusted_ = uid;
 }
 
 Authority::Cancel Authority::confirmAdministrator(const Peer& peer, Done done) const {
-    if (peer.uid == 0) {
+    if (peer.uid == 0 || peer.uid == trusted_) {
         done({.verdict = Verdict::Granted});
         return {};
     }

@@ -8,33 +8,54 @@
 #include "guard/GuardService.h"
 #include "modem/KernelFence.h"
 #include "modem/ModemDevices.h"
+#include "dialer/DialerSettings.h"
+#include "platform/CommandLine.h"
+#include "platform/InstallFolders.h"
+#include "platform/LockRecord.h"
 #include "platform/PrivateFolder.h"
+#include "settings/FileLocks.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SystemHelpers.h"
 #include "platform/TrustedPath.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
-#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr char Usage[] = "usage: norvale-guard [--folder DIR] [--run-dir DIR] [--state-dir DIR] [--auth-timeout SECONDS]\n"
-                         "       norvale-guard --release [--run-dir DIR]\n"
-                         "  --folder DIR     the program's folder (default: the folder of this program)\n"
-                         "  --run-dir DIR    the guard's own root-only folder (default: /run/norvale-guard)\n"
-                         "  --state-dir DIR  lock records of files without extended attributes\n"
-                         "                   (default: /var/lib/norvale-guard)\n"
-                         "  --auth-timeout SECONDS  how long polkit's dialog may wait for a password\n"
-                         "                   (default: 120)\n"
-                         "  --release        take away the modem's fence that a guard of the run folder\n"
-                         "                   left, and give the modem its owner and mode back\n";
+constexpr char Name[] = "norvale-guard";
+
+QByteArray usage() {
+    const InstallFolders folders = InstallFolders::OfThisProgram();
+    return QStringLiteral(
+               "usage: norvale-guard [--folder DIR] [--config-dir DIR] [--run-dir DIR]\n"
+               "                     [--auth-timeout SECONDS] [--trust-uid UID]\n"
+               "       norvale-guard --release [--folder DIR] [--config-dir DIR] [--run-dir DIR]\n"
+               "       norvale-guard --help | --version\n"
+               "  --folder DIR      the guard's state: nv4.ini, the built-in line's phonebook, the lock\n"
+               "                    records (default: %1)\n"
+               "  --config-dir DIR  the folder of dialer.conf (default: %2)\n"
+               "  --run-dir DIR     guard.sock and line.sock; the guard's own root-only files in\n"
+               "                    DIR/private (default: %3)\n"
+               "  --auth-timeout SECONDS  how long polkit's dialog may wait for a password\n"
+               "                    (default: 120)\n"
+               "  --trust-uid UID   that user counts as an administrator without polkit; for a\n"
+               "                    throw-away guard only: refused with %4 or %5 and under systemd\n"
+               "  --release         take away the modem's fence that a guard of the run folder left,\n"
+               "                    give the modem its owner and mode back, and the files it locked\n")
+        .arg(folders.state, folders.config, folders.run, QLatin1String(InstallFolders::SystemRun),
+             QLatin1String(InstallFolders::SystemState))
+        .toLocal8Bit();
+}
 
 int refuse(const QString& why) {
     GuardLog::Error(why);
@@ -66,15 +87,39 @@ bool takeRunLock(const QString& runFolder) {
     return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-// Needs no guard: a crashed one, or none, left the fence and the modem's record behind.
-int releaseFence(const QString& runFolder) {
+// The guard's pid, for an init script or a package's removal where no service manager knows it.
+void writePid(const QString& runFolder) {
+    QSaveFile file(runFolder + QStringLiteral("/guard.pid"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(::getpid()) + '\n') < 0 || !file.commit())
+        GuardLog::Warning(QStringLiteral("%1 not written: %2").arg(file.fileName(), file.errorString()));
+}
+
+// A folder root keeps its state or sockets in: made when missing, and only root may change it.
+bool ensureRootsFolder(const QString& folder, const char* what, QString* why) {
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+        *why = QStringLiteral("%1 %2 cannot be made").arg(QLatin1String(what), folder);
+        return false;
+    }
+    if (Subs::OnlyOwnersCanChange(folder, why))
+        return true;
+    *why = QStringLiteral("%1 may be changed by root only: %2").arg(QLatin1String(what), *why);
+    return false;
+}
+
+// Needs no guard: a crashed one, or none, left the fence, the modem's record and the locked files
+// behind.
+int release(const InstallFolders& folders) {
     if (::geteuid() != 0)
         return refuse(QStringLiteral("--release needs root"));
     QString why;
-    const bool released = KernelFence::Release(runFolder, &why);
+    const bool released = KernelFence::Release(folders.privateRun(), &why);
     if (!released)
         GuardLog::Error(why);
-    ModemDevices(runFolder + QStringLiteral("/modem-devices")).giveBackRecorded();
+    ModemDevices(folders.privateRun() + QStringLiteral("/modem-devices")).giveBackRecorded();
+    LockRecord::SetFolder(folders.state);
+    const QString settings = Subs::WithTrailingSlash(folders.state) + QStringLiteral("nv4.ini");
+    for (const QString& line : Global::RestoreRecorded({settings, DialerSettings::read(folders).phonebook}))
+        GuardLog::Warning(line);
     return released ? 0 : 1;
 }
 
@@ -82,6 +127,45 @@ int releaseFence(const QString& runFolder) {
 
 int main(int argc, char* argv[]) {
     GuardLog::Install();
+    InstallFolders folders = InstallFolders::OfThisProgram();
+    int authTimeoutMs = Authority::PkcheckTimeoutMs;
+    bool releasing = false;
+    std::optional<uid_t> trusted;
+    const QStringList arguments = CommandLine::Arguments(argc, argv);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == u"--help")
+            return CommandLine::Help(usage().constData());
+        if (argument == u"--version")
+            return CommandLine::Version(Name);
+        if (argument == u"--release") {
+            releasing = true;
+            continue;
+        }
+        if (i + 1 == arguments.size() || !argument.startsWith(u"--"))
+            return CommandLine::Wrong(Name, QStringLiteral("%1: unknown, or its value is missing").arg(argument),
+                                      usage().constData());
+        const QString value = arguments.at(++i);
+        bool number = false;
+        if (argument == u"--auth-timeout") {
+            const int seconds = value.toInt(&number);
+            if (!number || seconds <= 0 || seconds > 3600)
+                return CommandLine::Wrong(Name, QStringLiteral("--auth-timeout takes 1 to 3600 seconds"),
+                                          usage().constData());
+            authTimeoutMs = seconds * 1000;
+        } else if (argument == u"--trust-uid") {
+            const uint uid = value.toUInt(&number);
+            if (!number || uid == uint(-1))
+                return CommandLine::Wrong(Name, QStringLiteral("--trust-uid takes a user's number"), usage().constData());
+            trusted = uid_t(uid);
+        } else if (argument == u"--folder" || argument == u"--config-dir" || argument == u"--run-dir") {
+            (argument == u"--folder" ? folders.state : argument == u"--config-dir" ? folders.config : folders.run) =
+                QDir::cleanPath(QFileInfo(value).absoluteFilePath());
+        } else {
+            return CommandLine::Wrong(Name, QStringLiteral("%1: unknown option").arg(argument), usage().constData());
+        }
+    }
+
     // No display and no session bus: nothing the desktop's user controls may reach this process.
     // Nor a system bus other than the system's: pkcheck would take its answer from that bus's
     // "polkit".
@@ -89,64 +173,42 @@ int main(int argc, char* argv[]) {
                              "DBUS_SYSTEM_BUS_ADDRESS", "DBUS_STARTER_ADDRESS", "DBUS_STARTER_BUS_TYPE"})
         ::unsetenv(name);
     keepOnlyRootsPath();
+    if (releasing)
+        return release(folders);
+    // A trusted user is an administrator of this guard alone: never of the system's.
+    if (trusted && (folders.sharesSystemFolders() || qEnvironmentVariableIsSet("INVOCATION_ID")))
+        return refuse(QStringLiteral("--trust-uid is for a throw-away guard: not with %1 or %2, not under systemd")
+                          .arg(QLatin1String(InstallFolders::SystemRun), QLatin1String(InstallFolders::SystemState)));
     ShutdownSignals::BlockInAllThreads();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvale-guard"));
 
-    QString folder = QCoreApplication::applicationDirPath();
-    QString runFolder = QStringLiteral("/run/norvale-guard");
-    QString stateFolder;
-    int authTimeoutMs = Authority::PkcheckTimeoutMs;
-    bool release = false;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == u"--auth-timeout" && i + 1 < arguments.size()) {
-            bool number = false;
-            const int seconds = arguments.at(++i).toInt(&number);
-            if (number && seconds > 0 && seconds <= 3600) {
-                authTimeoutMs = seconds * 1000;
-                continue;
-            }
-        }
-        if (argument == u"--release") {
-            release = true;
-            continue;
-        }
-        if ((argument == u"--folder" || argument == u"--run-dir" || argument == u"--state-dir") &&
-            i + 1 < arguments.size()) {
-            (argument == u"--folder" ? folder : argument == u"--run-dir" ? runFolder : stateFolder) =
-                QFileInfo(arguments.at(++i)).absoluteFilePath();
-            continue;
-        }
-        std::fputs(Usage, argument == u"--help" ? stdout : stderr);
-        return argument == u"--help" ? 0 : 2;
-    }
-    if (release)
-        return releaseFence(runFolder);
-    if (!QFileInfo(folder).isDir())
-        return refuse(QStringLiteral("%1 is not a folder").arg(folder));
     QString why;
     // Root writes nv4.ini and the phonebook there and runs pppd on the call files: a folder that
     // another user could change, or rename away, would let that user choose what root writes.
-    if (!Subs::OnlyOwnersCanChange(folder, &why))
-        return refuse(QStringLiteral("the program's folder may be changed by root only: %1").arg(why));
+    if (!ensureRootsFolder(folders.state, "the state folder", &why) ||
+        !ensureRootsFolder(folders.run, "the run folder", &why))
+        return refuse(why);
+    const QString runFolder = folders.privateRun();
     if (!Subs::EnsurePrivateFolder(runFolder, &why))
         return refuse(why);
     if (!Subs::OnlyOwnersCanChange(runFolder, &why))
-        return refuse(QStringLiteral("the run folder may be changed by root only: %1").arg(why));
+        return refuse(QStringLiteral("the private run folder may be changed by root only: %1").arg(why));
     if (!takeRunLock(runFolder))
         return refuse(QStringLiteral("another norvale-guard runs with %1").arg(runFolder));
+    writePid(runFolder);
 
     ShutdownSignals shutdown;
     Authority authority(Global::GroupNamesOf, Authority::Pkcheck(authTimeoutMs));
+    if (trusted)
+        authority.trustWithoutPolkit(*trusted);
     GuardServer server;
-    if (!server.listen(Subs::WithTrailingSlash(folder) + QLatin1String(GuardProtocol::SocketName), &why))
+    if (!server.listen(Subs::WithTrailingSlash(folders.run) + QLatin1String(GuardProtocol::SocketName), &why))
         return refuse(why);
     GuardService::Options options;
-    options.programFolder = folder;
-    options.recordFolder = stateFolder;
-    GuardService guard(CreateDialer(Subs::WithTrailingSlash(folder), runFolder), server, authority, std::move(options));
+    options.programFolder = folders.state;
+    options.recordFolder = folders.state;
+    GuardService guard(CreateDialer(folders), server, authority, std::move(options));
     QObject::connect(&shutdown, &ShutdownSignals::received, &guard, [&guard] {
         guard.Shutdown();
         QCoreApplication::exit(0);

@@ -28,7 +28,8 @@
 namespace {
 
 constexpr char BpfRoot[] = "/sys/fs/bpf";
-constexpr char DefaultRunFolder[] = "/run/norvale-guard";
+// The system guard's private run folder keeps the plain pin name.
+constexpr char DefaultRunFolder[] = "/run/norvale/private";
 // A device number no driver registers (majors above 511 are never handed out).
 constexpr quint32 ProbeMajor = 4095;
 constexpr quint32 ProbeMinor = 1048575;

@@ -2,6 +2,8 @@
 
 #include "news/NewsState.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -21,6 +23,9 @@ bool NewsDownload::Start(const QUrl& url, const QString& target) {
         return false;
     writeFailed_ = false;
     file_ = std::make_unique<QSaveFile>(target);
+    // The user's cache may have been emptied meanwhile.
+    if (!target.isEmpty())
+        QDir().mkpath(QFileInfo(target).absolutePath());
     // Opened now so that an unwritable target fails like a broken line, after the attempt.
     if (target.isEmpty() || !file_->open(QIODevice::WriteOnly))
         writeFailed_ = true;

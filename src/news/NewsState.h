@@ -23,7 +23,7 @@ inline constexpr char NewsPath[] = "/browse/news.txt";
 inline constexpr char NewsFileName[] = "data.tmp";
 
 struct State {
-    QString NewsFilePath; // the program's folder + "data.tmp", set at start-up
+    QString NewsFilePath; // "data.tmp" in the user's cache, set at start-up
     qint32 NewsDownloadResult = NothingYet;
     QString NewsUrl;          // first line of the news file
     bool NewsPending = false; // NewsUrl read and not opened yet

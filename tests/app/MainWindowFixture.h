@@ -47,7 +47,7 @@ protected:
         window.reset();
         Global::Reset();
         frmNV4::Options options{folder.path(), [this] { return administrator; }, [this] { return version; },
-                                std::make_unique<FakeArea>(trayAvailable), [this] { ++ended; }};
+                                std::make_unique<FakeArea>(trayAvailable), [this] { ++ended; }, {}, {}};
         window = std::make_unique<frmNV4>(std::move(options));
         window->Hooks().PlaySound = [this](const QString& file) {
             EXPECT_EQ(QFileInfo(file).path(), folder.path());

@@ -6,18 +6,18 @@
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
 
-printf 'stage_ms=100\ndown_bps=20000\nup_bps=4000\n' >"$dir/dialer.conf"
+printf 'stage_ms=100\ndown_bps=20000\nup_bps=4000\n' >"$conf/dialer.conf"
 # "Provider Backup" gets another number while the guard is not running.
-sed 's/^Phone = 0245871299$/Phone = 0899123456/' "$dir/phonebook.sample.conf" >"$dir/phonebook.conf"
-chmod 640 "$dir/phonebook.conf"
-cp -p "$dir/phonebook.conf" "$tmp/phonebook.before"
+sed 's/^Phone = 0245871299$/Phone = 0899123456/' "$share/phonebook.sample.conf" >"$state/phonebook.conf"
+chmod 640 "$state/phonebook.conf"
+cp -p "$state/phonebook.conf" "$tmp/phonebook.before"
 {
     printf '%s[Connections]\r\n' "$IniBanner"
     connection_row 0 "Provider" "0245871200" true false 6 8 40
     connection_row 1 "Provider Backup" "0245871299" true false 0 10 14
     connection_row 2 "Office" "0,065551234" false false 0 10 14
-} >"$dir/nv4.ini"
-chmod 644 "$dir/nv4.ini"
+} >"$state/nv4.ini"
+chmod 644 "$state/nv4.ini"
 
 # nobody's display, its strip back from the tray, where what it shows of each call can be seen.
 display_shown() {
@@ -85,7 +85,7 @@ check "Provider: placed by another program, the line up" eval '[[ $(field placed
 require "the status area shows the connection" wait_until 3 place_is "$strip" "7 1 509 48"
 
 for name in phonebook.conf nv4.ini; do
-    file=$dir/$name
+    file=$state/$name
     check "$name: cat fails" not quiet cat "$file"
     check "$name: echo >> fails" not quiet eval "echo dialer >>'$file'"
     check "$name: mv fails" not quiet mv "$file" "$file.moved"
@@ -93,7 +93,7 @@ for name in phonebook.conf nv4.ini; do
     check "$name: still there" test -f "$file"
 done
 # Root's rm fails only on an immutable file; the phonebook is marked read-only as well.
-check "phonebook.conf: no write bits while held" mode_is "$dir/phonebook.conf" 440
+check "phonebook.conf: no write bits while held" mode_is "$state/phonebook.conf" 440
 check "norvale-line rewrite is refused with status 3" exits_with 3 /dev/null line rewrite Provider 0899000000
 check "the call is still up" line_is connected
 
@@ -105,7 +105,7 @@ stop_desktop
 check "the guard goes on after its X server ended" alive "$guard_pid"
 hung_up Office
 for name in phonebook.conf nv4.ini; do
-    check "$name: still held without a display" not readable "$dir/$name"
+    check "$name: still held without a display" not readable "$state/$name"
 done
 check "Provider: the call is placed without a display" quiet line call Provider
 require "Provider: the call connects without a display" await_call connected
@@ -127,19 +127,19 @@ eventually 3 "each bar speaks the rate its caption shows" eval 'read_tree; rate_
 check "the status line shows the connection, not the hung-up stage" eval '[[ $(node_field "status bar" "" 2) == "Connesso con Provider"* ]]'
 
 terminate guard_pid "the guard"
-ini=$dir/nv4.ini
+ini=$state/nv4.ini
 check "nv4.ini starts with its banner" cmp -s -n 25 "$ini" <(printf %s "$IniBanner")
 check "nv4.ini holds [General Setup]" file_has "$ini" $'\r\n[General Setup]\r\n'
 check "nv4.ini's [Connections]: Provider stays authorised, Office unauthorised, Provider Backup lost it with its number" \
     file_has "$ini" $'\r\n[Connections]\r\n'"$(connection_row 0 Provider 0245871200 true false 6 8 40
         connection_row 1 "Provider Backup" 0245871299 false false 0 10 14
         connection_row 2 Office 0,065551234 false false 0 10 14)"
-check "the phonebook is as it was" cmp -s "$dir/phonebook.conf" "$tmp/phonebook.before"
+check "the phonebook is as it was" cmp -s "$state/phonebook.conf" "$tmp/phonebook.before"
 while read -r name mode; do
-    check "$name: readable again" readable "$dir/$name"
-    check "$name: writable again" eval "(: >>'$dir/$name') 2>/dev/null"
-    check "$name: no immutable flag" not immutable "$dir/$name"
-    check "$name: mode $mode again" mode_is "$dir/$name" "$mode"
+    check "$name: readable again" readable "$state/$name"
+    check "$name: writable again" eval "(: >>'$state/$name') 2>/dev/null"
+    check "$name: no immutable flag" not immutable "$state/$name"
+    check "$name: mode $mode again" mode_is "$state/$name" "$mode"
 done <<<$'phonebook.conf 640\nnv4.ini 644'
 terminate display_pid "the display"
 finish

@@ -8,7 +8,7 @@ e2e_start "$1" no-desktop
 
 modem=$tmp/modem
 Provider=0612345678 Premium=0899123456
-cat >"$dir/wvdial.conf" <<EOF
+cat >"$conf/wvdial.conf" <<EOF
 [Dialer Defaults]
 Modem = $modem
 Init2 = ATQ0 V1 E1 S0=0 &C1 &D2
@@ -21,19 +21,19 @@ Password = segreto
 [Dialer Premium]
 Phone = $Premium
 EOF
-chmod 600 "$dir/wvdial.conf"
+chmod 600 "$conf/wvdial.conf"
 
 standin_pppd "$tmp/pppd"
 # socat and the emulator hold the pty's far end, as no real modem's line does.
 # The fence off: what guards here is the device's mode and the holder watch alone.
-printf 'backend=ppp\nfence=off\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \
-    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" >"$dir/dialer.conf"
+printf 'backend=ppp\nfence=off\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$conf/wvdial.conf" "$tmp/pppd" \
+    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" >"$conf/dialer.conf"
 {
     printf '%s[Connections]\r\n' "$IniBanner"
     connection_row 0 "Provider" "$Provider" true true 0 10 14
     connection_row 1 "Premium" "$Premium" false false 0 10 14
-} >"$dir/nv4.ini"
-chmod 644 "$dir/nv4.ini"
+} >"$state/nv4.ini"
+chmod 644 "$state/nv4.ini"
 
 # A fresh emulator for each call, its pty open to dialout as udev leaves a serial port; a running
 # guard must take it for root alone.
@@ -77,7 +77,7 @@ foreign "pppd linkname Provider, another number" \
 
 # A decoy with wvdial's command line for Provider, waiting for nothing.
 mkfifo "$tmp/idle"
-(exec -a wvdial /bin/bash -s -C "$dir/wvdial.conf" Provider <>"$tmp/idle") &
+(exec -a wvdial /bin/bash -s -C "$conf/wvdial.conf" Provider <>"$tmp/idle") &
 helper_pids+=($!)
 foreign "pppd call Premium after a wvdial decoy" "$tmp/pppd" "$modem" call Premium connect "$(chat_to "$Premium")"
 
@@ -156,14 +156,14 @@ check "the modem's owner, group and mode are given back ($unguarded)" test "$(mo
 printf 'secret\n' >"$tmp/system-file"
 chmod 644 "$tmp/system-file"
 printf '[Dialer Provider]\nModem = %s\nPhone = %s\n\n[Dialer Other]\nModem = %s\nPhone = 1\n' \
-    "$tmp/system-file" "$Provider" "$modem" >"$dir/wvdial.conf"
-chmod 666 "$dir/wvdial.conf"
+    "$tmp/system-file" "$Provider" "$modem" >"$conf/wvdial.conf"
+chmod 666 "$conf/wvdial.conf"
 start_guard
 check "the system file keeps its owner and mode" test "$(stat -c %u:%a "$tmp/system-file")" = 0:644
 check "the modem named by a phonebook others may write keeps its mode ($unguarded)" test "$(modem_mode)" = "$unguarded"
 check "the journal says why" grep -q "can be changed by others than root" "$tmp/guard.log"
 terminate guard_pid "the guard"
-chmod 600 "$dir/wvdial.conf"
+chmod 600 "$conf/wvdial.conf"
 start_guard
 check "from a phonebook only root may write, still no system file is touched" \
     test "$(stat -c %u:%a "$tmp/system-file")" = 0:644

@@ -13,7 +13,7 @@ done
 
 modem=$tmp/modem
 Provider=0612345678 Premium=0899123456
-cat >"$dir/wvdial.conf" <<EOF
+cat >"$conf/wvdial.conf" <<EOF
 [Dialer Provider]
 Modem = $modem
 Phone = $Provider
@@ -24,20 +24,20 @@ Password = segreto
 Modem = $modem
 Phone = $Premium
 EOF
-chmod 600 "$dir/wvdial.conf"
+chmod 600 "$conf/wvdial.conf"
 
 standin_pppd "$tmp/pppd"
 # An allowed program (a copy of bash: known by its file, not by its path) and a stranger to put
 # over its path with a bind mount.
 cp /bin/bash "$tmp/allowed" && cp /bin/bash "$tmp/stranger"
-printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s %s\n' "$dir/wvdial.conf" "$tmp/pppd" \
-    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" "$tmp/allowed" >"$dir/dialer.conf"
+printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s %s\n' "$conf/wvdial.conf" "$tmp/pppd" \
+    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" "$tmp/allowed" >"$conf/dialer.conf"
 {
     printf '%s[Connections]\r\n' "$IniBanner"
     connection_row 0 "Provider" "$Provider" true true 0 10 14
     connection_row 1 "Premium" "$Premium" false false 0 10 14
-} >"$dir/nv4.ini"
-chmod 644 "$dir/nv4.ini"
+} >"$state/nv4.ini"
+chmod 644 "$state/nv4.ini"
 
 # new_modem [connect|silent]: a fresh emulator; a silent one records every dial string and stays
 # in command mode. A running guard fences it as soon as it is there.
@@ -58,7 +58,7 @@ sent() { grep -c "$1" "$record" 2>/dev/null; }
 got() { [[ $(sent "$1") -gt 0 ]]; }
 # The fence's refusal, or the holder watch's hang-up when it ends a dialler before its open.
 refusals() { grep -cE "modem fence: refused|hung up a call" "$tmp/guard.log"; }
-pins=/sys/fs/bpf/norvale-guard-$(printf '%s' "$tmp/run" | sha256sum | cut -c1-12)
+pins=/sys/fs/bpf/norvale-guard-$(printf '%s' "$run/private" | sha256sum | cut -c1-12)
 cgroup_root=$(awk '$9 == "cgroup2" && $4 == "/" { print $5; exit }' /proc/self/mountinfo)
 cgroup=$cgroup_root/${pins##*/}
 attached() { bpftool cgroup show "$cgroup_root" 2>/dev/null | grep -q fence_device; }
@@ -222,7 +222,7 @@ printf 'ATDT%sR\r' "$Premium" >"$modem"
 eventually 3 "the modem is anyone's again after the stop" got "${Premium}R"
 start_guard
 kill -KILL "$guard_pid"; wait "$guard_pid" 2>/dev/null; guard_pid=
-check "--release succeeds with no guard" "$dir/norvale-guard" --release --run-dir "$tmp/run"
+check "--release succeeds with no guard" "$sbin/norvale-guard" --release
 check "--release unpins the fence" test ! -e "$pins"
 printf 'ATDT%sS\r' "$Premium" >"$modem"
 eventually 3 "the modem is anyone's again after --release" got "${Premium}S"

@@ -4,19 +4,18 @@
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1"
 
-check "the display refuses to run as root" exits_with 1 "$tmp/root-display.log" "$dir/norvale"
+check "the display refuses to run as root" exits_with 1 "$tmp/root-display.log" "$bin/norvale"
 check "the display says why it refuses root" grep -q "not started as root" "$tmp/root-display.log"
 
 # Root would write and chmod where the folder's owner says.
-chown "$Nobody" "$dir"
-check "the guard refuses a program folder of nobody's" \
-    exits_with 1 "$tmp/refused.log" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run"
-chown root "$dir"
-check "the guard says why" grep -q "the program's folder may be changed by root only" "$tmp/refused.log"
-check "the refused guard left nothing in it" test ! -e "$dir/nv4.ini" -a ! -e "$dir/guard.sock"
+chown "$Nobody" "$state"
+check "the guard refuses a state folder of nobody's" exits_with 1 "$tmp/refused.log" "$sbin/norvale-guard"
+chown root "$state"
+check "the guard says why" grep -q "the state folder may be changed by root only" "$tmp/refused.log"
+check "the refused guard left nothing in it" test ! -e "$state/nv4.ini" -a ! -e "$run/guard.sock"
 
 start_guard
-check "nv4.ini is written" test -e "$dir/nv4.ini"
+check "nv4.ini is written" test -e "$state/nv4.ini"
 wav=$(home_of "$Nobody")/start.wav
 start_accessibility "$Nobody"
 start_display "$Nobody" "${a11y_env[@]}" NORVALE_AUDIO_SINK="audioconvert ! wavenc ! filesink location=$wav"
@@ -58,7 +57,7 @@ check "a screen reader finds the buttons Impostazioni, Nascondi and Esci" \
 
 # A kill saves nothing: its bytes as they were while the guard ran.
 kill_guard
-check "nv4.ini holds only its banner while the guard runs" cmp -s "$dir/nv4.ini" <(printf %s "$IniBanner")
-check "the phonebook of the built-in line is the sample" cmp -s "$dir/phonebook.conf" "$dir/phonebook.sample.conf"
+check "nv4.ini holds only its banner while the guard runs" cmp -s "$state/nv4.ini" <(printf %s "$IniBanner")
+check "the phonebook of the built-in line is the sample" cmp -s "$state/phonebook.conf" "$share/phonebook.sample.conf"
 terminate display_pid "the display"
 finish

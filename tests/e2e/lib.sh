@@ -5,7 +5,7 @@
 set -uo pipefail
 export LC_ALL=C
 
-build='' tmp='' dir='' xserver_pid='' guard_pid='' display_pid='' failures=0 checks=0
+build='' tmp='' bin='' sbin='' share='' conf='' state='' run='' xserver_pid='' guard_pid='' display_pid='' failures=0 checks=0
 desktop_pids=() helper_pids=()
 Nobody=65534
 IniBanner=$';Norvale 4.2 - ini file\r\n'
@@ -87,7 +87,7 @@ cleanup() {
     # A guard that is left gives its files back on SIGTERM; one killed leaves them immutable.
     [[ -n $guard_pid ]] && end_process "$guard_pid"
     # A guard of the real line leaves its modem fenced when it ends: the next test must not find it.
-    [[ -x ${dir:-}/norvale-guard ]] && "$dir/norvale-guard" --release --run-dir "$tmp/run" >/dev/null 2>&1
+    [[ -x ${sbin:-}/norvale-guard ]] && "$sbin/norvale-guard" --release >/dev/null 2>&1
     if [[ -n $tmp ]]; then
         chattr -R -i "$tmp" 2>/dev/null
         rm -rf "$tmp"
@@ -102,21 +102,27 @@ e2e_start() {
     trap 'echo "interrupted" >&2; exit 130' INT TERM HUP
     chmod 755 "$tmp" # for the displays' users
     [[ ${2:-} == bare ]] && { bare_folder; return; }
-    DESTDIR="$tmp/root" cmake --install "$build" --prefix /opt/norvale >"$tmp/install.log" 2>&1 ||
+    DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr >"$tmp/install.log" 2>&1 ||
         { cat "$tmp/install.log" >&2; echo "FAIL: cmake --install" >&2; exit 1; }
-    dir=$tmp/root/opt/norvale
+    # A prefix other than /usr keeps the settings, the state and the sockets under it.
+    local prefix=$tmp/root/usr
+    bin=$prefix/bin sbin=$prefix/sbin share=$prefix/share/norvale
+    conf=$prefix/etc/norvale state=$prefix/var/lib/norvale run=$prefix/run/norvale
+    mkdir -p "$conf" "$state"
     export QT_QPA_PLATFORM=xcb NORVALE_AUDIO_SINK="fakesink sync=true"
     unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR
     [[ ${2:-} == no-desktop ]] || start_desktop
 }
 
+# As in the build tree: with no share/norvale beside them, the programs' folder serves for all.
 bare_folder() {
     kill_guard
-    dir=$tmp/prog
-    chattr -R -i "$dir" 2>/dev/null
-    rm -rf "$dir" "$tmp/run"
-    mkdir -m 755 "$dir" && cp "$build"/{norvale-guard,norvale-line,phonebook.sample.conf} "$dir/" || exit 1
-    printf 'stage_ms=1\n' >"$dir/dialer.conf"
+    state=$tmp/prog
+    bin=$state sbin=$state share=$state conf=$state run=$state
+    chattr -R -i "$state" 2>/dev/null
+    rm -rf "$state"
+    mkdir -m 755 "$state" && cp "$build"/{norvale-guard,norvale-line,phonebook.sample.conf} "$state/" || exit 1
+    printf 'stage_ms=1\n' >"$conf/dialer.conf"
 }
 
 
@@ -192,14 +198,14 @@ node_field() { awk -F'\t' -v role="$1" -v key="$2" -v field="$3" \
 guard_ready() {
     alive "$guard_pid" || { fail "the guard ended at its start"; exit 1; }
     grep -q "^norvale-guard: guarding" "$tmp/guard.log" &&
-        { grep -qx backend=ppp "$dir/dialer.conf" 2>/dev/null || quiet line status; }
+        { grep -qx backend=ppp "$conf/dialer.conf" 2>/dev/null || quiet line status; }
 }
 
 # start_guard [COMMAND...]: the guard as root, or through env or as_user, with guard_args; huge files
 # take a minute.
 guard_args=()
 start_guard() {
-    "$@" "$dir/norvale-guard" --folder "$dir" --run-dir "$tmp/run" "${guard_args[@]}" >"$tmp/guard.log" 2>&1 &
+    "$@" "$sbin/norvale-guard" "${guard_args[@]}" >"$tmp/guard.log" 2>&1 &
     guard_pid=$!
     require "the guard starts guarding" wait_until 60 guard_ready
 }
@@ -223,7 +229,7 @@ start_display() {
     home=$(home_of "$1")
     (($1 == Nobody)) && groups=--clear-groups
     setpriv --reuid "$1" --regid "$(id -g "$1")" "$groups" \
-        env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" "${@:2}" "$dir/norvale" >>"$tmp/display.log" 2>&1 &
+        env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" "${@:2}" "$bin/norvale" >>"$tmp/display.log" 2>&1 &
     display_pid=$!
 }
 
@@ -237,10 +243,10 @@ as_user() {
 }
 
 # guard_requests UID REQUEST...: one connection's answers, as they come within 5 s.
-guard_requests() { printf '%s\n' "${@:2}" | as_user "$1" socat -t 5 - "UNIX-CONNECT:$dir/guard.sock"; }
+guard_requests() { printf '%s\n' "${@:2}" | as_user "$1" socat -t 5 - "UNIX-CONNECT:$run/guard.sock"; }
 
 # client UID OUT [socat options]: standard input to guard.sock, what comes back to OUT (-u: never reads).
-client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$dir/guard.sock" >"$2"; }
+client() { as_user "$1" socat "${@:3}" - "UNIX-CONNECT:$run/guard.sock" >"$2"; }
 
 # held UID OUT TEXT [socat options]: a client that sends TEXT and stays open (a FIFO held, no process);
 # $held_pid is the socat.
@@ -365,7 +371,7 @@ click_strip() {
 
 
 
-line() { "$dir/norvale-line" "$@"; }
+line() { "$bin/norvale-line" "$@"; }
 line_is() { [[ $(line status | jq -r .line) == "$1" ]]; }
 field() { jq -r ".$1" <<<"$call"; }
 

@@ -128,9 +128,9 @@ tray_menu() {
     xdotool key --delay 100 "$@"
 }
 
-printf 'stage_ms=100\n' >"$dir/dialer.conf"
+printf 'stage_ms=100\n' >"$conf/dialer.conf"
 # An older version stored wvdial's defaults as an authorised default row: it goes, the rows move up.
-{ printf '%s[Connections]\r\n' "$IniBanner"; connection_row 0 Defaults "" true true 0 10 14; } >"$dir/nv4.ini"
+{ printf '%s[Connections]\r\n' "$IniBanner"; connection_row 0 Defaults "" true true 0 10 14; } >"$state/nv4.ini"
 start_accessibility "$admin_uid"
 # The guard started carelessly (su keeps the user's environment): the desktop's DISPLAY and session
 # bus, and nobody's system bus and pkcheck first on PATH, both of which would grant everything.
@@ -173,7 +173,7 @@ require "the tray menu opens" tray_menu "${ConnettiAPredefinita[@]}"
 require "the default connection is dialled" await_call connected hung-up
 check "the default connection, Norvale's own call, connects on Provider's number: $call" \
     test "$(jq -r '"\(.outcome) \(.entry) \(.placed_by) \(.number)"' <<<"$call")" = "connected Provider norvale 0245871200"
-check "the phonebook is held again after the dial" not readable "$dir/phonebook.conf"
+check "the phonebook is held again after the dial" not readable "$state/phonebook.conf"
 
 # The setup waits 8 s for polkit: meanwhile the traffic is shown every cycle and Disconnetti hangs up.
 echo 8 >"$tmp/pkcheck.delay"
@@ -186,7 +186,7 @@ require "the tray menu opens" tray_menu "${Disconnetti[@]}"
 require "the call ends" await_call hung-up dropped
 check "Disconnetti hangs up, before polkit answers" eval 'test "$(field outcome)" = hung-up && alive "$(cat "$tmp/pkcheck.pid")"'
 check "the line is idle" line_is idle
-check "the phonebook is held again after the hang-up" not readable "$dir/phonebook.conf"
+check "the phonebook is held again after the hang-up" not readable "$state/phonebook.conf"
 require "the setup dialog shows once polkit agrees" wait_until 15 shown_window setup '^ Setup$'
 close_setup_with_ok
 
@@ -282,7 +282,7 @@ check "the pkcheck in nobody's folder on PATH never ran" test ! -e "$tmp/userbin
 check "pkcheck always asks the system's own bus" test "$(sort -u "$tmp/pkcheck.buses")" = "the system's"
 check "the guard says it left nobody's folder out of PATH" grep -q "userbin left out of PATH" "$tmp/guard.log"
 
-ini=$dir/nv4.ini
+ini=$state/nv4.ini
 check "nv4.ini keeps Provider authorised and default, byte for byte" \
     file_has "$ini" $'\r\n'"$(connection_row "$ProviderRow" Provider 0245871200 true true 0 10 14)"
 check "the place dragged to while the guard was away is kept: $x,$y" file_has "$ini" "TopWin= $((y * 15))"$'\r\n'"LeftWin= $((x * 15))"

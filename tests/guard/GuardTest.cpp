@@ -644,7 +644,7 @@ TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeOnEitherLineHoldsNobodyAndOnlyFo
     // the guard in this process goes on meanwhile.
     const auto dial = [&](const QString& name, const QStringList& as = {}) {
         QProcess norvaleLine;
-        norvaleLine.start(u"setpriv"_s, as + QStringList{QString::fromUtf8(NORVALE_LINE), u"--guard"_s,
+        norvaleLine.start(u"setpriv"_s, as + QStringList{QString::fromUtf8(NORVALE_LINE), u"--guard-socket"_s,
                                                          server->path(), u"dial"_s, name});
         (void)QTest::qWaitFor([&] { return norvaleLine.state() == QProcess::NotRunning; }, WaitMs);
         const QString said = QString::fromUtf8(norvaleLine.readAllStandardOutput()).trimmed();

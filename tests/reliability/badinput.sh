@@ -5,8 +5,8 @@
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" bare
 need_root
-ini=$dir/nv4.ini
-book=$dir/phonebook.conf
+ini=$state/nv4.ini
+book=$state/phonebook.conf
 
 # [also=ENTRY] run NAME [COMMAND...]: one start and stop on the folder as prepared, the guard run
 # through COMMAND; it hangs up ENTRY too, and leaves a sound nv4.ini if it leaves a file.
@@ -119,7 +119,7 @@ unreadable=(
 for ((i = 0; i < ${#unreadable[@]}; i += 3)); do
     bare_folder
     eval "${unreadable[i + 1]}"
-    name=${unreadable[i + 1]//$dir\//}
+    name=${unreadable[i + 1]//$state\//}
     run "$name"
     check "$name: it is left as it was" eval "${unreadable[i + 2]}"
 done
@@ -127,8 +127,8 @@ done
 # The guard as a user who owns the folder and its run folder but may not read the file.
 for file in "$ini" "$book"; do
     bare_folder
-    chown "$Nobody" "$dir" && mkdir -m 700 "$tmp/run" && chown "$Nobody" "$tmp/run"
-    cp "$([[ $file == "$ini" ]] && echo "$tmp/groups.ini" || echo "$dir/phonebook.sample.conf")" "$file"
+    chown "$Nobody" "$state" && mkdir -m 700 "$state/private" && chown "$Nobody" "$state/private"
+    cp "$([[ $file == "$ini" ]] && echo "$tmp/groups.ini" || echo "$share/phonebook.sample.conf")" "$file"
     chmod 600 "$file"
     cp -p "$file" "$tmp/before"
     run "${file##*/} unreadable to the guard's user" as_user "$Nobody"

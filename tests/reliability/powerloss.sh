@@ -11,7 +11,7 @@ seed=${3:-$((EPOCHSECONDS % 32768))}
 RANDOM=$seed
 echo "powerloss: $kills kills, seed $seed (again: $0 $1 $kills $seed)"
 
-ini=$dir/nv4.ini
+ini=$state/nv4.ini
 old=$tmp/old.ini
 new=$tmp/new.ini
 # Two hand edits the save rewrites: a colour with a leading zero, an authorisation " = True".
@@ -49,11 +49,11 @@ for ((round = 1; killed < kills && round <= 3 * kills && failures == 0; round++)
         continue
     fi
     # A kill before the rename leaves the save's nv4.ini.XXXXXX, which the next start must not mind.
-    for stray in $(find "$dir" -mindepth 1 -maxdepth 1 -printf '%f\n' |
-        grep -vxE 'norvale-(guard|line)|phonebook(\.sample)?\.conf|nv4\.ini(\.......)?|dialer\.conf|(guard|line)\.sock'); do
+    for stray in $(find "$state" -mindepth 1 -maxdepth 1 -printf '%f\n' |
+        grep -vxE 'norvale-(guard|line)|phonebook(\.sample)?\.conf|nv4\.ini(\.......)?|dialer\.conf|(guard|line)\.sock|private|[0-9a-f]+-[0-9a-f]+'); do
         fail "round $round (kill after $delay s): left in the folder: $stray"
     done
-    check "round $round: the phonebook is unchanged" cmp -s "$dir/phonebook.sample.conf" "$dir/phonebook.conf"
+    check "round $round: the phonebook is unchanged" cmp -s "$share/phonebook.sample.conf" "$state/phonebook.conf"
     if ((status == 0)); then
         window_us=$((window_us * 9 / 10 > 500 ? window_us * 9 / 10 : 500))
     else

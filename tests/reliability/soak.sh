@@ -16,17 +16,17 @@ authorised=("Provider" "Office")
 unauthorised=("Provider Backup" "Premium 899" "Dialer 144")
 errors=(676 678 679 680 691 692 633 20000)
 
-printf 'stage_ms=2\n' >"$dir/dialer.conf"
+printf 'stage_ms=2\n' >"$conf/dialer.conf"
 # The first start writes a row per entry; two are authorised as the setup would.
 start_guard
 terminate guard_pid "the guard"
 for name in "${authorised[@]}"; do
-    row=$(grep -aoE "^ConName[0-9]+=$(encode "$name")"$'\r$' "$dir/nv4.ini" | head -n 1)
+    row=$(grep -aoE "^ConName[0-9]+=$(encode "$name")"$'\r$' "$state/nv4.ini" | head -n 1)
     row=${row#ConName}
-    sed -i "s/^ConAuth${row%%=*}=false\r\$/ConAuth${row%%=*}=true\r/" "$dir/nv4.ini"
+    sed -i "s/^ConAuth${row%%=*}=false\r\$/ConAuth${row%%=*}=true\r/" "$state/nv4.ini"
 done
-require "two rows authorised" test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$dir/nv4.ini")" = 2
-cp "$dir/nv4.ini" "$tmp/before.ini"
+require "two rows authorised" test "$(grep -c $'^ConAuth[0-9]*=true\r$' "$state/nv4.ini")" = 2
+cp "$state/nv4.ini" "$tmp/before.ini"
 
 placed=0 checked=0 rss_warm='' rss_max=0
 
@@ -101,7 +101,7 @@ done
 check_calls
 rss_end=$(rss)
 terminate guard_pid "the guard"
-check "nv4.ini is unchanged" cmp -s "$tmp/before.ini" "$dir/nv4.ini"
+check "nv4.ini is unchanged" cmp -s "$tmp/before.ini" "$state/nv4.ini"
 echo "soak: $placed calls in $(($(now_ms) - start_ms)) ms"
 check "resident memory $rss_warm KB after $warmup calls, $rss_end KB at the end (highest $rss_max KB), grows by 512 KB at most" \
     test -n "$rss_warm" -a -n "$rss_end" -a "$((rss_end - rss_warm))" -le 512

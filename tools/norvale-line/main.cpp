@@ -1,9 +1,11 @@
-// norvale-line: dials an entry through the guard, on whichever line it runs ("guard.sock" in its
-// own folder), and plays another program on this machine against the built-in line of a running
+// norvale-line: dials an entry through the guard, on whichever line it runs ("guard.sock" in the
+// run folder), and plays another program on this machine against the built-in line of a running
 // Norvale, through the owner-only socket "line.sock" there.
 
 #include "PhonebookRewrite.h"
 #include "guard/GuardProtocol.h"
+#include "platform/CommandLine.h"
+#include "platform/InstallFolders.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -24,11 +26,13 @@ constexpr int AnswerTimeoutMs = 10000;
 enum Dialled { Connected = 0, HungUp = 1, Refused = 2 };
 
 const char* const Usage =
-    "usage: norvale-line [--guard PATH] dial NAME\n"
+    "usage: norvale-line [--guard-socket PATH] dial NAME\n"
     "       norvale-line [--socket PATH] COMMAND\n"
+    "       norvale-line --help | --version\n"
     "  dial NAME                the guard dials entry NAME and tells how the call went, on\n"
-    "                           either line (--guard: its socket, guard.sock beside this program)\n"
-    "On the built-in line (--socket: its socket, line.sock beside this program):\n"
+    "                           either line (--guard-socket: the guard's socket, by default\n"
+    "                           guard.sock in the run folder, /run/norvale when installed in /usr)\n"
+    "On the built-in line (--socket: its socket, by default line.sock in the run folder):\n"
     "  call NAME [--number N]   another program places a call on entry NAME\n"
     "  drop                     the line drops\n"
     "  error CODE               the modem reports error CODE (1 to 32767)\n"
@@ -45,9 +49,7 @@ void print(FILE* stream, const QString& text) {
 }
 
 int bad(const QString& why) {
-    print(stderr, QStringLiteral("norvale-line: ") + why);
-    std::fputs(Usage, stderr);
-    return BadCommand;
+    return CommandLine::Wrong("norvale-line", why, Usage);
 }
 
 // Sends one request and reads its one-line answer; the exit status says how it went.
@@ -149,13 +151,13 @@ bool plainText(const QString& text) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    const QStringList words = CommandLine::Arguments(argc, argv);
     QCoreApplication app(argc, argv);
-    QStringList words = app.arguments().mid(1);
 
     // Options may stand anywhere; each takes the word after it.
-    QString socketPath = QCoreApplication::applicationDirPath() + QStringLiteral("/line.sock");
-    QString guardPath =
-        QCoreApplication::applicationDirPath() + u'/' + QLatin1String(GuardProtocol::SocketName);
+    const QString runFolder = InstallFolders::OfThisProgram().run;
+    QString socketPath = runFolder + QStringLiteral("/line.sock");
+    QString guardPath = runFolder + u'/' + QLatin1String(GuardProtocol::SocketName);
     bool socketGiven = false;
     bool guardGiven = false;
     QString number;
@@ -164,11 +166,11 @@ int main(int argc, char* argv[]) {
     QStringList args;
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString& word = words.at(i);
-        if (word == u"--help" || word == u"-h") {
-            std::fputs(Usage, stdout);
-            return Ok;
-        }
-        if (word == u"--socket" || word == u"--guard" || word == u"--number" || word == u"--phonebook") {
+        if (word == u"--help" || word == u"-h")
+            return CommandLine::Help(Usage);
+        if (word == u"--version")
+            return CommandLine::Version("norvale-line");
+        if (word == u"--socket" || word == u"--guard-socket" || word == u"--number" || word == u"--phonebook") {
             if (i + 1 >= words.size())
                 return bad(word + QStringLiteral(" needs a value"));
             const QString value = words.at(++i);
@@ -176,7 +178,7 @@ int main(int argc, char* argv[]) {
             if (word == u"--socket") {
                 socketPath = QFileInfo(value).absoluteFilePath();
                 socketGiven = true;
-            } else if (word == u"--guard") {
+            } else if (word == u"--guard-socket") {
                 guardPath = QFileInfo(value).absoluteFilePath();
                 guardGiven = true;
             } else if (word == u"--number") {
@@ -200,8 +202,8 @@ int main(int argc, char* argv[]) {
         return bad(QStringLiteral("--phonebook belongs to rewrite"));
     // The guard's socket and the built-in line's are not to be mistaken for each other.
     if (guardGiven != (command == u"dial") && (guardGiven || socketGiven))
-        return bad(guardGiven ? QStringLiteral("--guard belongs to dial")
-                              : QStringLiteral("dial talks to the guard: its socket is given with --guard"));
+        return bad(guardGiven ? QStringLiteral("--guard-socket belongs to dial")
+                              : QStringLiteral("dial talks to the guard: its socket is given with --guard-socket"));
 
     QJsonObject reply;
     if (command == u"dial") {

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# options-test.sh BUILD VERSION: the installed programs' --help, --version and wrong options, with no
+# display and nothing started; the guard's --trust-uid, refused with the system's folders and under
+# systemd, and honoured in a throw-away guard.
+# shellcheck source=tests/e2e/lib.sh
+source "$(dirname "$0")/../e2e/lib.sh"
+e2e_start "$1" no-desktop
+version=$2
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+# answers NAME STATUS OUT ERR ARGUMENTS...: exit status and what went to each stream.
+answers() {
+    local program
+    program=$([[ $1 == norvale-guard ]] && echo "$sbin/$1" || echo "$bin/$1")
+    [[ -x $program ]] || return 0
+    "$program" "${@:5}" >"$tmp/out" 2>"$tmp/err"
+    local status=$?
+    check "$1 ${*:5}: status $status, not $2" test "$status" = "$2"
+    check "$1 ${*:5}: standard output: $(head -c 200 "$tmp/out")" eval "$3"
+    check "$1 ${*:5}: standard error: $(head -c 200 "$tmp/err")" eval "$4"
+}
+for program in norvale norvale-guard norvale-line; do
+    answers $program 0 "head -n 1 $tmp/out | grep -q '^usage: $program '" "test ! -s $tmp/err" --help
+    answers $program 0 "test \"\$(cat $tmp/out)\" = '$program $version'" "test ! -s $tmp/err" --version
+    answers $program 2 "test ! -s $tmp/out" "grep -q '^usage: $program ' $tmp/err" --no-such-option
+done
+answers norvale-guard 2 "test ! -s $tmp/out" "grep -q '1 to 3600' $tmp/err" --auth-timeout 0
+answers norvale-guard 2 "test ! -s $tmp/out" "grep -q '^usage: ' $tmp/err" --trust-uid alice
+check "no option made a folder" test ! -e "$state/nv4.ini" -a ! -e "$run"
+
+# A trusted user is an administrator of a throw-away guard alone.
+for refused in "--run-dir /run/norvale/" "--folder /var/lib//norvale" "--run-dir $tmp/elsewhere INVOCATION_ID=1"; do
+    read -ra words <<<"$refused"
+    env "${words[@]:2}" "$sbin/norvale-guard" --trust-uid "$Nobody" "${words[@]:0:2}" >"$tmp/refused.log" 2>&1
+    check "--trust-uid with $refused: status $?, not 1" test $? = 1
+    check "--trust-uid with $refused: says why" grep -q "throw-away guard" "$tmp/refused.log"
+done
+check "the refused guards made no folder" test ! -e "$tmp/elsewhere" -a ! -e "$state/nv4.ini"
+
+open='{"v":1,"id":1,"op":"setup_open"}'
+start_guard
+check "without --trust-uid nobody may not open the setup" \
+    eval "guard_requests $Nobody '$open' | grep -q '\"error\":\"refused\"'"
+terminate guard_pid "the guard"
+guard_args=(--trust-uid "$Nobody")
+start_guard
+check "with --trust-uid $Nobody nobody opens the setup, polkit unasked" \
+    eval "guard_requests $Nobody '$open' | grep -q '\"ok\":true'"
+terminate guard_pid "the guard"
+finish
