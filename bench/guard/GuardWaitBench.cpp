@@ -52,8 +52,9 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const Authority authority([](uid_t uid) { return uid == 65534 ? std::optional(QStringList{"sudo"}) : std::nullopt; },
-                              [](const Authority::Peer&, std::function<void(Authority::Verdict)> done) {
-                                  QTimer::singleShot(PolkitMs, Qt::PreciseTimer, [done] { done(Authority::Verdict::Granted); });
+                              [](const Authority::Peer&, Authority::Done done) {
+                                  QTimer::singleShot(PolkitMs, Qt::PreciseTimer,
+                                                     [done] { done({.verdict = Authority::Verdict::Granted}); });
                                   return Authority::Cancel();
                               });
     GuardService::Options options;
