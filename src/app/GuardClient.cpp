@@ -37,6 +37,7 @@ void GuardClient::onConnected() {
         if (!Succeeded(reply))
             return;
         greeted_ = true;
+        trusted_ = reply.value(QLatin1String(P::Trusted)).toBool();
         emit Connected(reply);
     });
 }

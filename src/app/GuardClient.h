@@ -28,6 +28,9 @@ public:
     void Start();
     // The guard answered the greeting on the current connection.
     bool IsConnected() const { return greeted_; }
+    // The guard counts this display's user as an administrator beyond the groups (a user it was
+    // told to trust); it still asks polkit about the others.
+    bool TrustsAsAdministrator() const { return greeted_ && trusted_; }
 
     void Counters(Reply onReply);
     // The strip's place in twips.
@@ -77,4 +80,5 @@ private:
     QHash<qint64, Reply> pending_;
     qint64 nextId_ = 1;
     bool greeted_ = false;
+    bool trusted_ = false;
 };

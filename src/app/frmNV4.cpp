@@ -260,7 +260,7 @@ void frmNV4::ShowRefusal(const QString& text) {
 
 void frmNV4::cmdExit_Click() {
     const QString refusal = QStringLiteral("Non puoi chiudere Norvale.") + AdministratorOnly;
-    if (!options_.isAdministrator())
+    if (!options_.isAdministrator() && !guard_->TrustsAsAdministrator())
         return ShowRefusal(refusal);
     const MessageBox::Button answer =
         MessageBox::Show(QStringLiteral("Desideri chiudere Norvale?"), MessageBox::Buttons::YesNo,
@@ -280,7 +280,7 @@ void frmNV4::cmdExit_Click() {
 
 void frmNV4::cmdSetup_Click() {
     const QString refusal = QStringLiteral("Non puoi Accedere ai settaggi.") + AdministratorOnly;
-    if (!options_.isAdministrator())
+    if (!options_.isAdministrator() && !guard_->TrustsAsAdministrator())
         return ShowRefusal(refusal);
     if (setup_) {
         setup_->show();

@@ -41,6 +41,7 @@ public:
     bool inAdministratorGroup(uid_t uid) const;
     // That user counts as an administrator, polkit unasked: a throw-away guard's, never the system's.
     void trustWithoutPolkit(uid_t uid);
+    bool trusts(uid_t uid) const { return uid == trusted_; }
     // Root and the trusted user at once; a member of an administrators' group once polkit agrees;
     // nobody else.
     Cancel confirmAdministrator(const Peer& peer, std::function<void(Verdict)> done) const;

@@ -24,6 +24,9 @@ inline constexpr int MaxClients = 64;
 // The strip's place in twips: X11's 16-bit pixels at 15 twips a pixel.
 inline constexpr double MaxTwips = 491505;
 
+// In the answer to hello: the guard counts the asking user as an administrator without polkit.
+inline constexpr QLatin1StringView Trusted{"trusted"};
+
 namespace Op {
 // Anyone.
 inline constexpr QLatin1StringView Hello{"hello"};

@@ -332,7 +332,10 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
         return fail(asked, P::Error::Refused, QStringLiteral("the guard is stopping"));
     if (op == P::Op::Hello) {
         server_.subscribe(client);
-        answer(asked, snapshot());
+        QJsonObject greeting = snapshot();
+        if (authority_.trusts(peer.uid))
+            greeting.insert(QLatin1String(P::Trusted), true);
+        answer(asked, greeting);
         return files_.Replay(client);
     }
     if (op == P::Op::Counters)

@@ -124,6 +124,18 @@ TEST_F(MainWindowTest, OnlyAnAdministratorStopsTheGuardOrOpensTheSetup) {
     EXPECT_EQ(std::pair(setup->picStart->BackColor(), setup->picEnd->BackColor()), std::pair(0xFF00, 0xFF));
 }
 
+// A user the guard was told to trust is asked no group: the guard decides.
+TEST_F(MainWindowTest, AUserTheGuardTrustsMayOpenTheSetup) {
+    administrator = false;
+    guard.answers[u"hello"_s][u"trusted"_s] = true;
+    load().show();
+    ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
+    window->cmdSetup_Click();
+    ASSERT_TRUE(FakeGuard::until([this] { return !guard.requests.isEmpty(); }));
+    EXPECT_EQ(guard.requests, split("setup_open"));
+    EXPECT_TRUE(MessageBox::Record().isEmpty());
+}
+
 TEST_F(MainWindowTest, DraggingMovesWithTheLeftButtonAloneAndEveryReleaseSendsThePlace) {
     load().placeAt({100, 50});
     // Back to back, each motion comes before the window manager moved the window: local to the press.

@@ -46,5 +46,8 @@ guard_args=(--trust-uid "$Nobody")
 start_guard
 check "with --trust-uid $Nobody nobody opens the setup, polkit unasked" \
     eval "guard_requests $Nobody '$open' | grep -q '\"ok\":true'"
+hello='{"v":1,"id":2,"op":"hello"}'
+check "the guard tells nobody's display it is trusted" eval "guard_requests $Nobody '$hello' | grep -q '\"trusted\":true'"
+check "the guard tells root's display nothing of trust" not eval "guard_requests 0 '$hello' | grep -q '\"trusted\"'"
 terminate guard_pid "the guard"
 finish
