@@ -14,8 +14,9 @@ packages=(
   iproute2 python3 dbus-daemon
   at-spi2-core dbus-x11 python3-pyatspi
   ppp socat sox lame desktop-file-utils libxml2-utils jq x11-xkb-utils
-  polkitd systemd libsystemd-dev
-  clang llvm libbpf-dev bpftool libelf-dev zlib1g-dev
+  polkitd systemd
+  clang llvm libbpf-dev bpftool libelf-dev zlib1g-dev libsystemd-dev
+  debhelper dpkg-dev lintian devscripts e2fsprogs
   qemu-system-x86 busybox-static
   fonts-dejavu-core
 )

@@ -1,61 +1,66 @@
 #!/usr/bin/env bash
-# install-test.sh BUILD SOURCE APPLICATIONS_DIR AUTOSTART_DIR POLKIT_DIR UNIT_DIR: cmake --install
-# staged in a temporary folder (DESTDIR): nothing written outside it, no service enabled or started.
+# install-test.sh BUILD SOURCE PREFIX: cmake --install with the prefix /usr staged in a temporary
+# folder (DESTDIR): the FHS layout, nothing written outside it, no service enabled or started.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
+[[ $3 == /usr ]] || { echo "SKIP: the build is configured for the prefix $3; this test checks /usr" >&2; exit 77; }
 e2e_start "$1" no-desktop
-source=$2 applications=$3 autostart=$4 polkit=$5 units=$6
-prefix=/opt/norvale
-staged() { [[ $1 == /* ]] && echo "$tmp/root$1" || echo "$dir/$1"; }
-launcher=$(staged "$applications")/norvale.desktop
-autostarter=$(staged "$autostart")/norvale.desktop
-policy=$(staged "$polkit")/org.norvale.guard.policy
-unit=$(staged "$units")/norvale-guard.service
+source=$2 root=$tmp/root
+launcher=$root/usr/share/applications/norvale.desktop
+autostarter=$root/etc/xdg/autostart/norvale.desktop
+policy=$root/usr/share/polkit-1/actions/org.norvale.guard.policy
+unit=$root/lib/systemd/system/norvale-guard.service
+pages=(man1/norvale.1 man1/norvale-line.1 man5/norvale-dialer.conf.5 man8/norvale-guard.8)
 
-# Exactly the programs (the display when built) and their companions, the desktop entries, the unit
-# and the policy, each with its mode.
-programs=(norvale-guard norvale-line)
-[[ -e $build/norvale ]] && programs+=(norvale)
+# Exactly the programs (the display when built), the read-only files, the help's type, the man pages,
+# the administrator's settings, the desktop entries, the unit and the policy, each with its mode.
+programs=("$sbin/norvale-guard" "$bin/norvale-line")
+[[ -e $build/norvale ]] && programs+=("$bin/norvale")
 assets=(start.mp3 connected.mp3 disconnected.mp3 error.mp3 norvale.hlp norvale-help.xml norvale-tray.png palette.png)
 expected=$({
-    printf '%s 755\n' "${programs[@]/#/$dir/}"
-    printf '%s 644\n' "${assets[@]/#/$dir/}" "$dir/phonebook.sample.conf" "$launcher" "$autostarter" "$policy" "$unit"
+    printf '%s 755\n' "${programs[@]}"
+    printf '%s 644\n' "${assets[@]/#/$share/}" "$share/phonebook.sample.conf" "${pages[@]/#/$root/usr/share/man/}" \
+        "$root/usr/share/mime/packages/norvale-help.xml" "$root/etc/norvale/dialer.conf" \
+        "$launcher" "$autostarter" "$policy" "$unit"
 } | sort)
-actual=$(find "$tmp/root" -type f -printf '%p %m\n' | sort)
+actual=$(find "$root" -type f -printf '%p %m\n' | sort)
 check "installed files or their modes differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))" test "$actual" = "$expected"
 for asset in "${assets[@]}"; do
-    cmp -s "$source/assets/$asset" "$dir/$asset" || fail "$asset differs from the shipped one"
+    cmp -s "$source/assets/$asset" "$share/$asset" || fail "$asset differs from the shipped one"
 done
-cmp -s "$source/assets/phonebook.conf" "$dir/phonebook.sample.conf" || fail "the sample phonebook differs"
-check "the program's folder is not mode 755" mode_is "$dir" 755
+cmp -s "$source/assets/phonebook.conf" "$share/phonebook.sample.conf" || fail "the sample phonebook differs"
+check "the data folder is not mode 755" mode_is "$share" 755
+check "the shipped dialer.conf sets something" not grep -qv -e '^#' -e '^[[:space:]]*$' "$root/etc/norvale/dialer.conf"
 
 for entry in "$launcher" "$autostarter"; do
     [[ -f $entry ]] || continue
     # Warnings count too: the desktops skip or misread entries they warn about.
     report=$(desktop-file-validate "$entry" 2>&1)
     [[ $? == 0 && -z $report ]] || fail "desktop-file-validate: $report"
-    for line in "Type=Application" "Name=Norvale" "Exec=$prefix/norvale" \
-        "Icon=$prefix/norvale-tray.png" "Comment=Protegge la connessione telefonica dai dialer e ne mostra il traffico" \
+    for line in "Type=Application" "Name=Norvale" "Exec=/usr/bin/norvale" \
+        "Icon=/usr/share/norvale/norvale-tray.png" "Comment=Protegge la connessione telefonica dai dialer e ne mostra il traffico" \
         "Categories=Network;Dialup;Monitor;"; do
         grep -qxF "$line" "$entry" || fail "$entry lacks the line $line"
     done
 done
-for line in X-GNOME-Autostart-Delay=5 X-KDE-autostart-after=panel X-LXQt-Need-Tray=true X-MATE-Autostart-Delay=5; do
+for line in TryExec=/usr/bin/norvale X-GNOME-Autostart-Delay=5 X-KDE-autostart-after=panel X-LXQt-Need-Tray=true \
+    X-MATE-Autostart-Delay=5; do
     grep -qxF "$line" "$autostarter" || fail "the autostart entry lacks the line $line"
 done
 
 # These settings and no others: any more sandboxing breaks the locks or pppd.
-want=$(printf '%s\n' '[Unit]' 'Description=' 'Before=systemd-user-sessions.service' '[Service]' \
-    "ExecStart=$prefix/norvale-guard" Restart=on-failure KillMode=process NoNewPrivileges=yes \
-    ProtectKernelTunables=yes ReadWritePaths=/sys/fs/bpf ProtectControlGroups=yes LockPersonality=yes \
-    RestrictRealtime=yes \
+want=$(printf '%s\n' '[Unit]' 'Description=' 'Documentation=man:norvale-guard(8)' \
+    'Before=systemd-user-sessions.service' '[Service]' Type=notify WatchdogSec=30 \
+    "ExecStart=/usr/sbin/norvale-guard" Restart=on-failure KillMode=process RuntimeDirectory=norvale \
+    RuntimeDirectoryPreserve=yes NoNewPrivileges=yes ProtectKernelTunables=yes ReadWritePaths=/sys/fs/bpf \
+    ProtectControlGroups=yes LockPersonality=yes RestrictRealtime=yes \
     '[Install]' WantedBy=multi-user.target)
 have=$(grep -v -e '^#' -e '^[[:space:]]*$' "$unit" | sed 's/^Description=.*/Description=/')
 [[ $have == "$want" ]] || fail "the unit differs:"$'\n'"$(diff <(echo "$want") <(echo "$have"))"
 # verify wants ExecStart on this machine: a copy starting the staged guard (--root= finds no units).
-sed "s|^ExecStart=.*|ExecStart=$dir/norvale-guard|" "$unit" >"$tmp/norvale-guard.service"
-# It warns about a bad value or key and still ends with 0.
-report=$(systemd-analyze verify "$tmp/norvale-guard.service" 2>&1)
+sed "s|^ExecStart=.*|ExecStart=$sbin/norvale-guard|" "$unit" >"$tmp/norvale-guard.service"
+# It warns about a bad value or key and still ends with 0; the man page is not installed here.
+report=$(systemd-analyze verify --man=no "$tmp/norvale-guard.service" 2>&1)
 [[ $? == 0 && -z $report ]] || fail "systemd-analyze verify: $report"
 
 # The administrators' action, kept for a while once given; nothing to exec.
@@ -68,15 +73,17 @@ for check in "string(/policyconfig/action/@id)=org.norvale.guard.admin" "count(/
 done
 
 start_guard
-socket=$dir/guard.sock
+socket=$run/guard.sock
 check "guard.sock is not mode 666" mode_is "$socket" 666
-[[ $(stat -c %a:%U "$tmp/run" 2>/dev/null) == 700:root ]] || fail "the run folder is not root's, mode 700"
+[[ $(stat -c %a:%U "$run/private" 2>/dev/null) == 700:root ]] || fail "the private run folder is not root's, mode 700"
+check "guard.pid does not hold the guard's pid" test "$(cat "$run/private/guard.pid" 2>&1)" = "$guard_pid"
 
 # A second guard, with the same run folder or another one, refuses and leaves the first one's socket.
 before=$(stat -c "%i %z" "$socket" 2>/dev/null)
-for run in "$tmp/run" "$tmp/run2"; do
-    check "a second guard with run folder ${run##*/} does not end with status 1" \
-        exits_with 1 "$tmp/second.${run##*/}.log" timeout 10 "$dir/norvale-guard" --folder "$dir" --run-dir "$run"
+for other in "$run" "$tmp/run2"; do
+    check "a second guard with run folder ${other##*/} does not end with status 1" \
+        exits_with 1 "$tmp/second.${other##*/}.log" timeout 10 "$sbin/norvale-guard" --folder "$state" \
+        --config-dir "$conf" --run-dir "$other"
     [[ -S $socket && $(stat -c "%i %z" "$socket") == "$before" ]] || fail "the second guard touched guard.sock"
     answer=$(guard_requests 0 '{"v":1,"id":7,"op":"counters"}' 2>&1)
     [[ $answer == *'"id":7'* && $answer == *'"ok":true'* ]] || fail "the first guard answers '$answer' on guard.sock"
