@@ -37,6 +37,8 @@ void fromQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
 } // namespace
 
 bool IsJournal(int fd) {
+    if (qgetenv("NORVALE_LOG_PREFIX") == "priority")
+        return true;
     const QByteArray stream = qgetenv("JOURNAL_STREAM");
     const qsizetype colon = stream.indexOf(':');
     bool device = false;

@@ -80,10 +80,15 @@ void keepOnlyRootsPath() {
     qputenv("PATH", QFile::encodeName(kept.join(u':')));
 }
 
-// One guard for a run folder: the lock goes with the process, however it ends.
+// One guard for a run folder, and one for a state folder: the locks go with the process, however it
+// ends. The state folder itself is locked, so that it holds nothing but the guard's files.
 bool takeRunLock(const QString& runFolder) {
     const QByteArray path = QFile::encodeName(runFolder + QStringLiteral("/guard.lock"));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+bool takeStateLock(const QString& stateFolder) {
+    const int fd = ::open(QFile::encodeName(stateFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
@@ -196,6 +201,8 @@ int main(int argc, char* argv[]) {
         return refuse(QStringLiteral("the private run folder may be changed by root only: %1").arg(why));
     if (!takeRunLock(runFolder))
         return refuse(QStringLiteral("another norvale-guard runs with %1").arg(runFolder));
+    if (!takeStateLock(folders.state))
+        return refuse(QStringLiteral("another norvale-guard runs with %1").arg(folders.state));
     writePid(runFolder);
 
     ShutdownSignals shutdown;

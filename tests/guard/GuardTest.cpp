@@ -771,10 +771,15 @@ TEST_F(GuardTest, UnderSystemdReadyFollowsTheSettingsLockPingsComeFromTheEventLo
     qputenv("JOURNAL_STREAM", QByteArray::number(log.st_dev) + ":1");
     GuardLog::Install(logFd);
     qInfo("plain");
+    // The init script's syslog takes the priorities too.
+    qputenv("NORVALE_LOG_PREFIX", "priority");
+    GuardLog::Install(logFd);
+    qInfo("syslog");
+    qunsetenv("NORVALE_LOG_PREFIX");
     const QStringList lines = QStringList{u"<5>\"Tampered\" lost its authorisation: its number changed"_s,
                                           u"<6>guarding %1/ (phonebook %2)"_s.arg(dir.path(), book)} +
                               split("<6>settings saved, files released;<3>failed;<4>reduced;<5>refused by root;"
-                                    "<7>detail;norvale-guard: plain;");
+                                    "<7>detail;norvale-guard: plain;<6>syslog;");
     EXPECT_EQ(logged(), lines);
 }
 
