@@ -24,12 +24,37 @@ InstallFolders InstallFolders::InOne(const QString& folder) {
     return {clean, clean, clean, clean};
 }
 
+namespace {
+
+// The path with its links resolved, also where its last folders are still missing: the guard makes
+// them later, through whatever links lie on the way (/var/run is /run).
+QString resolved(const QString& folder) {
+    QString path = QDir::cleanPath(folder);
+    QString rest;
+    for (int links = 0; links < 40;) {
+        const QFileInfo info(path);
+        if (info.exists())
+            return QDir::cleanPath(info.canonicalFilePath() + rest);
+        if (info.isSymLink()) {
+            path = QDir::cleanPath(info.absoluteDir().absoluteFilePath(info.symLinkTarget()));
+            ++links;
+            continue;
+        }
+        const qsizetype slash = path.lastIndexOf(u'/');
+        if (slash <= 0)
+            break;
+        rest.prepend(path.mid(slash));
+        path.truncate(slash);
+    }
+    return QDir::cleanPath(folder);
+}
+
+} // namespace
+
 bool InstallFolders::sharesSystemFolders() const {
     const auto same = [](const QString& folder, const char* system) {
-        const QFileInfo mine(folder);
-        const QFileInfo theirs(QString::fromLatin1(system));
         return QDir::cleanPath(folder) == QLatin1String(system) ||
-               (mine.exists() && theirs.exists() && mine.canonicalFilePath() == theirs.canonicalFilePath());
+               resolved(folder) == resolved(QString::fromLatin1(system));
     };
     return same(state, SystemState) || same(run, SystemRun);
 }
