@@ -58,7 +58,8 @@ void Install(int fd) {
 
 QByteArray Line(Priority priority, const QString& text, bool journal) {
     // One message, one line: a name or a path that another user chose must not start a line that
-    // reads as the guard's own.
+    // reads as the guard's own. Nor may its length: syslog readers cut a long line into messages of
+    // their own (logger at 1 KiB).
     QString line = text.trimmed();
     for (QChar& c : line) {
         if (c == u'\n' || c == u'\r')
@@ -68,7 +69,14 @@ QByteArray Line(Priority priority, const QString& text, bool journal) {
     }
     const QByteArray prefix =
         journal ? '<' + QByteArray::number(int(priority)) + '>' : QByteArrayLiteral("norvale-guard: ");
-    return prefix + line.toUtf8() + '\n';
+    QByteArray bytes = prefix + line.toUtf8();
+    if (bytes.size() > MaxLineBytes) {
+        qsizetype end = MaxLineBytes - 3;
+        while ((bytes.at(end) & 0xC0) == 0x80) // never inside a character
+            --end;
+        bytes = bytes.left(end) + "...";
+    }
+    return bytes + '\n';
 }
 
 void Write(Priority priority, const QString& text) {

@@ -10,6 +10,8 @@
 namespace GuardLog {
 
 enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
+// A line is cut to this many bytes, "..." at its end: within logger's 1 KiB with its prefix.
+inline constexpr qsizetype MaxLineBytes = 960;
 
 // Writes to fd from now on (standard error, or a file in tests), with the priorities when
 // JOURNAL_STREAM names fd, and takes Qt's messages, which every part of the guard logs through.

@@ -49,11 +49,11 @@ QByteArray usage() {
                "  --auth-timeout SECONDS  how long polkit's dialog may wait for a password\n"
                "                    (default: 120)\n"
                "  --trust-uid UID   that user counts as an administrator without polkit; for a\n"
-               "                    throw-away guard only: refused with %4 or %5 and under systemd\n"
+               "                    throw-away guard only: refused with the system's folders\n"
+               "                    and under systemd\n"
                "  --release         take away the modem's fence that a guard of the run folder left,\n"
                "                    give the modem its owner and mode back, and the files it locked\n")
-        .arg(folders.state, folders.config, folders.run, QLatin1String(InstallFolders::SystemRun),
-             QLatin1String(InstallFolders::SystemState))
+        .arg(folders.state, folders.config, folders.run)
         .toLocal8Bit();
 }
 
@@ -182,8 +182,9 @@ int main(int argc, char* argv[]) {
         return release(folders);
     // A trusted user is an administrator of this guard alone: never of the system's.
     if (trusted && (folders.sharesSystemFolders() || qEnvironmentVariableIsSet("INVOCATION_ID")))
-        return refuse(QStringLiteral("--trust-uid is for a throw-away guard: not with %1 or %2, not under systemd")
-                          .arg(QLatin1String(InstallFolders::SystemRun), QLatin1String(InstallFolders::SystemState)));
+        return refuse(QStringLiteral("--trust-uid is for a throw-away guard: not with %1, %2 or %3, not under systemd")
+                          .arg(QLatin1String(InstallFolders::SystemConfig), QLatin1String(InstallFolders::SystemState),
+                               QLatin1String(InstallFolders::SystemRun)));
     ShutdownSignals::BlockInAllThreads();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvale-guard"));
@@ -221,5 +222,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
     guard.Start();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // A pid left behind would name another process once the number is taken again.
+    QFile::remove(runFolder + QStringLiteral("/guard.pid"));
+    return status;
 }

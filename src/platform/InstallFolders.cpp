@@ -10,7 +10,7 @@ InstallFolders InstallFolders::Of(const QString& programFolder) {
         return InOne(programFolder);
     // /usr's own etc, var and run are the system's.
     if (prefix == u"/usr" || prefix == u"/")
-        return {data, QStringLiteral("/etc/norvale"), QLatin1String(SystemState), QLatin1String(SystemRun)};
+        return {data, QLatin1String(SystemConfig), QLatin1String(SystemState), QLatin1String(SystemRun)};
     return {data, prefix + QStringLiteral("/etc/norvale"), prefix + QStringLiteral("/var/lib/norvale"),
             prefix + QStringLiteral("/run/norvale")};
 }
@@ -56,5 +56,5 @@ bool InstallFolders::sharesSystemFolders() const {
         return QDir::cleanPath(folder) == QLatin1String(system) ||
                resolved(folder) == resolved(QString::fromLatin1(system));
     };
-    return same(state, SystemState) || same(run, SystemRun);
+    return same(config, SystemConfig) || same(state, SystemState) || same(run, SystemRun);
 }

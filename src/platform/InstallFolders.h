@@ -9,6 +9,7 @@
 // PREFIX/share/norvale beside it runs in its build tree, where its own folder serves for all.
 struct InstallFolders {
     // The system's: a throw-away guard keeps out of them.
+    static constexpr char SystemConfig[] = "/etc/norvale";
     static constexpr char SystemState[] = "/var/lib/norvale";
     static constexpr char SystemRun[] = "/run/norvale";
 
@@ -26,6 +27,6 @@ struct InstallFolders {
     static InstallFolders OfThisProgram();
     // Every role in one folder, as in the build tree.
     static InstallFolders InOne(const QString& folder);
-    // Whether either folder is the system's state or run folder, however it is named.
+    // Whether any of the settings, state and run folders is the system's, however it is named.
     bool sharesSystemFolders() const;
 };

@@ -775,11 +775,14 @@ TEST_F(GuardTest, UnderSystemdReadyFollowsTheSettingsLockPingsComeFromTheEventLo
     qputenv("NORVALE_LOG_PREFIX", "priority");
     GuardLog::Install(logFd);
     qInfo("syslog");
+    // logger would send what lies past 1 KiB as a message of its own: cut whole characters first.
+    GuardLog::Notice(QString(2000, QChar(0xE8)));
     qunsetenv("NORVALE_LOG_PREFIX");
     const QStringList lines = QStringList{u"<5>\"Tampered\" lost its authorisation: its number changed"_s,
                                           u"<6>guarding %1/ (phonebook %2)"_s.arg(dir.path(), book)} +
                               split("<6>settings saved, files released;<3>failed;<4>reduced;<5>refused by root;"
-                                    "<7>detail;norvale-guard: plain;<6>syslog;");
+                                    "<7>detail;norvale-guard: plain;<6>syslog") +
+                              QStringList{u"<5>"_s + QString(477, QChar(0xE8)) + u"..."_s, {}};
     EXPECT_EQ(logged(), lines);
 }
 

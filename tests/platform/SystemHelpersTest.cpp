@@ -88,7 +88,8 @@ TEST(InstallFolders, TheFoldersFollowThePrograms) {
     EXPECT_TRUE((InstallFolders{prefix, prefix, "/var/lib/norvale/.", prefix}).sharesSystemFolders());
     EXPECT_FALSE(InstallFolders::InOne("/run/norvale2").sharesSystemFolders());
     // Also before the system's folder exists: /var/run is a link to /run on Debian.
-    if (QFileInfo("/var/run").canonicalFilePath() == "/run")
+    if (QFileInfo("/var/run").canonicalFilePath() == "/run") {
         EXPECT_TRUE(InstallFolders::InOne("/var/run/norvale").sharesSystemFolders());
+    }
     EXPECT_TRUE(InstallFolders::InOne("/proc/self/root/var/lib/norvale").sharesSystemFolders());
 }
