@@ -28,6 +28,7 @@
 #include <optional>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -64,15 +65,22 @@ int refuse(const QString& why) {
 
 // pkcheck, pppd and chat are found on PATH and run as root: a folder on it that another user can
 // write (a user's PATH kept by su) would run that user's programs. Such folders are left out.
+// A sticky folder open to all (/tmp) keeps what it holds, but anyone may add a program to it.
 void keepOnlyRootsPath() {
     QStringList kept;
     for (const QString& folder : qEnvironmentVariable("PATH").split(u':', Qt::SkipEmptyParts)) {
         QString why;
-        if (folder.startsWith(u'/') && Subs::OnlyOwnersCanChange(folder, &why))
+        struct stat info {};
+        if (!folder.startsWith(u'/'))
+            why = QStringLiteral("not an absolute path");
+        else if (!Subs::OnlyOwnersCanChange(folder, &why))
+            why = why.isEmpty() ? QStringLiteral("others than root may change it") : why;
+        else if (::stat(QFile::encodeName(folder).constData(), &info) != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            why = QStringLiteral("others than its owner may add programs to it");
+        else
             kept << folder;
-        else if (QFileInfo::exists(folder))
-            GuardLog::Warning(QStringLiteral("%1 left out of PATH: %2")
-                                  .arg(folder, why.isEmpty() ? QStringLiteral("not an absolute path") : why));
+        if (!why.isEmpty() && QFileInfo::exists(folder))
+            GuardLog::Warning(QStringLiteral("%1 left out of PATH: %2").arg(folder, why));
     }
     if (kept.isEmpty())
         kept = QStringList{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),

@@ -135,4 +135,9 @@ for file in "$ini" "$book"; do
     check "${file##*/} unreadable to the guard's user: it is left as it was" \
         eval "cmp -s '$tmp/before' '$file' && [[ \$(stat -c %U:%a '$file') == root:600 ]]"
 done
+
+# A sticky folder open to all on PATH: anyone may add a pkcheck there, which root would run.
+bare_folder && mkdir -m 1777 "$tmp/sticky" && start_guard env PATH="$tmp/sticky:$PATH"
+check "a sticky folder open to all is left out of PATH" grep -q "sticky left out of PATH" "$tmp/guard.log"
+terminate guard_pid "the guard with a sticky folder on PATH"
 finish
