@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -211,10 +212,18 @@ QString PppCallFiles::chatScript(const PhonebookEntry& entry) {
     return s;
 }
 
+// pppd uses the first 255 bytes of a password and drops the rest unsaid; but a word over 1023 bytes
+// it cuts with a warning that quotes the word's first 20 characters into the call's log. Cut here,
+// in whole characters.
 QString PppCallFiles::optionsText(const PhonebookEntry& entry) {
-    if (entry.password.isEmpty())
+    QByteArray password = entry.password.toUtf8();
+    qsizetype end = std::min<qsizetype>(password.size(), 255);
+    while (end < password.size() && (password.at(end) & 0xC0) == 0x80)
+        --end;
+    password.truncate(end);
+    if (password.isEmpty())
         return {};
-    return QStringLiteral("password ") + optionsQuoted(entry.password) + QLatin1Char('\n');
+    return QStringLiteral("password ") + optionsQuoted(QString::fromUtf8(password)) + QLatin1Char('\n');
 }
 
 QString PppCallFiles::connectCommand() const {

@@ -161,3 +161,8 @@ TEST(DialledNumber, IsReadWithTheRightsOfTheProcess) {
         EXPECT_TRUE(standIn.waitForFinished());
     }
 }
+
+// The real pppd quotes the first 20 characters of a password over 1023 bytes in a warning.
+TEST(PppCallFiles, APasswordIsCutWhereThePppdCutsIt) {
+    EXPECT_EQ(PppCallFiles::optionsText({.password = QString(1100, u'p')}), "password \"" + QString(255, u'p') + "\"\n");
+}
