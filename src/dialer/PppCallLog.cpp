@@ -6,6 +6,7 @@ namespace {
 
 // A line longer than this is cut: pppd's and chat's lines are short.
 constexpr qsizetype LongestShown = 2048;
+constexpr qsizetype ShortestHiddenAnywhere = 8;
 // A PAP request as pppd prints it with "debug", the password in pppd's own quoting ("show-password"
 // or an administrator's options may put it there).
 const QRegularExpression PapPassword(QStringLiteral(R"(password=("(?:[^"\\]|\\.)*"?|\S*))"));
@@ -53,7 +54,9 @@ PppCallLog::Syslog PppCallLog::fromSyslog(const QByteArray& datagram) const {
 
 QString PppCallLog::tagged(const QString& program, QString line) const {
     line.replace(PapPassword, QStringLiteral("password=<hidden>"));
-    if (!m_password.isEmpty())
+    // A short password is also a piece of ordinary words and numbers: hidden there it would show
+    // both what it is and what the line said.
+    if (m_password.size() >= ShortestHiddenAnywhere)
         line.replace(m_password, QStringLiteral("<hidden>"));
     line.truncate(LongestShown);
     for (QChar& c : line) {

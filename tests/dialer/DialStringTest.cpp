@@ -164,5 +164,7 @@ TEST(DialledNumber, IsReadWithTheRightsOfTheProcess) {
 
 // The real pppd quotes the first 20 characters of a password over 1023 bytes in a warning.
 TEST(PppCallFiles, APasswordIsCutWhereThePppdCutsIt) {
-    EXPECT_EQ(PppCallFiles::optionsText({.password = QString(1100, u'p')}), "password \"" + QString(255, u'p') + "\"\n");
+    PhonebookEntry entry;
+    entry.password = QString(1100, u'p');
+    EXPECT_EQ(PppCallFiles::optionsText(entry), "password \"" + QString(255, u'p') + "\"\n");
 }

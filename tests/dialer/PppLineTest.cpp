@@ -4,6 +4,7 @@
 
 #include "modem/DiallingProcess.h"
 #include "dialer/PppCallFiles.h"
+#include "dialer/PppCallLog.h"
 #include "dialer/PppLineParser.h"
 #include "dialer/PppLink.h"
 
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
 using Event = PppLineParser::Event;
 using Kind = Event::Kind;
 
@@ -99,6 +101,16 @@ TEST(PppCallFiles, AreBuiltFromTheEntryByteForByteAndThePasswordGoesAwayWithTheC
     EXPECT_EQ(PppCallFiles(entry, "chat", run.path()).pppdArguments().mid(0, 2),
               (QStringList{"/dev/call", "nodetach"}));
     EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
+}
+
+// A short password hidden wherever its letters stand would give itself away and spoil the line.
+TEST(PppCallLog, OnlyALongPasswordIsHiddenOutsideThePapRequest) {
+    PppCallLog shortOne(u"Casa"_s, u"1"_s);
+    EXPECT_EQ(shortOne.tag("send (ATDT0190123456^M)"), u"chat[Casa]: send (ATDT0190123456^M)"_s);
+    EXPECT_EQ(shortOne.tag("sent [PAP AuthReq id=0x1 user=\"mario\" password=\"1\"]"),
+              u"chat[Casa]: sent [PAP AuthReq id=0x1 user=\"mario\" password=<hidden>]"_s);
+    PppCallLog longOne(u"Casa"_s, u"segreto1"_s);
+    EXPECT_EQ(longOne.tag("PAP authentication failed: segreto1"), u"pppd[Casa]: PAP authentication failed: <hidden>"_s);
 }
 
 TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
