@@ -64,7 +64,7 @@ QByteArray Line(Priority priority, const QString& text, bool journal) {
     for (QChar& c : line) {
         if (c == u'\n' || c == u'\r')
             c = u' ';
-        else if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7f)
+        else if ((c.unicode() < 0x20 && c != u'\t') || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
             c = u'?';
     }
     const QByteArray prefix =
