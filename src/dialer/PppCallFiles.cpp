@@ -6,7 +6,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -26,18 +25,8 @@ bool writePrivateFile(const QString& path, const QByteArray& bytes) {
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += n;
-    }
-    return ::close(fd) == 0;
+    const bool written = Subs::WriteAll(fd, bytes);
+    return ::close(fd) == 0 && written;
 }
 
 

@@ -1,11 +1,11 @@
 #include "guard/GuardLog.h"
 
+#include "platform/SystemHelpers.h"
+
 #include <QtGlobal>
 
 #include <atomic>
-#include <cerrno>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace GuardLog {
 
@@ -80,18 +80,8 @@ QByteArray Line(Priority priority, const QString& text, bool journal) {
 }
 
 void Write(Priority priority, const QString& text) {
-    const QByteArray line = Line(priority, text, journal);
-    const int fd = logFd;
     // One write: lines of other threads never land inside this one.
-    qsizetype done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += n;
-    }
+    Subs::WriteAll(logFd, Line(priority, text, journal));
 }
 
 } // namespace GuardLog

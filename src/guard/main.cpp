@@ -88,15 +88,10 @@ void keepOnlyRootsPath() {
     qputenv("PATH", QFile::encodeName(kept.join(u':')));
 }
 
-// One guard for a run folder, and one for a state folder: the locks go with the process, however it
-// ends. The state folder itself is locked, so that it holds nothing but the guard's files.
-bool takeRunLock(const QString& runFolder) {
-    const QByteArray path = QFile::encodeName(runFolder + QStringLiteral("/guard.lock"));
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-}
-bool takeStateLock(const QString& stateFolder) {
-    const int fd = ::open(QFile::encodeName(stateFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// One guard for a run folder (its guard.lock), and one for a state folder (the folder itself, so that
+// it holds nothing but the guard's files): the locks go with the process, however it ends.
+bool takeLock(const QString& path, int flags) {
+    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC, 0600);
     return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
@@ -208,9 +203,9 @@ int main(int argc, char* argv[]) {
         return refuse(why);
     if (!Subs::OnlyOwnersCanChange(runFolder, &why))
         return refuse(QStringLiteral("the private run folder may be changed by root only: %1").arg(why));
-    if (!takeRunLock(runFolder))
+    if (!takeLock(runFolder + QStringLiteral("/guard.lock"), O_RDWR | O_CREAT | O_NOFOLLOW))
         return refuse(QStringLiteral("another norvale-guard runs with %1").arg(runFolder));
-    if (!takeStateLock(folders.state))
+    if (!takeLock(folders.state, O_RDONLY | O_DIRECTORY))
         return refuse(QStringLiteral("another norvale-guard runs with %1").arg(folders.state));
     writePid(runFolder);
 

@@ -72,6 +72,19 @@ QByteArray ReadSmallFile(int fd, qsizetype limit, bool* complete) {
     return out;
 }
 
+bool WriteAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 QByteArray ReadSmallFile(const char* path, qsizetype limit) {
     const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)

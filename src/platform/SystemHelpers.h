@@ -33,6 +33,9 @@ QByteArray ReadSmallFile(int fd, qsizetype limit, bool* complete = nullptr);
 // The first limit bytes of a file at most, read with plain system calls and never through a link as
 // its last name; empty when it cannot be read.
 QByteArray ReadSmallFile(const char* path, qsizetype limit);
+// Writes all of bytes to fd, again after a signal or a short write; false on an error or a full
+// device.
+bool WriteAll(int fd, const QByteArray& bytes);
 
 // What /proc/PID/stat tells of a process: its state (field 3) and start time (field 22, clock ticks
 // after boot). Nothing when there is no such process.

@@ -1,5 +1,7 @@
 #include "PhonebookRewrite.h"
 
+#include "platform/SystemHelpers.h"
+
 #include <QFile>
 #include <QList>
 
@@ -45,26 +47,13 @@ bool readAll(const QByteArray& path, QByteArray& content, QString& error) {
     return true;
 }
 
-bool writeAll(int fd, const QByteArray& content) {
-    qsizetype done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 bool inPlace(const QByteArray& path, const QByteArray& content, QString& error) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         error = lastError("open for writing");
         return false;
     }
-    const bool ok = writeAll(fd, content) && ::ftruncate(fd, off_t(content.size())) == 0;
+    const bool ok = Subs::WriteAll(fd, content) && ::ftruncate(fd, off_t(content.size())) == 0;
     if (!ok)
         error = lastError("write");
     if (::close(fd) != 0 && ok) {
@@ -84,7 +73,7 @@ bool byRename(const QByteArray& path, const QByteArray& content, QString& error)
     struct stat info {};
     if (::stat(path.constData(), &info) == 0)
         ::fchmod(fd, info.st_mode & 07777);
-    bool ok = writeAll(fd, content);
+    bool ok = Subs::WriteAll(fd, content);
     if (!ok)
         error = lastError("write");
     if (::close(fd) != 0 && ok) {

@@ -52,20 +52,25 @@ int bad(const QString& why) {
     return CommandLine::Wrong("norvale-line", why, Usage);
 }
 
+// Connects to the socket at path; false, once "norvale-line: WHO is not running (...)." says why on
+// standard error, when nobody listens there. kind names the socket in that line.
+bool reach(QLocalSocket& socket, const QString& path, const QString& who, const QString& kind) {
+    if (!QFileInfo::exists(path)) {
+        print(stderr, QStringLiteral("norvale-line: %1 is not running (no %2 at %3).").arg(who, kind, path));
+        return false;
+    }
+    socket.connectToServer(path);
+    if (socket.waitForConnected(AnswerTimeoutMs))
+        return true;
+    print(stderr, QStringLiteral("norvale-line: %1 is not running (%2: %3).").arg(who, path, socket.errorString()));
+    return false;
+}
+
 // Sends one request and reads its one-line answer; the exit status says how it went.
 int ask(const QString& socketPath, const QJsonObject& request, QJsonObject& reply) {
-    if (!QFileInfo::exists(socketPath)) {
-        print(stderr, QStringLiteral("norvale-line: Norvale is not running (no control socket at %1).")
-                          .arg(socketPath));
-        return NotRunning;
-    }
     QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(AnswerTimeoutMs)) {
-        print(stderr, QStringLiteral("norvale-line: Norvale is not running (%1: %2).")
-                          .arg(socketPath, socket.errorString()));
+    if (!reach(socket, socketPath, QStringLiteral("Norvale"), QStringLiteral("control socket")))
         return NotRunning;
-    }
     socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
     QByteArray answer;
     while (!answer.contains('\n')) {
@@ -89,17 +94,9 @@ int ask(const QString& socketPath, const QJsonObject& request, QJsonObject& repl
 // dial waits for the far end. Ending this program while it waits hangs the call up.
 int dial(const QString& guardPath, const QString& entry) {
     namespace P = GuardProtocol;
-    if (!QFileInfo::exists(guardPath)) {
-        print(stderr, QStringLiteral("norvale-line: the guard is not running (no socket at %1).").arg(guardPath));
-        return Refused;
-    }
     QLocalSocket socket;
-    socket.connectToServer(guardPath);
-    if (!socket.waitForConnected(AnswerTimeoutMs)) {
-        print(stderr, QStringLiteral("norvale-line: the guard is not running (%1: %2).")
-                          .arg(guardPath, socket.errorString()));
+    if (!reach(socket, guardPath, QStringLiteral("the guard"), QStringLiteral("socket")))
         return Refused;
-    }
     socket.write(P::Line({{QStringLiteral("v"), P::Version},
                           {QStringLiteral("id"), 1},
                           {QStringLiteral("op"), P::Op::DialEntry},
