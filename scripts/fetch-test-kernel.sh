@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Fetches the kernel of Debian 12 (the package that linux-image-amd64 depends on) for the VM tests
 # under tools/vm: the BPF LSM layer cannot be tested on a host kernel that refuses LSM programs.
-# Leaves vmlinuz, the 9p and virtio modules the VM needs to share the host's root, and a VERSION file
-# in one folder. Does nothing when that folder already holds the same version.
+# Leaves vmlinuz, the modules the VM loads at boot (9p and virtio to share the host's root, overlay
+# for a writable root under systemd, the PPP stack for real links) and a VERSION file in one folder.
+# Does nothing when that folder already holds the same version with the same modules.
 set -euo pipefail
 
 dest=${NORVALE_TEST_KERNEL_DIR:-/var/cache/norvale/test-kernel}
-# The VM mounts the host's root over virtio-9p; their dependencies come along through modules.dep.
-wanted_modules=(9p 9pnet_virtio virtio_pci)
+# The VM mounts the host's root over virtio-9p, and under systemd an overlay over it; real PPP links
+# need the line discipline (ppp_async and what it depends on). Dependencies come along by themselves.
+wanted_modules=(9p 9pnet_virtio virtio_pci overlay ppp_generic ppp_async slhc crc_ccitt)
 
 say() { echo "fetch-test-kernel: $*" >&2; }
 
@@ -23,7 +25,9 @@ resolve() {
 }
 
 have=""
-[[ -f $dest/VERSION && -f $dest/vmlinuz && -f $dest/modules/load-order ]] && have=$(head -n1 "$dest/VERSION")
+# A folder made for other modules is made again.
+[[ -f $dest/VERSION && -f $dest/vmlinuz && -f $dest/modules/load-order &&
+    $(sed -n 's/^wanted //p' "$dest/VERSION") == "${wanted_modules[*]}" ]] && have=$(head -n1 "$dest/VERSION")
 
 updated=0
 if ! want=$(resolve); then
@@ -137,7 +141,7 @@ for m in "${wanted_modules[@]}"; do
 done
 touch "$new/modules/load-order"
 
-printf '%s\nrelease %s\n' "$want" "$release" >"$new/VERSION"
+printf '%s\nrelease %s\nwanted %s\n' "$want" "$release" "${wanted_modules[*]}" >"$new/VERSION"
 rm -rf "$dest"
 mv "$new" "$dest"
 say "$pkg $ver ($release) ready in $dest"
