@@ -4,10 +4,13 @@
 # VM's root, read-only over virtio-9p, with fresh tmpfs on /tmp, /run, /var/tmp and /dev/shm, so host
 # programs and a build folder under /work run unchanged; nothing inside needs a network.
 #
-#   run-vm.sh [--append 'KERNEL ARGS'] [--timeout SECONDS] [--memory MB] [--smp CPUS]
+#   run-vm.sh [--systemd] [--append 'KERNEL ARGS'] [--timeout SECONDS] [--memory MB] [--smp CPUS]
 #             [--env NAME=VALUE]... [--keep FOLDER]... SCRIPT [ARG...]
 #
 # --keep shows a host folder under /tmp, /var/tmp or /run (a build there) inside, read-only.
+# --systemd boots systemd as PID 1 instead, on an overlay of the host's root whose writes stay in
+# the VM's memory (packages install, services write where they would); SCRIPT then runs as the
+# service norvale-vm.service once the system is up, in PID 1's own namespaces.
 #
 # The script runs from the caller's folder when the VM sees it (not under /tmp, /run or /var/tmp),
 # else from /. Its output comes out here and its exit status is this one's; a VM that gives none
@@ -26,9 +29,10 @@ memory=1024
 smp=2
 envs=()
 keeps=()
+systemd=0
 
 usage() {
-    sed -n '7,10p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
+    sed -n '7,13p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
     exit 125
 }
 die() {
@@ -38,6 +42,7 @@ die() {
 
 while (($#)); do
     case $1 in
+    --systemd) systemd=1; shift ;;
     --append) (($# >= 2)) || usage; append+=" $2"; shift 2 ;;
     --timeout) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; limit=$2; shift 2 ;;
     --memory) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; memory=$2; shift 2 ;;
@@ -101,6 +106,38 @@ cp "$script" "$root/norvale/script" || die "cannot read $script"
     echo
 } >"$root/norvale/run"
 printf '%s\n' "${keeps[@]}" >"$root/norvale/keep"
+if ((systemd)); then
+    : >"$root/norvale/systemd"
+    # dpkg reads its whole database at every run: over 9p under emulation that is a minute, from
+    # memory a second. The VM starts with it in its overlay's upper layer.
+    mkdir -p "$root/norvale/upper/var/lib"
+    cp -a /var/lib/dpkg "$root/norvale/upper/var/lib/" || die "cannot copy dpkg's database"
+    cat >"$root/norvale/launch" <<'EOF'
+#!/bin/sh
+# norvale-vm.service: the script, then the VM's end, as /init does without systemd.
+. /run/norvale-vm/run
+echo "NORVALE-VM-BOOTED=$(cut -d' ' -f1 /proc/uptime) $vm_token" >/dev/ttyS0
+/usr/bin/env -i "$@" </dev/null >/dev/ttyS0 2>&1
+echo "NORVALE-VM-EXIT=$? $vm_token" >/dev/ttyS0
+exec systemctl poweroff --force --force
+EOF
+    cat >"$root/norvale/norvale-vm.target" <<'EOF'
+[Unit]
+Description=The test script of run-vm.sh
+Requires=basic.target norvale-vm.service
+AllowIsolate=yes
+EOF
+    cat >"$root/norvale/norvale-vm.service" <<'EOF'
+[Unit]
+Description=The test script of run-vm.sh
+After=basic.target
+
+[Service]
+Type=oneshot
+ExecStart=/run/norvale-vm/launch
+TimeoutStartSec=infinity
+EOF
+fi
 (cd "$root" && find . | "$busybox" cpio -o -H newc -R 0:0 2>/dev/null | gzip -1 >"$tmp/initrd.gz") ||
     die "cannot build the initramfs"
 
