@@ -7,9 +7,11 @@
 set -euo pipefail
 
 dest=${NORVALE_TEST_KERNEL_DIR:-/var/cache/norvale/test-kernel}
-# The VM mounts the host's root over virtio-9p, and under systemd an overlay over it; real PPP links
-# need the line discipline (ppp_async and what it depends on). Dependencies come along by themselves.
-wanted_modules=(9p 9pnet_virtio virtio_pci overlay ppp_generic ppp_async slhc crc_ccitt)
+# The VM mounts the host's root over virtio-9p, and under systemd an overlay over it (root-order);
+# real PPP links need the line discipline (ppp_async and what it depends on). Dependencies come
+# along by themselves.
+root_modules=(9p 9pnet_virtio virtio_pci overlay)
+wanted_modules=("${root_modules[@]}" ppp_generic ppp_async slhc crc_ccitt)
 
 say() { echo "fetch-test-kernel: $*" >&2; }
 
@@ -26,7 +28,7 @@ resolve() {
 
 have=""
 # A folder made for other modules is made again.
-[[ -f $dest/VERSION && -f $dest/vmlinuz && -f $dest/modules/load-order &&
+[[ -f $dest/VERSION && -f $dest/vmlinuz && -f $dest/modules/load-order && -f $dest/modules/modules.builtin.modinfo &&
     $(sed -n 's/^wanted //p' "$dest/VERSION") == "${wanted_modules[*]}" ]] && have=$(head -n1 "$dest/VERSION")
 
 updated=0
@@ -138,8 +140,10 @@ add_module() {
 }
 for m in "${wanted_modules[@]}"; do
     add_module "$m"
+    [[ $m == "${root_modules[-1]}" ]] && cp "$new/modules/load-order" "$new/modules/root-order"
 done
-touch "$new/modules/load-order"
+# For depmod, where the VM installs the modules to have the kernel load them on demand.
+cp "$moddir"/modules.builtin{,.modinfo} "$new/modules/"
 
 printf '%s\nrelease %s\nwanted %s\n' "$want" "$release" "${wanted_modules[*]}" >"$new/VERSION"
 rm -rf "$dest"

@@ -61,7 +61,7 @@ shift
 
 command -v "$qemu" >/dev/null || die "$qemu is missing: run $setup"
 [[ -x $busybox ]] && ! ldd "$busybox" >/dev/null 2>&1 || die "no static $busybox (busybox-static): run $setup"
-for f in vmlinuz VERSION modules/load-order; do
+for f in vmlinuz VERSION modules/load-order modules/root-order; do
     [[ -f $kernel_dir/$f ]] || die "no test kernel in $kernel_dir (missing $f): run $setup"
 done
 
@@ -89,7 +89,7 @@ mkdir -p "$root"/{bin,dev,proc,sys,modules,norvale} || die "cannot fill $root"
 cp "$busybox" "$root/bin/busybox"
 cp "$here/init" "$root/init"
 chmod 755 "$root/init"
-cp "$kernel_dir"/modules/*.ko "$kernel_dir/modules/load-order" "$root/modules/" || die "cannot copy the kernel's modules"
+cp "$kernel_dir"/modules/*.ko "$kernel_dir"/modules/{load,root}-order "$root/modules/" || die "cannot copy the kernel's modules"
 cp "$script" "$root/norvale/script" || die "cannot read $script"
 {
     echo "vm_token=$token"
@@ -112,6 +112,13 @@ if ((systemd)); then
     # memory a second. The VM starts with it in its overlay's upper layer.
     mkdir -p "$root/norvale/upper/var/lib"
     cp -a /var/lib/dpkg "$root/norvale/upper/var/lib/" || die "cannot copy dpkg's database"
+    # Only what mounts the root is loaded at boot; the rest the kernel loads when first used, as
+    # on a real machine (and as a service's ProtectKernelModules must still let it).
+    release=$(sed -n 's/^release //p' "$kernel_dir/VERSION")
+    modules=$root/norvale/upper/usr/lib/modules/$release
+    mkdir -p "$modules/extra" && cp "$kernel_dir"/modules/*.ko "$modules/extra/" &&
+        cp "$kernel_dir"/modules/modules.builtin{,.modinfo} "$modules/" &&
+        /sbin/depmod -b "$root/norvale/upper/usr" "$release" || die "cannot install the kernel's modules"
     cat >"$root/norvale/launch" <<'EOF'
 #!/bin/sh
 # norvale-vm.service: the script, then the VM's end, as /init does without systemd.
