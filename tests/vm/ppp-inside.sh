@@ -81,13 +81,13 @@ for when in up down; do
 done
 echo 'sleep 1.5' >>"$tmp/ip-down.d/zz-norvale-test"
 # A member of dip dials with the setuid pppd, on the peers file an administrator left for pon, with
-# a connect script of its own that holds the line in data mode for 5 s after the CONNECT.
+# a connect script of its own that holds the line in data mode for 10 s after the CONNECT.
 mkdir "$tmp/peers" && printf 'noauth\n%s\n' "$modem" >"$tmp/peers/Provider"
 mount --bind "$tmp/peers" /etc/ppp/peers
 dip=$(getent group dip | cut -d: -f3)
 dip_pppd() {
     setpriv --reuid 4242 --regid 4242 --groups "$dip" /usr/sbin/pppd call Provider nodetach \
-        connect "/usr/sbin/chat -v -t 5 '' ATDT$Provider CONNECT '' HOLD ''" >>"$tmp/dip.log" 2>&1
+        connect "/usr/sbin/chat -v -t 10 '' ATDT$Provider CONNECT '' HOLD ''" >>"$tmp/dip.log" 2>&1
 }
 # writer TEXT: root takes the line from whatever line discipline holds it (N_TTY again) and writes
 # TEXT; refused, it stays a moment, as a dialler that tries again would.
@@ -117,7 +117,8 @@ writer ATDT089912
 eventually 5 "with no guard a root writer's bytes reach the modem during that call" has "$tmp/m0.in" ATDT089912
 # The ISP's pppd of that call goes, which would keep its ppp0.
 kill -KILL $(ip netns pids isp)
-kill "$dipper" "$modem_pid" && wait "$dipper" "$modem_pid"
+kill "$dipper" "$modem_pid" 2>/dev/null
+wait "$dipper" "$modem_pid"
 phase "controls done"
 
 require "a modem answers" new_modem m1
@@ -137,14 +138,23 @@ chmod 644 "$app/nv4.ini"
 "$app/norvale-guard" --folder "$app" --run-dir "$run" >"$log" 2>&1 &
 require "the guard starts guarding" wait_until 30 has "$log" "norvale-guard: guarding"
 phase "guard started"
+# The display, as after a login. GStreamer's plugin registry was made on the host: scanning every
+# plugin takes long under emulation.
+as_nobody env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NORVALE_AUDIO_SINK="fakesink sync=true" \
+    GST_REGISTRY="$registry" GST_REGISTRY_UPDATE=no "$build/norvale" --guard-socket "$run/guard.sock" \
+    >"$tmp/display.log" 2>&1 &
 # The displays' view: hello, then every event.
 (printf '{"v":1,"id":1,"op":"hello"}\n'; exec sleep 600) | socat - "UNIX-CONNECT:$run/guard.sock" >"$events" &
+require "the guard answers hello" wait_until 10 test -s "$events"
 line() { "$app/norvale-line" --guard-socket "$run/guard.sock" "$@"; }
 guard_ask() { printf '{"v":1,"id":1,"op":"%s"}\n' "$1" | socat -t 5 - "UNIX-CONNECT:$run/guard.sock"; }
 
 said=$(line dial Premium 2>&1)
 check "an entry that is not authorised is hung up: $said" test "$?: $said" = "1: hung up: Premium (error 631): not authorised"
 check "not a byte of its call reached the modem ($(stat -c %s "$tmp/m1.in") bytes)" test ! -s "$tmp/m1.in"
+stages='{"event":"status","state":0,"v":1} {"event":"status","state":1,"v":1} {"event":"status","state":2,"v":1}'
+eventually 3 "the displays saw its stages up to the device's, and nothing after" \
+    eval '[[ $(tail -n +2 "$events" | paste -sd " ") == "$stages" ]]'
 dip_pppd
 check "the dip member's pppd got nothing to the modem ($(stat -c %s "$tmp/m1.in") bytes)" test ! -s "$tmp/m1.in"
 # One that gives up at once is gone when the guard looks: it is named by its name alone.
@@ -155,11 +165,6 @@ eventually 3 "the displays read the blocked program" grep -qE '"text":"Chiamata 
 said=$(line dial Provider 2>&1)
 require "the guard's own call connects: $said" test "$?: $said" = "0: connected: Provider"
 phase "connected"
-# The display, started on the call that is up, as after a login. GStreamer's plugin registry was
-# made on the host: scanning every plugin takes long under emulation.
-as_nobody env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NORVALE_AUDIO_SINK="fakesink sync=true" \
-    GST_REGISTRY="$registry" GST_REGISTRY_UPDATE=no "$build/norvale" --guard-socket "$run/guard.sock" \
-    >"$tmp/display.log" 2>&1 &
 check "the guard's chat dialled Provider through the modem" has "$tmp/m1.in" "ATDT$Provider"
 near=$(ip -4 -o addr show dev ppp0)
 far=$(ip -n isp -4 -o addr show dev ppp0)
@@ -206,6 +211,7 @@ eventually 5 "the guard's counters, online, are the kernel's" counted
 want=$(totals_of "${kernel% *}" "${kernel#* }")
 eventually 10 "the strip's totals read the kernel's counters ($want)" eval 'read_strip && [[ $(totals) == "$want" ]]'
 check "the strip's status line reads the connection" test "$(node "status bar")" = "Connesso con Provider IP:$Near"
+phase "strip read"
 echo "figures: sent $Up and received $Down bytes; ppp0 tx +$((tx - tx0)) rx +$((rx - rx0)), the ISP's rx" \
     "+$((isp_rx - isp_rx0)) tx +$((isp_tx - isp_tx0)); the kernel's sent/received $kernel, the guard's $guard," \
     "the strip's $(totals)"
@@ -218,6 +224,7 @@ check "during the call a root writer got nothing through" not has "$tmp/m1.in" A
 check "the guard's log has the fence's refusal of the writer" has "$log" "modem fence: refused an open of $modem to $tmp/writer"
 eventually 3 "the displays read the writer refused" has "$events" "\"text\":\"Chiamata bloccata: $tmp/writer\""
 check "and the line stays up" not grep -q '"event":"disconnect"' <(since_connect)
+phase "writer done"
 
 # The ISP hangs up: its pppd ends at once, the carrier is lost.
 read -r tx rx < <(stats)
