@@ -51,7 +51,7 @@ totals_of() {
     awk -v sent="$1" -v received="$2" 'function text(v, u, d, s, i) {
         u = " KB"; d = 1e3; if (v > 1e9) { u = " GB"; d = 1e9 } else if (v > 1e6) { u = " MB"; d = 1e6 }
         s = sprintf("%.3f", v / d); i = substr(s, 1, length(s) - 4)
-        while (match(i, /[0-9][0-9][0-9][0-9]/)) i = substr(i, 1, RSTART) "," substr(i, RSTART + 1)
+        while (match(i, /[0-9][0-9][0-9][0-9](,|$)/)) i = substr(i, 1, RSTART) "," substr(i, RSTART + 1)
         return i substr(s, length(s) - 3) u }
         BEGIN { print text(sent), text(received) }'
 }
