@@ -24,11 +24,14 @@ PppLink::PppLink(const QString& sysfsNetRoot, const QStringList& pidFileRoots)
 qint32 PppLink::counter(const QString& interface, const char* name) const {
     if (interface.isEmpty() || interface.contains(QLatin1Char('/')))
         return 0;
-    const QList<QByteArray> lines = fileLines(m_sysfs + QLatin1Char('/') + interface +
-                                              QStringLiteral("/statistics/") + QLatin1String(name));
+    const QString path =
+        m_sysfs + QLatin1Char('/') + interface + QStringLiteral("/statistics/") + QLatin1String(name);
     bool ok = false;
-    const quint64 value = lines.value(0).trimmed().toULongLong(&ok);
-    return ok ? toRegister(value) : 0;
+    const quint64 value = fileLines(path).value(0).trimmed().toULongLong(&ok);
+    if (!ok)
+        return m_lastRead.value(path, 0);
+    m_lastRead.insert(path, toRegister(value));
+    return toRegister(value);
 }
 
 qint32 PppLink::bytesReceived(const QString& interface) const {

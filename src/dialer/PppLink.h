@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +14,9 @@ public:
                      const QStringList& pidFileRoots = {QStringLiteral("/var/run"),
                                                         QStringLiteral("/var/run/pppd")});
 
-    // Counters as the 32-bit registers the callers expect: they wrap past 2^31 into negatives.
+    // Counters as the 32-bit registers the callers expect: they wrap past 2^31 into negatives. An
+    // interface that went away with its line keeps the counters last read from it until pppd ends:
+    // the call's traffic did not fall to zero.
     qint32 bytesReceived(const QString& interface) const;
     qint32 bytesSent(const QString& interface) const;
     // The interface's IPv4 address, empty when it has none (or does not exist).
@@ -30,4 +33,5 @@ private:
 
     QString m_sysfs;
     QStringList m_pidRoots;
+    mutable QHash<QString, qint32> m_lastRead; // by the counter's file
 };

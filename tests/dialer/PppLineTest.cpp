@@ -113,6 +113,8 @@ TEST(PppCallLog, OnlyALongPasswordIsHiddenOutsideThePapRequest) {
     EXPECT_EQ(longOne.tag("PAP authentication failed: segreto1"), u"pppd[Casa]: PAP authentication failed: <hidden>"_s);
 }
 
+// The interface goes with the line a moment before pppd ends: its last counters stay, a new one's are
+// its own.
 TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     QTemporaryDir dir;
     ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")) && QDir().mkpath(dir.filePath("run")));
@@ -129,6 +131,14 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     EXPECT_EQ(link.interfaceOf(4242), "ppp3");
     EXPECT_EQ(link.interfaceOf(777), "ppp0");
     EXPECT_EQ(link.interfaceOf(1), "");
+
+    ASSERT_TRUE(QDir(dir.filePath("net/ppp0")).removeRecursively());
+    EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
+    EXPECT_EQ(link.bytesSent("ppp0"), 1);
+    EXPECT_EQ(link.bytesSent("ppp1"), 0);
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")));
+    writeBytes(dir.filePath("net/ppp0/statistics/tx_bytes"), "52\n");
+    EXPECT_EQ(link.bytesSent("ppp0"), 52);
 }
 
 TEST(DiallingProcess, EntryNameComesFromTheCommandLine) {
