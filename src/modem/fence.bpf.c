@@ -159,6 +159,20 @@ static __always_inline __u32 real_device(struct task_struct *task, __u32 dev) {
     return FENCE_DEV(major, minor);
 }
 
+/* PID 1, or a child it forked that runs no other program yet: systemd's child moves itself into the
+ * unit's cgroup before it execs the guard, also while the guard's pppd keeps that cgroup (and this
+ * rule) alive across a restart. An orphan PID 1 adopted has run programs of its own since a fork of
+ * PID 1: its count of execs is higher, whatever program it runs now. */
+static __always_inline int service_manager(struct task_struct *task) {
+    if (BPF_CORE_READ(task, tgid) == 1)
+        return 1;
+    struct task_struct *parent = BPF_CORE_READ(task, real_parent);
+    if (!parent || BPF_CORE_READ(parent, tgid) != 1)
+        return 0;
+    return BPF_CORE_READ(task, self_exec_id) == BPF_CORE_READ(parent, self_exec_id) &&
+           BPF_CORE_READ(task, mm, exe_file, f_inode) == BPF_CORE_READ(parent, mm, exe_file, f_inode);
+}
+
 static __always_inline void count_probe(struct inode *inode, struct fence_config *cfg) {
     if (!cfg || BPF_CORE_READ(inode, i_ino) != cfg->probe.ino ||
         BPF_CORE_READ(inode, i_sb, s_dev) != cfg->probe.dev)
@@ -196,7 +210,7 @@ int BPF_PROG(fence_open, struct file *file, int ret) {
         return 0;
     /* Only the guard and the service manager move processes into the guard's cgroup. */
     __u32 tgid = BPF_CORE_READ(task, tgid);
-    if (tgid == 1 || (cfg && tgid == cfg->guard_tgid))
+    if (service_manager(task) || (cfg && tgid == cfg->guard_tgid))
         return 0;
     report(0, FENCE_JOIN);
     return -EPERM;

@@ -63,6 +63,8 @@ struct css_set {
 struct task_struct {
     int pid;
     int tgid;
+    __u64 self_exec_id;
+    struct task_struct *real_parent;
     struct mm_struct *mm;
     struct signal_struct *signal;
     struct css_set *cgroups;

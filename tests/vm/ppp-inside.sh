@@ -2,6 +2,8 @@
 # Runs inside the VM: ppp-inside.sh BUILD TESTS GST_REGISTRY. See ppp-call.sh.
 # The e2e tests' helpers: check, require, wait_until, eventually, connection_row, finish.
 source "$2/../e2e/lib.sh"
+# shellcheck source=tests/vm/isp.sh
+source "$2/isp.sh"
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 build=$1 tests=$2 registry=$3
 tmp=$(mktemp -d /tmp/ppp.XXXXXX)
@@ -56,19 +58,7 @@ totals_of() {
         BEGIN { print text(sent), text(received) }'
 }
 
-# The ISP: another program than the real pppd (which the guard would take for a dialler), in a
-# network namespace of its own, asking for PAP with a secrets file of its own.
-ip netns add isp && ip -n isp link set lo up
-cp /usr/sbin/pppd "$tmp/isp-pppd"
-printf '%s * %s *\n' "$User" "$Password" >"$tmp/pap-secrets"
-chmod 600 "$tmp/pap-secrets"
-cat >"$tmp/isp" <<EOF
-#!/bin/sh
-exec ip netns exec isp sh -c 'mount --bind $tmp/pap-secrets /etc/ppp/pap-secrets &&
-    exec $tmp/isp-pppd notty nodetach auth require-pap noipv6 noccp lcp-echo-interval 0 $Far:$Near'
-EOF
-chmod 755 "$tmp/isp"
-mkdir -p /run/lock # pppd's serial locks; a booted system has it
+isp_prepare
 # The system's syslog, where nothing of the guard's own call may arrive.
 socat -u UNIX-RECV:/dev/log OPEN:"$tmp/syslog",creat,append 2>/dev/null &
 # pppd's scripts log through logger; the ip-down one takes a second and a half, as a VPN's or a
@@ -89,24 +79,6 @@ dip_pppd() {
     setpriv --reuid 4242 --regid 4242 --groups "$dip" /usr/sbin/pppd call Provider nodetach \
         connect "/usr/sbin/chat -v -t 10 '' ATDT$Provider CONNECT '' HOLD ''" >>"$tmp/dip.log" 2>&1
 }
-# writer TEXT: root takes the line from whatever line discipline holds it (N_TTY again) and writes
-# TEXT; refused, it stays a moment, as a dialler that tries again would.
-cp /usr/bin/perl "$tmp/writer"
-writer() {
-    "$tmp/writer" -e 'use Fcntl; sysopen(my $m, $ARGV[0], O_RDWR | O_NOCTTY) or do { sleep 1; die "$!\n" };
-        my $tty = pack("i", 0); ioctl($m, 0x5423, $tty) or die "TIOCSETD: $!\n";
-        syswrite($m, "$ARGV[1]\r") or die "$!\n"' "$modem" "$1" 2>>"$tmp/writer.log"
-}
-# new_modem NAME: a fresh emulator on $modem that hands a call to the ISP; what it receives from the
-# line and sends to it go to $tmp/NAME.in and NAME.out, byte for byte, its commands to NAME.cmd.
-new_modem() {
-    rm -f "$modem"
-    socat "PTY,link=$modem,raw,echo=0" "EXEC:\"$build/modem-emulator --far $tmp/isp --record $tmp/$1.cmd \
---line-in $tmp/$1.in --line-out $tmp/$1.out\"" 2>>"$tmp/socat.log" &
-    modem_pid=$!
-    wait_until 10 test -e "$modem" -a -e "$tmp/$1.in"
-}
-
 # Controls, with no guard: a dip member's pppd reaches the modem, and a root writer's bytes reach it
 # while that call is in data mode, so that the record shows what gets through at any time.
 require "a modem answers" new_modem m0
