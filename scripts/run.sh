@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Norvale, installs it into a temporary folder and starts it there on
-# the built-in simulated line: the guard as root, the display as the user who ran this script, who
-# counts as this guard's administrator. When the display ends (or on Ctrl+C) the guard is stopped and
-# the temporary folder removed. Nothing is written outside that folder and the build folder.
+# Installs what building and running need, builds Norvale, installs it into a temporary folder and
+# starts it there on the built-in simulated line: the guard as root, the display as the user who ran
+# this script, who counts as this guard's administrator. When the display ends (or on Ctrl+C) the
+# guard is stopped and the temporary folder removed. Nothing is written outside that folder and the
+# build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --run
 if ((EUID != 0)); then
     command -v sudo >/dev/null || { echo "run: the guard needs root: run this as root or install sudo" >&2; exit 1; }
     exec sudo --preserve-env=DISPLAY,XAUTHORITY,WAYLAND_DISPLAY,XDG_RUNTIME_DIR,DBUS_SESSION_BUS_ADDRESS \
@@ -16,7 +17,10 @@ fi
 owner=$(stat -c %U .)
 as_owner=()
 [[ $owner != root ]] && as_owner=(runuser -u "$owner" --)
-"${as_owner[@]}" cmake -S . -B build >/dev/null
+# A new build folder leaves out the tests and the benchmarks, whose packages scripts/test.sh installs.
+configure=()
+[[ -f build/CMakeCache.txt ]] || configure=(-DBUILD_TESTING=OFF -DNORVALE_BENCH=OFF)
+"${as_owner[@]}" cmake -S . -B build "${configure[@]}" >/dev/null
 "${as_owner[@]}" cmake --build build -j2 --target norvale norvale-guard norvale-line norvale_sounds \
     norvale_palette norvale_help
 
@@ -40,6 +44,8 @@ trap 'exit 130' INT TERM HUP
 # the system.
 DESTDIR=$base cmake --install build --prefix /usr >/dev/null
 chown --reference=build build/install_manifest.txt
+# The system's /etc/norvale is the prefix's etc/norvale to a guard installed elsewhere than /usr.
+mkdir -p "$prefix/etc" && mv "$base/etc/norvale" "$prefix/etc/norvale"
 
 # The user who ran this is the administrator of this guard, without polkit (which may not run here).
 user=${SUDO_USER:-root}

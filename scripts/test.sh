@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Norvale with its tests and runs the whole test suite.
+# Installs what is missing, the tests' packages too, builds Norvale with its tests and benchmarks and
+# runs the whole test suite. On a machine of its own: the tests labelled machine end every dialling
+# process on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DNORVALE_BENCH=ON >/dev/null
 cmake --build build -j2
 (cd build && ctest --output-on-failure --timeout 300)
 # Each fuzzer, built with clang and its sanitizers, runs for a few seconds from the committed seeds.
