@@ -100,7 +100,7 @@ check "systemctl restart fails" systemctl restart "$unit"
 check "restart kept the old guard" test "$(main_pid)" != "$pid"
 holds "$t" "after a restart during a call"
 check "the call did not stay up" test "$(pgrep -x pppd)" = "$pppd" -a -e /sys/class/net/ppp0
-check "the new guard did not take the call over" eval '[[ $(ask hello | jq -r "\(.connected) \(.entry)") == "true Provider" ]]'
+eventually 10 "the new guard did not take the call over" eval '[[ $(ask hello | jq -r ".connected, .entry" | paste -sd " ") == "true Provider" ]]'
 writer ATDT${Premium}2
 check "a root writer got a byte to the modem during the call" not got "ATDT${Premium}2"
 check "the guard's journal does not name the writer it refused" said_since "$t" "modem fence: refused an open of $modem to $tmp/writer"
