@@ -21,7 +21,8 @@ run=(
 # its accessibility tree (AT-SPI through python3); pppd and chat, the modem's pty, sound and JSON
 # tools; the checks of the desktop entries, the polkit policy and the unit; what the package needs
 # to build, check and install (its dependency polkitd, logrotate for its rotation, git for the copy of
-# the tree); the VM (qemu, a static busybox); lame to make the sound cues again.
+# the tree); the VM (qemu, a static busybox, kmod's depmod for the modules its kernel loads on
+# demand); lame to make the sound cues again.
 tests=(
   libgtest-dev libgmock-dev libbenchmark-dev libxcb1-dev libclang-rt-14-dev
   xvfb xauth x11-xkb-utils openbox trayer xdotool x11-utils imagemagick
@@ -29,7 +30,7 @@ tests=(
   ppp socat sox jq iproute2
   desktop-file-utils libxml2-utils systemd
   debhelper dpkg-dev lintian devscripts polkitd logrotate git
-  qemu-system-x86 busybox-static
+  qemu-system-x86 busybox-static kmod
   lame
 )
 
