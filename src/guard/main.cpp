@@ -214,6 +214,7 @@ int main(int argc, char* argv[]) {
     if (trusted)
         authority.trustWithoutPolkit(*trusted);
     GuardServer server;
+    server.keepRoomFor([&authority](uid_t uid) { return authority.inAdministratorGroup(uid); });
     if (!server.listen(Subs::WithTrailingSlash(folders.run) + QLatin1String(GuardProtocol::SocketName), &why))
         return refuse(why);
     GuardService::Options options;

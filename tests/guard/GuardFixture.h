@@ -131,13 +131,13 @@ private:
 class Client {
 public:
     explicit Client(const QString& path) {
-        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
-            while (socket.canReadLine()) {
-                const QJsonObject line = QJsonDocument::fromJson(socket.readLine()).object();
-                (line.contains(u"event"_s) ? told : answers) << line;
-            }
-        });
+        read();
         socket.connectToServer(path);
+    }
+    // A connection another process made; the client takes the descriptor over.
+    explicit Client(int descriptor) {
+        read();
+        socket.setSocketDescriptor(descriptor);
     }
 
     // The answer, without its id; requests are answered in order.
@@ -169,6 +169,16 @@ public:
     QLocalSocket socket;
     QList<QJsonObject> answers, told;
     int lastId = 0;
+
+private:
+    void read() {
+        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
+            while (socket.canReadLine()) {
+                const QJsonObject line = QJsonDocument::fromJson(socket.readLine()).object();
+                (line.contains(u"event"_s) ? told : answers) << line;
+            }
+        });
+    }
 };
 
 // The guard of a temporary program folder on a real socket, with a fake line that logs every call
@@ -201,6 +211,7 @@ protected:
         if (!settings.isEmpty())
             writeBytes(ini, settings);
         server = std::make_unique<GuardServer>();
+        server->keepRoomFor([this](uid_t uid) { return authority.inAdministratorGroup(uid); });
         QString why;
         ASSERT_TRUE(server->listen(dir.filePath(u"guard.sock"_s), &why)) << why.toStdString();
         auto dialer = std::make_unique<FakeDialer>(log);

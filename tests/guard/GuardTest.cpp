@@ -2,6 +2,8 @@
 // The socket's limits are the black-box tests' (tests/e2e/defence.sh).
 #include "GuardFixture.h"
 
+#include <grp.h>
+
 namespace {
 
 // pppd cannot bring a link up here (no /dev/ppp): a stand-in runs the call's connect script, the real
@@ -11,6 +13,96 @@ for word; do [ "$connect" ] && break; [ "$word" = connect ] && connect=1; done
 /bin/sh -c "$word" <"$1" >"$1" || exit 8
 printf 'Serial connection established.\nConnect: ppp0\nlocal  IP address 10.64.64.64\n' && exec sleep 600
 )";
+
+// count connections to the socket at path, made by a child process as uid, one after the other; the
+// child stays until they are dropped, so that the guard may ask polkit about a live process.
+class Connections {
+public:
+    Connections(const QString& path, uid_t uid, int count) {
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+        int channel[2];
+        if (count > Most || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0)
+            return;
+        child_ = ::fork();
+        if (child_ == 0) {
+            int made[Most];
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+                ::setresuid(uid, uid, uid) != 0)
+                ::_exit(1);
+            for (int i = 0; i < count; ++i) {
+                made[i] = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                if (::connect(made[i], reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+                    ::_exit(2);
+            }
+            char byte = 0;
+            iovec data{&byte, 1};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof made)] = {};
+            msghdr message{.msg_name = nullptr,
+                           .msg_namelen = 0,
+                           .msg_iov = &data,
+                           .msg_iovlen = 1,
+                           .msg_control = control,
+                           .msg_controllen = CMSG_SPACE(sizeof(int) * count),
+                           .msg_flags = 0};
+            cmsghdr* rights = CMSG_FIRSTHDR(&message);
+            *rights = {
+                .cmsg_len = CMSG_LEN(sizeof(int) * count), .cmsg_level = SOL_SOCKET, .cmsg_type = SCM_RIGHTS};
+            std::memcpy(CMSG_DATA(rights), made, sizeof(int) * count);
+            if (::sendmsg(channel[1], &message, 0) != 1)
+                ::_exit(3);
+            for (;;)
+                ::pause();
+        }
+        ::close(channel[1]);
+        char byte = 0;
+        iovec data{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * Most)] = {};
+        msghdr message{.msg_name = nullptr,
+                       .msg_namelen = 0,
+                       .msg_iov = &data,
+                       .msg_iovlen = 1,
+                       .msg_control = control,
+                       .msg_controllen = sizeof control,
+                       .msg_flags = 0};
+        if (::recvmsg(channel[0], &message, MSG_CMSG_CLOEXEC) == 1 && CMSG_FIRSTHDR(&message)) {
+            const cmsghdr* rights = CMSG_FIRSTHDR(&message);
+            fds.resize((rights->cmsg_len - CMSG_LEN(0)) / sizeof(int));
+            std::memcpy(fds.data(), CMSG_DATA(rights), fds.size() * sizeof(int));
+        }
+        ::close(channel[0]);
+    }
+    ~Connections() {
+        for (const int fd : fds)
+            ::close(fd);
+        if (child_ > 0 && ::kill(child_, SIGKILL) == 0)
+            ::waitpid(child_, nullptr, 0);
+    }
+    Q_DISABLE_COPY_MOVE(Connections)
+
+    // What the guard sent the connection before it closed it; empty while it stays open.
+    static QByteArray TurnedAway(int fd) {
+        QByteArray said;
+        bool closed = false;
+        (void)QTest::qWaitFor(
+            [&] {
+                char chunk[256];
+                ssize_t n = 0;
+                while ((n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+                    said.append(chunk, n);
+                closed = n == 0;
+                return closed;
+            },
+            WaitMs);
+        return closed ? said : QByteArray();
+    }
+
+    static constexpr int Most = 16;
+    std::vector<int> fds;
+
+private:
+    pid_t child_ = -1;
+};
 
 TEST_F(GuardTest, StartUpLocksThePhonebookLaterThenEveryCallNotAuthorisedIsHungUpOnceDisplaysHear) {
     const QByteArray stored = Banner + General + "TopWin= 1500\r\nLeftWin= 3000\r\n" + table("1011");
@@ -214,6 +306,43 @@ authorisation of "Gone" revoked by@;"Office" made the default entry by@;dialling
 colours changed from 16711680 and 65535 to 1 and 2 by@;settings saved by@;colours changed from 1 and 2 to 3 and 4 by@;
 stopped by@)"_s.remove(u'\n').replace(u'@', by).split(u';');
     EXPECT_EQ(logged().filter(by), audit.replaceInStrings(QRegularExpression(u"^"_s), u"norvale-guard: "_s));
+}
+
+// Eight users with eight idle connections each fill the room all users share: another user's and a
+// user's ninth connection are turned away, while root's requests and an administrator's stop get
+// through, up to the eight connections that each user has at most.
+TEST_F(GuardTest, RootAndTheAdministratorsHaveRoomOfTheirOwnThatOtherUsersConnectionsNeverTake) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "connecting as other users needs root";
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0705),
+              0); // guard.sock's folder open to them
+    const uid_t administrator = 70100;
+    groups.insert(administrator, {u"sudo"_s});
+    start(Banner + table("1011"));
+    std::vector<std::unique_ptr<Connections>> users;
+    // One user at a time: connections the guard has not taken yet fill the socket's backlog.
+    for (uid_t uid = 70001; uid <= 70008; ++uid) {
+        users.push_back(std::make_unique<Connections>(server->path(), uid, P::MaxClientsPerUid));
+        ASSERT_EQ(users.back()->fds.size(), size_t(P::MaxClientsPerUid));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return server->clientCount() == int(users.size()) * P::MaxClientsPerUid; }, WaitMs));
+    }
+    Connections another(server->path(), 70009, 1);
+    ASSERT_EQ(another.fds.size(), 1u);
+    EXPECT_TRUE(Connections::TurnedAway(another.fds[0]).contains(R"("error":"busy")"));
+    EXPECT_EQ(connect().error(Op::Hello), u"ok"_s); // root's
+    Connections theirs(server->path(), administrator, P::MaxClientsPerUid + 1);
+    ASSERT_EQ(theirs.fds.size(), size_t(P::MaxClientsPerUid + 1));
+    EXPECT_TRUE(Connections::TurnedAway(theirs.fds.back()).contains(R"("error":"busy")"));
+    EXPECT_EQ(server->clientCount(), P::MaxClients + 1 + P::MaxClientsPerUid);
+
+    Client stopper(std::exchange(theirs.fds.front(), -1));
+    stopper.socket.write(P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, Op::Stop}}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 1; }, WaitMs));
+    EXPECT_EQ(polkitPeer.uid, administrator);
+    std::exchange(polkitAnswer, nullptr)({.verdict = Authority::Verdict::Granted});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ended == QList<int>{0}; }, WaitMs));
+    EXPECT_EQ(logged().filter(u"stopped by uid 70100"_s).size(), 1);
 }
 
 // A dial's answer waits for the call's outcome and holds nobody meanwhile, and its call goes with its
