@@ -2,6 +2,8 @@
 // pkcheck's endings.
 #include "GuardFixture.h"
 
+#include <map>
+
 namespace {
 
 TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot) {
@@ -135,4 +137,65 @@ TEST(AuthorityTest, EachWayPkcheckCannotAskIsAReasonOfItsOwnACancelledDialogARef
     }
     EXPECT_EQ(answers, split("0  0 ;1  1 Not authoriz;1  3 Authenticati;4 no_agent 2 Authorizatio;4 no_polkit 126 Error gettin;"
                              "4 no_polkit 127 Error checki;4 status 126 ;4 status 4 ;4 signal 11 ;4 no_pkcheck 0 execvp: No s"));
+}
+
+// A program that floods questions and gives them up keeps no other display of the same user from
+// asking: a question nobody waits for is killed to make room, a process has two questions at most,
+// and the user never more than eight pkcheck processes.
+TEST(AuthorityTest, GivenUpQuestionsMakeRoomForAnotherProcessOfTheSameUserWithinTheCaps) {
+    QTemporaryDir dir;
+    const QString pkcheck = dir.filePath(u"pkcheck"_s);
+    // Asked about pid 100 it says yes at once; about another, deaf to SIGTERM, it notes its pid
+    // under the asker's and waits.
+    writeBytes(pkcheck, "#!/bin/sh\ntrap '' TERM\ncase $4 in 100,*) exit 0 ;; esac\necho >\"" +
+                            QFile::encodeName(dir.path()) + "/${4%%,*}.$$\"\nexec sleep 600\n");
+    QFile::setPermissions(pkcheck, QFile::ReadOwner | QFile::ExeOwner);
+    Authority authority([](uid_t) { return std::optional(QStringList{u"sudo"_s}); },
+                        Authority::Pkcheck(WaitMs, pkcheck));
+    std::map<pid_t, std::optional<Authority::Verdict>> verdicts;
+    const auto ask = [&](pid_t asker) {
+        return authority.confirmAdministrator(
+            {1000, asker, 1},
+            [&verdicts, asker](const Authority::Answer& answer) { verdicts[asker] = answer.verdict; });
+    };
+    // The stand-ins that run, each as "asker.pid".
+    const auto running = [&] {
+        QStringList alive;
+        for (const QString& name : QDir(dir.path()).entryList({u"*.*"_s}, QDir::Files)) {
+            const QByteArray stat = readBytes(u"/proc/%1/stat"_s.arg(name.section(u'.', 1)));
+            if (!stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z")
+                alive << name.section(u'.', 0, 0);
+        }
+        alive.sort();
+        return alive.join(u' ');
+    };
+    // Each asks, and gives up once its pkcheck runs.
+    for (pid_t flooder = 201; flooder <= 208; ++flooder) {
+        const Authority::Cancel cancel = ask(flooder);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return running().endsWith(QString::number(flooder)); }, WaitMs));
+        cancel();
+    }
+    ASSERT_EQ(running(), u"201 202 203 204 205 206 207 208"_s);
+    ask(100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return verdicts[100].has_value(); }, WaitMs));
+    EXPECT_EQ(verdicts[100], Authority::Verdict::Granted);
+    // The oldest given up made room.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !running().startsWith(u"201"_s); }, WaitMs))
+        << running().toStdString();
+
+    // One process: its third question is refused at once.
+    ask(300);
+    ask(300);
+    ask(300);
+    EXPECT_EQ(verdicts[300], Authority::Verdict::TooMany);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return running().count(u"300"_s) == 2; }, WaitMs))
+        << running().toStdString();
+    // Eight questions of the user that are still awaited: a ninth is refused, none killed for it.
+    for (pid_t asker : {401, 401, 402, 402, 403, 403})
+        ask(asker);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return running() == u"300 300 401 401 402 402 403 403"_s; }, WaitMs))
+        << running().toStdString();
+    ask(500);
+    EXPECT_EQ(verdicts[500], Authority::Verdict::TooMany);
+    EXPECT_EQ(running(), u"300 300 401 401 402 402 403 403"_s);
 }
