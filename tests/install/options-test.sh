@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # options-test.sh BUILD VERSION: the installed programs' --help, --version and wrong options, with no
 # display and nothing started; the guard's --trust-uid, refused with the system's folders and under
-# systemd, and honoured in a throw-away guard.
+# systemd, and honoured in a throw-away guard; the guard with a log whose reader has gone.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" no-desktop
@@ -51,4 +51,19 @@ hello='{"v":1,"id":2,"op":"hello"}'
 check "the guard tells nobody's display it is trusted" eval "guard_requests $Nobody '$hello' | grep -q '\"trusted\":true'"
 check "the guard tells root's display nothing of trust" not eval "guard_requests 0 '$hello' | grep -q '\"trusted\"'"
 terminate guard_pid "the guard"
+
+# A log whose reader has gone, as when the init script's logger ends: the guard goes on guarding and
+# serving, and still ends as a service does.
+mkfifo "$tmp/log"
+exec {log_reader}<>"$tmp/log" {log}>"$tmp/log"
+exec {log_reader}<&-
+"$sbin/norvale-guard" 1>&"$log" 2>&1 &
+guard_pid=$!
+exec {log}>&-
+check "with no reader of its log the guard answers" \
+    wait_until 10 eval "guard_requests 0 '$hello' | grep -q '\"ok\":true'"
+check "and a refusal it logs is answered" eval "guard_requests $Nobody '$open' | grep -q '\"error\":\"refused\"'"
+check "and it answers after that" eval "guard_requests 0 '$hello' | grep -q '\"ok\":true'"
+check "the guard still runs" alive "$guard_pid"
+terminate guard_pid "the guard with no reader of its log"
 finish
