@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # options-test.sh BUILD VERSION: the installed programs' --help, --version and wrong options, with no
 # display and nothing started; the guard's --trust-uid, refused with the system's folders and under
-# systemd, and honoured in a throw-away guard; norvale-line refused by either socket; the guard with
-# a log whose reader has gone.
+# systemd, and honoured in a throw-away guard; the display's signals; norvale-line refused by either
+# socket; the guard with a log whose reader has gone.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_start "$1" no-desktop
@@ -51,6 +51,22 @@ check "with --trust-uid $Nobody nobody opens the setup, polkit unasked" \
 hello='{"v":1,"id":2,"op":"hello"}'
 check "the guard tells nobody's display it is trusted" eval "guard_requests $Nobody '$hello' | grep -q '\"trusted\":true'"
 check "the guard tells root's display nothing of trust" not eval "guard_requests 0 '$hello' | grep -q '\"trusted\"'"
+
+# The display as nobody, without a screen: none of its threads blocks SIGTERM, SIGINT or SIGHUP, so
+# that no program it starts inherits them, and SIGTERM still ends it through its unload.
+none_blocked() {
+    local mask
+    for mask; do (((0x$mask & 0x4003) == 0)) || return 1; done
+}
+home=$(home_of "$Nobody")
+as_user "$Nobody" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen "$bin/norvale" \
+    >"$tmp/display.log" 2>&1 &
+display_pid=$!
+check "the display talks to the guard" wait_until 10 eval 'peers_of "$display_pid" | grep -q "^norvale-guard "'
+mapfile -t masks < <(awk '/^SigBlk:/ { print $2 }' /proc/"$display_pid"/task/*/status | sort -u)
+check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" none_blocked "${masks[@]}"
+kill -TERM "$display_pid"
+await_end display_pid "the display, on SIGTERM," 0
 
 # norvale-line as a user whom a socket refuses: told so, with its refused status, while the guard runs.
 # line_as UID STATUS OUT ERR ARGUMENTS...
