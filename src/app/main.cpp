@@ -56,7 +56,9 @@ int main(int argc, char* argv[]) {
                    stderr);
         return 1;
     }
-    ShutdownSignals::BlockInAllThreads();
+    // Caught, not blocked: a blocked mask would pass on to every program the display's threads start
+    // (the help viewer, a session bus started for it), which could then not be ended normally.
+    ShutdownSignals::CatchInAllThreads();
     // Staying on top, placing its own windows and dragging need X11; under Wayland that is XWayland.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -7,8 +7,9 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <map>
+#include <list>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -17,11 +18,17 @@ constexpr int PkcheckKillMs = 5000;
 // What pkcheck says is a line or two; more is not kept for the log.
 constexpr qsizetype MaxSaidBytes = 1024;
 
-// The pkcheck processes that run, counted per user. They end with the guard: a question still open
+// The pkcheck processes that run, the oldest first. They end with the guard: a question still open
 // at its end would leave a root process behind.
 struct Pkchecks {
+    struct Question {
+        QProcess* pkcheck = nullptr;
+        Authority::Peer asker;
+        // Its answer is no longer awaited; it has had SIGTERM.
+        bool givenUp = false;
+    };
     QObject owner;
-    std::map<uid_t, int> running;
+    std::list<Question> running;
     Pkchecks() = default;
     Q_DISABLE_COPY_MOVE(Pkchecks)
     ~Pkchecks() {
@@ -31,14 +38,53 @@ struct Pkchecks {
             pkcheck->waitForFinished(1000);
         }
     }
-};
 
-void end(QProcess* pkcheck) {
-    if (pkcheck->state() == QProcess::NotRunning)
-        return pkcheck->deleteLater();
-    pkcheck->terminate();
-    QTimer::singleShot(PkcheckKillMs, pkcheck, &QProcess::kill);
-}
+    // Room for one more question of the asker: none while the process has its share running, or
+    // while all of its user's are still awaited. Questions of the user that were given up are
+    // killed, the oldest first, to make room.
+    bool makeRoom(const Authority::Peer& asker) {
+        int ofProcess = 0;
+        int ofUser = 0;
+        for (const Question& question : running) {
+            if (question.asker.uid != asker.uid)
+                continue;
+            ++ofUser;
+            ofProcess +=
+                question.asker.pid == asker.pid && question.asker.startTime == asker.startTime ? 1 : 0;
+        }
+        if (ofProcess >= Authority::MaxPkchecksPerProcess)
+            return false;
+        for (auto it = running.begin(); ofUser >= Authority::MaxPkchecksPerUser && it != running.end();) {
+            if (it->asker.uid != asker.uid || !it->givenUp) {
+                ++it;
+                continue;
+            }
+            QProcess* pkcheck = std::exchange(it->pkcheck, nullptr);
+            it = running.erase(it);
+            --ofUser;
+            pkcheck->kill();
+        }
+        return ofUser < Authority::MaxPkchecksPerUser;
+    }
+
+    void forget(QObject* pkcheck) {
+        running.remove_if([pkcheck](const Question& question) { return question.pkcheck == pkcheck; });
+    }
+
+    // SIGTERM, so that polkit withdraws its dialog, and SIGKILL if it is still there later.
+    void end(QProcess* pkcheck) {
+        if (pkcheck->state() == QProcess::NotRunning) {
+            forget(pkcheck);
+            return pkcheck->deleteLater();
+        }
+        for (Question& question : running) {
+            if (question.pkcheck == pkcheck)
+                question.givenUp = true;
+        }
+        pkcheck->terminate();
+        QTimer::singleShot(PkcheckKillMs, pkcheck, &QProcess::kill);
+    }
+};
 
 } // namespace
 
@@ -100,17 +146,17 @@ Authority::Answer Authority::PkcheckAnswer(int code, bool crashed, const QString
 Authority::PolkitCheck Authority::Pkcheck(int timeoutMs, const QString& program) {
     auto pkchecks = std::make_shared<Pkchecks>();
     return [timeoutMs, program, pkchecks](const Peer& peer, Done done) -> Cancel {
-        // Questions asked and given up at once, over and over, must not fill the process table.
-        int& running = pkchecks->running[peer.uid];
-        if (running >= MaxPkchecksPerUser) {
+        // Questions asked and given up at once, over and over, must not fill the process table;
+        // nor may one program's flood keep another display of the same user from asking.
+        if (!pkchecks->makeRoom(peer)) {
             done({.verdict = Verdict::TooMany});
             return {};
         }
-        ++running;
         auto* pkcheck = new QProcess(&pkchecks->owner);
-        QObject::connect(pkcheck, &QObject::destroyed, [pkchecks = std::weak_ptr(pkchecks), uid = peer.uid] {
+        pkchecks->running.push_back({.pkcheck = pkcheck, .asker = peer});
+        QObject::connect(pkcheck, &QObject::destroyed, [pkchecks = std::weak_ptr(pkchecks), pkcheck] {
             if (const auto alive = pkchecks.lock())
-                --alive->running[uid];
+                alive->forget(pkcheck);
         });
         // The guard's shut-down signals are blocked for its signal descriptor: pkcheck must take them.
         pkcheck->setChildProcessModifier(ShutdownSignals::UnblockInChild);
@@ -140,15 +186,16 @@ Authority::PolkitCheck Authority::Pkcheck(int timeoutMs, const QString& program)
                    .said = pkcheck->errorString()});
             pkcheck->deleteLater();
         });
-        QTimer::singleShot(timeoutMs, pkcheck, [pkcheck, reply] {
+        QTimer::singleShot(timeoutMs, pkcheck, [pkcheck, reply, pkchecks = pkchecks.get()] {
             reply({.verdict = Verdict::TimedOut});
-            end(pkcheck);
+            pkchecks->end(pkcheck);
         });
         pkcheck->start();
-        return [pkcheck = QPointer(pkcheck), answer] {
+        return [pkcheck = QPointer(pkcheck), answer, pkchecks = std::weak_ptr(pkchecks)] {
             *answer = nullptr;
-            if (pkcheck)
-                end(pkcheck);
+            const auto alive = pkchecks.lock();
+            if (pkcheck && alive)
+                alive->end(pkcheck);
         };
     };
 }

@@ -22,8 +22,8 @@ public:
         pid_t pid = 0;
         quint64 startTime = 0; // clock ticks after boot, from /proc/PID/stat
     };
-    // TooMany: polkit was not asked, since too many questions of the user still run. Unavailable:
-    // polkit could not be asked, which says nothing about the user.
+    // TooMany: polkit was not asked, since too many questions of the process, or of its user, still
+    // run. Unavailable: polkit could not be asked, which says nothing about the user.
     enum class Verdict { Granted, Refused, TimedOut, TooMany, Unavailable };
     struct Answer {
         Verdict verdict = Verdict::Refused;
@@ -43,8 +43,13 @@ public:
     static constexpr const char* AdminAction = "org.norvale.guard.admin";
     // How long the authentication dialog may wait for the user.
     static constexpr int PkcheckTimeoutMs = 120000;
-    // pkcheck processes of one user at once, those given up and not ended yet included.
+    // pkcheck processes of one user at once, those given up and not ended yet included. A question
+    // that nobody waits for any more (its asker gone, its time up) makes room at once for another:
+    // it is killed. So the user's questions that are still waited for, one per display, never fill
+    // the room that a flood of given-up ones took.
     static constexpr int MaxPkchecksPerUser = 8;
+    // Of one asking process: its question and one given up that is still ending.
+    static constexpr int MaxPkchecksPerProcess = 2;
 
     explicit Authority(Global::GroupLookup groups = Global::GroupNamesOf,
                        PolkitCheck polkit = Pkcheck(PkcheckTimeoutMs, QStringLiteral("pkcheck")));

@@ -5,7 +5,11 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace GuardLog {
 
@@ -13,7 +17,7 @@ namespace {
 
 // Set before the guard's threads start; read from any of them (the file guard's logs too).
 std::atomic<int> logFd{2};
-std::atomic<bool> journal{false};
+std::atomic<Prefix> prefixOfLines{Prefix::Name};
 
 Priority priorityOf(QtMsgType type) {
     switch (type) {
@@ -30,15 +34,50 @@ Priority priorityOf(QtMsgType type) {
     return Priority::Error;
 }
 
+// RFC 3339 in local time, to the millisecond: 2026-12-07T22:51:19.123+01:00.
+QByteArray localTime(qint64 msSinceEpoch) {
+    const time_t seconds = time_t(msSinceEpoch / 1000);
+    tm local{};
+    if (!::localtime_r(&seconds, &local))
+        return "?";
+    const long minutes = local.tm_gmtoff / 60;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  int(msSinceEpoch % 1000), minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
+                  std::labs(minutes) % 60);
+    return text;
+}
+
+QByteArray prefixOf(Priority priority, Prefix prefix, qint64 msSinceEpoch) {
+    switch (prefix) {
+    case Prefix::Priority:
+        return '<' + QByteArray::number(int(priority)) + '>';
+    case Prefix::Time: {
+        // A file has no priorities: warnings and errors say what they are.
+        const QByteArray word = priority == Priority::Error     ? QByteArrayLiteral("error: ")
+                                : priority == Priority::Warning ? QByteArrayLiteral("warning: ")
+                                                                : QByteArray();
+        return localTime(msSinceEpoch) + " norvale-guard[" + QByteArray::number(::getpid()) + "]: " + word;
+    }
+    case Prefix::Name:
+        break;
+    }
+    return QByteArrayLiteral("norvale-guard: ");
+}
+
 void fromQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
     Write(priorityOf(type), message);
 }
 
 } // namespace
 
-bool IsJournal(int fd) {
-    if (qgetenv("NORVALE_LOG_PREFIX") == "priority")
-        return true;
+Prefix PrefixFor(int fd) {
+    const QByteArray asked = qgetenv("NORVALE_LOG_PREFIX");
+    if (asked == "priority")
+        return Prefix::Priority;
+    if (asked == "time")
+        return Prefix::Time;
     const QByteArray stream = qgetenv("JOURNAL_STREAM");
     const qsizetype colon = stream.indexOf(':');
     bool device = false;
@@ -46,17 +85,18 @@ bool IsJournal(int fd) {
     const qulonglong deviceNumber = stream.left(colon).toULongLong(&device);
     const qulonglong inodeNumber = stream.mid(colon + 1).toULongLong(&inode);
     struct stat info {};
-    return colon > 0 && device && inode && ::fstat(fd, &info) == 0 && info.st_dev == deviceNumber &&
-           info.st_ino == inodeNumber;
+    const bool journal = colon > 0 && device && inode && ::fstat(fd, &info) == 0 &&
+                         info.st_dev == deviceNumber && info.st_ino == inodeNumber;
+    return journal ? Prefix::Priority : Prefix::Name;
 }
 
 void Install(int fd) {
     logFd = fd;
-    journal = IsJournal(fd);
+    prefixOfLines = PrefixFor(fd);
     qInstallMessageHandler(fromQt);
 }
 
-QByteArray Line(Priority priority, const QString& text, bool journal) {
+QByteArray Line(Priority priority, const QString& text, Prefix prefix, qint64 msSinceEpoch) {
     // One message, one line: a name or a path that another user chose must not start a line that
     // reads as the guard's own. Nor may its length: syslog readers cut a long line into messages of
     // their own (logger at 1 KiB).
@@ -67,9 +107,7 @@ QByteArray Line(Priority priority, const QString& text, bool journal) {
         else if ((c.unicode() < 0x20 && c != u'\t') || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
             c = u'?';
     }
-    const QByteArray prefix =
-        journal ? '<' + QByteArray::number(int(priority)) + '>' : QByteArrayLiteral("norvale-guard: ");
-    QByteArray bytes = prefix + line.toUtf8();
+    QByteArray bytes = prefixOf(priority, prefix, msSinceEpoch) + line.toUtf8();
     if (bytes.size() > MaxLineBytes) {
         qsizetype end = MaxLineBytes - 3;
         while ((bytes.at(end) & 0xC0) == 0x80) // never inside a character
@@ -80,8 +118,12 @@ QByteArray Line(Priority priority, const QString& text, bool journal) {
 }
 
 void Write(Priority priority, const QString& text) {
-    // One write: lines of other threads never land inside this one.
-    Subs::WriteAll(logFd, Line(priority, text, journal));
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    // One write: lines of other threads never land inside this one. A line that cannot be written
+    // (EPIPE, ENOSPC, EIO, EAGAIN) is dropped; the next one is tried as ever.
+    const qint64 ms = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    (void)Subs::WriteAll(logFd, Line(priority, text, prefixOfLines, ms));
 }
 
 } // namespace GuardLog

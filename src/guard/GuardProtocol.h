@@ -19,6 +19,9 @@ inline constexpr char SocketName[] = "guard.sock";
 // Limits of one connection: a request line, and the events it has not read yet.
 inline constexpr qint64 MaxLineBytes = 64 * 1024;
 inline constexpr qint64 MaxUnsentBytes = 256 * 1024;
+// Connections of one user, whoever it is, and of all users but root and the administrators:
+// theirs never count against the second, so that others' connections cannot keep root's requests
+// or an administrator's stop out.
 inline constexpr int MaxClientsPerUid = 8;
 inline constexpr int MaxClients = 64;
 // The strip's place in twips: X11's 16-bit pixels at 15 twips a pixel.

@@ -118,13 +118,14 @@ GuardServer::Client* GuardServer::find(quint64 id) {
     return it == clients_.end() ? nullptr : &it->second;
 }
 
-bool GuardServer::fullFor(uid_t uid) const {
-    if (clients_.size() >= size_t(GuardProtocol::MaxClients))
-        return true;
+bool GuardServer::fullFor(uid_t uid, bool ownRoom) const {
     int same = 0;
-    for (const auto& [id, client] : clients_)
+    int shared = 0;
+    for (const auto& [id, client] : clients_) {
         same += client.peer.uid == uid ? 1 : 0;
-    return same >= GuardProtocol::MaxClientsPerUid;
+        shared += client.ownRoom ? 0 : 1;
+    }
+    return same >= GuardProtocol::MaxClientsPerUid || (!ownRoom && shared >= GuardProtocol::MaxClients);
 }
 
 void GuardServer::accept(int fd) {
@@ -132,7 +133,9 @@ void GuardServer::accept(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     Client client;
     client.fd = fd;
-    if (!peerOf(fd, client.peer) || fullFor(client.peer.uid)) {
+    const bool known = peerOf(fd, client.peer);
+    client.ownRoom = known && (client.peer.uid == 0 || administrator_(client.peer.uid));
+    if (!known || fullFor(client.peer.uid, client.ownRoom)) {
         const QByteArray refusal =
             GuardProtocol::Line(failure(GuardProtocol::Error::Busy, QStringLiteral("too many connections")));
         (void)!::send(fd, refusal.constData(), size_t(refusal.size()), MSG_NOSIGNAL | MSG_DONTWAIT);

@@ -8,6 +8,7 @@
 #include <QJsonValue>
 #include <QObject>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -31,6 +32,11 @@ public:
     explicit GuardServer(QObject* parent = nullptr);
     ~GuardServer() override;
 
+    // Whose connections have room of their own, past the one all users share: root's always, and
+    // those of the users administrator() names.
+    void keepRoomFor(std::function<bool(uid_t uid)> administrator) {
+        administrator_ = std::move(administrator);
+    }
     // Listens at path, open to every user. Refuses, with the reason in why, where another guard
     // answers already; a socket that answers is never removed.
     bool listen(const QString& path, QString* why);
@@ -70,6 +76,8 @@ private:
         // Closed for good, not only for sending.
         bool hungUp = false;
         bool readLater = false;
+        // Root's or an administrator's: not counted against MaxClients.
+        bool ownRoom = false;
     };
 
     void accept(int fd);
@@ -80,12 +88,13 @@ private:
     void writeOut(quint64 id);
     void closeIfDone(quint64 id);
     void drop(quint64 id, const char* why);
-    bool fullFor(uid_t uid) const;
+    bool fullFor(uid_t uid, bool ownRoom) const;
     Client* find(quint64 id);
 
     std::unique_ptr<Listener> server_;
     std::map<quint64, Client> clients_;
     QTimer* hangUps_;
+    std::function<bool(uid_t uid)> administrator_ = [](uid_t) { return false; };
     LogLimit log_;
     quint64 nextId_ = 1;
 };

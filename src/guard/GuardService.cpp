@@ -475,7 +475,7 @@ void GuardService::administratorRequest(const Asked& asked, const Authority::Ans
     if (verdict.verdict != Verdict::Granted) {
         // pkcheck's 1: polkit's rules say no; 3: the user closed the dialog.
         const QString why = verdict.verdict == Verdict::TooMany
-                                ? QStringLiteral("%1 of its questions to polkit still run").arg(Authority::MaxPkchecksPerUser)
+                                ? QStringLiteral("too many of its questions to polkit still run")
                             : verdict.status == 3 ? QStringLiteral("the authentication was dismissed")
                             : verdict.status == 1 ? QStringLiteral("polkit did not authorise it")
                                                   : QStringLiteral("not an administrator");

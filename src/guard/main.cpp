@@ -24,9 +24,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <csignal>
 #include <cstdlib>
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,6 +135,10 @@ int release(const InstallFolders& folders) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // The log may be a pipe whose reader ends (the init script's logger): a line written there
+    // fails, and the guard goes on guarding. Its sockets send with MSG_NOSIGNAL; its children get
+    // the default back (QProcess does, and so does the pppd call's own start).
+    ::signal(SIGPIPE, SIG_IGN);
     GuardLog::Install();
     InstallFolders folders = InstallFolders::OfThisProgram();
     int authTimeoutMs = Authority::PkcheckTimeoutMs;
@@ -214,6 +219,7 @@ int main(int argc, char* argv[]) {
     if (trusted)
         authority.trustWithoutPolkit(*trusted);
     GuardServer server;
+    server.keepRoomFor([&authority](uid_t uid) { return authority.inAdministratorGroup(uid); });
     if (!server.listen(Subs::WithTrailingSlash(folders.run) + QLatin1String(GuardProtocol::SocketName), &why))
         return refuse(why);
     GuardService::Options options;

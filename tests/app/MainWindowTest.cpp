@@ -7,13 +7,19 @@
 #include "controls/quadBar.h"
 #include "controls/vfdDisplay.h"
 #include "dialogs/frmSetup.h"
+#include "platform/ShutdownSignals.h"
 
 #include <QJsonArray>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 
+#include <algorithm>
+#include <csignal>
 #include <optional>
+#include <thread>
 #include <tuple>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -330,4 +336,38 @@ TEST(SingleInstance, WithoutAPrivateRuntimeFolderRunsAndLeavesNoLockInTheWorking
     const QString pid = QString::number(QCoreApplication::applicationPid());
     EXPECT_TRUE(SingleInstance({}, u":"_s + pid).Claim());
     EXPECT_FALSE(QFile::exists(u"norvale-display_"_s + pid + u".lock"_s));
+}
+
+// The display catches SIGTERM, SIGINT and SIGHUP and blocks none of them: what its threads start,
+// the user-interface thread or another (as libdbus starts a session bus from Qt's D-Bus thread),
+// takes them as usual; each still reaches the user-interface thread, and once the catcher is gone
+// they end the program again.
+TEST(ShutdownSignals, TheDisplayBlocksNoneSoWhatItsThreadsStartTakesThemAndEachStillArrives) {
+    ShutdownSignals::CatchInAllThreads();
+    auto shutdown = std::make_unique<ShutdownSignals>();
+    QList<int> received;
+    QObject::connect(shutdown.get(), &ShutdownSignals::received, [&](int number) { received << number; });
+    // What a started program blocks, as sed reads it of itself.
+    const auto blockedInChild = [] {
+        QProcess sed;
+        sed.start(u"sed"_s, {u"-n"_s, u"s/^SigBlk:\t//p"_s, u"/proc/self/status"_s});
+        sed.waitForFinished();
+        bool read = false;
+        const qulonglong mask = sed.readAllStandardOutput().trimmed().toULongLong(&read, 16);
+        return read ? mask : ~0ULL;
+    };
+    const qulonglong ours = 1ULL << (SIGHUP - 1) | 1ULL << (SIGINT - 1) | 1ULL << (SIGTERM - 1);
+    EXPECT_EQ(blockedInChild() & ours, 0u);
+    qulonglong fromAnotherThread = ~0ULL;
+    std::thread([&] { fromAnotherThread = blockedInChild(); }).join();
+    EXPECT_EQ(fromAnotherThread & ours, 0u);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP})
+        ::kill(::getpid(), number);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 3; }, 10000));
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(received, (QList<int>{SIGHUP, SIGINT, SIGTERM}));
+    shutdown.reset();
+    struct sigaction action {};
+    ::sigaction(SIGTERM, nullptr, &action);
+    EXPECT_EQ(action.sa_handler, SIG_DFL);
 }

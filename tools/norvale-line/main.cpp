@@ -52,25 +52,40 @@ int bad(const QString& why) {
     return CommandLine::Wrong("norvale-line", why, Usage);
 }
 
-// Connects to the socket at path; false, once "norvale-line: WHO is not running (...)." says why on
-// standard error, when nobody listens there. kind names the socket in that line.
-bool reach(QLocalSocket& socket, const QString& path, const QString& who, const QString& kind) {
-    if (!QFileInfo::exists(path)) {
-        print(stderr, QStringLiteral("norvale-line: %1 is not running (no %2 at %3).").arg(who, kind, path));
-        return false;
-    }
+enum class Reached { Yes, NotRunning, Refused };
+
+// Connects to the socket at path. When nobody listens there, "WHO is not running (...)" says why on
+// standard error; kind names the socket in that line. A socket this user may not use is a refusal,
+// which the caller tells.
+Reached reach(QLocalSocket& socket, const QString& path, const QString& who, const QString& kind) {
     socket.connectToServer(path);
     if (socket.waitForConnected(AnswerTimeoutMs))
-        return true;
-    print(stderr, QStringLiteral("norvale-line: %1 is not running (%2: %3).").arg(who, path, socket.errorString()));
-    return false;
+        return Reached::Yes;
+    if (socket.error() == QLocalSocket::SocketAccessError)
+        return Reached::Refused;
+    const QString why = socket.error() == QLocalSocket::ServerNotFoundError
+                            ? QStringLiteral("no %1 at %2").arg(kind, path)
+                            : QStringLiteral("%1: %2").arg(path, socket.errorString());
+    print(stderr, QStringLiteral("norvale-line: %1 is not running (%2).").arg(who, why));
+    return Reached::NotRunning;
+}
+
+QString refusedSocket(const QString& path) {
+    return QStringLiteral("this user may not use %1 (permission denied)").arg(path);
 }
 
 // Sends one request and reads its one-line answer; the exit status says how it went.
 int ask(const QString& socketPath, const QJsonObject& request, QJsonObject& reply) {
     QLocalSocket socket;
-    if (!reach(socket, socketPath, QStringLiteral("Norvale"), QStringLiteral("control socket")))
+    switch (reach(socket, socketPath, QStringLiteral("Norvale"), QStringLiteral("control socket"))) {
+    case Reached::Yes:
+        break;
+    case Reached::NotRunning:
         return NotRunning;
+    case Reached::Refused:
+        print(stderr, QStringLiteral("norvale-line: refused: ") + refusedSocket(socketPath));
+        return Failed;
+    }
     socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
     QByteArray answer;
     while (!answer.contains('\n')) {
@@ -95,8 +110,15 @@ int ask(const QString& socketPath, const QJsonObject& request, QJsonObject& repl
 int dial(const QString& guardPath, const QString& entry) {
     namespace P = GuardProtocol;
     QLocalSocket socket;
-    if (!reach(socket, guardPath, QStringLiteral("the guard"), QStringLiteral("socket")))
+    switch (reach(socket, guardPath, QStringLiteral("the guard"), QStringLiteral("socket"))) {
+    case Reached::Yes:
+        break;
+    case Reached::NotRunning:
         return Refused;
+    case Reached::Refused:
+        print(stdout, QStringLiteral("refused: ") + refusedSocket(guardPath));
+        return Refused;
+    }
     socket.write(P::Line({{QStringLiteral("v"), P::Version},
                           {QStringLiteral("id"), 1},
                           {QStringLiteral("op"), P::Op::DialEntry},

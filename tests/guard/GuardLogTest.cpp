@@ -1,0 +1,158 @@
+// What the guard tells systemd and what it writes to its log.
+#include "GuardFixture.h"
+
+#include <QDateTime>
+
+#include <ctime>
+
+// Under systemd. The notify socket is the test's: READY=1 once nv4.ini is locked (looked at as the
+// datagram arrives, while the guard may still be starting), pings from the event loop's own timer and
+// none while that loop is blocked for three watchdog periods, STOPPING=1 at the shut-down. The log is
+// the journal's stream: every line, Qt's messages of the guard's parts too, carries its priority.
+TEST_F(GuardTest, UnderSystemdReadyFollowsTheSettingsLockPingsComeFromTheEventLoopLinesHavePriorities) {
+    const QByteArray path = QFile::encodeName(dir.filePath(u"notify"_s));
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const timeval wait{WaitMs / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const auto heard = [fd](int flags) {
+        char datagram[64];
+        const ssize_t n = ::recv(fd, datagram, sizeof datagram, flags);
+        return n > 0 ? QByteArray(datagram, n) : QByteArray();
+    };
+    const auto drain = [&] {
+        QByteArrayList all;
+        for (QByteArray one; !(one = heard(MSG_DONTWAIT)).isEmpty();)
+            all << one;
+        return all.join(' ');
+    };
+    struct stat log {};
+    ASSERT_EQ(::fstat(logFd, &log), 0);
+    qputenv("NOTIFY_SOCKET", path);
+    qputenv("WATCHDOG_USEC", "300000"); // a ping every 100 ms
+    qputenv("JOURNAL_STREAM", QByteArray::number(log.st_dev) + ':' + QByteArray::number(log.st_ino));
+    GuardLog::Install(logFd);
+    const auto unset = qScopeGuard([] {
+        for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "JOURNAL_STREAM"})
+            qunsetenv(name);
+    });
+    QByteArray first;
+    bool lockedAtFirst = false;
+    std::thread reader([&] {
+        first = heard(0);
+        lockedAtFirst = ::access(QFile::encodeName(ini).constData(), W_OK) != 0;
+    });
+    start(Banner + table("1011"));
+    reader.join();
+    EXPECT_EQ(first, "READY=1");
+    EXPECT_TRUE(lockedAtFirst);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return drain().contains("WATCHDOG=1"); }, WaitMs));
+    QByteArray duringBlock = "not run";
+    QTimer::singleShot(0, [&] {
+        drain();
+        QThread::msleep(900);
+        duringBlock = drain();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return duringBlock != "not run"; }, WaitMs));
+    EXPECT_EQ(duringBlock, "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return drain().contains("WATCHDOG=1"); }, WaitMs));
+    service->Shutdown();
+    EXPECT_EQ(drain(), "STOPPING=1");
+    ::close(fd);
+    qCritical("failed");
+    qWarning("reduced");
+    GuardLog::Notice(u"refused\nby\u0085root"_s); // NEL ends a line for some readers
+    qDebug("detail");
+    // JOURNAL_STREAM that names another file: plain lines.
+    qputenv("JOURNAL_STREAM", QByteArray::number(log.st_dev) + ":1");
+    GuardLog::Install(logFd);
+    qInfo("plain");
+    // The init script's syslog takes the priorities too.
+    qputenv("NORVALE_LOG_PREFIX", "priority");
+    GuardLog::Install(logFd);
+    qInfo("syslog");
+    // logger would send what lies past 1 KiB as a message of its own: cut whole characters first.
+    GuardLog::Notice(QString(2000, QChar(0xE8)));
+    qunsetenv("NORVALE_LOG_PREFIX");
+    const QStringList lines = QStringList{u"<5>\"Tampered\" lost its authorisation: its number changed"_s,
+                                          u"<6>guarding %1/ (phonebook %2)"_s.arg(dir.path(), book)} +
+                              split("<6>settings saved, files released;<3>failed;<4>reduced;<5>refused by?root;"
+                                    "<7>detail;norvale-guard: plain;<6>syslog") +
+                              QStringList{u"<5>"_s + QString(477, QChar(0xE8)) + u"..."_s, {}};
+    EXPECT_EQ(logged(), lines);
+}
+
+// For a plain file where no syslog runs: the local time to the millisecond with its offset, the
+// program and its pid, and what a warning or an error is; one message a line, cut at 960 bytes.
+TEST(GuardLogTest, TheTimePrefixStartsALineWithTheLocalTimeThePidAndWhatTheLineIs) {
+    const QByteArray zone = qgetenv("TZ");
+    const auto restore = qScopeGuard([zone] {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        qunsetenv("NORVALE_LOG_PREFIX");
+        ::tzset();
+        GuardLog::Install(2);
+        qInstallMessageHandler(nullptr);
+    });
+    const QByteArray pid = QByteArray::number(::getpid());
+    const qint64 winter = 1796680279123; // 2026-12-07T21:51:19.123Z
+    const qint64 summer = 1782900000007; // 2026-07-01T10:00:00.007Z
+    const char* const rome = "CET-1CEST,M3.5.0,M10.5.0/3";
+    using Priority = GuardLog::Priority;
+    const struct {
+        const char* zone;
+        qint64 ms;
+        Priority priority;
+        QString text;
+        const char* line;
+    } rows[] = {
+        {rome, winter, Priority::Warning, u"no kernel fence (no BPF)"_s,
+         "2026-12-07T22:51:19.123+01:00 norvale-guard[@]: warning: no kernel fence (no BPF)"},
+        {rome, summer, Priority::Error, u"cannot listen"_s,
+         "2026-07-01T12:00:00.007+02:00 norvale-guard[@]: error: cannot listen"},
+        {"UTC0", winter, Priority::Notice, u"refused\nby\u0085root"_s,
+         "2026-12-07T21:51:19.123+00:00 norvale-guard[@]: refused by?root"},
+        {"NST3:30", summer, Priority::Info, u" guarding "_s,
+         "2026-07-01T06:30:00.007-03:30 norvale-guard[@]: guarding"},
+        {"NST3:30", winter + 877, Priority::Debug, u"detail"_s,
+         "2026-12-07T18:21:20.000-03:30 norvale-guard[@]: detail"},
+    };
+    for (const auto& row : rows) {
+        qputenv("TZ", row.zone);
+        ::tzset();
+        EXPECT_EQ(GuardLog::Line(row.priority, row.text, GuardLog::Prefix::Time, row.ms),
+                  QByteArray(row.line).replace('@', pid) + '\n');
+    }
+    const QByteArray prefix = "2026-12-07T18:21:19.123-03:30 norvale-guard[" + pid + "]: warning: ";
+    EXPECT_EQ(GuardLog::Line(Priority::Warning, QString(2000, QChar(0xE8)), GuardLog::Prefix::Time, winter),
+              prefix + QString((GuardLog::MaxLineBytes - 3 - prefix.size()) / 2, QChar(0xE8)).toUtf8() +
+                  "...\n");
+
+    // Asked for through the environment, on the guard's own clock, Qt's messages too.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"guard.log"_s);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    qputenv("NORVALE_LOG_PREFIX", "time");
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    GuardLog::Install(fd);
+    qWarning("no kernel fence");
+    GuardLog::Info(u"guarding"_s);
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    ::close(fd);
+    const QStringList lines = QString::fromUtf8(readBytes(path)).split(u'\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines.last(), QString());
+    for (int i = 0; i < 2; ++i) {
+        const QString time = lines.at(i).section(u' ', 0, 0);
+        EXPECT_EQ(lines.at(i).mid(time.size()), u" norvale-guard[%1]: %2"_s.arg(::getpid())
+                                                    .arg(i == 0 ? u"warning: no kernel fence" : u"guarding"));
+        EXPECT_TRUE(QRegularExpression(u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}-03:30$"_s)
+                        .match(time)
+                        .hasMatch())
+            << time.toStdString();
+        const qint64 at = QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch();
+        EXPECT_TRUE(at >= before && at <= after) << time.toStdString();
+    }
+}
