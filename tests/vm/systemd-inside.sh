@@ -92,6 +92,10 @@ dial Provider "under the unit"
 check "ppp0 is not up with $Near" eval 'ip -4 -o addr show dev ppp0 | grep -q "inet $Near peer $Far/32"'
 eventually 10 "Debian's ip-up.d/0000usepeerdns did not write the ISP's DNS server into /etc/resolv.conf" \
     grep -q "nameserver $Dns" /etc/resolv.conf
+# Under the sandbox nothing the guard does may go wrong quietly (its pppd's own mount namespace, the
+# fence's self-test, the locks): each would be a warning. The refusal of this test's writer is one.
+warned=$(journalctl -q -o cat -p warning -u "$unit" --since "@$t" | grep -v "modem fence: refused an open of $modem")
+check "the guard warned under its sandbox: $warned" test -z "$warned"
 echo "systemd-analyze security: $(systemd-analyze security --no-pager "$unit" | tail -n 1)"
 
 step "restart while the call is up: the call stays, the new guard takes it and the fence over"
