@@ -411,6 +411,12 @@ connection_row() {
         "$1" "$(encode "$2")" "$1" "$(encode "$3")" "$1" "$4" "$1" "$5" "$1" "$6" "$1" "$7" "$1" "$8"
 }
 
+# provider_and_premium FILE: nv4.ini with Provider ($Provider) authorised and the default, Premium not.
+provider_and_premium() {
+    { printf '%s[Connections]\r\n' "$IniBanner"; connection_row 0 Provider "$Provider" true true 0 10 14
+        connection_row 1 Premium "$Premium" false false 0 10 14; } >"$1" && chmod 644 "$1"
+}
+
 # Another process's view of the files while the guard holds them.
 readable() { cat "$1" >/dev/null 2>&1; }
 immutable() { [[ $(lsattr -d "$1" 2>/dev/null) == *i*' '* ]]; }
