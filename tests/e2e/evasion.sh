@@ -6,45 +6,11 @@
 source "$(dirname "$0")/lib.sh"
 e2e_start "$1" no-desktop
 
-modem=$tmp/modem
-Provider=0612345678 Premium=0899123456
-cat >"$conf/wvdial.conf" <<EOF
-[Dialer Defaults]
-Modem = $modem
-Init2 = ATQ0 V1 E1 S0=0 &C1 &D2
-
-[Dialer Provider]
-Phone = $Provider
-Username = utente
-Password = segreto
-
-[Dialer Premium]
-Phone = $Premium
-EOF
-chmod 600 "$conf/wvdial.conf"
-
-standin_pppd "$tmp/pppd"
-# socat and the emulator hold the pty's far end, as no real modem's line does.
-# The fence off: what guards here is the device's mode and the holder watch alone.
-printf 'backend=ppp\nfence=off\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$conf/wvdial.conf" "$tmp/pppd" \
-    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" >"$conf/dialer.conf"
-provider_and_premium "$state/nv4.ini"
-
-# A fresh emulator for each call, its pty open to dialout as udev leaves a serial port; a running
-# guard must take it for root alone.
-modem_pid=''
-modem_mode() { stat -L -c %u:%g:%a "$modem"; }
-new_modem() {
-    [[ -n $modem_pid ]] && end_process "$modem_pid"
-    rm -f "$modem" "$tmp/modem.rec"
-    socat "PTY,link=$modem,raw,echo=0" "EXEC:\"$build/modem-emulator --record $tmp/modem.rec\"" 2>>"$tmp/socat.log" &
-    modem_pid=$!
-    helper_pids+=("$modem_pid")
-    wait_until 5 test -e "$tmp/modem.rec" -a -e "$modem" || return 1
-    chown -L root:dialout "$modem" && chmod 660 "$modem" || return 1
-    [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(modem_mode) == 0:*:600 ]]'
-}
-dialled() { grep -q "ATD.*$1" "$tmp/modem.rec" 2>/dev/null; }
+# socat and the emulator hold the pty's far end, as no real modem's line does. The fence off: what
+# guards here is the device's mode and the holder watch alone. A fresh emulator for each call.
+real_line
+echo fence=off >>"$conf/dialer.conf"
+dialled() { got "ATD.*$1"; }
 chat_to() { echo "chat -t 5 '' ATZ OK ATDT$1 CONNECT ''"; }
 
 require "a modem answers" new_modem

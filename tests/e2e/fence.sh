@@ -11,46 +11,12 @@ for tool in socat jq python3 setpriv mknod; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
 done
 
-modem=$tmp/modem
-Provider=0612345678 Premium=0899123456
-cat >"$conf/wvdial.conf" <<EOF
-[Dialer Provider]
-Modem = $modem
-Phone = $Provider
-Username = utente
-Password = segreto
-
-[Dialer Premium]
-Modem = $modem
-Phone = $Premium
-EOF
-chmod 600 "$conf/wvdial.conf"
-
-standin_pppd "$tmp/pppd"
 # An allowed program (a copy of bash: known by its file, not by its path) and a stranger to put
-# over its path with a bind mount.
+# over its path with a bind mount. The modem silent unless told: every dial string is recorded.
 cp /bin/bash "$tmp/allowed" && cp /bin/bash "$tmp/stranger"
-printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s %s\n' "$conf/wvdial.conf" "$tmp/pppd" \
-    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" "$tmp/allowed" >"$conf/dialer.conf"
-provider_and_premium "$state/nv4.ini"
-
-# new_modem [connect|silent]: a fresh emulator; a silent one records every dial string and stays
-# in command mode. A running guard fences it as soon as it is there.
+real_line "$tmp/allowed"
 mkfifo "$tmp/idle"
-modem_pid='' record=''
-new_modem() {
-    [[ -n $modem_pid ]] && end_process "$modem_pid"
-    rm -f "$modem"
-    record=$(mktemp "$tmp/modem-XXXXXX.rec")
-    socat "PTY,link=$modem,raw,echo=0" \
-        "EXEC:\"$build/modem-emulator --dial ${1:-silent} --record $record\"" 2>>"$tmp/socat.log" &
-    modem_pid=$!
-    helper_pids+=("$modem_pid")
-    wait_until 5 test -e "$modem" || return 1
-    [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(stat -L -c %a "$modem") == 600 ]]'
-}
-sent() { grep -c "$1" "$record" 2>/dev/null; }
-got() { [[ $(sent "$1") -gt 0 ]]; }
+modem_dial=silent
 # The fence's refusal, or the holder watch's hang-up when it ends a dialler before its open.
 refusals() { grep -cE "modem fence: refused|hung up a call" "$tmp/guard.log"; }
 pins=/sys/fs/bpf/norvale-guard-$(printf '%s' "$run/private" | sha256sum | cut -c1-12)
