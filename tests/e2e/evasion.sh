@@ -4,6 +4,8 @@
 # here, a stand-in named pppd runs the real chat with pppd's options.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/e2e/real-line.sh
+source "$(dirname "$0")/real-line.sh"
 e2e_start "$1" no-desktop
 
 # socat and the emulator hold the pty's far end, as no real modem's line does. The fence off: what

@@ -6,6 +6,8 @@
 # (tests/vm/lsm-inside.sh).
 # shellcheck shell=bash disable=SC2016
 source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/e2e/real-line.sh
+source "$(dirname "$0")/real-line.sh"
 e2e_start "$1" no-desktop
 for tool in socat jq python3 setpriv mknod; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
