@@ -5,7 +5,6 @@
 #include "dialer/DialerSettings.h"
 #include "dialer/SimulatedDialer.h"
 
-#include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -38,11 +37,14 @@ protected:
 } // namespace
 
 TEST_F(SimulatedLine, HangUpEndsTheCallAtEveryStage) {
+    // That another user cannot dial through the line's socket is the install test's
+    // (tests/install/options-test.sh).
     start(5);
-    // Another user could dial through the line's socket, the modem closed to it.
-    EXPECT_EQ(QFileInfo(m_dialer->socketPath()).permissions() &
-                  (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
-              QFile::Permissions());
+    ASSERT_EQ(m_dialer->SelectEntry("Nessuna"), 623);
+    m_dialer->Dial();
+    ASSERT_TRUE(m_events.waitFor(1));
+    EXPECT_EQ(m_events, QStringList{"error 623"});
+    ASSERT_EQ(m_dialer->SelectEntry("Provider"), 0);
     const QStringList stages{"0", "1", "2", "3", "5", "14", "8192"};
     for (qsizetype stage = 0; stage < stages.size(); ++stage) {
         SCOPED_TRACE(stages[stage].toStdString());

@@ -4,52 +4,15 @@
 # here, a stand-in named pppd runs the real chat with pppd's options.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/e2e/real-line.sh
+source "$(dirname "$0")/real-line.sh"
 e2e_start "$1" no-desktop
 
-modem=$tmp/modem
-Provider=0612345678 Premium=0899123456
-cat >"$conf/wvdial.conf" <<EOF
-[Dialer Defaults]
-Modem = $modem
-Init2 = ATQ0 V1 E1 S0=0 &C1 &D2
-
-[Dialer Provider]
-Phone = $Provider
-Username = utente
-Password = segreto
-
-[Dialer Premium]
-Phone = $Premium
-EOF
-chmod 600 "$conf/wvdial.conf"
-
-standin_pppd "$tmp/pppd"
-# socat and the emulator hold the pty's far end, as no real modem's line does.
-# The fence off: what guards here is the device's mode and the holder watch alone.
-printf 'backend=ppp\nfence=off\nphonebook=%s\npppd=%s\nallow=%s %s\n' "$conf/wvdial.conf" "$tmp/pppd" \
-    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" >"$conf/dialer.conf"
-{
-    printf '%s[Connections]\r\n' "$IniBanner"
-    connection_row 0 "Provider" "$Provider" true true 0 10 14
-    connection_row 1 "Premium" "$Premium" false false 0 10 14
-} >"$state/nv4.ini"
-chmod 644 "$state/nv4.ini"
-
-# A fresh emulator for each call, its pty open to dialout as udev leaves a serial port; a running
-# guard must take it for root alone.
-modem_pid=''
-modem_mode() { stat -L -c %u:%g:%a "$modem"; }
-new_modem() {
-    [[ -n $modem_pid ]] && end_process "$modem_pid"
-    rm -f "$modem" "$tmp/modem.rec"
-    socat "PTY,link=$modem,raw,echo=0" "EXEC:\"$build/modem-emulator --record $tmp/modem.rec\"" 2>>"$tmp/socat.log" &
-    modem_pid=$!
-    helper_pids+=("$modem_pid")
-    wait_until 5 test -e "$tmp/modem.rec" -a -e "$modem" || return 1
-    chown -L root:dialout "$modem" && chmod 660 "$modem" || return 1
-    [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(modem_mode) == 0:*:600 ]]'
-}
-dialled() { grep -q "ATD.*$1" "$tmp/modem.rec" 2>/dev/null; }
+# socat and the emulator hold the pty's far end, as no real modem's line does. The fence off: what
+# guards here is the device's mode and the holder watch alone. A fresh emulator for each call.
+real_line
+echo fence=off >>"$conf/dialer.conf"
+dialled() { got "ATD.*$1"; }
 chat_to() { echo "chat -t 5 '' ATZ OK ATDT$1 CONNECT ''"; }
 
 require "a modem answers" new_modem
@@ -87,16 +50,6 @@ check "a user of the group dialout cannot open the modem" test $? -ne 0
 check "nothing reached the modem" not dialled "$Premium"
 
 foreign "root's writer under another name" bash -c "exec -a notadialer bash -c 'exec >$modem; printf \"ATZ\r\"; sleep 0.3; printf \"ATDT$Premium\r\"; sleep 30'"
-# Without the fence a root writer is ended after its open: how often its dial string got there first.
-reached=0
-for i in $(seq 10); do
-    require "a modem answers" new_modem
-    bash -c "exec -a notadialer bash -c 'exec >$modem; printf \"ATDT$Premium\r\"; sleep 5'" 2>/dev/null &
-    helper_pids+=($!)
-    wait_until 5 not alive $!
-    dialled "$Premium" && reached=$((reached + 1))
-done
-echo "fence=off, a root writer holding the modem: its dial string reached the modem in $reached of 10 runs"
 
 # chat -f on a FUSE file system that never answers: the guard reads the file in a child it kills
 # after 2 s, answers its displays meanwhile, and counts the number as unreadable.
@@ -125,6 +78,7 @@ stalled() {
     check "its reader was killed and its number counts as unreadable" \
         grep -q "reading the files that pid $pid names took over 2000 ms: the reader was killed" "$tmp/guard.log"
     check "the guard's log tells of it" test "$(grep -c "hung up" "$tmp/guard.log")" -gt "$told"
+    eventually 3 "no reader is left, not even unreaped" eval '[[ $(descendants "$guard_pid") == "$guard_pid" ]]'
 }
 stalled
 umount -l "$tmp/fuse"
@@ -137,10 +91,22 @@ held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
 eventually 10 "Provider connects" \
     quiet jq -se 'any(.event == "connect" and .entry == "Provider" and .authorised)' "$tmp/events"
 check "the modem dialled Provider's number" dialled "$Provider"
-# Another user's process named pppd is no call: it cuts nothing.
+# Another user's process named pppd is no call: it cuts nothing. Another user's chat under another
+# name, on a line of its own whose far end takes its time, is ended; the call goes on.
 setpriv --reuid "$Nobody" --regid "$Nobody" --clear-groups bash -c 'exec -a pppd sleep 2' &
 helper_pids+=($!)
-sleep 1.5
+socat "PTY,link=$tmp/line2,raw,echo=0" "EXEC:\"$build/modem-emulator --delay 5000 --record $tmp/line2.rec\"" \
+    2>>"$tmp/socat.log" &
+helper_pids+=($!)
+wait_until 5 test -e "$tmp/line2.rec" -a -e "$tmp/line2"
+setpriv --reuid "$Nobody" --regid "$Nobody" --clear-groups bash -c "exec -a sleep chat -t 30 '' ATZ OK ATDT$Premium CONNECT ''" \
+    <"$tmp/line2" >"$tmp/line2" 2>/dev/null &
+other=$!
+helper_pids+=("$other")
+eventually 5 "another user's chat under another name is ended during Provider's call" not alive "$other"
+check "the guard's log names that chat, its pid and uid" \
+    grep -q "ending another program's call: /usr/sbin/chat, pid $other, uid $Nobody" "$tmp/guard.log"
+sleep 0.5
 check "Provider's call stays up, also while another user's process named pppd runs" \
     not grep -q '"event":"disconnect"' "$tmp/events"
 own=$(pgrep -f "^pppd $tmp/pppd")

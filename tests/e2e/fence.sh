@@ -2,69 +2,31 @@
 # fence.sh BUILD: a root dialler against the modem fenced in the kernel (the device cgroup layer;
 # this machine's kernel runs no BPF LSM), on the real line against the modem emulator. Each attack
 # first runs with no fence, where it must reach the modem, so that a harness writing to the wrong
-# device cannot pass; then against the guard. What only the LSM layer stops is run and its figures
-# printed.
+# device cannot pass; then against the guard. What only the LSM layer stops is the VM's
+# (tests/vm/lsm-inside.sh).
 # shellcheck shell=bash disable=SC2016
 source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/e2e/real-line.sh
+source "$(dirname "$0")/real-line.sh"
 e2e_start "$1" no-desktop
 for tool in socat jq python3 setpriv mknod; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh)" >&2; exit 1; }
 done
 
-modem=$tmp/modem
-Provider=0612345678 Premium=0899123456
-cat >"$conf/wvdial.conf" <<EOF
-[Dialer Provider]
-Modem = $modem
-Phone = $Provider
-Username = utente
-Password = segreto
-
-[Dialer Premium]
-Modem = $modem
-Phone = $Premium
-EOF
-chmod 600 "$conf/wvdial.conf"
-
-standin_pppd "$tmp/pppd"
 # An allowed program (a copy of bash: known by its file, not by its path) and a stranger to put
-# over its path with a bind mount.
+# over its path with a bind mount. The modem silent unless told: every dial string is recorded.
 cp /bin/bash "$tmp/allowed" && cp /bin/bash "$tmp/stranger"
-printf 'backend=ppp\nphonebook=%s\npppd=%s\nallow=%s %s %s\n' "$conf/wvdial.conf" "$tmp/pppd" \
-    "$(command -v socat)" "$(readlink -f "$build/modem-emulator")" "$tmp/allowed" >"$conf/dialer.conf"
-{
-    printf '%s[Connections]\r\n' "$IniBanner"
-    connection_row 0 "Provider" "$Provider" true true 0 10 14
-    connection_row 1 "Premium" "$Premium" false false 0 10 14
-} >"$state/nv4.ini"
-chmod 644 "$state/nv4.ini"
-
-# new_modem [connect|silent]: a fresh emulator; a silent one records every dial string and stays
-# in command mode. A running guard fences it as soon as it is there.
+real_line "$tmp/allowed"
 mkfifo "$tmp/idle"
-modem_pid='' record=''
-new_modem() {
-    [[ -n $modem_pid ]] && end_process "$modem_pid"
-    rm -f "$modem"
-    record=$(mktemp "$tmp/modem-XXXXXX.rec")
-    socat "PTY,link=$modem,raw,echo=0" \
-        "EXEC:\"$build/modem-emulator --dial ${1:-silent} --record $record\"" 2>>"$tmp/socat.log" &
-    modem_pid=$!
-    helper_pids+=("$modem_pid")
-    wait_until 5 test -e "$modem" || return 1
-    [[ -z $guard_pid ]] || wait_until 3 eval '[[ $(stat -L -c %a "$modem") == 600 ]]'
-}
-sent() { grep -c "$1" "$record" 2>/dev/null; }
-got() { [[ $(sent "$1") -gt 0 ]]; }
+modem_dial=silent
 # The fence's refusal, or the holder watch's hang-up when it ends a dialler before its open.
 refusals() { grep -cE "modem fence: refused|hung up a call" "$tmp/guard.log"; }
 pins=/sys/fs/bpf/norvale-guard-$(printf '%s' "$run/private" | sha256sum | cut -c1-12)
 cgroup_root=$(awk '$9 == "cgroup2" && $4 == "/" { print $5; exit }' /proc/self/mountinfo)
-cgroup=$cgroup_root/${pins##*/}
 attached() { bpftool cgroup show "$cgroup_root" 2>/dev/null | grep -q fence_device; }
 
 # The attacks, each as root, each with its own dial string.
-attacks=(innocent closed mknod copied joined changed decoy bound)
+attacks=(innocent closed mknod changed decoy bound)
 attack() {
     local n=$1
     exec 3>&2 2>>"$tmp/attacks.log"
@@ -76,23 +38,6 @@ attack() {
         read -r major minor < <(stat -L -c '%t %T' "$modem")
         rm -f "$tmp/alias"
         mknod "$tmp/alias" c $((16#$major)) $((16#$minor)) 2>/dev/null & ;;
-    copied)
-        # A descriptor taken from an allowed holder with pidfd_getfd.
-        "$tmp/allowed" -c "sleep 0.3; exec 5>$modem; read -rt 30 <>$tmp/idle" &
-        helper_pids+=($!)
-        sleep 1
-        python3 - "$!" <<'EOF' &
-import ctypes, os, sys
-libc = ctypes.CDLL(None, use_errno=True)
-pidfd = os.pidfd_open(int(sys.argv[1]))
-fd = libc.syscall(438, pidfd, 5, 0)
-if fd < 0:
-    sys.exit("pidfd_getfd: " + os.strerror(ctypes.get_errno()))
-os.write(fd, b"ATDT08991234564\r")
-EOF
-        ;;
-    joined)
-        bash -c "[[ ! -d $cgroup ]] || echo \$\$ >$cgroup/cgroup.procs; exec >$modem; printf 'ATDT${Premium}5\r'" & ;;
     changed)
         # pppd call Provider with the chat script changed after the guard read it.
         printf "'' ATZ OK ATDT%s6 CONNECT ''\n" "$Provider" >"$tmp/provider.chat"
@@ -119,8 +64,8 @@ end_attacks() {
     done
     helper_pids=("$modem_pid")
 }
-digit() { case $1 in innocent) echo 1 ;; closed) echo 2 ;; mknod) echo 3 ;; copied) echo 4 ;; joined) echo 5 ;;
-    changed) echo 6 ;; decoy) echo 7 ;; bound) echo 8 ;; esac; }
+digit() { case $1 in innocent) echo 1 ;; closed) echo 2 ;; mknod) echo 3 ;; changed) echo 6 ;; decoy) echo 7 ;;
+    bound) echo 8 ;; esac; }
 
 # No guard, no fence: every attack reaches the modem.
 declare -A control
@@ -142,7 +87,7 @@ check "a display is told the protection is reduced" quiet guard_requests 0 '{"v"
 check "the fence is pinned" test -e "$pins/device"
 
 # Stopped by the cgroup layer: 0 bytes, and the log tells of it.
-for n in innocent closed mknod changed decoy bound; do
+for n in "${attacks[@]}"; do
     [[ -n ${control[$n]:-} ]] || { fail "$n: no control, so no verdict"; continue; }
     told=$(refusals)
     attack "$n"
@@ -154,16 +99,9 @@ for n in innocent closed mknod changed decoy bound; do
     fi
     check "$n: the guard's log tells of the refusal" test "$(refusals)" -gt "$told"
 done
-# What the cgroup layer cannot stop alone (the LSM layer's rows): run, and the figures printed.
-for n in copied joined; do
-    [[ -n ${control[$n]:-} ]] || { fail "$n: no control, so no verdict"; continue; }
-    attack "$n"
-    sleep 1.5
-    echo "cgroup layer alone, $n: $(sent "${Premium}$(digit "$n")") dial string(s) reached the modem"
-done
 end_attacks
 
-# The guard's own tree and an allowed program by its file get the modem.
+# The guard's own call and an allowed program by its file get the modem past the cgroup layer alone.
 require "a modem that connects answers" new_modem connect
 # The connector tells of its start within microseconds; the design lets an open sooner than that fail once.
 "$tmp/allowed" -c "sleep 0.2; exec >$modem; printf 'ATI9\r'" &
@@ -175,19 +113,8 @@ held 0 "$tmp/events" '{"v":1,"id":1,"op":"hello"}
 '
 eventually 10 "Provider connects through the guard" \
     quiet jq -se 'any(.event == "connect" and .entry == "Provider" and .authorised)' "$tmp/events"
+# A root writer during that call is the VM's (tests/vm/ppp-inside.sh), with the real pppd.
 check "the guard's own chat dialled Provider" got "ATDT$Provider"
-setpriv --reuid "$Nobody" --regid "$Nobody" --clear-groups bash -c 'exec -a pppd sleep 3' &
-helper_pids+=($!)
-sleep 2
-check "Provider stays up while another user's process named pppd runs" \
-    not grep -q '"event":"disconnect"' "$tmp/events"
-cp /bin/bash "$tmp/writer"
-# It stays a moment, as a dialler that retries does: a process gone is named by its name alone.
-"$tmp/writer" -c "printf 'ATDT%s0\r' $Premium >$modem; read -rt 1 <>$tmp/idle" 2>/dev/null &
-sleep 1
-check "during the guard's own call a root writer gets nothing" not got "${Premium}0"
-check "and the displays read the blocked program" grep -q "\"text\":\"Chiamata bloccata: $tmp/writer\"" "$tmp/events"
-check "and the line stays up" not grep -q '"event":"disconnect"' "$tmp/events"
 guard_requests 0 '{"v":1,"id":1,"op":"hang_up"}' >/dev/null
 
 # Root detaches the fence's link by hand: the guard attaches it again within a second.
@@ -213,17 +140,12 @@ start_guard
 end_process "$loop"
 check "an open loop across two restarts got nothing to the modem ($(sent "${Premium}L") got through)" not got "${Premium}L"
 
-# An administrator's stop, then --release, leave nothing pinned and nothing attached.
+# An administrator's stop leaves nothing pinned and nothing attached; --release after a killed guard
+# is the package's removal (tests/package/package-test.sh).
 guard_requests 0 '{"v":1,"id":1,"op":"stop"}' >/dev/null
 await_end guard_pid "the guard stopped by root" 0
 check "an administrator's stop unpins the fence" test ! -e "$pins"
 check "and detaches it" not attached
 printf 'ATDT%sR\r' "$Premium" >"$modem"
 eventually 3 "the modem is anyone's again after the stop" got "${Premium}R"
-start_guard
-kill -KILL "$guard_pid"; wait "$guard_pid" 2>/dev/null; guard_pid=
-check "--release succeeds with no guard" "$sbin/norvale-guard" --release
-check "--release unpins the fence" test ! -e "$pins"
-printf 'ATDT%sS\r' "$Premium" >"$modem"
-eventually 3 "the modem is anyone's again after --release" got "${Premium}S"
 finish

@@ -38,8 +38,8 @@ wav_complete() {
 }
 check "the start sound is played to its end into the capture file" wait_until 10 wav_complete
 read -r seconds rms < <(sox "$wav" -n stat 2>&1 | awk '/^Length \(seconds\)/ { s = $3 } /^RMS +amplitude/ { r = $3 } END { print s + 0, r + 0 }')
-check "the start sound lasts 0.5 to 10 s: $seconds" awk "BEGIN { exit !($seconds > 0.5 && $seconds < 10) }"
-check "the start sound is audible (RMS $rms)" awk "BEGIN { exit !($rms > 0.01) }"
+check "the start sound lasts 1.2 s: $seconds" awk "BEGIN { exit !($seconds > 1.15 && $seconds < 1.25) }"
+check "the start sound is audible (RMS $rms)" awk "BEGIN { exit !($rms > 0.05) }"
 
 # A call hung up while the strip is in the tray grows the hidden window; the strip once came back
 # at the screen's corner after that.

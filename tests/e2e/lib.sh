@@ -411,6 +411,12 @@ connection_row() {
         "$1" "$(encode "$2")" "$1" "$(encode "$3")" "$1" "$4" "$1" "$5" "$1" "$6" "$1" "$7" "$1" "$8"
 }
 
+# provider_and_premium FILE: nv4.ini with Provider ($Provider) authorised and the default, Premium not.
+provider_and_premium() {
+    { printf '%s[Connections]\r\n' "$IniBanner"; connection_row 0 Provider "$Provider" true true 0 10 14
+        connection_row 1 Premium "$Premium" false false 0 10 14; } >"$1" && chmod 644 "$1"
+}
+
 # Another process's view of the files while the guard holds them.
 readable() { cat "$1" >/dev/null 2>&1; }
 immutable() { [[ $(lsattr -d "$1" 2>/dev/null) == *i*' '* ]]; }
@@ -427,28 +433,3 @@ finish() {
 }
 
 script_started_ms=$(now_ms)
-
-# standin_pppd FILE: with no /dev/ppp here, a stand-in named pppd that runs its connect command on
-# its device, tells of the link as pppd does (a recorded transcript) and holds the line.
-standin_pppd() {
-    local transcript
-    transcript=$(cd "$(dirname "${BASH_SOURCE[0]}")/../dialer/data/ppp" && pwd)/connected-pap.log
-    cat >"$1" <<EOF
-#!/bin/bash
-[[ -n \${STANDIN_PPPD:-} ]] || STANDIN_PPPD=1 exec -a pppd /bin/bash "\$0" "\$@"
-device= connect=
-while ((\$#)); do
-    case \$1 in
-    /*) [[ -z \$device && -c \$1 ]] && device=\$1 ;;
-    connect) connect=\$2; shift ;;
-    esac
-    shift
-done
-exec <"\$device" >"\$device" || exit 7
-eval "\$connect" || { echo "Connect script failed" >&2; exit 8; }
-sed -n '/^Serial connection/,/^secondary DNS/p' '$transcript' >&2
-trap 'echo "Terminating on signal 15" >&2; exit 5' TERM
-while :; do sleep 1; done
-EOF
-    chmod 755 "$1"
-}

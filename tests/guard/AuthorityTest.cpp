@@ -29,8 +29,9 @@ TEST_F(GuardTest, GroupsDecideWhoMayDialAndPolkitConfirmsAnAdministratorButRoot)
     EXPECT_EQ(polkitAsks, 1);
 }
 
-// Another user, a member of sudo, through the real socat: polkit is asked about that very process;
-// what needs no administrator is answered meanwhile, and what came after the question shares its answer.
+// Another user, a member of sudo, through the real socat: while polkit is asked (about that very
+// process: tests/e2e/tray-setup.sh) what needs no administrator is answered, and what came after the
+// question shares its answer.
 TEST_F(GuardTest, WhilePolkitIsAskedAboutALiveProcessOnlyTheSetupAndStopWaitAndShareItsAnswer) {
     const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
     if (!nobody)
@@ -46,9 +47,6 @@ TEST_F(GuardTest, WhilePolkitIsAskedAboutALiveProcessOnlyTheSetupAndStopWaitAndS
     for (const char* op : {"setup_open", "counters", "setup_close", "hello"})
         client.write(P::Line({{u"v"_s, 1}, {u"id"_s, ++id}, {u"op"_s, QString::fromLatin1(op)}}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 1; }, WaitMs));
-    EXPECT_EQ(
-        std::tuple(polkitPeer.uid, qint64(polkitPeer.pid), polkitPeer.startTime),
-        std::tuple(nobody->pw_uid, client.processId(), Authority::StartTimeOf(pid_t(client.processId()))));
     QByteArray out;
     const auto lines = [&](int count) {
         return QTest::qWaitFor([&] { return (out += client.readAllStandardOutput()).count('\n') >= count; }, WaitMs);

@@ -2,10 +2,8 @@
 
 // The guard of a temporary program folder in the test process, on a real socket, with a fake line;
 // and a display's connection to it.
-#include "../dialer/ModemLine.h"
 #include "../dialer/TestApp.h"
 #include "dialer/DialerControl.h"
-#include "dialer/PppDialer.h"
 #include "dialer/SimulatedDialer.h"
 #include "guard/Authority.h"
 #include "guard/GuardLog.h"
@@ -131,13 +129,13 @@ private:
 class Client {
 public:
     explicit Client(const QString& path) {
-        read();
+        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
+            while (socket.canReadLine()) {
+                const QJsonObject line = QJsonDocument::fromJson(socket.readLine()).object();
+                (line.contains(u"event"_s) ? told : answers) << line;
+            }
+        });
         socket.connectToServer(path);
-    }
-    // A connection another process made; the client takes the descriptor over.
-    explicit Client(int descriptor) {
-        read();
-        socket.setSocketDescriptor(descriptor);
     }
 
     // The answer, without its id; requests are answered in order.
@@ -169,16 +167,6 @@ public:
     QLocalSocket socket;
     QList<QJsonObject> answers, told;
     int lastId = 0;
-
-private:
-    void read() {
-        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
-            while (socket.canReadLine()) {
-                const QJsonObject line = QJsonDocument::fromJson(socket.readLine()).object();
-                (line.contains(u"event"_s) ? told : answers) << line;
-            }
-        });
-    }
 };
 
 // The guard of a temporary program folder on a real socket, with a fake line that logs every call

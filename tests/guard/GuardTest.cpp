@@ -2,120 +2,36 @@
 // The socket's limits are the black-box tests' (tests/e2e/defence.sh).
 #include "GuardFixture.h"
 
-#include <grp.h>
-
 namespace {
 
-// pppd cannot bring a link up here (no /dev/ppp): a stand-in runs the call's connect script, the real
-// chat, on the modem as pppd does, then tells of the link pppd would bring up.
-const QByteArray ChatPppd = R"(#!/bin/bash
-for word; do [ "$connect" ] && break; [ "$word" = connect ] && connect=1; done
-/bin/sh -c "$word" <"$1" >"$1" || exit 8
-printf 'Serial connection established.\nConnect: ppp0\nlocal  IP address 10.64.64.64\n' && exec sleep 600
-)";
+// count connections to the socket at path as uid, made one after the other by a process that stays
+// until it is ended, so that the guard may ask polkit about a live process; the first sends request.
+// What the last was told before the guard closed it comes on the process's output.
+std::unique_ptr<QProcess> connections(const QString& path, uid_t uid, int count, const QByteArray& request = {}) {
+    const char* script = "import socket, sys, time\n"
+                         "made = [socket.socket(socket.AF_UNIX) for _ in range(int(sys.argv[2]))]\n"
+                         "for one in made: one.connect(sys.argv[1])\n"
+                         "made[0].sendall(sys.argv[3].encode())\n"
+                         "print(made[-1].recv(4096).decode(), flush=True)\n"
+                         "time.sleep(600)\n";
+    auto process = std::make_unique<QProcess>();
+    process->start(u"setpriv"_s, {u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid), u"--clear-groups"_s,
+                                  u"/usr/bin/python3"_s, u"-c"_s, QString::fromLatin1(script), path,
+                                  QString::number(count), QString::fromUtf8(request)});
+    EXPECT_TRUE(process->waitForStarted());
+    return process;
+}
 
-// count connections to the socket at path, made by a child process as uid, one after the other; the
-// child stays until they are dropped, so that the guard may ask polkit about a live process.
-class Connections {
-public:
-    Connections(const QString& path, uid_t uid, int count) {
-        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-        std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
-        int channel[2];
-        if (count > Most || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0)
-            return;
-        child_ = ::fork();
-        if (child_ == 0) {
-            int made[Most];
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
-                ::setresuid(uid, uid, uid) != 0)
-                ::_exit(1);
-            for (int i = 0; i < count; ++i) {
-                made[i] = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                if (::connect(made[i], reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-                    ::_exit(2);
-            }
-            char byte = 0;
-            iovec data{&byte, 1};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof made)] = {};
-            msghdr message{.msg_name = nullptr,
-                           .msg_namelen = 0,
-                           .msg_iov = &data,
-                           .msg_iovlen = 1,
-                           .msg_control = control,
-                           .msg_controllen = CMSG_SPACE(sizeof(int) * count),
-                           .msg_flags = 0};
-            cmsghdr* rights = CMSG_FIRSTHDR(&message);
-            *rights = {
-                .cmsg_len = CMSG_LEN(sizeof(int) * count), .cmsg_level = SOL_SOCKET, .cmsg_type = SCM_RIGHTS};
-            std::memcpy(CMSG_DATA(rights), made, sizeof(int) * count);
-            if (::sendmsg(channel[1], &message, 0) != 1)
-                ::_exit(3);
-            for (;;)
-                ::pause();
-        }
-        ::close(channel[1]);
-        char byte = 0;
-        iovec data{&byte, 1};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * Most)] = {};
-        msghdr message{.msg_name = nullptr,
-                       .msg_namelen = 0,
-                       .msg_iov = &data,
-                       .msg_iovlen = 1,
-                       .msg_control = control,
-                       .msg_controllen = sizeof control,
-                       .msg_flags = 0};
-        if (::recvmsg(channel[0], &message, MSG_CMSG_CLOEXEC) == 1 && CMSG_FIRSTHDR(&message)) {
-            const cmsghdr* rights = CMSG_FIRSTHDR(&message);
-            fds.resize((rights->cmsg_len - CMSG_LEN(0)) / sizeof(int));
-            std::memcpy(fds.data(), CMSG_DATA(rights), fds.size() * sizeof(int));
-        }
-        ::close(channel[0]);
-    }
-    ~Connections() {
-        for (const int fd : fds)
-            ::close(fd);
-        if (child_ > 0 && ::kill(child_, SIGKILL) == 0)
-            ::waitpid(child_, nullptr, 0);
-    }
-    Q_DISABLE_COPY_MOVE(Connections)
-
-    // What the guard sent the connection before it closed it; empty while it stays open.
-    static QByteArray TurnedAway(int fd) {
-        QByteArray said;
-        bool closed = false;
-        (void)QTest::qWaitFor(
-            [&] {
-                char chunk[256];
-                ssize_t n = 0;
-                while ((n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
-                    said.append(chunk, n);
-                closed = n == 0;
-                return closed;
-            },
-            WaitMs);
-        return closed ? said : QByteArray();
-    }
-
-    static constexpr int Most = 16;
-    std::vector<int> fds;
-
-private:
-    pid_t child_ = -1;
-};
+bool turnedAway(QProcess& connections) {
+    return QTest::qWaitFor([&] { return connections.peek(4096).contains(R"("error":"busy")"); }, WaitMs);
+}
 
 TEST_F(GuardTest, StartUpLocksThePhonebookLaterThenEveryCallNotAuthorisedIsHungUpOnceDisplaysHear) {
     const QByteArray stored = Banner + General + "TopWin= 1500\r\nLeftWin= 3000\r\n" + table("1011");
     QElapsedTimer clock;
     clock.start();
     start(stored);
-    // The phonebook's path for the files a crashed run left locked, the phonebook against the
-    // empty table, then the stored authorised rows compared with it.
-    EXPECT_EQ(log, split("PhonebookFile;EntryCount starting=1;SelectEntry Provider;EntryNumber;SelectEntry "
-                         "Office;EntryNumber;"
-                         "SelectEntry Tampered;EntryNumber;SelectEntry Stranger;EntryNumber;"
-                         "SelectEntry Provider;EntryNumber;SelectEntry Tampered;EntryNumber;SelectEntry Gone;"
-                         "SetWatchOtherCalls 1;SetReportEveryStage 1;SetWatchInterval 100"));
+    // The stored authorised rows compared with the phonebook.
     QStringList rows;
     for (const QString& name : split("Provider;Office;Tampered;Gone;Stranger"))
         rows << name + u'=' + QString::number(Global::IsAuthorised(name));
@@ -319,25 +235,19 @@ TEST_F(GuardTest, RootAndTheAdministratorsHaveRoomOfTheirOwnThatOtherUsersConnec
     const uid_t administrator = 70100;
     groups.insert(administrator, {u"sudo"_s});
     start(Banner + table("1011"));
-    std::vector<std::unique_ptr<Connections>> users;
+    std::vector<std::unique_ptr<QProcess>> users;
     // One user at a time: connections the guard has not taken yet fill the socket's backlog.
     for (uid_t uid = 70001; uid <= 70008; ++uid) {
-        users.push_back(std::make_unique<Connections>(server->path(), uid, P::MaxClientsPerUid));
-        ASSERT_EQ(users.back()->fds.size(), size_t(P::MaxClientsPerUid));
+        users.push_back(connections(server->path(), uid, P::MaxClientsPerUid));
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return server->clientCount() == int(users.size()) * P::MaxClientsPerUid; }, WaitMs));
     }
-    Connections another(server->path(), 70009, 1);
-    ASSERT_EQ(another.fds.size(), 1u);
-    EXPECT_TRUE(Connections::TurnedAway(another.fds[0]).contains(R"("error":"busy")"));
+    EXPECT_TRUE(turnedAway(*connections(server->path(), 70009, 1)));
     EXPECT_EQ(connect().error(Op::Hello), u"ok"_s); // root's
-    Connections theirs(server->path(), administrator, P::MaxClientsPerUid + 1);
-    ASSERT_EQ(theirs.fds.size(), size_t(P::MaxClientsPerUid + 1));
-    EXPECT_TRUE(Connections::TurnedAway(theirs.fds.back()).contains(R"("error":"busy")"));
+    const auto theirs = connections(server->path(), administrator, P::MaxClientsPerUid + 1,
+                                    P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, Op::Stop}}));
+    EXPECT_TRUE(turnedAway(*theirs));
     EXPECT_EQ(server->clientCount(), P::MaxClients + 1 + P::MaxClientsPerUid);
-
-    Client stopper(std::exchange(theirs.fds.front(), -1));
-    stopper.socket.write(P::Line({{u"v"_s, 1}, {u"id"_s, 1}, {u"op"_s, Op::Stop}}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return polkitAsks == 1; }, WaitMs));
     EXPECT_EQ(polkitPeer.uid, administrator);
     std::exchange(polkitAnswer, nullptr)({.verdict = Authority::Verdict::Granted});
@@ -346,14 +256,11 @@ TEST_F(GuardTest, RootAndTheAdministratorsHaveRoomOfTheirOwnThatOtherUsersConnec
 }
 
 // A dial's answer waits for the call's outcome and holds nobody meanwhile, and its call goes with its
-// client. Then the real norvale-line on either line, the real one's chat against the modem emulator:
-// an entry not authorised is hung up at the device's stage before any digit reaches the modem, the
-// displays told that call's stages and nothing after them.
-TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeOnEitherLineHoldsNobodyAndOnlyForThoseWhoMayDial) {
-    ModemLine modem;
-    ASSERT_TRUE(modem.isReady());
-    writeBytes(book, "[Dialer Defaults]\nModem = " + modem.device().toUtf8() +
-                         "\n[Dialer Provider]\nPhone = 0245871200\n[Dialer Office]\nPhone = 065551234\n");
+// client. Then the real norvale-line on the built-in line: an entry not authorised is hung up at the
+// device's stage, the displays told that call's stages and nothing after them. The same on the real
+// line, where no digit of it reaches the modem, is the VM's (tests/vm/ppp-inside.sh).
+TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeHoldsNobodyAndOnlyForThoseWhoMayDial) {
+    writeBytes(book, "[Dialer Provider]\nPhone = 0245871200\n[Dialer Office]\nPhone = 065551234\n");
     groups.insert(::getuid(), {u"dip"_s});
     start(Banner + table("1011"));
     line->onDial = [&] { line->online = true; };
@@ -367,11 +274,6 @@ TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeOnEitherLineHoldsNobodyAndOnlyFo
     EXPECT_TRUE(QTest::qWaitFor([&] { return log.endsWith(u"HangUp"_s); }, WaitMs));
 
     writeBytes(dir.filePath(u"dialer.conf"_s), "stage_ms=1\n");
-    const DialerSettings ppp{.backend = DialerSettings::Backend::Ppp, .phonebook = book,
-                             .pppd = dir.filePath(u"pppd"_s), .runFolder = dir.filePath(u"run"_s),
-                             .allow = {u"/usr/bin/socat"_s, NORVALE_MODEM_EMULATOR}};
-    writeBytes(ppp.pppd, ChatPppd);
-    QFile::setPermissions(ppp.pppd, QFile::ReadOwner | QFile::ExeOwner);
     // Its exit status and what it printed, as this process's user or as the one setpriv's options make;
     // the guard in this process goes on meanwhile.
     const auto dial = [&](const QString& name, const QStringList& as = {}) {
@@ -382,21 +284,14 @@ TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeOnEitherLineHoldsNobodyAndOnlyFo
         const QString said = QString::fromUtf8(norvaleLine.readAllStandardOutput()).trimmed();
         return QString::number(norvaleLine.exitCode()) + u' ' + said;
     };
-    for (const bool real : {false, true}) {
-        SCOPED_TRACE(real ? "real line" : "built-in line");
-        start(Banner + table("1011"),
-              real ? std::unique_ptr<DialerControl>(std::make_unique<PppDialer>(ppp))
-                   : std::make_unique<SimulatedDialer>(DialerSettings::read(dir.path()), dir.path()));
-        Client& display = connect();
-        display.ask(Op::Hello);
-        EXPECT_EQ(dial(u"Office"_s), u"1 hung up: Office (error 631): not authorised"_s);
-        EXPECT_EQ(display.events(3), uR"({"event":"status","state":0}
+    start(Banner + table("1011"), std::make_unique<SimulatedDialer>(DialerSettings::read(dir.path()), dir.path()));
+    Client& display = connect();
+    display.ask(Op::Hello);
+    EXPECT_EQ(dial(u"Office"_s), u"1 hung up: Office (error 631): not authorised"_s);
+    EXPECT_EQ(display.events(3), uR"({"event":"status","state":0}
 {"event":"status","state":1}
 {"event":"status","state":2})"_s);
-        EXPECT_EQ(modem.received(), QStringList{});
-        EXPECT_EQ(dial(u"Provider"_s), u"0 connected: Provider"_s);
-        EXPECT_EQ(modem.received().filter(u"ATD"_s), real ? QStringList{u"ATDT0245871200"_s} : QStringList{});
-    }
+    EXPECT_EQ(dial(u"Provider"_s), u"0 connected: Provider"_s);
     service->rasDial().HangUp();
     if (::geteuid() != 0 || !::getpwnam("nobody"))
         GTEST_SKIP() << "dialling as another user needs root and the user nobody";

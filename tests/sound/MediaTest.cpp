@@ -2,9 +2,8 @@
 #include "TestFiles.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -76,25 +75,18 @@ TEST_F(MediaTest, WhatCannotBePlayedIsReleasedAndTheNextCueStillPlays) {
     EXPECT_TRUE(Media::state.SoundPlaying);
 }
 
-// A cue decoded into a WAV file from a path with blanks and signs has its length and is clearly
-// audible.
-TEST_F(MediaTest, ACueCapturedIsAudible) {
+// A cue from a path with blanks and signs is decoded to its end; that a cue captured so is audible and
+// of its length is the black-box run's (tests/e2e/first-run.sh).
+TEST_F(MediaTest, ACueFromAnOddPathIsDecodedToItsEnd) {
     const QString odd = dir.filePath(u"cue #1 100% è? start.mp3"_s), wav = dir.filePath(u"start.wav"_s);
     ASSERT_TRUE(QFile::copy(cue(u"start.mp3"_s), odd));
     Media::state.AudioSink = u"audioconvert ! wavenc ! filesink location=\"%1\""_s.arg(wav);
     Media::PlaySound(odd);
     ASSERT_TRUE(checkUntilIdle());
-
-    QProcess sox;
-    sox.start(u"sox"_s, {wav, u"-n"_s, u"stat"_s});
-    ASSERT_TRUE(sox.waitForFinished(30000));
-    const QString stat = QString::fromLocal8Bit(sox.readAllStandardError());
-    ASSERT_EQ(sox.exitCode(), 0) << qPrintable(stat);
-    const auto figure = [&](const QString& name) {
-        return QRegularExpression(name + u":\\s*(\\S+)"_s).match(stat).captured(1).toDouble();
-    };
-    EXPECT_NEAR(figure(u"Length \\(seconds\\)"_s), 1.2, 0.05) << qPrintable(stat);
-    EXPECT_GT(figure(u"RMS\\s+amplitude"_s), 0.05);
+    // wavenc fills in the RIFF size (file size less 8) once the stream has ended.
+    const QByteArray wave = readBytes(wav);
+    ASSERT_GT(wave.size(), 44);
+    EXPECT_EQ(qFromLittleEndian<quint32>(wave.constData() + 4), quint32(wave.size() - 8));
 }
 
 } // namespace

@@ -12,6 +12,7 @@ app=$tmp/app run=$tmp/run modem=$tmp/modem log=$tmp/guard.log events=$tmp/events
 Provider=0612345678 Premium=0899123456 User=utente Password=segreto-del-provider
 Near=10.64.0.2 Far=10.64.0.1 Up=150000 Down=300000
 has() { grep -qF -- "$2" "$1" 2>/dev/null; }
+once() { [[ $(grep -cF -- "$2" "$1" 2>/dev/null) == 1 ]]; }
 phase() { echo "$(($(now_ms) - script_started_ms)) ms: $*"; }
 report() {
     local f
@@ -101,12 +102,7 @@ printf '[Dialer Defaults]\nModem = %s\nBaud = 57600\nUsername = %s\nPassword = %
 chmod 600 "$app/wvdial.conf"
 printf 'backend=ppp\nphonebook=%s\nallow=%s %s\n' "$app/wvdial.conf" "$(command -v socat)" "$build/modem-emulator" \
     >"$app/dialer.conf"
-{
-    printf '%s[Connections]\r\n' "$IniBanner"
-    connection_row 0 Provider "$Provider" true true 0 10 14
-    connection_row 1 Premium "$Premium" false false 0 10 14
-} >"$app/nv4.ini"
-chmod 644 "$app/nv4.ini"
+provider_and_premium "$app/nv4.ini"
 "$app/norvale-guard" --folder "$app" --run-dir "$run" >"$log" 2>&1 &
 require "the guard starts guarding" wait_until 30 has "$log" "norvale-guard: guarding"
 phase "guard started"
@@ -142,8 +138,9 @@ near=$(ip -4 -o addr show dev ppp0)
 far=$(ip -n isp -4 -o addr show dev ppp0)
 check "ppp0 has $Near, its peer $Far: $near" eval '[[ $near == *"inet $Near peer $Far/32 "* ]]'
 check "the ISP's ppp0 has $Far, its peer $Near: $far" eval '[[ $far == *"inet $Far peer $Near/32 "* ]]'
-eventually 10 "the ip-up script's logger line is in the guard's log, tagged with the entry" \
-    has "$log" "norvale-test[Provider]: ip-up ppp0 $Near $Far"
+eventually 10 "the ip-up script's logger line is in the guard's log once, tagged with the entry" \
+    once "$log" "norvale-test[Provider]: ip-up ppp0 $Near $Far"
+check "so is each of chat's lines" once "$log" "chat[Provider]: send (ATDT$Provider^M)"
 eventually 5 "the ISP's ip-up line reached the system's syslog" has "$tmp/syslog" "ip-up ppp0 $Far $Near"
 check "the guard's call's lines did not reach it" not grep -qE "ip-up ppp0 $Near|local  IP address $Near" "$tmp/syslog"
 
@@ -211,7 +208,8 @@ after=$(since_connect | grep -v '"text":"Chiamata bloccata' | paste -sd ' ')
 check "after the connect, the events are the closed connection and its end: $after" \
     test "$after" = '{"event":"status","state":8193,"v":1} {"event":"disconnect","v":1}'
 check "pppd said the modem hung up" has "$log" "pppd[Provider]: Modem hangup"
-check "the ip-down script's logger line is in the guard's log" has "$log" "norvale-test[Provider]: ip-down ppp0 $Near $Far"
+check "the ip-down script's logger line is in the guard's log once" once "$log" "norvale-test[Provider]: ip-down ppp0 $Near $Far"
+check "the password is nowhere in the guard's log" not has "$log" "$Password"
 hello=$(guard_ask hello)
 check "hello says the line is down: $hello" eval '[[ $hello == *"\"connected\":false"* ]]'
 eventually 5 "the strip's status line reads Disconnected." eval 'read_strip && [[ $(node "status bar") == Disconnected. ]]'
