@@ -1,6 +1,7 @@
 // The guard in the test process on a real socket: start-up, defence, requests, dials and shut-down.
 // The socket's limits are the black-box tests' (tests/e2e/defence.sh).
 #include "GuardFixture.h"
+#include <unistd.h>
 
 namespace {
 
@@ -136,6 +137,8 @@ TEST_F(GuardTest, APlaceIsWrittenAtOnceThenAtMostOnceASecondTheNewestLast) {
 }
 
 TEST_F(GuardTest, DialDefaultAnswersAndReleasesThePhonebookOnlyAroundTheDial) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test dials as root";
     const struct {
         int pred;
         const char* answer;
@@ -164,6 +167,8 @@ TEST_F(GuardTest, DialDefaultAnswersAndReleasesThePhonebookOnlyAroundTheDial) {
 }
 
 TEST_F(GuardTest, OneSetupAtATimeItsDialIsAuthorisedItsSaveAndTheStopReachEveryDisplay) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test is the administrator root";
     start(Banner + General + table("1011"));
     service->tmrLock_Timer();
     Client& a = connect();
@@ -260,6 +265,8 @@ TEST_F(GuardTest, RootAndTheAdministratorsHaveRoomOfTheirOwnThatOtherUsersConnec
 // device's stage, the displays told that call's stages and nothing after them. The same on the real
 // line, where no digit of it reaches the modem, is the VM's (tests/vm/ppp-inside.sh).
 TEST_F(GuardTest, DialEntryAnswersWithTheOutcomeHoldsNobodyAndOnlyForThoseWhoMayDial) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test dials as root";
     writeBytes(book, "[Dialer Provider]\nPhone = 0245871200\n[Dialer Office]\nPhone = 065551234\n");
     groups.insert(::getuid(), {u"dip"_s});
     start(Banner + table("1011"));
