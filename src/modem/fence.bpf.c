@@ -161,8 +161,8 @@ static __always_inline __u32 real_device(struct task_struct *task, __u32 dev) {
 
 /* PID 1, or a child it forked that runs no other program yet: systemd's child moves itself into the
  * unit's cgroup before it execs the guard, also while the guard's pppd keeps that cgroup (and this
- * rule) alive across a restart. An orphan PID 1 adopted has run programs of its own since a fork of
- * PID 1: its count of execs is higher, whatever program it runs now. */
+ * rule) alive across a restart. Root can imitate such a child (an orphan that exec'd PID 1's program
+ * as often as PID 1 did, with a library preloaded): this keeps out everyone else, not root. */
 static __always_inline int service_manager(struct task_struct *task) {
     if (BPF_CORE_READ(task, tgid) == 1)
         return 1;
