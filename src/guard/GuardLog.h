@@ -10,8 +10,8 @@
 // starts with the priority prefix of sd-daemon.h instead, since the reader names the program itself.
 // For a plain file where no syslog runs (NORVALE_LOG_PREFIX=time) it starts with the local time,
 // the program and its pid, and "warning: " or "error: " where the line is one.
-// A line that cannot be written (the reader gone, a full disk) is dropped: the log never stops the
-// guard.
+// A line that cannot be written (the reader gone or stopped, a full disk) is dropped, and the next
+// line that gets through says how many were: the log never stops the guard.
 namespace GuardLog {
 
 enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };

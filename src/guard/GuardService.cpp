@@ -71,12 +71,13 @@ std::optional<double> twips(const QJsonValue& value) {
 }
 
 // A name a client sent, for the log: quoted, one line and short, so that it cannot pass for lines of
-// the guard's own.
+// the guard's own, nor end its quotes early and go on as the guard.
 QString shown(const QString& name) {
-    QString line = name.left(128);
-    for (QChar& c : line) {
-        if (c.category() == QChar::Other_Control)
-            c = u'?';
+    QString line;
+    for (const QChar c : name.left(128)) {
+        if (c == u'"' || c == u'\\')
+            line += u'\\';
+        line += c.category() == QChar::Other_Control ? QChar(u'?') : c;
     }
     return u'"' + line + u'"';
 }
@@ -376,14 +377,16 @@ void GuardService::onRequest(quint64 client, const Authority::Peer& peer, const 
                            QStringLiteral("refused %1 to %2: not allowed to dial").arg(op, who(asked)));
             return fail(asked, P::Error::Refused, QStringLiteral("only root and the groups dip, sudo, wheel and admin may dial"));
         }
+        // Those who may dial may still not flood the log with it.
         if (op == P::Op::HangUp) {
-            log(LogLimit::Priority::Info, QStringLiteral("hanging up for %1").arg(who(asked)));
+            userLog_.Write(LogLimit::Priority::Info, peer.uid, "hang up", QStringLiteral("hanging up for %1").arg(who(asked)));
             hangUp();
             return answer(asked, ok());
         }
         if (op == P::Op::DialEntry)
             return dialEntry(asked);
-        log(LogLimit::Priority::Info, QStringLiteral("dialling the default entry for %1").arg(who(asked)));
+        userLog_.Write(LogLimit::Priority::Info, peer.uid, "dial",
+                       QStringLiteral("dialling the default entry for %1").arg(who(asked)));
         return answer(asked, dialDefault());
     }
     if (op != P::Op::Stop && !op.startsWith(QLatin1String("setup_")))
@@ -680,7 +683,8 @@ void GuardService::dialEntry(const Asked& asked) {
         return answer(asked, outcomeOf(P::Outcome::Failed, entry, DialerControl::DeviceUnavailable,
                                        DeviceUnavailableText));
     dialling_ = Dialling{asked, entry, {}};
-    log(LogLimit::Priority::Info, QStringLiteral("dialling %1 for %2").arg(shown(entry), who(asked)));
+    userLog_.Write(LogLimit::Priority::Info, asked.peer.uid, "dial",
+                   QStringLiteral("dialling %1 for %2").arg(shown(entry), who(asked)));
     const qint16 selected = dialSelected(entry);
     // Nothing was dialled: no event will tell.
     if (selected != DialerControl::Done && dialling_)

@@ -116,6 +116,8 @@ TEST(GuardLogTest, TheTimePrefixStartsALineWithTheLocalTimeThePidAndWhatTheLineI
          "2026-07-01T12:00:00.007+02:00 norvale-guard[@]: error: cannot listen"},
         {"UTC0", winter, Priority::Notice, u"refused\nby\u0085root"_s,
          "2026-12-07T21:51:19.123+00:00 norvale-guard[@]: refused by?root"},
+        {"UTC0", winter, Priority::Notice, u"x\u2028y\u202Ez"_s, // would turn the rest around where read
+         "2026-12-07T21:51:19.123+00:00 norvale-guard[@]: x y?z"},
         {"NST3:30", summer, Priority::Info, u" guarding "_s,
          "2026-07-01T06:30:00.007-03:30 norvale-guard[@]: guarding"},
         {"NST3:30", winter + 877, Priority::Debug, u"detail"_s,
@@ -148,4 +150,37 @@ TEST(GuardLogTest, TheTimePrefixStartsALineWithTheLocalTimeThePidAndWhatTheLineI
     EXPECT_EQ(line.mid(time.size()), u" norvale-guard[%1]: warning: no kernel fence\n"_s.arg(::getpid()));
     const qint64 at = QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch();
     EXPECT_TRUE(time.endsWith(u"-03:30"_s) && at >= before && at <= after) << time.toStdString();
+}
+
+// A reader that stops (a logger whose syslog hangs) costs lines, never the guard: a full pipe takes
+// no more, the shared description stays blocking for the guard's children, and the next line that
+// gets through says how many were lost.
+TEST(GuardLogTest, AReaderThatStopsCostsLinesAndTheNextLineSaysHowMany) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    const auto restore = qScopeGuard([&] {
+        GuardLog::Install(2);
+        qInstallMessageHandler(nullptr);
+        ::close(ends[0]);
+        ::close(ends[1]);
+    });
+    GuardLog::Install(ends[1]);
+    constexpr int Lines = 200; // 200 KB against the pipe's 64 KiB
+    for (int i = 0; i < Lines; ++i)
+        GuardLog::Notice(QString(1000, u'x'));
+    EXPECT_EQ(::fcntl(ends[1], F_GETFL) & O_NONBLOCK, 0);
+    ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    const auto drained = [&] {
+        QByteArray all;
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+            all.append(buffer, n);
+        return all;
+    };
+    const int through = int(drained().count('\n'));
+    EXPECT_GT(through, 0);
+    EXPECT_LT(through, Lines);
+    GuardLog::Notice(u"after"_s);
+    EXPECT_EQ(drained(), u"norvale-guard: %1 lines of the log lost: its reader took no more\n"
+                         u"norvale-guard: after\n"_s.arg(Lines - through).toUtf8());
 }

@@ -229,6 +229,36 @@ stopped by@)"_s.remove(u'\n').replace(u'@', by).split(u';');
     EXPECT_EQ(logged().filter(by), audit.replaceInStrings(QRegularExpression(u"^"_s), u"norvale-guard: "_s));
 }
 
+// Those who may dial may not flood the log by dialling: a user's hang-ups are counted in its next
+// line, none lost and none repeated; a name cannot end its quotes early and go on as the guard.
+TEST_F(GuardTest, ADiallersLinesAreCountedNotRepeatedAndItsNamesStayInTheirQuotes) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test dials as root";
+    start(Banner + table("1011"));
+    Client& display = connect();
+    EXPECT_EQ(display.ask(Op::DialEntry, {{u"name"_s, u"Gone\" for uid 0 (root\\"_s}}).value(u"code"_s).toInt(), 623);
+    const QString by = u"uid 0 (root, pid %1)"_s.arg(::getpid());
+    EXPECT_TRUE(logged().contains(u"norvale-guard: dialling \"Gone\\\" for uid 0 (root\\\\\" for "_s + by));
+    constexpr int HangUps = 50;
+    for (int i = 0; i < HangUps; ++i)
+        ASSERT_EQ(display.error(Op::HangUp), u"ok"_s);
+    service->Shutdown();
+    const QRegularExpression told(u"^norvale-guard: hanging up for uid 0 \\(root, pid \\d+\\)"
+                                  u"(?: \\(and (\\d+) more lines of that uid left out\\))?$|"
+                                  u"^norvale-guard: (\\d+) more lines of uid 0 left out: hang up$"_s);
+    int lines = 0;
+    int counted = 0;
+    for (const QString& line : logged()) {
+        const QRegularExpressionMatch match = told.match(line);
+        if (!match.hasMatch())
+            continue;
+        lines += match.captured(2).isEmpty();
+        counted += match.captured(1).toInt() + match.captured(2).toInt();
+    }
+    EXPECT_EQ(lines + counted, HangUps);
+    EXPECT_LT(lines, HangUps);
+}
+
 // Eight users with eight idle connections each fill the room all users share: another user's and a
 // user's ninth connection are turned away, while root's requests and an administrator's stop get
 // through, up to the eight connections that each user has at most.

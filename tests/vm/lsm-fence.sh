@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 start=$EPOCHREALTIME
 status=0
 # Kept visible inside, wherever the checkout is (a fresh tmpfs hides the host's /tmp there).
-vm=("$here/../../tools/vm/run-vm.sh" --timeout 140 --keep "$build" --keep "$here")
+vm=("$here/../../tools/vm/run-vm.sh" --timeout 140 --keep "$build" --keep "$here/..")
 "${vm[@]}" "$here/lsm-inside.sh" "$build" both "$here" || status=1
 "${vm[@]}" --append "lsm=lockdown,capability,landlock,yama,apparmor,tomoyo" \
     "$here/lsm-inside.sh" "$build" no-bpf "$here" || status=1

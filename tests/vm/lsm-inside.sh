@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs inside the VM: lsm-inside.sh BUILD both|no-bpf TESTS. See lsm-fence.sh.
 # The e2e tests' helpers: fail, check, not, finish.
-source "$3/../e2e/lib.sh"
+source "$3/../e2e/lib.sh" || exit 1
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 build=$1 mode=$2 tests=$3
 tricks=$tests/fd-tricks.py

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs inside the VM: ppp-inside.sh BUILD TESTS GST_REGISTRY. See ppp-call.sh.
 # The e2e tests' helpers: check, require, wait_until, eventually, connection_row, finish.
-source "$2/../e2e/lib.sh"
+source "$2/../e2e/lib.sh" || exit 1
 # shellcheck source=tests/vm/isp.sh
-source "$2/isp.sh"
+source "$2/isp.sh" || exit 1
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 build=$1 tests=$2 registry=$3
 tmp=$(mktemp -d /tmp/ppp.XXXXXX)

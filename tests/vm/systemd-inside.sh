@@ -2,9 +2,9 @@
 # Runs as a service of systemd (PID 1) inside the VM: systemd-inside.sh BUILD DEB NEWER_DEB TESTS.
 # See systemd-unit.sh.
 # shellcheck source=tests/e2e/lib.sh disable=SC2016
-source "$4/../e2e/lib.sh"
+source "$4/../e2e/lib.sh" || exit 1
 # shellcheck source=tests/vm/isp.sh
-source "$4/isp.sh"
+source "$4/isp.sh" || exit 1
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 build=$1 deb=$2 newer=$3
 unit=norvale-guard.service pins=/sys/fs/bpf/norvale-guard

@@ -17,7 +17,7 @@ dpkg-deb -R "$deb" "$tmp/newer" &&
     dpkg-deb -b "$tmp/newer" "$tmp/norvale_${version}+1_amd64.deb" >/dev/null &&
     rm -rf "$tmp/newer" || { echo "FAIL: cannot repack $deb" >&2; exit 1; }
 cp "$deb" "$tmp/" && chmod -R a+rX "$tmp"
-"$here/../../tools/vm/run-vm.sh" --systemd --timeout 300 --memory 1536 --keep "$tmp" --keep "$build" --keep "$here" \
+"$here/../../tools/vm/run-vm.sh" --systemd --timeout 300 --memory 1536 --keep "$tmp" --keep "$build" --keep "$here/.." \
     "$here/systemd-inside.sh" "$build" "$tmp/$(basename "$deb")" "$tmp/norvale_${version}+1_amd64.deb" "$here"
 status=$?
 awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "systemd-unit: %.1f s in all\n", e - s }'
