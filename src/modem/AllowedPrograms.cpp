@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -146,6 +147,7 @@ std::optional<ExecutableIdentity> AllowedPrograms::resolveOne(const QString& lis
 
 void AllowedPrograms::resolve() {
     m_resolveQueued = false;
+    ++m_looks;
     QList<ExecutableIdentity> found;
     QStringList folders;
     for (qsizetype i = 0; i < m_paths.size(); ++i) {
@@ -188,25 +190,52 @@ void AllowedPrograms::resolve() {
     emit identitiesChanged();
 }
 
+// Only what changed: every watch removed queues an IN_IGNORED, which must not start another look (a
+// look that removed and added every watch again would run for ever after a single event).
 void AllowedPrograms::watch(const QStringList& folders) {
     if (m_inotify < 0)
         return;
-    for (int wd : std::as_const(m_watches))
-        ::inotify_rm_watch(m_inotify, wd);
-    m_watches.clear();
+    for (auto it = m_watches.begin(); it != m_watches.end();) {
+        if (folders.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        const int wd = it->second;
+        it = m_watches.erase(it);
+        // Two names of one folder share its watch.
+        if (std::none_of(m_watches.begin(), m_watches.end(), [wd](const auto& kept) { return kept.second == wd; }) &&
+            ::inotify_rm_watch(m_inotify, wd) == 0)
+            m_removed.insert(wd);
+    }
     for (const QString& folder : folders) {
+        if (m_watches.count(folder))
+            continue;
         const int wd = ::inotify_add_watch(m_inotify, QFile::encodeName(folder).constData(), FolderEvents);
-        if (wd >= 0 && !m_watches.contains(wd))
-            m_watches.append(wd);
+        if (wd >= 0)
+            m_watches[folder] = wd;
     }
 }
 
 void AllowedPrograms::onEvents() {
     alignas(inotify_event) char buffer[8192];
-    while (::read(m_inotify, buffer, sizeof buffer) > 0) {
+    bool changed = false;
+    for (ssize_t n; (n = ::read(m_inotify, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            if (!(event->mask & IN_IGNORED)) {
+                changed = true;
+                continue;
+            }
+            if (m_removed.erase(event->wd))
+                continue;
+            // The kernel dropped the watch (its folder went): the next look adds it again.
+            std::erase_if(m_watches, [event](const auto& kept) { return kept.second == event->wd; });
+            changed = true;
+        }
     }
     // A package upgrade changes many names of the folder at once: one look for them all.
-    if (m_resolveQueued)
+    if (!changed || m_resolveQueued)
         return;
     m_resolveQueued = true;
     QTimer::singleShot(0, this, [this] {

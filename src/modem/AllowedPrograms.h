@@ -5,8 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sys/types.h>
 
 class QSocketNotifier;
@@ -64,6 +66,8 @@ public:
     QString programOf(const FileIdentity& file) const;
     // Looks at every listed path again; identitiesChanged when the list differs.
     void resolve();
+    // How many looks there were.
+    int looks() const { return m_looks; }
 
 signals:
     void identitiesChanged();
@@ -82,6 +86,8 @@ private:
     QStringList m_told; // what the log said of each path, so that it is said once
     int m_inotify = -1;
     QSocketNotifier* m_notifier = nullptr;
-    QList<int> m_watches;
+    std::map<QString, int> m_watches; // each folder watched, with its watch
+    std::set<int> m_removed;          // watches removed, their IN_IGNORED still to come
     bool m_resolveQueued = false;
+    int m_looks = 0;
 };

@@ -179,6 +179,15 @@ TEST(AllowedPrograms, KnowAProgramByItsFileWhateverThePath) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return changed.count() > 0; }, 10000));
     EXPECT_TRUE(allowed.allows(pid_t(runs(real)->processId())));
     EXPECT_FALSE(allowed.allows(pid_t(throughLink->processId()))) << "the file it runs was replaced";
+
+    // One event, one look, and then quiet: a look that touched its own watches would look again.
+    QTest::qWait(100);
+    const int looks = allowed.looks();
+    ASSERT_TRUE(QFile(dir.filePath("usr/sbin/touched")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allowed.looks() > looks; }, 10000));
+    for (int round = 0; round < 20; ++round)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(allowed.looks(), looks + 1);
 }
 
 // A pty has no DTR and a pid cannot be reused at will: the seam records the steps and can give back
