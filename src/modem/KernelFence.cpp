@@ -340,41 +340,21 @@ bool KernelFence::attachAndPin(QString* why) {
         return false;
     }
     fence* s = m_bpf->skeleton;
-    const int root = ::open(QFile::encodeName(cgroup2Root().isEmpty() ? m_runFolder + QStringLiteral("/cgroup2")
-                                                                      : cgroup2Root())
-                                .constData(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) {
-        *why = QStringLiteral("cannot open the cgroup v2 root: %1").arg(errorText(errno));
+    if (!(s->links.fence_device = attachDevice(why)))
         return false;
-    }
-    s->links.fence_device = bpf_program__attach_cgroup(s->progs.fence_device, root);
-    ::close(root);
-    if (!s->links.fence_device) {
-        *why = QStringLiteral("cannot attach the device program: %1").arg(errorText(errno));
+    QStringList kept{QLatin1String(DevicePin)};
+    if (!pin(DevicePin, s->links.fence_device, why))
         return false;
-    }
-    QList<std::pair<QString, bpf_link*>> links{{QLatin1String(DevicePin), s->links.fence_device}};
     if (m_bpf->withLsm) {
-        bpf_program* programs[] = {s->progs.fence_open, s->progs.fence_receive, s->progs.fence_ptrace};
-        bpf_link** places[] = {&s->links.fence_open, &s->links.fence_receive, &s->links.fence_ptrace};
         for (int i = 0; i < 3; ++i) {
-            *places[i] = bpf_program__attach_lsm(programs[i]);
-            if (*places[i])
-                links.append({QLatin1String(LsmPins[i]), *places[i]});
+            bpf_link*& link = lsmLink(i);
+            link = bpf_program__attach_lsm(lsmProgram(i));
+            if (!link)
+                continue;
+            if (!pin(LsmPins[i], link, why))
+                return false;
+            kept << QLatin1String(LsmPins[i]);
         }
-    }
-    QStringList kept;
-    for (const auto& [name, link] : links) {
-        const QString path = folder + u'/' + name;
-        const QByteArray fresh = QFile::encodeName(path + QStringLiteral("_new"));
-        ::unlink(fresh.constData());
-        if (bpf_link__pin(link, fresh.constData()) != 0 ||
-            ::rename(fresh.constData(), QFile::encodeName(path).constData()) != 0) {
-            *why = QStringLiteral("cannot pin %1: %2").arg(path, errorText(errno));
-            return false;
-        }
-        kept << name;
     }
     // What an earlier guard pinned and this one does not attach goes now.
     for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::System)) {
@@ -383,6 +363,46 @@ bool KernelFence::attachAndPin(QString* why) {
         unpin(QFile::encodeName(folder + u'/' + name));
     }
     return true;
+}
+
+bpf_link* KernelFence::attachDevice(QString* why) {
+    const int root = ::open(QFile::encodeName(cgroup2Root().isEmpty() ? m_runFolder + QStringLiteral("/cgroup2")
+                                                                      : cgroup2Root())
+                                .constData(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) {
+        *why = QStringLiteral("cannot open the cgroup v2 root: %1").arg(errorText(errno));
+        return nullptr;
+    }
+    bpf_link* link = bpf_program__attach_cgroup(m_bpf->skeleton->progs.fence_device, root);
+    ::close(root);
+    if (!link)
+        *why = QStringLiteral("cannot attach the device program: %1").arg(errorText(errno));
+    return link;
+}
+
+// Pinned under a new name first and renamed over the old pin: the old link goes only once the new
+// one holds.
+bool KernelFence::pin(const char* name, bpf_link* link, QString* why) {
+    const QString path = PinFolder(m_runFolder) + u'/' + QLatin1String(name);
+    const QByteArray fresh = QFile::encodeName(path + QStringLiteral("_new"));
+    ::unlink(fresh.constData());
+    if (bpf_link__pin(link, fresh.constData()) != 0 ||
+        ::rename(fresh.constData(), QFile::encodeName(path).constData()) != 0) {
+        *why = QStringLiteral("cannot pin %1: %2").arg(path, errorText(errno));
+        return false;
+    }
+    return true;
+}
+
+bpf_link*& KernelFence::lsmLink(int i) {
+    fence* s = m_bpf->skeleton;
+    return i == 0 ? s->links.fence_open : i == 1 ? s->links.fence_receive : s->links.fence_ptrace;
+}
+
+bpf_program* KernelFence::lsmProgram(int i) {
+    fence* s = m_bpf->skeleton;
+    return i == 0 ? s->progs.fence_open : i == 1 ? s->progs.fence_receive : s->progs.fence_ptrace;
 }
 
 // The device program refuses the probe's number to everyone and counts it: a node made for it
@@ -492,33 +512,39 @@ void KernelFence::release() {
     m_cgroupLayer = m_lsmLayer = false;
 }
 
+// Only a link that lost its attachment is made again: the LSM links, which nobody can detach, stay
+// as they are (a second link of their program would be refused while the first holds).
 bool KernelFence::reattachIfDetached() {
     if (!m_bpf)
         return false;
-    fence* s = m_bpf->skeleton;
-    bool detached = false;
-    for (bpf_link* link : {s->links.fence_device, s->links.fence_open, s->links.fence_receive, s->links.fence_ptrace}) {
-        if (!link)
-            continue;
+    const auto detached = [](bpf_link* link) {
         bpf_link_info info{};
         __u32 size = sizeof info;
         // A detached link keeps its descriptor but loses its program's attachment.
-        if (::bpf_obj_get_info_by_fd(bpf_link__fd(link), &info, &size) != 0 ||
-            (info.type == BPF_LINK_TYPE_CGROUP && info.cgroup.cgroup_id == 0) || info.prog_id == 0)
-            detached = true;
-    }
-    if (!detached)
-        return false;
-    for (bpf_link** link : {&s->links.fence_device, &s->links.fence_open, &s->links.fence_receive, &s->links.fence_ptrace}) {
-        bpf_link__destroy(*link);
-        *link = nullptr;
-    }
+        return ::bpf_obj_get_info_by_fd(bpf_link__fd(link), &info, &size) != 0 ||
+               (info.type == BPF_LINK_TYPE_CGROUP && info.cgroup.cgroup_id == 0) || info.prog_id == 0;
+    };
+    bool again = false;
     QString why;
-    if (!attachAndPin(&why))
-        qWarning("modem fence: cannot attach the fence again: %s", qPrintable(why));
-    if (m_lsmLayer && !s->links.fence_open)
+    bpf_link*& device = m_bpf->skeleton->links.fence_device;
+    if (device && detached(device)) {
+        again = true;
+        bpf_link__destroy(std::exchange(device, nullptr));
+        if (!(device = attachDevice(&why)) || !pin(DevicePin, device, &why))
+            qWarning("modem fence: cannot attach the fence again: %s", qPrintable(why));
+    }
+    for (int i = 0; i < 3; ++i) {
+        bpf_link*& link = lsmLink(i);
+        if (!link || !detached(link))
+            continue;
+        again = true;
+        bpf_link__destroy(std::exchange(link, bpf_program__attach_lsm(lsmProgram(i))));
+        if (!link || !pin(LsmPins[i], link, &why))
+            qWarning("modem fence: cannot attach the fence again: %s", qPrintable(why));
+    }
+    if (m_lsmLayer && !m_bpf->skeleton->links.fence_open)
         m_lsmLayer = false;
-    return true;
+    return again;
 }
 
 void KernelFence::readReports() {

@@ -10,6 +10,8 @@
 #include <sys/types.h>
 
 class QSocketNotifier;
+struct bpf_link;
+struct bpf_program;
 class QTimer;
 
 // The modem fenced in the kernel: BPF programs refuse every process outside the guard's cgroup the
@@ -93,6 +95,10 @@ private:
     struct Bpf;
     bool load(bool withLsm, QString* why);
     bool attachAndPin(QString* why);
+    bpf_link* attachDevice(QString* why);
+    bool pin(const char* name, bpf_link* link, QString* why);
+    bpf_link*& lsmLink(int i);
+    bpf_program* lsmProgram(int i);
     bool selfTestCgroup();
     bool selfTestLsm();
     void readReports();

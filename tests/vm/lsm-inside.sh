@@ -94,6 +94,12 @@ for n in 2 3 4 5 6 8; do
     check "${names[n]}: the log tells of it" test "$(refusals)" -gt "$told"
 done
 check "nobody attaches to the guard itself" not python3 "$tricks" ptrace "$guard" 2>>"$tmp/attacks.log"
+# Root detaches the cgroup layer's link (the LSM links cannot be): attached again, the LSM layer kept.
+lid=$(bpftool link show pinned /sys/fs/bpf/norvale-guard-*/device | head -1 | cut -d: -f1)
+bpftool link detach id "${lid:-0}"
+eventually 3 "the detached link is attached again" grep -q "someone detached the fence: attached again" "$tmp/guard.log"
+attack 8 2>>"$tmp/attacks.log"
+check "and the LSM layer still refuses a join of the guard's cgroup" not reached 8
 kill "$holder" 2>/dev/null
 kill "$guard"; wait "$guard"
 "$app/norvale-guard" --release --run-dir "$tmp/run"
