@@ -130,6 +130,8 @@ struct KernelFence::Bpf {
     fence* skeleton = nullptr;
     ring_buffer* reports = nullptr;
     bool withLsm = false;
+    fence_config config{};               // as the guard wrote it
+    QList<fence_file_id> guardedFiles;   // its cgroup's cgroup.procs and cgroup.threads
     ~Bpf() {
         if (reports)
             ring_buffer__free(reports);
@@ -281,6 +283,7 @@ bool KernelFence::start(QString* why) {
         config.probe.ino = probeId.inode;
     }
     const __u32 zero = 0;
+    m_bpf->config = config;
     bpf_map__update_elem(s->maps.config, &zero, sizeof zero, &config, sizeof config, BPF_ANY);
     const __u8 one = 1;
     for (const char* name : {"cgroup.procs", "cgroup.threads"}) {
@@ -288,6 +291,7 @@ bool KernelFence::start(QString* why) {
         if (!IdOf(m_cgroup.folder + u'/' + QLatin1String(name), &id))
             continue;
         fence_file_id key{id.device, 0, id.inode};
+        m_bpf->guardedFiles.append(key);
         bpf_map__update_elem(s->maps.guarded_files, &key, sizeof key, &one, sizeof one, BPF_ANY);
     }
     // The probe's number stays in the map: the self-test's node is refused and counted, never made.
@@ -545,6 +549,74 @@ bool KernelFence::reattachIfDetached() {
     if (m_lsmLayer && !m_bpf->skeleton->links.fence_open)
         m_lsmLayer = false;
     return again;
+}
+
+namespace {
+
+// Makes a set map hold exactly these keys, each with the value 1; true when it did not.
+bool holdExactly(bpf_map* map, const QList<QByteArray>& keys) {
+    const size_t size = bpf_map__key_size(map);
+    bool changed = false;
+    QList<QByteArray> found;
+    QByteArray key(qsizetype(size), '\0');
+    QByteArray next(qsizetype(size), '\0');
+    for (const void* at = nullptr; bpf_map__get_next_key(map, at, next.data(), size) == 0; at = key.constData()) {
+        key = next;
+        key.detach();
+        found << key;
+    }
+    for (const QByteArray& stray : std::as_const(found)) {
+        if (!keys.contains(stray)) {
+            bpf_map__delete_elem(map, stray.constData(), size, 0);
+            changed = true;
+        }
+    }
+    const __u8 one = 1;
+    for (const QByteArray& wanted : keys) {
+        __u8 value = 0;
+        if (bpf_map__lookup_elem(map, wanted.constData(), size, &value, sizeof value, 0) != 0 || value != one) {
+            bpf_map__update_elem(map, wanted.constData(), size, &one, sizeof one, BPF_ANY);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+template <typename T>
+QByteArray bytesOf(const T& value) {
+    return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+} // namespace
+
+QStringList KernelFence::restoreMaps() {
+    QStringList changed;
+    if (!m_bpf)
+        return changed;
+    fence* s = m_bpf->skeleton;
+    const __u32 zero = 0;
+    fence_config config{};
+    if (bpf_map__lookup_elem(s->maps.config, &zero, sizeof zero, &config, sizeof config, 0) != 0 ||
+        bytesOf(config) != bytesOf(m_bpf->config)) {
+        bpf_map__update_elem(s->maps.config, &zero, sizeof zero, &m_bpf->config, sizeof m_bpf->config, BPF_ANY);
+        changed << QStringLiteral("config");
+    }
+    QList<QByteArray> devices{bytesOf(__u32(m_bpf->config.probe_device))};
+    for (const quint32 device : std::as_const(m_devices))
+        devices << bytesOf(__u32(device));
+    if (holdExactly(s->maps.fenced, devices))
+        changed << QStringLiteral("fenced");
+    QList<QByteArray> programs;
+    for (const FileId& id : std::as_const(m_allowedPrograms))
+        programs << bytesOf(fence_file_id{id.device, 0, id.inode});
+    if (holdExactly(s->maps.allowed_exes, programs))
+        changed << QStringLiteral("allowed_exes");
+    QList<QByteArray> files;
+    for (const fence_file_id& id : std::as_const(m_bpf->guardedFiles))
+        files << bytesOf(id);
+    if (holdExactly(s->maps.guarded_files, files))
+        changed << QStringLiteral("guarded_files");
+    return changed;
 }
 
 void KernelFence::readReports() {

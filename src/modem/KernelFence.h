@@ -87,6 +87,9 @@ public:
     // Root may detach a link by hand (bpftool link detach): it is attached and pinned again. True
     // when it had to be.
     bool reattachIfDetached();
+    // Root may change the maps by hand (bpftool map update): they are set back as the guard wrote
+    // them. The names of those that differed.
+    QStringList restoreMaps();
 
 signals:
     void refused(const KernelFence::Refusal& refusal);

@@ -97,6 +97,8 @@ ModemFence::ModemFence(const QString& runFolder, bool enabled, QObject* parent)
     connect(m_attached, &QTimer::timeout, this, [this] {
         if (m_fence && m_fence->reattachIfDetached())
             qWarning("modem fence: someone detached the fence: attached again");
+        if (const QStringList maps = m_fence ? m_fence->restoreMaps() : QStringList(); !maps.isEmpty())
+            qWarning("modem fence: someone changed the fence's maps (%s): set back", qPrintable(maps.join(u", ")));
     });
 }
 

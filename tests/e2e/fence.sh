@@ -117,14 +117,31 @@ eventually 10 "Provider connects through the guard" \
 check "the guard's own chat dialled Provider" got "ATDT$Provider"
 guard_requests 0 '{"v":1,"id":1,"op":"hang_up"}' >/dev/null
 
-# Root detaches the fence's link by hand: the guard attaches it again within a second.
+# Root detaches the fence's link by hand: the guard attaches it again within a second. A fresh modem
+# for the writers: the last one is in data mode since its CONNECT and records nothing.
+require "a modem answers" new_modem
 lid=$(bpftool link show pinned "$pins/device" | head -1 | cut -d: -f1)
 check "root can find the fence's link" test -n "$lid"
 bpftool link detach id "${lid:-0}"
 eventually 3 "the guard says the fence was detached and attaches it again" \
     grep -q "someone detached the fence: attached again" "$tmp/guard.log"
 printf 'ATDT%sD\r' "$Premium" >"$modem" 2>/dev/null
+sleep 1
 check "a writer after that gets nothing" not got "${Premium}D"
+
+# Root rewrites the maps by hand: the guard's own cgroup made the root cgroup, the modem let out.
+map_id() { bpftool prog show id "$(bpftool link show pinned "$pins/device" -j | jq .prog_id)" -j | jq -r '.map_ids[]' |
+    while read -r id; do [[ $(bpftool map show id "$id" -j | jq -r .name) == "$1" ]] && echo "$id"; done; }
+config=$(map_id config) fenced=$(map_id fenced)
+bpftool map update id "$config" key 0 0 0 0 value $(bpftool map lookup id "$config" key 0 0 0 0 -j |
+    jq -r '.value | .[0] = "1" | .[1:8] |= map("0") | join(" ")')
+bpftool map dump id "$fenced" -j | jq -r '.[].key | join(" ")' | while read -r key; do
+    bpftool map delete id "$fenced" key $key; done
+set_back() { grep "someone changed the fence's maps (.*): set back" "$tmp/guard.log" | grep -q "$1"; }
+eventually 3 "the guard sets its maps back and says so" eval 'set_back config && set_back fenced'
+printf 'ATDT%sM\r' "$Premium" >"$modem" 2>/dev/null
+sleep 1
+check "a writer after that gets nothing" not got "${Premium}M"
 
 # Killed or stopped, the guard leaves the fence; the next one takes it over with no gap.
 require "a modem answers" new_modem
