@@ -54,17 +54,14 @@ check "the guard tells root's display nothing of trust" not eval "guard_requests
 
 # The display as nobody, without a screen: none of its threads blocks SIGTERM, SIGINT or SIGHUP, so
 # that no program it starts inherits them, and SIGTERM still ends it through its unload.
-none_blocked() {
-    local mask
-    for mask; do (((0x$mask & 0x4003) == 0)) || return 1; done
-}
 home=$(home_of "$Nobody")
 as_user "$Nobody" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen "$bin/norvale" \
     >"$tmp/display.log" 2>&1 &
 display_pid=$!
 check "the display talks to the guard" wait_until 10 eval 'peers_of "$display_pid" | grep -q "^norvale-guard "'
 mapfile -t masks < <(awk '/^SigBlk:/ { print $2 }' /proc/"$display_pid"/task/*/status | sort -u)
-check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" none_blocked "${masks[@]}"
+blocked=0 && for mask in "${masks[@]}"; do ((0x$mask & 0x4003)) && blocked=1; done
+check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" test "$blocked" = 0
 kill -TERM "$display_pid"
 await_end display_pid "the display, on SIGTERM," 0
 
