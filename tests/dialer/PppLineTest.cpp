@@ -98,20 +98,23 @@ TEST(PppCallFiles, AreBuiltFromTheEntryByteForByteAndThePasswordGoesAwayWithTheC
     EXPECT_EQ(PppCallFiles(entry, "chat", run.path()).pppdArguments().mid(0, 2),
               (QStringList{"/dev/call", "nodetach"}));
     EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
+    // The real pppd quotes the first 20 characters of a password over 1023 bytes in a warning.
+    entry.password = QString(1100, u'p');
+    EXPECT_EQ(PppCallFiles::optionsText(entry), "password \"" + QString(255, u'p') + "\"\n");
 }
 
-// A short password hidden wherever its letters stand would give itself away and spoil the line.
+// A short password hidden wherever its letters stand would give itself away and spoil the line. The
+// tags of chat's and pppd's lines in a real call are the VM's (tests/vm/ppp-inside.sh).
 TEST(PppCallLog, OnlyALongPasswordIsHiddenOutsideThePapRequest) {
     PppCallLog shortOne(u"Casa"_s, u"1"_s);
-    EXPECT_EQ(shortOne.tag("send (ATDT0190123456^M)"), u"chat[Casa]: send (ATDT0190123456^M)"_s);
     EXPECT_EQ(shortOne.tag("sent [PAP AuthReq id=0x1 user=\"mario\" password=\"1\"]"),
               u"chat[Casa]: sent [PAP AuthReq id=0x1 user=\"mario\" password=<hidden>]"_s);
     PppCallLog longOne(u"Casa"_s, u"segreto1"_s);
     EXPECT_EQ(longOne.tag("PAP authentication failed: segreto1"), u"pppd[Casa]: PAP authentication failed: <hidden>"_s);
 }
 
-// The interface goes with the line a moment before pppd ends: its last counters stay, a new one's are
-// its own.
+// The interface goes with the line a moment before pppd ends: its last counters stay (the VM's drop,
+// tests/vm/ppp-inside.sh), a new one's are its own.
 TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     QTemporaryDir dir;
     ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")) && QDir().mkpath(dir.filePath("run")));
@@ -130,8 +133,6 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     EXPECT_EQ(link.interfaceOf(1), "");
 
     ASSERT_TRUE(QDir(dir.filePath("net/ppp0")).removeRecursively());
-    EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
-    EXPECT_EQ(link.bytesSent("ppp0"), 1);
     EXPECT_EQ(link.bytesSent("ppp1"), 0);
     ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")));
     writeBytes(dir.filePath("net/ppp0/statistics/tx_bytes"), "52\n");
