@@ -53,17 +53,19 @@ check "the guard tells nobody's display it is trusted" eval "guard_requests $Nob
 check "the guard tells root's display nothing of trust" not eval "guard_requests 0 '$hello' | grep -q '\"trusted\"'"
 
 # The display as nobody, without a screen: none of its threads blocks SIGTERM, SIGINT or SIGHUP, so
-# that no program it starts inherits them, and SIGTERM still ends it through its unload.
+# that no program it starts inherits them, and each of them still ends it through its unload.
 home=$(home_of "$Nobody")
-as_user "$Nobody" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen "$bin/norvale" \
-    >"$tmp/display.log" 2>&1 &
-display_pid=$!
-check "the display talks to the guard" wait_until 10 eval 'peers_of "$display_pid" | grep -q "^norvale-guard "'
-mapfile -t masks < <(awk '/^SigBlk:/ { print $2 }' /proc/"$display_pid"/task/*/status | sort -u)
-blocked=0 && for mask in "${masks[@]}"; do ((0x$mask & 0x4003)) && blocked=1; done
-check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" test "$blocked" = 0
-kill -TERM "$display_pid"
-await_end display_pid "the display, on SIGTERM," 0
+for signal in TERM INT HUP; do
+    as_user "$Nobody" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen "$bin/norvale" \
+        >>"$tmp/display.log" 2>&1 &
+    display_pid=$!
+    check "the display talks to the guard" wait_until 10 eval 'peers_of "$display_pid" | grep -q "^norvale-guard "'
+    mapfile -t masks < <(awk '/^SigBlk:/ { print $2 }' /proc/"$display_pid"/task/*/status | sort -u)
+    blocked=0 && for mask in "${masks[@]}"; do ((0x$mask & 0x4003)) && blocked=1; done
+    check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" test "$blocked" = 0
+    kill -"$signal" "$display_pid"
+    await_end display_pid "the display, on SIG$signal," 0
+done
 
 # norvale-line as a user whom a socket refuses: told so, with its refused status, while the guard runs.
 # line_as UID STATUS OUT ERR ARGUMENTS...
