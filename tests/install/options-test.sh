@@ -31,7 +31,7 @@ check "no option made a folder" test ! -e "$state/nv4.ini" -a ! -e "$run"
 
 # A trusted user is an administrator of a throw-away guard alone.
 for refused in "--run-dir /run/norvale/" "--folder /var/lib//norvale" "--config-dir /etc/./norvale" \
-    "--run-dir $tmp/elsewhere INVOCATION_ID=1"; do
+    "--run-dir /var/run/norvale" "--folder /proc/self/root/var/lib/norvale" "--run-dir $tmp/elsewhere INVOCATION_ID=1"; do
     read -ra words <<<"$refused"
     env "${words[@]:2}" "$sbin/norvale-guard" --trust-uid "$Nobody" "${words[@]:0:2}" >"$tmp/refused.log" 2>&1
     check "--trust-uid with $refused: status $?, not 1" test $? = 1
