@@ -63,11 +63,9 @@ TEST_F(MainWindowTest, DefaultsUntilTheGuardAnswersThenItsPlaceAndEachOutageTold
         std::tuple(window->cmdSetup->isEnabled(), window->cmdMin->isEnabled(), window->cmdExit->isEnabled()),
         std::tuple(true, true, true));
 
-    guard.answers[u"hello"_s][u"start_color"_s] = 0xFF0000;
-    guard.answers[u"hello"_s][u"end_color"_s] = 0xFF0000;
-    guard.answers[u"hello"_s][u"top"_s] = 1500;
-    guard.answers[u"hello"_s][u"left"_s] = 3000;
-    guard.answers[u"hello"_s][u"phonebook"_s] = u""_s;
+    for (const auto& [key, value] : {std::pair{u"start_color"_s, QJsonValue(0xFF0000)}, {u"end_color"_s, 0xFF0000},
+                                     {u"top"_s, 1500}, {u"left"_s, 3000}, {u"phonebook"_s, u""_s}})
+        guard.answers[u"hello"_s][key] = value;
     guard.listen();
     ASSERT_TRUE(FakeGuard::until([this] { return window->Guard().IsConnected(); }));
     EXPECT_EQ(window->pos(), QPoint(200, 100));
