@@ -163,10 +163,3 @@ TEST(DialledNumber, IsReadWithTheRightsOfTheProcess) {
         EXPECT_TRUE(standIn.waitForFinished());
     }
 }
-
-// The real pppd quotes the first 20 characters of a password over 1023 bytes in a warning.
-TEST(PppCallFiles, APasswordIsCutWhereThePppdCutsIt) {
-    PhonebookEntry entry;
-    entry.password = QString(1100, u'p');
-    EXPECT_EQ(PppCallFiles::optionsText(entry), "password \"" + QString(255, u'p') + "\"\n");
-}

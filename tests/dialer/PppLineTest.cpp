@@ -98,6 +98,9 @@ TEST(PppCallFiles, AreBuiltFromTheEntryByteForByteAndThePasswordGoesAwayWithTheC
     EXPECT_EQ(PppCallFiles(entry, "chat", run.path()).pppdArguments().mid(0, 2),
               (QStringList{"/dev/call", "nodetach"}));
     EXPECT_EQ(PppCallFiles::shellQuoted("it's"), "'it'\\''s'");
+    // The real pppd quotes the first 20 characters of a password over 1023 bytes in a warning.
+    entry.password = QString(1100, u'p');
+    EXPECT_EQ(PppCallFiles::optionsText(entry), "password \"" + QString(255, u'p') + "\"\n");
 }
 
 // A short password hidden wherever its letters stand would give itself away and spoil the line.
@@ -110,8 +113,8 @@ TEST(PppCallLog, OnlyALongPasswordIsHiddenOutsideThePapRequest) {
     EXPECT_EQ(longOne.tag("PAP authentication failed: segreto1"), u"pppd[Casa]: PAP authentication failed: <hidden>"_s);
 }
 
-// The interface goes with the line a moment before pppd ends: its last counters stay, a new one's are
-// its own.
+// The interface goes with the line a moment before pppd ends: its last counters stay (the VM's drop,
+// tests/vm/ppp-inside.sh), a new one's are its own.
 TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     QTemporaryDir dir;
     ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")) && QDir().mkpath(dir.filePath("run")));
@@ -130,8 +133,6 @@ TEST(PppLink, CountersReadAsSigned32BitAndPidFilesNameTheInterface) {
     EXPECT_EQ(link.interfaceOf(1), "");
 
     ASSERT_TRUE(QDir(dir.filePath("net/ppp0")).removeRecursively());
-    EXPECT_EQ(link.bytesReceived("ppp0"), -2147483647 - 1);
-    EXPECT_EQ(link.bytesSent("ppp0"), 1);
     EXPECT_EQ(link.bytesSent("ppp1"), 0);
     ASSERT_TRUE(QDir().mkpath(dir.filePath("net/ppp0/statistics")));
     writeBytes(dir.filePath("net/ppp0/statistics/tx_bytes"), "52\n");

@@ -115,8 +115,6 @@ start_desktop
 display_shown
 eventually 3 "the status area shows the connection" place_is "$strip" "7 1 509 48"
 
-check_guard_apart "Xvfb $xserver_pid"
-
 # The rate and total captions move while connected; each bar speaks the rate its caption shows.
 captions() { read_tree && awk -F'\t' '$1 == "label" && $6 ~ /^(92|188|280|364),20$/ { print $2 }' <<<"$tree" | paste -sd '|'; }
 rate_spoken() { [[ $(node_field "progress bar" "Livello ${1}load" 3) == "${1^}load $(node_field label "@$2" 2)/s, "+([0-9])" %" ]]; }

@@ -4,7 +4,6 @@
 // and a display's connection to it.
 #include "../dialer/TestApp.h"
 #include "dialer/DialerControl.h"
-#include "dialer/SimulatedDialer.h"
 #include "guard/Authority.h"
 #include "guard/GuardLog.h"
 #include "guard/GuardProtocol.h"
@@ -191,8 +190,8 @@ protected:
     // The guard's log so far, one line each.
     QStringList logged() const { return QString::fromUtf8(readBytes(dir.filePath(u"guard.log"_s))).split(u'\n'); }
 
-    // A fresh guard on the settings given (none: no nv4.ini) and line (none: the fake), started.
-    void start(const QByteArray& settings = {}, std::unique_ptr<DialerControl> given = nullptr) {
+    // A fresh guard on the settings given (none: no nv4.ini) and the fake line, started.
+    void start(const QByteArray& settings = {}) {
         service.reset();
         server.reset();
         Global::Reset();
@@ -208,10 +207,7 @@ protected:
         GuardService::Options options;
         options.programFolder = dir.path();
         options.endProgram = [this](int status) { ended << status; };
-        if (given)
-            line = nullptr;
-        service = std::make_unique<GuardService>(given ? std::move(given) : std::move(dialer), *server,
-                                                 authority, std::move(options));
+        service = std::make_unique<GuardService>(std::move(dialer), *server, authority, std::move(options));
         service->Start();
     }
 

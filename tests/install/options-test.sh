@@ -31,7 +31,7 @@ check "no option made a folder" test ! -e "$state/nv4.ini" -a ! -e "$run"
 
 # A trusted user is an administrator of a throw-away guard alone.
 for refused in "--run-dir /run/norvale/" "--folder /var/lib//norvale" "--config-dir /etc/./norvale" \
-    "--run-dir $tmp/elsewhere INVOCATION_ID=1"; do
+    "--run-dir /var/run/norvale" "--folder /proc/self/root/var/lib/norvale" "--run-dir $tmp/elsewhere INVOCATION_ID=1"; do
     read -ra words <<<"$refused"
     env "${words[@]:2}" "$sbin/norvale-guard" --trust-uid "$Nobody" "${words[@]:0:2}" >"$tmp/refused.log" 2>&1
     check "--trust-uid with $refused: status $?, not 1" test $? = 1
@@ -53,20 +53,19 @@ check "the guard tells nobody's display it is trusted" eval "guard_requests $Nob
 check "the guard tells root's display nothing of trust" not eval "guard_requests 0 '$hello' | grep -q '\"trusted\"'"
 
 # The display as nobody, without a screen: none of its threads blocks SIGTERM, SIGINT or SIGHUP, so
-# that no program it starts inherits them, and SIGTERM still ends it through its unload.
-none_blocked() {
-    local mask
-    for mask; do (((0x$mask & 0x4003) == 0)) || return 1; done
-}
+# that no program it starts inherits them, and each of them still ends it through its unload.
 home=$(home_of "$Nobody")
-as_user "$Nobody" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen "$bin/norvale" \
-    >"$tmp/display.log" 2>&1 &
-display_pid=$!
-check "the display talks to the guard" wait_until 10 eval 'peers_of "$display_pid" | grep -q "^norvale-guard "'
-mapfile -t masks < <(awk '/^SigBlk:/ { print $2 }' /proc/"$display_pid"/task/*/status | sort -u)
-check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" none_blocked "${masks[@]}"
-kill -TERM "$display_pid"
-await_end display_pid "the display, on SIGTERM," 0
+for signal in TERM INT HUP; do
+    as_user "$Nobody" env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen "$bin/norvale" \
+        >>"$tmp/display.log" 2>&1 &
+    display_pid=$!
+    check "the display talks to the guard" wait_until 10 eval 'peers_of "$display_pid" | grep -q "^norvale-guard "'
+    mapfile -t masks < <(awk '/^SigBlk:/ { print $2 }' /proc/"$display_pid"/task/*/status | sort -u)
+    blocked=0 && for mask in "${masks[@]}"; do ((0x$mask & 0x4003)) && blocked=1; done
+    check "no thread of the display blocks SIGTERM, SIGINT or SIGHUP: ${masks[*]}" test "$blocked" = 0
+    kill -"$signal" "$display_pid"
+    await_end display_pid "the display, on SIG$signal," 0
+done
 
 # norvale-line as a user whom a socket refuses: told so, with its refused status, while the guard runs.
 # line_as UID STATUS OUT ERR ARGUMENTS...

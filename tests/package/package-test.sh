@@ -60,6 +60,7 @@ for entry in /usr/bin/norvale{,-line}:755 /usr/sbin/norvale-guard:755 /etc/init.
 done
 # With no syslog daemon, which each start asks anew, the guard's lines go to a file of its own.
 require "the throw-away root has a /dev/log" not test -e "$root/dev/log"
+started_ms=$(now_ms)
 init start
 init status
 for entry in /run/norvale:755 /run/norvale/private:700 /run/norvale/guard.sock:666 /var/lib/norvale/nv4.ini:644; do
@@ -79,6 +80,8 @@ check "the log's first line does not say why: $first_line" grep -qE "^${line_sta
 check "a line is not in the guard's form: $(grep -vE "^$line_start" "$guard_log" | head -n 1)" not grep -qvE "^$line_start" "$guard_log"
 check "the guard's lines are not in its log" eval 'grep -qE "^${line_start}hung up a call on \"Office\"" "$guard_log" &&
     grep -qE "^${line_start}settings saved, files released$" "$guard_log"'
+stamp=$(grep -m 1 "hung up a call on" "$guard_log" | cut -d ' ' -f 1)
+check "the hang-up is not stamped on the machine's clock: $stamp" eval 'at=$(date -d "$stamp" +%s%3N) && ((at >= started_ms && at <= $(now_ms)))'
 check "logrotate finds fault with its configuration (logrotate.log)" eval 'exits_with 0 logrotate.log in_root logrotate -d /etc/logrotate.d/norvale &&
     grep -q "^rotating pattern: /var/log/norvale-guard.log " logrotate.log && not grep -qi error logrotate.log'
 # Removed while it runs, where policy-rc.d forbids the init script's stop: stopped by its pid.

@@ -66,18 +66,8 @@ TEST(SystemHelpers, OnlyAPathThatNoOtherUserCanChangeIsTrusted) {
     }
 }
 
-// Where the folders are for a prefix, or in a build tree, is what every black-box test installs and
-// runs; here, that however the system's folders are written, a throw-away guard keeps out of them.
-TEST(InstallFolders, TheSystemsFoldersAreKnownHoweverTheyAreWritten) {
-    QTemporaryDir dir;
-    const QString prefix = QDir(dir.path()).canonicalPath();
-    EXPECT_FALSE(InstallFolders::Of(prefix + "/bin").sharesSystemFolders());
-    EXPECT_TRUE(InstallFolders::InOne("/run//norvale/").sharesSystemFolders());
-    EXPECT_TRUE((InstallFolders{prefix, prefix, "/var/lib/norvale/.", prefix}).sharesSystemFolders());
+// However the system's folders are written, a throw-away guard keeps out of them: the options test's
+// (tests/install/options-test.sh), which runs it in a staged prefix; here, a name that only begins alike.
+TEST(InstallFolders, AFolderThatOnlyBeginsLikeTheSystemsIsNotIt) {
     EXPECT_FALSE(InstallFolders::InOne("/run/norvale2").sharesSystemFolders());
-    // Also before the system's folder exists: /var/run is a link to /run on Debian.
-    if (QFileInfo("/var/run").canonicalFilePath() == "/run") {
-        EXPECT_TRUE(InstallFolders::InOne("/var/run/norvale").sharesSystemFolders());
-    }
-    EXPECT_TRUE(InstallFolders::InOne("/proc/self/root/var/lib/norvale").sharesSystemFolders());
 }
