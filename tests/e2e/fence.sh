@@ -109,9 +109,7 @@ require "a modem answers" new_modem
 helper_pids+=($!)
 eventually 5 "an allowed program, known by its file, reaches the modem" got ATI9
 
-# Root detaches the fence's link by hand: the guard attaches it again within a second. A fresh modem
-# for the writers: the last one is in data mode since its CONNECT and records nothing.
-require "a modem answers" new_modem
+# Root detaches the fence's link by hand: the guard attaches it again within a second.
 lid=$(bpftool link show pinned "$pins/device" | head -1 | cut -d: -f1)
 check "root can find the fence's link" test -n "$lid"
 bpftool link detach id "${lid:-0}"
