@@ -30,8 +30,7 @@ qint32 PppLink::counter(const QString& interface, const char* name) const {
     const quint64 value = fileLines(path).value(0).trimmed().toULongLong(&ok);
     if (!ok)
         return m_lastRead.value(path, 0);
-    m_lastRead.insert(path, toRegister(value));
-    return toRegister(value);
+    return *m_lastRead.insert(path, toRegister(value));
 }
 
 qint32 PppLink::bytesReceived(const QString& interface) const {

@@ -130,8 +130,8 @@ struct KernelFence::Bpf {
     fence* skeleton = nullptr;
     ring_buffer* reports = nullptr;
     bool withLsm = false;
-    fence_config config{};               // as the guard wrote it
-    QList<fence_file_id> guardedFiles;   // its cgroup's cgroup.procs and cgroup.threads
+    fence_config config{};             // as the guard wrote it
+    QList<fence_file_id> guardedFiles; // its cgroup's cgroup.procs and cgroup.threads
     ~Bpf() {
         if (reports)
             ring_buffer__free(reports);
@@ -271,7 +271,7 @@ bool KernelFence::start(QString* why) {
         return false;
 
     fence* s = m_bpf->skeleton;
-    fence_config config{};
+    fence_config& config = m_bpf->config; // kept, to set back what root changes by hand
     config.cgroup_id = m_cgroup.id;
     config.guard_tgid = __u32(::getpid());
     config.probe_device = DeviceNumber(ProbeMajor, ProbeMinor);
@@ -283,7 +283,6 @@ bool KernelFence::start(QString* why) {
         config.probe.ino = probeId.inode;
     }
     const __u32 zero = 0;
-    m_bpf->config = config;
     bpf_map__update_elem(s->maps.config, &zero, sizeof zero, &config, sizeof config, BPF_ANY);
     const __u8 one = 1;
     for (const char* name : {"cgroup.procs", "cgroup.threads"}) {
